@@ -1,0 +1,65 @@
+#pragma once
+
+#include "serial/ZartError.h"
+
+#include <QString>
+#include <array>
+#include <optional>
+
+class TWinComPort;
+
+// Colours of the console log lines.
+enum LogKind : quint8 { LogInfo = 0, LogSent = 1, LogReceived = 2, LogError = 3 };
+
+// What the transaction engine needs from whoever runs it (the main window,
+// the command-line front end, a test): the console log, the bus address and
+// the busy cursor.
+class IBusHost
+{
+public:
+    virtual ~IBusHost() = default;
+    virtual void Log(const QString &text, quint8 kind) = 0;
+    virtual int busAddress() const = 0;         // 1..247
+    virtual void setBusy(bool busy) { Q_UNUSED(busy); } // hourglass on / arrow
+};
+
+// The reply rules as a pure function: the received frame, the bus address and the
+// request PDU (read back for function 4). Returns the failure text of the first
+// rule broken, or nothing when the reply is good.
+std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddress,
+                                       const quint8 *requestPdu);
+
+// Text of a Modbus exception code.
+QString ExceptionText(quint8 code);
+
+// Request/reply exchange with validation on one link.
+class TModbusEngine
+{
+public:
+    static constexpr int BufSize = 1024;
+
+    TModbusEngine(TWinComPort &port, IBusHost &host);
+
+    // Frames RequestBuf's PDU with the bus address (0 when noReply) and the CRC,
+    // sends it, receives and validates the reply into ReplyBuf/ReplyLen.
+    // Every failure is logged in red and thrown as ZartError.
+    void Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, bool noReply,
+                  bool logTraffic);
+    // The quiet variant used by the bus search: never throws; ReplyLen is 0 on failure.
+    void Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs);
+    // Validates the link's RxBuf/RxCount, fills ReplyBuf/ReplyLen; a broken rule is
+    // logged once in red and thrown.
+    void CheckReply();
+
+    TWinComPort &port() { return m_port; }
+    IBusHost &host() { return m_host; }
+
+    std::array<quint8, BufSize> RequestBuf{};
+    qint32 RequestLen = 0;
+    std::array<quint8, BufSize> ReplyBuf{};
+    qint32 ReplyLen = 0;
+
+private:
+    TWinComPort &m_port;
+    IBusHost &m_host;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "ZartError.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+class ISerialDevice;
+
+// Failure codes of a serial link.
+enum class TComExceptions {
+    CE_OpenFailed,
+    CE_SetupComFailed,
+    CE_SetStateFailed,
+    CE_TimeoutsFailed,
+    CE_PurgeFailed,
+    CE_WriteFailed,
+    CE_ReadFailed,
+    CE_EscapeComFailed,
+};
+
+// A failure of the serial port: the text, plus " (Error: N)" when the
+// platform gave an error number above 0.
+class EComPort : public ZartError
+{
+public:
+    EComPort(TComExceptions code, int winCode, const QString &baseText);
+    TComExceptions code() const { return m_code; }
+    int winCode() const { return m_winCode; } // -1 when the platform gave none
+    static QString composeText(const QString &baseText, int winCode);
+
+private:
+    TComExceptions m_code;
+    int m_winCode;
+};
+
+// One serial link with fixed line settings (8 data bits, even parity,
+// 1 stop bit, no flow control) and bounded, blocking exchanges.
+class TWinComPort
+{
+public:
+    enum Status : quint8 { Ok = 0, StartFailed = 1, TimedOut = 2, Incomplete = 3 };
+    static constexpr int RxBufSize = 10000;
+    static constexpr int WriteWaitMs = 200;
+    static constexpr int SilenceMs = 40; // silence that ends a reply
+
+    // Without a device the link uses the QSerialPort one.
+    explicit TWinComPort(std::unique_ptr<ISerialDevice> device = nullptr);
+    ~TWinComPort();
+    TWinComPort(const TWinComPort &) = delete;
+    TWinComPort &operator=(const TWinComPort &) = delete;
+
+    QString GetPortName() const;
+    void SetPortName(const QString &name);
+    void SetSpeed(const QString &text);
+    qint32 speed() const { return m_baud; }
+    bool isOpen() const;
+
+    void Send(const quint8 *frame, int count);
+    void Receive();
+    void SetPower(bool on);
+    bool IsFrameComplete() const;
+
+    // Outcome of the last Send/Receive and the reply buffer, as the callers read them.
+    quint8 LinkStatus = Ok;
+    qint32 ReplyTimeout = 400;
+    std::vector<quint8> RxBuf;
+    qint32 RxCount = 0;
+
+private:
+    void open();
+    void close();
+
+    std::unique_ptr<ISerialDevice> m_device;
+    QString m_portName = QStringLiteral("COM1");
+    qint32 m_baud = 9600;
+};
