@@ -24,8 +24,10 @@ public:
 };
 
 // The reply rules as a pure function: the received frame, the bus address and the
-// request PDU (read back for function 4). Returns the failure text of the first
-// rule broken, or nothing when the reply is good.
+// request PDU (read back for function 4; null when unknown, which skips the
+// register-quantity rule). Returns the failure text of the first rule broken, or
+// nothing when the reply is good. A reply whose PDU would not fit ReplyBuf
+// (more than TModbusEngine::BufSize bytes) fails with "Неверная длина пакета".
 std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddress,
                                        const quint8 *requestPdu);
 
@@ -60,6 +62,11 @@ public:
     qint32 ReplyLen = 0;
 
 private:
+    quint8 requestAddress() const;
+    void keepRequest(const quint8 *pdu, qint32 pduLen);
+    qint32 receivedCount() const;
+    QString receivedHexLine() const;
+
     TWinComPort &m_port;
     IBusHost &m_host;
 };

@@ -1,0 +1,109 @@
+// Validation of a received reply frame: the rules the engine applies before a
+// command gets to see the reply PDU.
+
+#include "modbus/Transact.h"
+
+#include "modbus/UCrc.h"
+
+namespace {
+
+// Input-register blocks of the sensor and the quantities read from each: a read
+// of input registers is accepted only for these pairs. Other start addresses
+// are not checked.
+bool inputRegisterQuantityOk(const quint8 *requestPdu)
+{
+    const int start = requestPdu[1] * 256 + requestPdu[2];
+    const int quantity = requestPdu[3] * 256 + requestPdu[4];
+    switch (start) {
+    case 0x0000:
+        return quantity == 5;
+    case 0x0005:
+        return quantity == 2;
+    case 0x0007:
+        return quantity == 1;
+    case 0x2000:
+        return quantity == 3 || quantity == 5;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+QString ExceptionText(quint8 code)
+{
+    switch (code) {
+    case 1:
+        return QStringLiteral("Неподдерживаемая функция");
+    case 2:
+        return QStringLiteral("Недопустимый адрес");
+    case 3:
+        return QStringLiteral("Недопустимое значение");
+    case 4:
+        return QStringLiteral("Ошибка устройства");
+    case 5:
+        return QStringLiteral("Запрос принят, но требует много времени обработки");
+    case 6:
+        return QStringLiteral("Устройство занято");
+    case 8:
+        return QStringLiteral("Ошибка паритета памяти");
+    default:
+        return QStringLiteral("Неизвестная ошибка");
+    }
+}
+
+std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddress,
+                                       const quint8 *requestPdu)
+{
+    if (rx == nullptr || n < 4)
+        return QStringLiteral("Слишком маленький пакет");
+    if (Crc16(rx, n) != 0)
+        return QStringLiteral("Ошибка CRC");
+    if (rx[0] != busAddress)
+        return QStringLiteral("Неверный адрес устройства");
+    // The reply PDU (the frame without address and CRC) must fit the reply buffer.
+    if (n - 3 > TModbusEngine::BufSize)
+        return QStringLiteral("Неверная длина пакета");
+
+    switch (rx[1]) {
+    case 3:
+        if (n != rx[2] + 5)
+            return QStringLiteral("Неверная длина пакета");
+        // Every holding-register read of the tool asks for two registers.
+        if (rx[2] != 4)
+            return QStringLiteral("Неверная длина данных");
+        return std::nullopt;
+    case 4:
+        if (n != rx[2] + 5)
+            return QStringLiteral("Неверная длина пакета");
+        if (requestPdu != nullptr && !inputRegisterQuantityOk(requestPdu))
+            return QStringLiteral("Неверно запрашиваемое количество регистров");
+        return std::nullopt;
+    case 8: {
+        const int subFunction = rx[2] * 256 + rx[3];
+        if (subFunction != 0 && subFunction != 1)
+            return QStringLiteral("Неверный код подфункции");
+        return std::nullopt;
+    }
+    case 16:
+        if (n != 8)
+            return QStringLiteral("Неверная длина пакета");
+        // Every register write of the tool writes three registers.
+        if (rx[4] * 256 + rx[5] != 3)
+            return QStringLiteral("Неверная длина данных");
+        return std::nullopt;
+    case 43:
+        return std::nullopt;
+    case 0x83:
+    case 0x84:
+    case 0x88:
+    case 0x90:
+    case 0xAB:
+        if (n != 5)
+            return QStringLiteral("Неверная длина пакета");
+        return QStringLiteral("Ошибка - %1 [код ошибки %2]")
+            .arg(ExceptionText(rx[2]), QString::number(rx[2]));
+    default:
+        return QStringLiteral("Недопустимый код функции");
+    }
+}

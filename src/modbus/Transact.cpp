@@ -1,0 +1,146 @@
+#include "modbus/Transact.h"
+
+#include "modbus/FrameCodec.h"
+#include "serial/UComWin.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Shows the busy cursor for the lifetime of the object and puts the arrow back
+// however the scope is left.
+class BusyScope
+{
+public:
+    explicit BusyScope(IBusHost &host) : m_host(host) { m_host.setBusy(true); }
+    ~BusyScope() { m_host.setBusy(false); }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    IBusHost &m_host;
+};
+
+const quint8 *frameBytes(const QByteArray &frame)
+{
+    return reinterpret_cast<const quint8 *>(frame.constData());
+}
+
+} // namespace
+
+TModbusEngine::TModbusEngine(TWinComPort &port, IBusHost &host) : m_port(port), m_host(host) {}
+
+quint8 TModbusEngine::requestAddress() const
+{
+    return quint8(m_host.busAddress() & 0xFF);
+}
+
+void TModbusEngine::keepRequest(const quint8 *pdu, qint32 pduLen)
+{
+    // The commands build their PDU in RequestBuf itself; a PDU from elsewhere is
+    // copied there, so that the reply is judged against the request really sent.
+    if (pdu == nullptr || pdu == RequestBuf.data() || pduLen <= 0)
+        return;
+    std::memmove(RequestBuf.data(), pdu, size_t(std::min(pduLen, qint32(BufSize))));
+}
+
+void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, bool noReply,
+                             bool logTraffic)
+{
+    BusyScope busy(m_host);
+    try {
+        RequestLen = pduLen;
+        keepRequest(pdu, pduLen);
+        m_port.ReplyTimeout = timeoutMs;
+        const QByteArray frame = BuildFrame(noReply ? 0 : requestAddress(), pdu, pduLen);
+
+        // The outcome of the write is not examined here: a request that did not
+        // go out shows up as the failure of the reply wait.
+        m_port.Send(frameBytes(frame), int(frame.size()));
+        if (logTraffic)
+            m_host.Log(QStringLiteral("Послано: %1").arg(HexLine(frameBytes(frame), qint32(frame.size()))),
+                       LogSent);
+        if (noReply)
+            return;
+
+        m_port.Receive();
+        switch (m_port.LinkStatus) {
+        case TWinComPort::Ok:
+            if (logTraffic)
+                m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
+            CheckReply();
+            return;
+        case TWinComPort::TimedOut:
+            throw ZartError(QStringLiteral("Таймаут"));
+        case TWinComPort::Incomplete:
+            // Whatever arrived is shown even without traffic logging: it is the
+            // only clue to what the sensor sent.
+            m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
+            throw ZartError(QStringLiteral("Пакет не распознан"));
+        case TWinComPort::StartFailed:
+        default:
+            throw ZartError(QStringLiteral("Ошибка приема"));
+        }
+    } catch (const ZartError &e) {
+        ReplyLen = 0;
+        m_host.Log(e.text(), LogError);
+        throw; // a port failure keeps its class (EComPort) for callers that look at it
+    } catch (const std::exception &e) {
+        // A failure from outside the tool's own classes (out of memory, for one)
+        // still reaches the log and the caller with its text.
+        const QString failure = QString::fromLocal8Bit(e.what());
+        ReplyLen = 0;
+        m_host.Log(failure, LogError);
+        throw ZartError(failure);
+    }
+}
+
+void TModbusEngine::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
+{
+    try {
+        RequestLen = pduLen;
+        keepRequest(pdu, pduLen);
+        m_port.ReplyTimeout = timeoutMs;
+        const QByteArray frame = BuildFrame(requestAddress(), pdu, pduLen);
+        m_port.Send(frameBytes(frame), int(frame.size()));
+        m_port.Receive();
+        if (m_port.LinkStatus != TWinComPort::Ok) {
+            ReplyLen = 0;
+            return;
+        }
+        CheckReply();
+    } catch (const std::exception &) {
+        // The search moves on to the next address; CheckReply has already
+        // logged a broken rule.
+        ReplyLen = 0;
+    }
+}
+
+void TModbusEngine::CheckReply()
+{
+    const qint32 n = receivedCount();
+    const quint8 *rx = m_port.RxBuf.data();
+
+    // The reply PDU is the frame without its address byte and its two CRC
+    // bytes; it is copied before the rules are tested, bounded by ReplyBuf.
+    ReplyLen = std::clamp(n - 3, 0, qint32(BufSize));
+    if (ReplyLen > 0)
+        std::memcpy(ReplyBuf.data(), rx + 1, size_t(ReplyLen));
+
+    if (const std::optional<QString> failure = CheckReplyRules(rx, n, m_host.busAddress(), RequestBuf.data())) {
+        ReplyLen = 0;
+        m_host.Log(*failure, LogError);
+        throw ZartError(*failure);
+    }
+}
+
+qint32 TModbusEngine::receivedCount() const
+{
+    return std::clamp(m_port.RxCount, 0, qint32(m_port.RxBuf.size()));
+}
+
+QString TModbusEngine::receivedHexLine() const
+{
+    return HexLine(m_port.RxBuf.data(), receivedCount());
+}
