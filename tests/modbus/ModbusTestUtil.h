@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Helpers of the Modbus tests. The CRC here is the bit-by-bit form of the
+// Modbus serial line CRC, independent of the table-driven one under test.
+namespace modbustest {
+
+inline quint16 referenceCrc(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+// "01 03 04" → bytes; anything but hex digits is skipped.
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+// The bytes followed by their CRC, low byte first.
+inline QByteArray withCrc(const QByteArray &bytes)
+{
+    const quint16 crc = referenceCrc(bytes);
+    QByteArray frame = bytes;
+    frame.append(char(crc & 0xFF));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+inline QByteArray withCrc(const char *text)
+{
+    return withCrc(hex(text));
+}
+
+inline const quint8 *u8(const QByteArray &bytes)
+{
+    return reinterpret_cast<const quint8 *>(bytes.constData());
+}
+
+} // namespace modbustest
