@@ -20,6 +20,9 @@ enum class TComExceptions {
     CE_EscapeComFailed,
 };
 
+// The text of a failure code ("Unable to open com port", ...).
+QString ComExceptionText(TComExceptions code);
+
 // A failure of the serial port: the text, plus " (Error: N)" when the
 // platform gave an error number above 0.
 class EComPort : public ZartError
@@ -51,6 +54,12 @@ public:
     TWinComPort(const TWinComPort &) = delete;
     TWinComPort &operator=(const TWinComPort &) = delete;
 
+    // Rate for a speed text: one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400,
+    // 19200, 38400, 56000, 57600, 115200, 128000, 256000; anything else gives 9600.
+    static qint32 SpeedFromText(const QString &text);
+
+    // The port name is "COMN", a device path beginning with '/', or a device
+    // name in /dev (see PortNaming.h); it is never empty.
     QString GetPortName() const;
     void SetPortName(const QString &name);
     void SetSpeed(const QString &text);
@@ -61,6 +70,8 @@ public:
     void Receive();
     void SetPower(bool on);
     bool IsFrameComplete() const;
+
+    ISerialDevice &device() { return *m_device; }
 
     // Outcome of the last Send/Receive and the reply buffer, as the callers read them.
     quint8 LinkStatus = Ok;

@@ -1,0 +1,294 @@
+#include "QtSerialDevice.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
+
+namespace {
+
+// Error number for a QSerialPort failure that left errno untouched
+// (the checks QSerialPort makes itself, before any system call).
+int errnoForPortError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError: return -1;
+    case QSerialPort::DeviceNotFoundError: return ENOENT;
+    case QSerialPort::PermissionError: return EACCES;
+    case QSerialPort::OpenError: return EBUSY;
+    case QSerialPort::NotOpenError: return EBADF;
+    case QSerialPort::ResourceError: return EIO;
+    case QSerialPort::UnsupportedOperationError: return ENOTTY;
+    case QSerialPort::TimeoutError: return ETIMEDOUT;
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+    case QSerialPort::UnknownError:
+    default: return EIO;
+    }
+}
+
+int msLeft(const QElapsedTimer &timer, int totalMs)
+{
+    return int(qMax<qint64>(0, totalMs - timer.elapsed()));
+}
+
+} // namespace
+
+QtSerialDevice::QtSerialDevice() = default;
+
+QtSerialDevice::~QtSerialDevice()
+{
+    close();
+}
+
+bool QtSerialDevice::isPtyPath(const QString &devicePath)
+{
+#ifdef Q_OS_UNIX
+    const QString real = QFileInfo(devicePath).canonicalFilePath();
+    if (real.isEmpty())
+        return false;
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    if (::stat(QFile::encodeName(real).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        // Unix98 pty slaves have the majors 136..143.
+        const unsigned maj = major(st.st_rdev);
+        if (maj >= 136 && maj <= 143)
+            return true;
+    }
+#endif
+    return real.startsWith(QLatin1String("/dev/pts/"));
+#else
+    Q_UNUSED(devicePath);
+    return false;
+#endif
+}
+
+void QtSerialDevice::beginCall()
+{
+    errno = 0;
+}
+
+void QtSerialDevice::recordFailure()
+{
+    const int sysErr = errno;
+    const QSerialPort::SerialPortError error = m_port.error();
+    if (error == QSerialPort::NotOpenError)
+        m_lastError = EBADF;
+    else
+        m_lastError = sysErr > 0 ? sysErr : errnoForPortError(error);
+    m_port.clearError();
+}
+
+ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32 baudRate)
+{
+    if (m_port.isOpen())
+        return OpenResult::Ok;
+
+    m_isPty = isPtyPath(devicePath);
+    m_port.setPortName(devicePath);
+    // QSerialPort applies these when it opens the device.
+    m_port.setBaudRate(baudRate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::EvenParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    // Bounds what the port holds between reads, as the driver's receive queue would.
+    m_port.setReadBufferSize(InputQueueSize);
+    m_port.clearError();
+
+    beginCall();
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const bool unsupported = m_port.error() == QSerialPort::UnsupportedOperationError;
+        recordFailure();
+        if (!(unsupported && m_isPty))
+            return OpenResult::OpenFailed;
+        // A pty that refuses even parity: open it without.
+        m_port.setParity(QSerialPort::NoParity);
+        beginCall();
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            recordFailure();
+            return OpenResult::OpenFailed;
+        }
+    }
+
+    // Opening a tty raises DTR and RTS; the link wants both de-asserted.
+    if (!modemLine(true, false) || !modemLine(false, false)) {
+        const int err = m_lastError;
+        m_port.close();
+        m_port.clearError();
+        m_lastError = err;
+        return OpenResult::StateFailed;
+    }
+    return OpenResult::Ok;
+}
+
+void QtSerialDevice::close()
+{
+    if (!m_port.isOpen())
+        return;
+    // QSerialPort drops its pending output on close; what the driver holds is left alone.
+    m_port.close();
+    m_port.clearError();
+    m_isPty = false;
+}
+
+bool QtSerialDevice::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool QtSerialDevice::setBaudRate(qint32 baudRate)
+{
+    beginCall();
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        return false;
+    }
+    if (!m_port.setBaudRate(baudRate)) {
+        recordFailure();
+        return false;
+    }
+    return true;
+}
+
+bool QtSerialDevice::purge()
+{
+    beginCall();
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        return false;
+    }
+    if (!m_port.clear(QSerialPort::AllDirections)) {
+        recordFailure();
+        return false;
+    }
+    return true;
+}
+
+ISerialDevice::WriteResult QtSerialDevice::write(const quint8 *data, qint32 count, int timeoutMs)
+{
+    beginCall();
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        return WriteResult::NotStarted;
+    }
+    if (count <= 0)
+        return WriteResult::Done;
+    if (m_port.write(reinterpret_cast<const char *>(data), count) != count) {
+        recordFailure();
+        m_port.clear(QSerialPort::Output);
+        return WriteResult::NotStarted;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    while (m_port.bytesToWrite() > 0) {
+        const int left = msLeft(timer, timeoutMs);
+        if (left <= 0)
+            break;
+        beginCall();
+        if (!m_port.waitForBytesWritten(left)) {
+            if (m_port.error() == QSerialPort::TimeoutError || m_port.error() == QSerialPort::NoError) {
+                m_port.clearError();
+                continue; // the loop looks at the time left
+            }
+            recordFailure();
+            m_port.clear(QSerialPort::Output);
+            return WriteResult::Failed;
+        }
+    }
+    if (m_port.bytesToWrite() > 0) {
+        // Cancel the rest of the frame.
+        m_port.clear(QSerialPort::Output);
+        m_port.clearError();
+        return WriteResult::TimedOut;
+    }
+    return WriteResult::Done;
+}
+
+bool QtSerialDevice::waitForBytes(int timeoutMs)
+{
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        QThread::msleep(qMax(0, timeoutMs));
+        return false;
+    }
+    if (m_port.bytesAvailable() > 0)
+        return true;
+
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        const int left = msLeft(timer, timeoutMs);
+        if (left <= 0)
+            return false;
+        if (m_port.waitForReadyRead(left))
+            return true;
+        const QSerialPort::SerialPortError error = m_port.error();
+        m_port.clearError();
+        if (m_port.bytesAvailable() > 0)
+            return true;
+        if (error != QSerialPort::TimeoutError && error != QSerialPort::NoError) {
+            // The far end has gone (a hung-up pty, an unplugged adapter):
+            // waitForReadyRead would return at once from now on. No bytes can
+            // come, so sit out the rest of the wait instead of spinning.
+            QThread::msleep(msLeft(timer, timeoutMs));
+            return m_port.bytesAvailable() > 0;
+        }
+    }
+}
+
+qint32 QtSerialDevice::read(quint8 *buffer, qint32 maxCount)
+{
+    beginCall();
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        return -1;
+    }
+    if (maxCount <= 0)
+        return 0;
+    const qint64 n = m_port.read(reinterpret_cast<char *>(buffer), maxCount);
+    if (n < 0) {
+        recordFailure();
+        return -1;
+    }
+    return qint32(n);
+}
+
+bool QtSerialDevice::modemLine(bool dtr, bool asserted)
+{
+    beginCall();
+    if (!m_port.isOpen()) {
+        m_lastError = EBADF;
+        return false;
+    }
+    const bool ok = dtr ? m_port.setDataTerminalReady(asserted) : m_port.setRequestToSend(asserted);
+    if (ok)
+        return true;
+    if (m_isPty && m_port.error() == QSerialPort::UnsupportedOperationError) {
+        // A pty has no modem lines: nothing to switch, and the data path is fine.
+        m_port.clearError();
+        return true;
+    }
+    recordFailure();
+    return false;
+}
+
+bool QtSerialDevice::setDtr(bool asserted)
+{
+    return modemLine(true, asserted);
+}
+
+bool QtSerialDevice::setRts(bool asserted)
+{
+    return modemLine(false, asserted);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "SerialDevice.h"
+
+#include <QSerialPort>
+
+// ISerialDevice on QSerialPort, used from one thread without an event loop
+// of its own (the blocking waitFor* calls do the I/O).
+//
+// Pseudo-terminals (the simulated sensor, the tests) have no modem lines and
+// refuse parity: on a pty such refusals are ignored so that the data path
+// works; on a real port they are failures like any other.
+class QtSerialDevice final : public ISerialDevice
+{
+public:
+    static constexpr qint64 InputQueueSize = 10000;
+
+    QtSerialDevice();
+    ~QtSerialDevice() override;
+
+    OpenResult open(const QString &devicePath, qint32 baudRate) override;
+    void close() override;
+    bool isOpen() const override;
+    bool setBaudRate(qint32 baudRate) override;
+    bool purge() override;
+    WriteResult write(const quint8 *data, qint32 count, int timeoutMs) override;
+    bool waitForBytes(int timeoutMs) override;
+    qint32 read(quint8 *buffer, qint32 maxCount) override;
+    bool setDtr(bool asserted) override;
+    bool setRts(bool asserted) override;
+    int lastError() const override { return m_lastError; }
+
+    // Whether the open device is a pseudo-terminal.
+    bool isPty() const { return m_isPty; }
+    // Whether a path names a pseudo-terminal slave device.
+    static bool isPtyPath(const QString &devicePath);
+
+private:
+    void beginCall();
+    void recordFailure();
+    bool modemLine(bool dtr, bool asserted);
+
+    QSerialPort m_port;
+    bool m_isPty = false;
+    int m_lastError = -1;
+};

@@ -1,0 +1,238 @@
+#include "UComWin.h"
+
+#include "PortNaming.h"
+#include "QtSerialDevice.h"
+#include "SerialDevice.h"
+#include "modbus/FrameCodec.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+
+namespace {
+
+struct SpeedText {
+    const char *text;
+    qint32 rate;
+};
+
+constexpr SpeedText Speeds[] = {
+    {"110", 110},       {"300", 300},       {"600", 600},       {"1200", 1200},
+    {"2400", 2400},     {"4800", 4800},     {"9600", 9600},     {"14400", 14400},
+    {"19200", 19200},   {"38400", 38400},   {"56000", 56000},   {"57600", 57600},
+    {"115200", 115200}, {"128000", 128000}, {"256000", 256000},
+};
+
+[[noreturn]] void raise(TComExceptions code, int error)
+{
+    throw EComPort(code, error, ComExceptionText(code));
+}
+
+} // namespace
+
+QString ComExceptionText(TComExceptions code)
+{
+    switch (code) {
+    case TComExceptions::CE_OpenFailed: return QStringLiteral("Unable to open com port");
+    case TComExceptions::CE_SetupComFailed: return QStringLiteral("SetupComm function failed");
+    case TComExceptions::CE_SetStateFailed: return QStringLiteral("SetCommState function failed");
+    case TComExceptions::CE_TimeoutsFailed: return QStringLiteral("SetCommTimeouts failed");
+    case TComExceptions::CE_PurgeFailed: return QStringLiteral("PurgeComm function failed");
+    case TComExceptions::CE_WriteFailed: return QStringLiteral("WriteFile function failed");
+    case TComExceptions::CE_ReadFailed: return QStringLiteral("ReadFile function failed");
+    case TComExceptions::CE_EscapeComFailed: return QStringLiteral("EscapeCommFunction function failed");
+    }
+    return {};
+}
+
+EComPort::EComPort(TComExceptions code, int winCode, const QString &baseText)
+    : ZartError(composeText(baseText, winCode)), m_code(code), m_winCode(winCode)
+{
+}
+
+QString EComPort::composeText(const QString &baseText, int winCode)
+{
+    if (winCode > 0)
+        return baseText + QStringLiteral(" (Error: %1)").arg(winCode);
+    return baseText;
+}
+
+qint32 TWinComPort::SpeedFromText(const QString &text)
+{
+    for (const SpeedText &speed : Speeds) {
+        if (text.compare(QLatin1String(speed.text), Qt::CaseInsensitive) == 0)
+            return speed.rate;
+    }
+    return 9600;
+}
+
+TWinComPort::TWinComPort(std::unique_ptr<ISerialDevice> device)
+    : RxBuf(RxBufSize, 0), m_device(device ? std::move(device) : std::make_unique<QtSerialDevice>())
+{
+}
+
+TWinComPort::~TWinComPort()
+{
+    try {
+        close();
+    } catch (...) {
+        // Nothing can be done about a failing close on the way out.
+    }
+}
+
+QString TWinComPort::GetPortName() const
+{
+    return m_portName;
+}
+
+void TWinComPort::SetPortName(const QString &name)
+{
+    if (name.isEmpty() || name == m_portName)
+        return;
+    m_portName = name;
+    if (m_device->isOpen()) {
+        close();
+        open(); // a failure leaves the link closed, with the new name
+    }
+}
+
+void TWinComPort::SetSpeed(const QString &text)
+{
+    const qint32 rate = SpeedFromText(text);
+    if (rate == m_baud)
+        return;
+    m_baud = rate;
+    if (m_device->isOpen() && !m_device->setBaudRate(rate))
+        raise(TComExceptions::CE_SetStateFailed, m_device->lastError());
+}
+
+bool TWinComPort::isOpen() const
+{
+    return m_device->isOpen();
+}
+
+void TWinComPort::open()
+{
+    if (m_device->isOpen())
+        return;
+    const QString path = PortNaming::devicePathForPortName(m_portName);
+    if (path.isEmpty())
+        raise(TComExceptions::CE_OpenFailed, ENOENT); // a COM number with no device
+    switch (m_device->open(path, m_baud)) {
+    case ISerialDevice::OpenResult::Ok:
+        return;
+    case ISerialDevice::OpenResult::OpenFailed:
+        raise(TComExceptions::CE_OpenFailed, m_device->lastError());
+    case ISerialDevice::OpenResult::SetupFailed:
+        raise(TComExceptions::CE_SetupComFailed, m_device->lastError());
+    case ISerialDevice::OpenResult::StateFailed:
+        raise(TComExceptions::CE_SetStateFailed, m_device->lastError());
+    case ISerialDevice::OpenResult::TimeoutsFailed:
+        raise(TComExceptions::CE_TimeoutsFailed, m_device->lastError());
+    }
+}
+
+void TWinComPort::close()
+{
+    // Every exchange has finished (or been cancelled) by the time Send and
+    // Receive return, so closing only has to drop what is still pending.
+    m_device->close();
+}
+
+void TWinComPort::Send(const quint8 *frame, int count)
+{
+    open();
+    LinkStatus = Ok;
+    // Whatever arrived since the last exchange is stale.
+    if (!m_device->purge())
+        raise(TComExceptions::CE_PurgeFailed, m_device->lastError());
+    switch (m_device->write(frame, qMax(0, count), WriteWaitMs)) {
+    case ISerialDevice::WriteResult::Done:
+        break;
+    case ISerialDevice::WriteResult::NotStarted:
+        LinkStatus = StartFailed;
+        break;
+    case ISerialDevice::WriteResult::TimedOut:
+        LinkStatus = TimedOut;
+        break;
+    case ISerialDevice::WriteResult::Failed:
+        raise(TComExceptions::CE_WriteFailed, m_device->lastError());
+    }
+}
+
+void TWinComPort::Receive()
+{
+    LinkStatus = Ok;
+    RxCount = 0;
+    if (!m_device->isOpen()) {
+        LinkStatus = StartFailed;
+        return;
+    }
+
+    // A reply ends when more than SilenceMs pass after a byte without another
+    // one; that end must come within ReplyTimeout of the start of Receive.
+    constexpr qint64 NsPerMs = 1000000;
+    const qint64 silenceNs = qint64(SilenceMs) * NsPerMs;
+    const qint64 deadlineNs = qint64(qMax(0, ReplyTimeout)) * NsPerMs;
+    QElapsedTimer clock;
+    clock.start();
+
+    qint32 count = 0;
+    qint64 lastByteNs = -1;
+    for (;;) {
+        const qint32 n = m_device->read(RxBuf.data() + count, RxBufSize - count);
+        if (n < 0)
+            raise(TComExceptions::CE_ReadFailed, m_device->lastError());
+        const qint64 now = clock.nsecsElapsed();
+        if (n > 0) {
+            count += n;
+            lastByteNs = now;
+        }
+        const bool full = count >= RxBufSize;
+        const bool silent = lastByteNs >= 0 && now - lastByteNs > silenceNs;
+        if (full || silent) {
+            // The read ended at the last byte (full) or when the silence ran
+            // out; either must lie within the reply timeout.
+            const qint64 endNs = full ? lastByteNs : lastByteNs + silenceNs;
+            if (endNs < deadlineNs) {
+                RxCount = count;
+                if (!IsFrameComplete())
+                    LinkStatus = Incomplete;
+                return;
+            }
+            break;
+        }
+        if (now >= deadlineNs)
+            break;
+        const qint64 untilNs = lastByteNs >= 0 ? qMin(lastByteNs + silenceNs + 1, deadlineNs) : deadlineNs;
+        // Round up: waking early would only mean another lap.
+        const int waitMs = int(qMax<qint64>(1, (untilNs - now + NsPerMs - 1) / NsPerMs));
+        m_device->waitForBytes(waitMs);
+    }
+    // Timed out: whatever the read had collected is dropped.
+    RxCount = 0;
+    LinkStatus = TimedOut;
+}
+
+void TWinComPort::SetPower(bool on)
+{
+    if (on) {
+        open(); // leaves DTR and RTS de-asserted
+        if (!m_device->setDtr(false))
+            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+        if (!m_device->setRts(true))
+            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+    } else {
+        // On a closed link the first call fails, as it should.
+        if (!m_device->setDtr(true))
+            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+        if (!m_device->setRts(false))
+            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+        close();
+    }
+}
+
+bool TWinComPort::IsFrameComplete() const
+{
+    return ::IsFrameComplete(RxBuf.data(), RxCount);
+}
