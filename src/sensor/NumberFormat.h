@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The display of real numbers used everywhere in the tool (pattern "0.###"):
+// an optional minus sign, at least one integer digit, then '.' and one to three
+// decimals only when the value rounded to three decimals has a fractional part;
+// a 5 in the fourth decimal rounds away from zero; no thousands separators and
+// always '.' as the decimal separator, whatever the locale. A value that rounds
+// to zero (negative zero included) shows as "0".
+//
+// A value of 1e18 or more in magnitude is shown in the general format instead:
+// at most 15 significant digits, trailing zeros dropped, and the decimal exponent
+// as "E" followed by the exponent (3.40282346638529E38). Infinities show as "INF",
+// NaNs (quiet or signalling) as "NAN", each with a leading '-' when the sign bit
+// is set.
+QString FormatFloat(long double v);
+
+// A single-precision value widened to extended precision and shown by FormatFloat.
+QString FormatSingle(float v);
+
+// The same for the 32 bits of a single as they sit in a flash word or a register pair.
+QString FormatSingleBits(quint32 bits);
+
+// Text of a measurement error code: 0 "?", 1 "ok", 2 "%", 3 "?%", anything else empty.
+QString StatusText(quint8 code);
