@@ -1,0 +1,351 @@
+#include "Passport.h"
+
+#include "DumpFile.h"
+#include "IniFile.h"
+#include "sensor/NumberFormat.h"
+#include "sensor/SensorRequests.h"
+#include "serial/ZartError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+#include <string>
+
+namespace {
+
+// Longest number token of the passport text.
+constexpr int MaxTokenLength = 64;
+
+// Numbers are read with '.' whatever the process locale.
+locale_t cLocale()
+{
+    static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    return loc;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Optional sign, digits, optional '.' and digits, optional exponent; at least one
+// digit before the exponent.
+bool isDecimalNumber(const std::string &t)
+{
+    std::size_t i = 0;
+    const std::size_t n = t.size();
+    if (i < n && (t[i] == '+' || t[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    while (i < n && isDigit(t[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < n && t[i] == '.') {
+        ++i;
+        while (i < n && isDigit(t[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < n && (t[i] == '+' || t[i] == '-'))
+            ++i;
+        std::size_t expDigits = 0;
+        while (i < n && isDigit(t[i])) {
+            ++i;
+            ++expDigits;
+        }
+        if (expDigits == 0)
+            return false;
+    }
+    return i == n;
+}
+
+[[noreturn]] void badNumber(const std::string &token, int line)
+{
+    throw ZartError(QStringLiteral("Ошибка чтения паспорта: \"%1\" не является числом (строка %2)")
+                        .arg(QString::fromLatin1(token.c_str()))
+                        .arg(line));
+}
+
+[[noreturn]] void outOfRange(const std::string &token, int line)
+{
+    throw ZartError(QStringLiteral("Ошибка чтения паспорта: значение %1 вне допустимого диапазона (строка %2)")
+                        .arg(QString::fromLatin1(token.c_str()))
+                        .arg(line));
+}
+
+class PassportReader
+{
+public:
+    explicit PassportReader(const QByteArray &text) : m_text(text) {}
+
+    bool atEnd() const { return m_pos >= m_text.size(); }
+
+    // One number: blanks and control characters (line ends included) skipped, then
+    // the run of characters above 0x20; 0 at the end of the text.
+    long double number(bool singleRange)
+    {
+        while (!atEnd() && quint8(m_text[m_pos]) <= 0x20)
+            advance();
+        if (atEnd())
+            return 0;
+        const int line = m_line;
+        std::string token;
+        while (!atEnd() && quint8(m_text[m_pos]) > 0x20) {
+            if (int(token.size()) == MaxTokenLength) {
+                token += "...";
+                badNumber(token, line); // never split an over-long number in two
+            }
+            token += m_text[m_pos];
+            advance();
+        }
+        if (!isDecimalNumber(token))
+            badNumber(token, line);
+        errno = 0;
+        char *end = nullptr;
+        const long double v = strtold_l(token.c_str(), &end, cLocale());
+        if (end != token.c_str() + token.size())
+            badNumber(token, line);
+        if (std::isinf(v))
+            outOfRange(token, line);
+        if (singleRange && std::isinf(static_cast<float>(v)))
+            outOfRange(token, line);
+        return v;
+    }
+
+    // The rest of the line, its line end (CR LF, LF or CR) included.
+    void skipLine()
+    {
+        while (!atEnd()) {
+            const char c = m_text[m_pos];
+            advance();
+            if (c == '\n')
+                return;
+            if (c == '\r') {
+                if (!atEnd() && m_text[m_pos] == '\n')
+                    advance();
+                return;
+            }
+        }
+    }
+
+private:
+    void advance()
+    {
+        const char c = m_text[m_pos];
+        ++m_pos;
+        // Count lines for the messages: LF, or a CR not followed by LF.
+        if (c == '\n' || (c == '\r' && (atEnd() || m_text[m_pos] != '\n')))
+            ++m_line;
+    }
+
+    const QByteArray &m_text;
+    qsizetype m_pos = 0;
+    int m_line = 1;
+};
+
+QString trimControls(const QString &s)
+{
+    int b = 0;
+    int e = int(s.size());
+    while (b < e && s[b].unicode() <= 0x20)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 0x20)
+        --e;
+    return s.mid(b, e - b);
+}
+
+// The text before the next ';' (empty when there is none), and the text up to and
+// including that ';' removed from s.
+QString takeField(QString &s)
+{
+    const qsizetype p = s.indexOf(u';');
+    if (p < 0)
+        return QString();
+    const QString field = s.left(p);
+    s.remove(0, p + 1);
+    return field;
+}
+
+qint32 requireInt(const QString &field, const char16_t *failureText)
+{
+    const std::optional<qint32> v = ParsePassportInt(field);
+    if (!v)
+        throw ZartError(QString::fromUtf16(failureText));
+    return *v;
+}
+
+} // namespace
+
+QByteArray PassportText(const FlashImage &image)
+{
+    const long double step = GridStepOf(image);
+    const long double x0 = -(step * 10);
+    QByteArray out;
+    out.reserve(GridPoints * 40);
+    for (int k = 0; k < GridPoints; ++k) {
+        const int i = k / GridSide;
+        const int j = k % GridSide;
+        out += CalibrationValueText(image[std::size_t(XTableIndex + k)]).toLatin1();
+        out += '\t';
+        out += CalibrationValueText(image[std::size_t(YTableIndex + k)]).toLatin1();
+        out += '\t';
+        out += FormatFloat(i * step + x0).toLatin1();
+        out += '\t';
+        out += FormatFloat(j * step + x0).toLatin1();
+        out += "\r\n";
+    }
+    return out;
+}
+
+void WritePassportFile(const QString &path, const FlashImage &image)
+{
+    WriteFileAtomically(path, PassportText(image));
+}
+
+QString ExpLevelText(const FlashImage &image)
+{
+    return QString::asprintf("%d;%d;%d;%d", int(image[WordExposureX] & 0xFF),
+                             int(image[WordThresholdX] & 0xFF), int(image[WordExposureY] & 0xFF),
+                             int(image[WordThresholdY] & 0xFF));
+}
+
+void WriteExpLevel(const QString &iniPath, const FlashImage &image)
+{
+    IniFile(iniPath).writeString(SerialText(image[WordSerial]), QString::fromUtf16(ExpLevelKey),
+                                 ExpLevelText(image));
+}
+
+QList<PassportPoint> ParsePassportText(const QByteArray &text)
+{
+    QList<PassportPoint> points;
+    PassportReader reader(text);
+    while (!reader.atEnd()) {
+        PassportPoint p;
+        p.X = reader.number(true);
+        p.Y = reader.number(true);
+        p.Coord1 = reader.number(false);
+        p.Coord2 = reader.number(false);
+        reader.skipLine();
+        points.append(p);
+    }
+    return points;
+}
+
+QList<PassportPoint> ReadPassportFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ZartError(file.errorString());
+    const QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ZartError(file.errorString());
+    return ParsePassportText(text);
+}
+
+quint32 PassportWord(long double value)
+{
+    return std::bit_cast<quint32>(static_cast<float>(value));
+}
+
+QString PassportSection(const QString &passportPath)
+{
+    const QString name = QFileInfo(passportPath).fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+ExpLevelValues ParseExpLevel(const QString &value)
+{
+    QString s = trimControls(value);
+    if (s.isEmpty())
+        throw ZartError(QStringLiteral("Отсутствуют значения уровней и экспозиций в файле паспорта"));
+    const QString f1 = takeField(s);
+    const QString f2 = takeField(s);
+    const QString f3 = takeField(s);
+    const QString f4 = s;
+    ExpLevelValues v;
+    v.ExposureX = requireInt(f1, u"Отсутствуют значение экспозиции X в файле паспорта");
+    v.ThresholdX = requireInt(f2, u"Отсутствуют значение уровня X в файле паспорта");
+    v.ExposureY = requireInt(f3, u"Отсутствуют значение экспозиции Y в файле паспорта");
+    v.ThresholdY = requireInt(f4, u"Отсутствуют значение уровня Y в файле паспорта");
+    return v;
+}
+
+ExpLevelValues ReadExpLevel(const QString &iniPath, const QString &section)
+{
+    return ParseExpLevel(IniFile(iniPath).readString(section, QString::fromUtf16(ExpLevelKey)));
+}
+
+void ApplyExpLevel(TPsp &psp, const ExpLevelValues &values)
+{
+    psp.ExposureX = values.ExposureX;
+    psp.ExposureY = values.ExposureY;
+    psp.ThresholdX = values.ThresholdX;
+    psp.ThresholdY = values.ThresholdY;
+}
+
+std::optional<qint32> ParsePassportInt(const QString &text)
+{
+    const int n = int(text.size());
+    int i = 0;
+    while (i < n && text[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    bool hex = false;
+    if (i < n && text[i] == u'$') {
+        hex = true;
+        ++i;
+    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i == n)
+        return std::nullopt;
+    quint64 v = 0;
+    int digits = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        int d;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (hex && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        else if (hex && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else
+            return std::nullopt;
+        v = v * (hex ? 16 : 10) + quint64(d);
+        ++digits;
+        if (hex ? v > 0xFFFFFFFFull : v > 0x80000000ull)
+            return std::nullopt;
+    }
+    if (hex) {
+        const quint32 pattern = quint32(v);
+        return qint32(negative ? 0u - pattern : pattern);
+    }
+    const qint64 s = negative ? -qint64(v) : qint64(v);
+    if (s > 0x7FFFFFFFLL)
+        return std::nullopt;
+    return qint32(s);
+}
+
+std::array<ExpLevelWord, 4> ExpLevelWords(const TPsp &psp)
+{
+    return {{{FlashWordAddress(WordExposureX), psp.ExposureX},
+             {FlashWordAddress(WordExposureY), psp.ExposureY},
+             {FlashWordAddress(WordThresholdX), psp.ThresholdX},
+             {FlashWordAddress(WordThresholdY), psp.ThresholdY}}};
+}
