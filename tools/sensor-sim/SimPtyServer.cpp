@@ -264,7 +264,7 @@ bool SimPtyServer::sleepUnlessStopped(int ms)
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (!m_stopping) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return true;
         pollfd fd{m_wake[0], POLLIN, 0};
@@ -290,7 +290,7 @@ bool SimPtyServer::writeAll(const char *data, int size)
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false; // nobody drains the slave: drop the rest of the reply
         pollfd fds[2] = {{m_master, POLLOUT, 0}, {m_wake[0], POLLIN, 0}};
