@@ -1,0 +1,151 @@
+#include "sensor/SensorCommands.h"
+
+#include "modbus/Transact.h"
+
+#include <algorithm>
+
+namespace {
+
+// Puts the PDU into the engine's request buffer and runs one exchange.
+void run(TModbusEngine &engine, const RequestPdu &pdu, qint32 timeoutMs, bool noReply = false,
+         bool logTraffic = true)
+{
+    const qint32 len = pdu.copyTo(engine.RequestBuf.data());
+    engine.Transact(engine.RequestBuf.data(), len, timeoutMs, noReply, logTraffic);
+}
+
+const quint8 *reply(const TModbusEngine &engine)
+{
+    return engine.ReplyBuf.data();
+}
+
+// Keeps the busy cursor on for a scope, however it is left.
+class BusyScope
+{
+public:
+    explicit BusyScope(IBusHost &host) : m_host(host) { m_host.setBusy(true); }
+    ~BusyScope() { m_host.setBusy(false); }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    IBusHost &m_host;
+};
+
+} // namespace
+
+quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestReadSerial(), timeoutMs);
+    return DecodeSerial(reply(engine), engine.ReplyLen);
+}
+
+bool PingSensor(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestPing(), timeoutMs);
+    return DecodePing(reply(engine), engine.ReplyLen);
+}
+
+bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestReset(), timeoutMs);
+    return DecodeReset(reply(engine), engine.ReplyLen);
+}
+
+QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestDeviceId(), timeoutMs);
+    return DecodeDeviceId(reply(engine), engine.ReplyLen);
+}
+
+void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs)
+{
+    run(engine, RequestSetAddress(newAddress, serial), timeoutMs, /*noReply=*/true);
+}
+
+MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestReadCoordinates(), timeoutMs);
+    return DecodeCoordinates(reply(engine), engine.ReplyLen);
+}
+
+MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs)
+{
+    run(engine, RequestReadPixels(floatPix), timeoutMs);
+    return DecodePixels(reply(engine), engine.ReplyLen, floatPix);
+}
+
+void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs)
+{
+    run(engine, RequestIllumination(code), timeoutMs);
+}
+
+quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs, bool logTraffic)
+{
+    run(engine, RequestReadFlashWord(address), timeoutMs, false, logTraffic);
+    return DecodeWord(reply(engine), engine.ReplyLen);
+}
+
+void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
+                    bool logTraffic)
+{
+    run(engine, RequestWriteFlashWord(address, value), timeoutMs, false, logTraffic);
+}
+
+QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs)
+{
+    run(engine, RequestReadCrc(), timeoutMs);
+    return DecodeCrc(reply(engine), engine.ReplyLen);
+}
+
+void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts)
+{
+    // The read makes the sensor compute its checksum into word 0x3FE; its value
+    // itself is not needed.
+    run(engine, RequestReadCrc(), timeouts.longMs);
+    const quint32 computed = ReadFlashWord(engine, RealCrcAddress, timeouts.shortMs);
+    WriteFlashWord(engine, RequiredCrcAddress, computed, timeouts.shortMs);
+}
+
+QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs)
+{
+    const quint32 version = ReadFlashWord(engine, FirmwareVersionAddress, timeoutMs);
+    const quint32 dimension = ReadFlashWord(engine, DimensionAddress, timeoutMs);
+    const quint32 cpu = ReadFlashWord(engine, CpuVersionAddress, timeoutMs);
+    return VersionLines(version, dimension, cpu);
+}
+
+int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
+                 const std::function<void(int)> &setAddress,
+                 const std::function<void()> &pumpEvents)
+{
+    IBusHost &host = engine.host();
+    BusyScope busy(host);
+    host.Log(QStringLiteral("Идёт поиск датчика..."), LogInfo);
+
+    const int saved = host.busAddress();
+    const qint32 len = RequestPing().copyTo(engine.RequestBuf.data());
+    int found = 0;
+    for (int a = 1; a <= 247; ++a) {
+        setAddress(a);
+        engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs);
+        // Found when the reply has the request's length and echoes its data.
+        if (engine.ReplyLen == engine.RequestLen
+            && std::equal(engine.ReplyBuf.begin() + 3, engine.ReplyBuf.begin() + engine.ReplyLen,
+                          engine.RequestBuf.begin() + 3)) {
+            found = a;
+            break;
+        }
+        if (pumpEvents)
+            pumpEvents();
+    }
+
+    if (found == 0) {
+        setAddress(saved);
+        host.Log(QStringLiteral("Ничего не найдено!"), LogError);
+    } else {
+        const QString hex = QString::number(found, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        host.Log(QStringLiteral("Найден по адресу %1 (0x%2)").arg(found).arg(hex), LogReceived);
+    }
+    return found;
+}

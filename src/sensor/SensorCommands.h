@@ -1,0 +1,57 @@
+#pragma once
+
+#include "sensor/SensorRequests.h"
+
+#include <QStringList>
+#include <QtGlobal>
+#include <functional>
+
+class TModbusEngine;
+
+// The sensor commands, each one run on the transaction engine. The window's
+// handlers and the command-line verbs both call these, so a command's exchange
+// exists once. A failed exchange has been logged in red by the engine and is
+// thrown on as ZartError; the callers stop on it.
+
+// The two reply timeouts of the settings: "Timeout" for the measurements and the
+// checksum read, "TimeoutShort" for everything else.
+struct CommandTimeouts
+{
+    qint32 longMs = 3000;
+    qint32 shortMs = 300;
+};
+
+quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs);
+bool PingSensor(TModbusEngine &engine, qint32 timeoutMs);
+bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs);
+QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs);
+// Broadcast: the sensor whose serial number is `serial` takes `newAddress`; no reply.
+void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
+
+MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs);
+MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs);
+// Illumination code 0 off, 1 X, 2 Y (IlluminationCode()).
+void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs);
+
+quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs,
+                      bool logTraffic = true);
+void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
+                    bool logTraffic = true);
+// Four hexadecimal digits of the sensor's checksum.
+QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs);
+// Checksum read, then the computed checksum (word 0x3FE) copied into the
+// expected one (word 0x3FF). Stops at the first failed request.
+void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts);
+// Firmware version, device dimension and processor lines; all three words are
+// read before anything is returned.
+QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs);
+
+// The bus search: probes the addresses 1 to 247 with the diagnostics echo and
+// stops at the first that echoes it. setAddress makes the engine's host address
+// the probed one (and shows it); pumpEvents runs between probes. Logs the start
+// line and the outcome, restores the address when nothing answered, and keeps
+// the busy cursor for the whole run. Returns the address found, 0 for none.
+// Never throws for a missing sensor.
+int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
+                 const std::function<void(int)> &setAddress,
+                 const std::function<void()> &pumpEvents);
