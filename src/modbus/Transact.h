@@ -44,7 +44,10 @@ public:
 
     // Frames RequestBuf's PDU with the bus address (0 when noReply) and the CRC,
     // sends it, receives and validates the reply into ReplyBuf/ReplyLen.
-    // Every failure is logged in red and thrown as ZartError.
+    // Every failure is logged in red and thrown as ZartError (a port failure
+    // keeps its class, EComPort). The busy cursor is on for the whole call.
+    // A pdu that is not RequestBuf itself is copied into it first, as the
+    // reply check reads the request back from there.
     void Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, bool noReply,
                   bool logTraffic);
     // The quiet variant used by the bus search: never throws; ReplyLen is 0 on failure.
