@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -593,6 +594,25 @@ void TestSimSensor::ptySurvivesReopenAndStopsPromptly()
         QCOMPARE(::write(fd, echo.constData(), size_t(echo.size())), ssize_t(echo.size()));
         QCOMPARE(readBytes(fd, int(echo.size()), 3000).toHex(), echo.toHex());
         ::close(fd); // the tool closes its port between commands
+    }
+
+    // A port user that died in exclusive mode does not lock the port for good.
+    {
+        const int fd = openRaw(server.devicePath());
+        QVERIFY(fd >= 0);
+        QCOMPARE(::ioctl(fd, TIOCEXCL), 0);
+        ::close(fd);
+        const int probe = openRaw(server.devicePath()); // allowed to root only while the flag is set
+        if (probe < 0)
+            QVERIFY(errno == EBUSY);
+        else {
+            int excl = 1;
+            QTRY_VERIFY_WITH_TIMEOUT(::ioctl(probe, TIOCGEXCL, &excl) == 0 && excl == 0, 5000);
+            ::close(probe);
+        }
+        int again = -1;
+        QTRY_VERIFY_WITH_TIMEOUT((again = openRaw(server.devicePath())) >= 0, 5000);
+        ::close(again);
     }
 
     // A reply held back for long does not hold up stop().

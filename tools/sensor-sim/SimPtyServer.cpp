@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ constexpr int ReadChunk = 1024;
 constexpr int MaxPending = 1024;   // bytes kept while no frame is recognised
 constexpr int WriteStallMs = 1000; // a reply nobody drains is dropped after this
 constexpr int HangupBackoffMs = 50;
+constexpr int IdleMs = 1000;       // quiet line: drop a stale exclusive-open flag
 
 bool crcOk(const char *data, int size)
 {
@@ -172,6 +174,8 @@ void SimPtyServer::closeAll()
             ::close(*fd);
         *fd = -1;
     }
+    if (!m_error.isEmpty())
+        m_devicePath.clear(); // a failed start leaves no device behind
 }
 
 void SimPtyServer::run()
@@ -180,8 +184,8 @@ void SimPtyServer::run()
     char chunk[ReadChunk];
     while (!m_stopping) {
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        // Idle: sleep until bytes or stop. Mid-frame: the silence ends the wait.
-        const int r = ::poll(fds, 2, buf.isEmpty() ? -1 : m_silenceMs);
+        // Mid-frame the silence ends the wait; otherwise bytes, stop() or idle time.
+        const int r = ::poll(fds, 2, buf.isEmpty() ? IdleMs : m_silenceMs);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -190,6 +194,13 @@ void SimPtyServer::run()
         if (fds[1].revents)
             break;
         if (r == 0) {
+            if (buf.isEmpty()) {
+                // A port user that dies holding the slave in exclusive mode
+                // (TIOCEXCL) would lock every later open out, since our own slave
+                // descriptor keeps the terminal alive: lift the flag on a quiet line.
+                ::ioctl(m_slave, TIOCNXCL);
+                continue;
+            }
             takeFrames(buf, true);
             continue;
         }

@@ -1,0 +1,149 @@
+// zart-sensor-sim as a process: options, the link, the flash image written on
+// exit by signal, and refusal of bad options.
+
+#include "modbus/UCrc.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray withCrc(const QByteArray &body)
+{
+    const quint16 crc = Crc16(reinterpret_cast<const quint8 *>(body.constData()), qint32(body.size()));
+    return body + char(crc & 0xFF) + char(crc >> 8);
+}
+
+quint32 wordAt(const QByteArray &dump, int n)
+{
+    const auto *p = reinterpret_cast<const quint8 *>(dump.constData()) + 4 * n;
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+// One request, the reply read until `want` bytes or 3 s have passed.
+QByteArray exchange(int fd, const QByteArray &request, int want)
+{
+    if (::write(fd, request.constData(), size_t(request.size())) != request.size())
+        return {};
+    QByteArray got;
+    while (got.size() < want) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0)
+            break;
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, int(n));
+    }
+    return got;
+}
+
+} // namespace
+
+class TestSimCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void runsUntilSignalled_data();
+    void runsUntilSignalled();
+    void refusesBadOptions_data();
+    void refusesBadOptions();
+};
+
+void TestSimCli::runsUntilSignalled_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestSimCli::runsUntilSignalled()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttySIM0");
+    const QString in = dir.filePath("in.dmp");
+    const QString out = dir.filePath("out.dmp");
+    QByteArray image(4096, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i % 251);
+    image[0] = 9; // word 0: address 9, overridden below
+    image[1] = image[2] = image[3] = 0;
+    QFile f(in);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == 4096);
+    f.close();
+
+    QProcess sim;
+    sim.start(QStringLiteral(ZART_SENSOR_SIM_EXE),
+              {"--link", link, "--address", "5", "--serial", "00ABCDEF", "--flash-in", in, "--flash-out", out});
+    QVERIFY(sim.waitForStarted(5000));
+    QVERIFY(sim.waitForReadyRead(5000));
+    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QVERIFY2(device.startsWith("/dev/"), qPrintable(device));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), device);
+
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    QCOMPARE(exchange(fd, withCrc(QByteArray::fromHex("050400050002")), 9).toHex(),
+             withCrc(QByteArray::fromHex("050404 00ABCDEF")).toHex());
+    QCOMPARE(exchange(fd, withCrc(QByteArray::fromHex("0510102000030612345678A55A")), 8).toHex(),
+             withCrc(QByteArray::fromHex("051010200003")).toHex());
+    ::close(fd);
+
+    QCOMPARE(::kill(pid_t(sim.processId()), signal), 0);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+
+    QFile o(out);
+    QVERIFY(o.open(QIODevice::ReadOnly));
+    const QByteArray saved = o.readAll();
+    QCOMPARE(saved.size(), 4096);
+    QCOMPARE(wordAt(saved, 0), 5u);
+    QCOMPARE(wordAt(saved, 1), 0x00ABCDEFu);
+    QCOMPARE(wordAt(saved, 0x20), 0x12345678u);
+    QCOMPARE(saved.mid(0x100 * 4, 64), image.mid(0x100 * 4, 64)); // the rest comes from --flash-in
+}
+
+void TestSimCli::refusesBadOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("address 0") << QStringList{"--address", "0"};
+    QTest::newRow("address 248") << QStringList{"--address", "248"};
+    QTest::newRow("address text") << QStringList{"--address", "x"};
+    QTest::newRow("serial not hex") << QStringList{"--serial", "12G4"};
+    QTest::newRow("serial too long") << QStringList{"--serial", "123456789"};
+    QTest::newRow("missing dump") << QStringList{"--flash-in", "/nonexistent/x.dmp"};
+}
+
+void TestSimCli::refusesBadOptions()
+{
+    QFETCH(QStringList, args);
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttySIM0");
+    QProcess sim;
+    sim.start(QStringLiteral(ZART_SENSOR_SIM_EXE), QStringList{"--link", link} + args);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QVERIFY(sim.exitCode() != 0);
+    QVERIFY(!sim.readAllStandardError().isEmpty());
+    QVERIFY(!QFileInfo(link).exists() && !QFileInfo(link).isSymLink());
+}
+
+QTEST_GUILESS_MAIN(TestSimCli)
+#include "tst_simcli.moc"
