@@ -1,0 +1,7 @@
+#include "app/DropDownComboBox.h"
+
+void DropDownComboBox::showPopup()
+{
+    Q_EMIT dropDown();
+    QComboBox::showPopup();
+}

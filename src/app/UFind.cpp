@@ -1,0 +1,37 @@
+#include "app/UFind.h"
+#include "ui_UFind.h"
+
+TFindForm::TFindForm(QWidget *parent) : QDialog(parent), ui(new Ui::TFindForm)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    connect(ui->StartButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TFindForm::~TFindForm()
+{
+    delete ui;
+}
+
+int TFindForm::timeoutMs() const
+{
+    return ui->TimeoutFindSpinEdit->textValue();
+}
+
+ZSpinEdit *TFindForm::timeoutSpinEdit() const
+{
+    return ui->TimeoutFindSpinEdit;
+}
+
+void TFindForm::FormActivate()
+{
+    ui->StartButton->setFocus(Qt::OtherFocusReason);
+}
+
+void TFindForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FormActivate();
+}

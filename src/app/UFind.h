@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class TFindForm;
+}
+class ZSpinEdit;
+
+// The search dialog: asks for the reply timeout of the bus search. It is
+// created once, so the timeout entered stays for the whole run.
+class TFindForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TFindForm(QWidget *parent = nullptr);
+    ~TFindForm() override;
+
+    // The search timeout in milliseconds, as the field shows it now.
+    int timeoutMs() const;
+    ZSpinEdit *timeoutSpinEdit() const;
+
+    // Gives the start button the keyboard focus; runs each time the dialog is shown.
+    void FormActivate();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    Ui::TFindForm *ui;
+};

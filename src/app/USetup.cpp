@@ -1,0 +1,167 @@
+#include "app/USetup.h"
+#include "ui_USetup.h"
+
+#include "app/PortCombo.h"
+
+#include <QShowEvent>
+
+TSetupForm::TSetupForm(QWidget *parent) : QDialog(parent), ui(new Ui::TSetupForm)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(261, 399);
+
+    connect(ui->OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    // Only the user's picks count as changes, not the selections the program makes.
+    connect(ui->PortPowerComboBox, &QComboBox::activated, this,
+            &TSetupForm::PortPowerComboBoxChange);
+    connect(ui->SpeedComboBox, &QComboBox::activated, this, &TSetupForm::SpeedComboBoxChange);
+    connect(ui->PortPowerComboBox, &DropDownComboBox::dropDown, this,
+            &TSetupForm::PortPowerComboBoxDropDown);
+
+    FormCreate();
+}
+
+TSetupForm::~TSetupForm()
+{
+    delete ui;
+}
+
+QString TSetupForm::noPowerPortText()
+{
+    return QStringLiteral("Отключен");
+}
+
+int TSetupForm::timeoutMs() const
+{
+    return ui->TimeoutSpinEdit->textValue();
+}
+
+int TSetupForm::timeoutShortMs() const
+{
+    return ui->TimeoutShortSpinEdit->textValue();
+}
+
+int TSetupForm::pauseGroupMs() const
+{
+    return ui->PauseGroupSpinEdit->textValue();
+}
+
+bool TSetupForm::floatPix() const
+{
+    return ui->FloatPixCheckBox->isChecked();
+}
+
+QComboBox *TSetupForm::speedComboBox() const
+{
+    return ui->SpeedComboBox;
+}
+
+DropDownComboBox *TSetupForm::portPowerComboBox() const
+{
+    return ui->PortPowerComboBox;
+}
+
+ZSpinEdit *TSetupForm::timeoutSpinEdit() const
+{
+    return ui->TimeoutSpinEdit;
+}
+
+ZSpinEdit *TSetupForm::timeoutShortSpinEdit() const
+{
+    return ui->TimeoutShortSpinEdit;
+}
+
+ZSpinEdit *TSetupForm::pauseGroupSpinEdit() const
+{
+    return ui->PauseGroupSpinEdit;
+}
+
+QCheckBox *TSetupForm::floatPixCheckBox() const
+{
+    return ui->FloatPixCheckBox;
+}
+
+void TSetupForm::fillPowerPortList()
+{
+    QComboBox *combo = ui->PortPowerComboBox;
+    FillPortCombo(combo);
+    // Inserting into an empty list would select the new entry by itself; keep
+    // the selection the refill left (none, or the same entry one row lower).
+    const int selected = combo->currentIndex();
+    combo->insertItem(0, noPowerPortText(), NoPowerPortNumber);
+    combo->setCurrentIndex(selected < 0 ? -1 : selected + 1);
+}
+
+void TSetupForm::FormCreate()
+{
+    ui->SpeedComboBox->setCurrentIndex(ui->SpeedComboBox->findText(QStringLiteral("9600")));
+    ui->TimeoutSpinEdit->setValue(3000);
+    ui->PauseGroupSpinEdit->setValue(0);
+    ui->FloatPixCheckBox->setChecked(false);
+    ui->PortPowerComboBox->clear();
+    fillPowerPortList();
+}
+
+void TSetupForm::FormShow()
+{
+    PortPowerChanged = false;
+    SpeedChanged = false;
+    SavedSetup.PortPowerIndex = ui->PortPowerComboBox->currentIndex();
+    SavedSetup.SpeedIndex = ui->SpeedComboBox->currentIndex();
+    SavedSetup.Timeout = ui->TimeoutSpinEdit->value();
+    SavedSetup.TimeoutShort = ui->TimeoutShortSpinEdit->value();
+    SavedSetup.PauseGroup = ui->PauseGroupSpinEdit->value();
+    SavedSetup.FloatPix = ui->FloatPixCheckBox->isChecked();
+}
+
+void TSetupForm::FormClose()
+{
+    PortPowerChanged = false;
+    SpeedChanged = false;
+    QComboBox *power = ui->PortPowerComboBox;
+    power->setCurrentIndex(SavedSetup.PortPowerIndex < power->count() ? SavedSetup.PortPowerIndex
+                                                                      : -1);
+    QComboBox *speed = ui->SpeedComboBox;
+    speed->setCurrentIndex(SavedSetup.SpeedIndex < speed->count() ? SavedSetup.SpeedIndex : -1);
+    ui->TimeoutSpinEdit->setValue(SavedSetup.Timeout);
+    ui->TimeoutShortSpinEdit->setValue(SavedSetup.TimeoutShort);
+    ui->PauseGroupSpinEdit->setValue(SavedSetup.PauseGroup);
+    ui->FloatPixCheckBox->setChecked(SavedSetup.FloatPix);
+}
+
+void TSetupForm::PortPowerComboBoxDropDown()
+{
+    QComboBox *combo = ui->PortPowerComboBox;
+    const QString remembered = combo->currentIndex() >= 0 ? combo->currentText() : QString();
+    fillPowerPortList();
+    combo->setCurrentIndex(remembered.isEmpty() ? -1
+                                                : combo->findText(remembered, Qt::MatchExactly));
+}
+
+void TSetupForm::PortPowerComboBoxChange()
+{
+    PortPowerChanged = true;
+}
+
+void TSetupForm::SpeedComboBoxChange()
+{
+    SpeedChanged = true;
+}
+
+void TSetupForm::done(int result)
+{
+    if (result != QDialog::Accepted)
+        FormClose();
+    QDialog::done(result);
+}
+
+void TSetupForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class TSetupForm;
+}
+class DropDownComboBox;
+class QCheckBox;
+class QComboBox;
+class ZSpinEdit;
+
+// The settings dialog. Its controls hold the live values of the speed, the
+// power port, the two reply timeouts, the group pause and the pixel format;
+// the commands read them from here at the moment of use. OK keeps what was
+// edited; Cancel and the close box put back what the dialog showed when it
+// was opened.
+class TSetupForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The values shown when the dialog was last opened.
+    struct TSavedSetup
+    {
+        int PortPowerIndex = -1;
+        int SpeedIndex = -1;
+        qint32 Timeout = 0;
+        qint32 TimeoutShort = 0;
+        qint32 PauseGroup = 0;
+        bool FloatPix = false;
+    };
+
+    explicit TSetupForm(QWidget *parent = nullptr);
+    ~TSetupForm() override;
+
+    // Readings of the controls, for the commands.
+    int timeoutMs() const;
+    int timeoutShortMs() const;
+    int pauseGroupMs() const;
+    bool floatPix() const;
+
+    // The controls, for the settings file and the port handling of the main window.
+    QComboBox *speedComboBox() const;
+    DropDownComboBox *portPowerComboBox() const;
+    ZSpinEdit *timeoutSpinEdit() const;
+    ZSpinEdit *timeoutShortSpinEdit() const;
+    ZSpinEdit *pauseGroupSpinEdit() const;
+    QCheckBox *floatPixCheckBox() const;
+
+    // Refills the power port list with the ports present, "Отключен" first.
+    void fillPowerPortList();
+
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void PortPowerComboBoxDropDown();
+    void PortPowerComboBoxChange();
+    void SpeedComboBoxChange();
+
+    bool PortPowerChanged = false;
+    bool SpeedChanged = false;
+    TSavedSetup SavedSetup;
+
+    static constexpr int NoPowerPortNumber = 0;
+    static QString noPowerPortText();
+
+public Q_SLOTS:
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    Ui::TSetupForm *ui;
+};

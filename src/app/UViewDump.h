@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+
+namespace Ui {
+class TViewDumpForm;
+}
+class QTableWidget;
+
+// The dump viewer: a three-column table (name, value, raw word) of one dump
+// file. The window is created once and shown modally for each dump.
+class TViewDumpForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ValueColumnWidth = 80; // columns 1 and 2
+    static constexpr int NameColumnSpare = 24;  // left for the scroll bar
+
+    explicit TViewDumpForm(QWidget *parent = nullptr);
+    ~TViewDumpForm() override;
+
+    // Replaces the whole table: one row per entry of rows (name, value, raw
+    // text; missing cells are left empty), and sets the caption to
+    // "Просмотр дампа - " followed by the file name without its directory.
+    void setRows(const QList<QStringList> &rows, const QString &fileName);
+
+    QTableWidget *grid() const;
+
+    void FormCreate();
+    void FormResize();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    Ui::TViewDumpForm *ui;
+};
