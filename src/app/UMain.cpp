@@ -1,0 +1,503 @@
+#include "app/UMain.h"
+#include "ui_UMain.h"
+
+#include "ZartVersion.h"
+#include "app/ConsoleDelegate.h"
+#include "app/ModalRunner.h"
+#include "app/PortCombo.h"
+#include "app/UFind.h"
+#include "app/USetup.h"
+#include "app/UViewDump.h"
+#include "app/UViewText.h"
+#include "serial/SerialDevice.h"
+#include "serial/UComWin.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QScreen>
+#include <QStyle>
+
+// Watches every key typed in the main window's controls: M raises the bus
+// address by one and N lowers it, whichever control has the focus.
+class AddrKeyPreview : public QObject
+{
+public:
+    explicit AddrKeyPreview(TForm1 *form) : QObject(form), m_form(form) {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress || !m_form->m_commandsEnabled)
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || widget->window() != m_form)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            return false;
+        const QString text = key->text();
+        if (text == u"M" || text == u"m") {
+            m_form->stepBusAddress(+1);
+            return true;
+        }
+        if (text == u"N" || text == u"n") {
+            m_form->stepBusAddress(-1);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    TForm1 *m_form;
+};
+
+const TForm1::TOpenDialogSetup TForm1::FlashOpenDialog{
+    QStringLiteral("Дамп (*.dmp)|*.dmp|Все файлы (*.*)|*.*"), QStringLiteral("dmp"), true, true};
+
+TForm1::TForm1(std::unique_ptr<TWinComPort> dataPort, std::unique_ptr<TWinComPort> powerPort,
+               QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::TForm1),
+      DataPort(dataPort ? std::move(dataPort) : std::make_unique<TWinComPort>()),
+      PowerPort(powerPort ? std::move(powerPort) : std::make_unique<TWinComPort>()),
+      m_engine(*DataPort, *this)
+{
+    ui->setupUi(this);
+    FormCreate();
+    connectShellHandlers();
+    connectCommandHandlers();
+    connectFlashHandlers();
+}
+
+TForm1::~TForm1()
+{
+    qApp->removeEventFilter(m_keyPreview);
+    // The power link goes first, then the data link; each closes its port.
+    PowerPort.reset();
+    DataPort.reset();
+    delete ui;
+}
+
+void TForm1::FormCreate()
+{
+    // "." is the decimal separator of every number the tool formats or reads,
+    // whatever the system's regional settings (Qt's own number conversions
+    // ignore them in any case).
+    QLocale::setDefault(QLocale::c());
+
+    setWindowTitle(QStringLiteral("%1 v%2.%3.%4.%5")
+                       .arg(windowTitle())
+                       .arg(ZART_VERSION_MAJOR)
+                       .arg(ZART_VERSION_MINOR)
+                       .arg(ZART_VERSION_PATCH)
+                       .arg(ZART_VERSION_TWEAK));
+    ServiceMode = 0;
+
+    buildLog();
+
+    ui->FindAddrButton->setIcon(QIcon::fromTheme(
+        QStringLiteral("edit-find"), style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+
+    ServicePopupMenu = new QMenu(this);
+    ServicePopupMenu->setObjectName(QStringLiteral("ServicePopupMenu"));
+    ServicePopupMenu->addAction(ui->ServiceModeMenu);
+    m_servicePopupAttached = true;
+
+    // The service tab stays hidden until the settings say otherwise.
+    ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->TabSheet2), false);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+
+    m_keyPreview = new AddrKeyPreview(this);
+    qApp->installEventFilter(m_keyPreview);
+
+    // Centred on the screen.
+    if (const QScreen *screen = this->screen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TForm1::buildLog()
+{
+    QListWidget *list = ui->ConsoleListBox;
+    list->setItemDelegate(new ConsoleDelegate(LogItemHeight, list));
+    list->setUniformItemSizes(true);
+}
+
+void TForm1::connectShellHandlers()
+{
+    connectHandler(ui->PowerButton, &QPushButton::clicked, &TForm1::PowerButtonClick);
+    connectHandler(ui->PortComboBox, &QComboBox::activated, &TForm1::PortComboBoxChange);
+    connectHandler(ui->PortComboBox, &DropDownComboBox::dropDown, &TForm1::PortComboBoxDropDown);
+    connectHandler(ui->SetupMenu, &QAction::triggered, &TForm1::SetupMenuClick);
+    connectHandler(ui->ServiceModeMenu, &QAction::triggered, &TForm1::ServiceModeMenuClick);
+    connect(ui->PageControl1, &QWidget::customContextMenuRequested, this,
+            &TForm1::showServicePopup);
+
+    // The two illumination buttons: at most one is down, and a click on the one
+    // that is down puts it up. This runs before the buttons' command handler.
+    connect(ui->LightXButton, &QPushButton::clicked, this, [this](bool down) {
+        if (down)
+            ui->LightYButton->setChecked(false);
+    });
+    connect(ui->LightYButton, &QPushButton::clicked, this, [this](bool down) {
+        if (down)
+            ui->LightXButton->setChecked(false);
+    });
+}
+
+void TForm1::setSecondaryWindows(TViewDumpForm *viewDump, TViewTextForm *viewText,
+                                 TFindForm *find, TSetupForm *setup)
+{
+    m_viewDump = viewDump;
+    m_viewText = viewText;
+    m_find = find;
+    m_setup = setup;
+}
+
+// ---- console log -------------------------------------------------------------
+
+QColor TForm1::logColour(quint8 kind)
+{
+    switch (kind) {
+    case LogSent:
+        return QColor(0, 0, 255);
+    case LogReceived:
+        return QColor(0, 128, 0);
+    case LogError:
+        return QColor(255, 0, 0);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+
+void TForm1::Log(const QString &Text, quint8 Kind)
+{
+    try {
+        QListWidget *list = ui->ConsoleListBox;
+        const QColor colour = logColour(Kind);
+        if (list->count() > MaxLogLines) {
+            for (int i = 0; i < LogDropLines && list->count() > 0; ++i)
+                delete list->takeItem(0);
+        }
+        auto *item = new QListWidgetItem(Text);
+        item->setData(Qt::ForegroundRole, colour);
+        list->addItem(item);
+        list->clearSelection();
+        list->scrollToBottom();
+        // Painted now: long commands add lines while they keep the event loop busy.
+        list->viewport()->repaint();
+    } catch (...) {
+        // The log never fails its caller.
+    }
+}
+
+int TForm1::busAddress() const
+{
+    return ui->AddrSpinEdit->textValue();
+}
+
+void TForm1::setBusy(bool busy)
+{
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+    }
+}
+
+void TForm1::stepBusAddress(int delta)
+{
+    ZSpinEdit *addr = ui->AddrSpinEdit;
+    addr->setValue(qBound(MinBusAddress, addr->textValue() + delta, MaxBusAddress));
+}
+
+void TForm1::setCommandsEnabled(bool enabled)
+{
+    m_commandsEnabled = enabled;
+    const QList<QWidget *> commands{
+        ui->FindAddrButton,  ui->AddrSpinEdit,        ui->PortComboBox,
+        ui->SetAddrButton,   ui->ReadIDButton,        ui->ReadCRCButton,
+        ui->ReadCoordButton, ui->ReadPixButton,       ui->PingButton,
+        ui->ResetButton,     ui->GetDevIDButton,      ui->ReadFlashButton,
+        ui->WriteFlashButton, ui->SaveFlashFileButton, ui->LoadFlashFileButton,
+        ui->ViewFlashFileButton, ui->LoadFromPassportFlashFileButton, ui->VerButton,
+        ui->CRCCorrectionButton, ui->LightXButton,    ui->LightYButton,
+        ui->SpinButton1,     ui->SpinButton2};
+    for (QWidget *w : commands)
+        w->setEnabled(enabled);
+    ui->SetupMenu->setEnabled(enabled);
+}
+
+// ---- error report and guarded handlers ---------------------------------------
+
+QString TForm1::applicationTitle()
+{
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    return name.left(1) + name.mid(1).toLower();
+}
+
+QString TForm1::errorReportText(const QString &text)
+{
+    if (!text.isEmpty() && text.back() > QChar(u'.'))
+        return text + u'.';
+    return text;
+}
+
+void TForm1::showErrorReport(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), errorReportText(text),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("ErrorReport"));
+    ModalRunner::exec(box);
+}
+
+void TForm1::runGuarded(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const ZartError &e) {
+        showErrorReport(e.text());
+    } catch (const std::exception &e) {
+        showErrorReport(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TForm1::watchField(QObject *field, std::function<bool(QEvent *)> handler)
+{
+    m_fieldHandlers.append({field, std::move(handler)});
+    field->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    for (const auto &[field, handler] : std::as_const(m_fieldHandlers)) {
+        if (field != watched)
+            continue;
+        bool done = false;
+        runGuarded([&] { done = handler(event); });
+        if (done)
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- window events -----------------------------------------------------------
+
+void TForm1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Where the platform does not activate a window that is shown, its first
+    // showing counts as the first activation.
+    if (!m_activated)
+        QMetaObject::invokeMethod(this, &TForm1::FormActivate, Qt::QueuedConnection);
+}
+
+void TForm1::FormActivate()
+{
+    if (m_activated || !m_setup)
+        return;
+    m_activated = true;
+
+    FillPortCombo(ui->PortComboBox, m_extraPortPaths);
+    LoadSettings();
+    selectPreferredPort();
+
+    switch (ServiceMode) {
+    case 1:
+        ui->ServiceModeMenu->setChecked(false);
+        break;
+    case 2:
+        ui->ServiceModeMenu->setChecked(true);
+        break;
+    default:
+        // No service mode: the popup menu goes, so the tab cannot be switched on.
+        m_servicePopupAttached = false;
+        ui->PageControl1->setContextMenuPolicy(Qt::NoContextMenu);
+        break;
+    }
+    ServiceModeMenuClick();
+
+    PortComboBoxChange();
+    ApplySpeed();
+    runGuarded([this] { ApplyPowerPort(); });
+}
+
+void TForm1::selectPreferredPort()
+{
+    if (m_preferredPort.isEmpty())
+        return;
+    QComboBox *combo = ui->PortComboBox;
+    const int before = combo->currentIndex();
+    for (int i = 0; i < combo->count(); ++i) {
+        combo->setCurrentIndex(i);
+        if (ComboPortName(combo) == m_preferredPort)
+            return;
+    }
+    combo->setCurrentIndex(before);
+}
+
+void TForm1::FormClose()
+{
+    try {
+        SaveSettings();
+    } catch (const ZartError &e) {
+        showErrorReport(e.text());
+    } catch (const std::exception &e) {
+        showErrorReport(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // The settings are saved; a file that cannot be written is reported, and
+    // the window closes all the same, so that the program can always be left.
+    FormClose();
+    event->accept();
+}
+
+void TForm1::showServicePopup(const QPoint &pos)
+{
+    if (m_servicePopupAttached)
+        ServicePopupMenu->popup(ui->PageControl1->mapToGlobal(pos));
+}
+
+void TForm1::ServiceModeMenuClick()
+{
+    ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->TabSheet2),
+                                    ui->ServiceModeMenu->isChecked());
+}
+
+// ---- file-open dialog ----------------------------------------------------------
+
+QString TForm1::qtNameFilter(const QString &pipeFilter)
+{
+    const QStringList parts = pipeFilter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString &text = parts[i];
+        QString patterns = parts[i + 1];
+        patterns.replace(u';', u' ');
+        if (text.contains(u'(' + patterns + u')'))
+            filters << text;
+        else
+            filters << QStringLiteral("%1 (%2)").arg(text, patterns);
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+void TForm1::setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const
+{
+    dialog.setWindowTitle(title);
+    dialog.setDirectory(QCoreApplication::applicationDirPath());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(FlashOpenDialog.FileMustExist ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+    dialog.setNameFilters(qtNameFilter(FlashOpenDialog.Filter).split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(FlashOpenDialog.DefaultExt);
+    dialog.setSizeGripEnabled(true);
+}
+
+QString TForm1::runFlashOpenDialog(const QString &title)
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("FlashOpenDialog"));
+    setupFlashOpenDialog(dialog, title);
+    if (ModalRunner::exec(dialog) != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+// ---- ports, speed and supply ---------------------------------------------------
+
+void TForm1::PortComboBoxDropDown()
+{
+    FillPortCombo(ui->PortComboBox, m_extraPortPaths);
+}
+
+void TForm1::PortComboBoxChange()
+{
+    try {
+        const QString name = ComboPortName(ui->PortComboBox);
+        if (!name.isEmpty()) {
+            DataPort->SetPortName(name);
+            Log(QStringLiteral("Установлен порт %1").arg(DataPort->GetPortName()), LogInfo);
+        } else {
+            Log(QStringLiteral("Порт не выбран! По умолчанию используется %1")
+                    .arg(DataPort->GetPortName()),
+                LogError);
+        }
+    } catch (const std::exception &) {
+        Log(QStringLiteral("Порт %1 не установлен!").arg(DataPort->GetPortName()), LogError);
+    }
+}
+
+void TForm1::ApplySpeed()
+{
+    QComboBox *speed = m_setup->speedComboBox();
+    if (speed->currentIndex() < 0)
+        return;
+    const QString text = speed->currentText();
+    try {
+        DataPort->SetSpeed(text);
+        Log(QStringLiteral("Установлена скорость %1").arg(text), LogInfo);
+    } catch (const std::exception &) {
+        Log(QStringLiteral("Скорость %1 не установлена!").arg(text), LogError);
+    }
+}
+
+void TForm1::ApplyPowerPort()
+{
+    QComboBox *power = m_setup->portPowerComboBox();
+    if (power->currentIndex() <= 0) {
+        ui->PowerButton->setEnabled(false);
+        if (ui->PowerButton->isChecked()) {
+            ui->PowerButton->setChecked(false);
+            PowerPort->SetPower(false);
+        }
+        Log(QStringLiteral("Порт питания не используется"), LogInfo);
+        return;
+    }
+    ui->PowerButton->setEnabled(true);
+    try {
+        PowerPort->SetPortName(ComboPortName(power));
+        Log(QStringLiteral("Установлен порт питания %1").arg(PowerPort->GetPortName()), LogInfo);
+    } catch (const std::exception &) {
+        Log(QStringLiteral("Порт питания %1 не установлен!").arg(PowerPort->GetPortName()),
+            LogError);
+    }
+}
+
+void TForm1::PowerButtonClick()
+{
+    // The click has already put the button down or up; a failure goes to the
+    // general error report and the button keeps its new state.
+    PowerPort->SetPower(ui->PowerButton->isChecked());
+}
+
+void TForm1::SetupMenuClick()
+{
+    if (ModalRunner::exec(*m_setup) != QDialog::Accepted)
+        return;
+    if (m_setup->PortPowerChanged)
+        ApplyPowerPort();
+    if (m_setup->SpeedChanged)
+        ApplySpeed();
+}

@@ -1,0 +1,213 @@
+#pragma once
+
+#include "modbus/Transact.h"
+#include "serial/UComWin.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class QFileDialog;
+class QKeyEvent;
+class QMenu;
+class TFindForm;
+class TSetupForm;
+class TViewDumpForm;
+class TViewTextForm;
+
+// The main window: the data port, the supply switch and the bus address on
+// the left, the commands on the tabs "Управление" and "Сервис", the console
+// log below. It owns the two serial links and the transaction engine with the
+// request and reply buffers, and it is the engine's host (log, bus address,
+// busy cursor).
+class TForm1 : public QMainWindow, public IBusHost
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MaxLogLines = 1000;  // more than this and ...
+    static constexpr int LogDropLines = 100;  // ... the oldest lines go
+    static constexpr int LogItemHeight = 14;
+    static constexpr int MinBusAddress = 1;
+    static constexpr int MaxBusAddress = 247;
+
+    // Settings of the file-open dialog used for dumps and passports.
+    struct TOpenDialogSetup
+    {
+        QString Filter;     // description|pattern pairs separated by '|'
+        QString DefaultExt; // appended to a name typed without extension
+        bool FileMustExist = true;
+        bool HideReadOnly = true;
+    };
+    static const TOpenDialogSetup FlashOpenDialog;
+
+    // Without links the window makes its own (QSerialPort devices); tests
+    // pass links on devices of their own.
+    explicit TForm1(std::unique_ptr<TWinComPort> dataPort = nullptr,
+                    std::unique_ptr<TWinComPort> powerPort = nullptr, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The secondary windows, created right after this one.
+    void setSecondaryWindows(TViewDumpForm *viewDump, TViewTextForm *viewText, TFindForm *find,
+                             TSetupForm *setup);
+    TViewDumpForm *viewDumpForm() const { return m_viewDump; }
+    TViewTextForm *viewTextForm() const { return m_viewText; }
+    TFindForm *findForm() const { return m_find; }
+    TSetupForm *setupForm() const { return m_setup; }
+
+    // Device paths offered in the data port list besides the ports present
+    // (a pseudo-terminal, a /dev/serial/by-id link), and the one to select at
+    // the first activation instead of the stored port.
+    void setExtraPortPaths(const QStringList &paths) { m_extraPortPaths = paths; }
+    QStringList extraPortPaths() const { return m_extraPortPaths; }
+    void setPreferredPort(const QString &path) { m_preferredPort = path; }
+
+    TModbusEngine &engine() { return m_engine; }
+    TWinComPort &dataPort() { return *DataPort; }
+    TWinComPort &powerPort() { return *PowerPort; }
+
+    // IBusHost: the console log, the address field, the hourglass.
+    void Log(const QString &Text, quint8 Kind) override;
+    int busAddress() const override;
+    void setBusy(bool busy) override;
+
+    // Colour of a log kind: 0 black, 1 blue, 2 green, 3 red, anything else black.
+    static QColor logColour(quint8 kind);
+
+    // Enables or disables every command button, the address field with its
+    // M/N keys, the data port list and the settings menu (long operations and
+    // the bus search turn them off while they run).
+    void setCommandsEnabled(bool enabled);
+    bool commandsEnabled() const { return m_commandsEnabled; }
+
+    // The general error report: a message box with the text (a full stop
+    // added when its last character is above '.') and the application title.
+    void showErrorReport(const QString &text);
+    static QString errorReportText(const QString &text);
+    // The executable's name without directory and extension, every letter
+    // after the first in lower case.
+    static QString applicationTitle();
+
+    // Runs a handler; a failure that escapes it goes to the general error report.
+    void runGuarded(const std::function<void()> &handler);
+    // Connects a signal to a handler of this window through runGuarded.
+    template <typename Sender, typename Signal>
+    void connectHandler(Sender *sender, Signal signal, void (TForm1::*handler)())
+    {
+        connect(sender, signal, this, [this, handler] { runGuarded([&] { (this->*handler)(); }); });
+    }
+    // Routes the events of one field of this window to a handler; the handler
+    // returns true for an event it has dealt with, which then goes no further.
+    void watchField(QObject *field, std::function<bool(QEvent *)> handler);
+
+    // The file-open dialog for dumps and passports: the executable's
+    // directory, the dump filter, the given title. Returns the chosen file,
+    // or an empty string when the user cancels.
+    QString runFlashOpenDialog(const QString &title);
+    void setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const;
+    // "Text|pattern|Text|pattern" as Qt's "Text (pattern);;Text (pattern)".
+    static QString qtNameFilter(const QString &pipeFilter);
+
+    // The settings file: "<executable name>.ini" beside the executable.
+    static QString settingsFilePath();
+    void LoadSettings();
+    // Throws ZartError("Unable to write to <path>") when a key cannot be written;
+    // the keys after it are not written.
+    void SaveSettings();
+
+    // Window events.
+    void FormCreate();
+    void FormActivate(); // once: the first time the window becomes active
+    bool formActivated() const { return m_activated; }
+    void FormClose();
+    void ServiceModeMenuClick();
+
+    // Ports, speed and supply.
+    void PortComboBoxDropDown();
+    void PortComboBoxChange();
+    void ApplySpeed();
+    void ApplyPowerPort();
+    void PowerButtonClick();
+    void SetupMenuClick();
+
+    // Command handlers, defined beside the commands they run (UMainCommands.cpp,
+    // UMainFlash.cpp and the files of the commands).
+    void FindAddrButtonClick();
+    void ReadIDButtonClick();
+    void PingButtonClick();
+    void ResetButtonClick();
+    void GetDevIDButtonClick();
+    void SetAddrButtonClick();
+    // Key filters of the hexadecimal fields: true when the key has been dealt
+    // with (refused, or put into the field in its changed form).
+    bool SerialSetEditKeyPress(QKeyEvent *event);
+    void SerialSetEditExit();
+    void ReadCoordButtonClick();
+    void ReadPixButtonClick();
+    void LightXYButtonClick();
+    void ReadCRCButtonClick();
+    void ReadFlashButtonClick();
+    void WriteFlashButtonClick();
+    void CRCCorrectionButtonClick();
+    void VerButtonClick();
+    bool AddrFlashEditKeyDown(QKeyEvent *event);
+    bool AddrFlashEditKeyPress(QKeyEvent *event);
+    void SpinButton1UpClick();
+    void SpinButton1DownClick();
+    bool DataFlashEditKeyPress(QKeyEvent *event);
+    void DataFlashEditExit();
+    void SpinButton2UpClick();
+    void SpinButton2DownClick();
+    void SaveFlashFileButtonClick();
+    void LoadFlashFileButtonClick();
+    void ViewFlashFileButtonClick();
+    void LoadFromPassportFlashFileButtonClick();
+
+    // The "ServiceMode" setting: 0 no service tab, 1 available but hidden at
+    // start, 2 shown at start.
+    qint32 ServiceMode = 0;
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class AddrKeyPreview;
+
+    // Connections of the command handlers, beside their definitions.
+    void connectCommandHandlers();
+    void connectFlashHandlers();
+
+    void buildLog();
+    void connectShellHandlers();
+    void showServicePopup(const QPoint &pos);
+    void stepBusAddress(int delta);
+    void selectPreferredPort();
+
+    Ui::TForm1 *ui;
+    QMenu *ServicePopupMenu = nullptr;
+    bool m_servicePopupAttached = true;
+
+    std::unique_ptr<TWinComPort> DataPort;
+    std::unique_ptr<TWinComPort> PowerPort;
+    TModbusEngine m_engine;
+
+    TViewDumpForm *m_viewDump = nullptr;
+    TViewTextForm *m_viewText = nullptr;
+    TFindForm *m_find = nullptr;
+    TSetupForm *m_setup = nullptr;
+
+    QStringList m_extraPortPaths;
+    QString m_preferredPort;
+    bool m_activated = false;
+    bool m_commandsEnabled = true;
+    QObject *m_keyPreview = nullptr;
+    QList<QPair<QObject *, std::function<bool(QEvent *)>>> m_fieldHandlers;
+};

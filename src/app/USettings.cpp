@@ -1,0 +1,92 @@
+// The settings file of the main window: loaded into the controls at the first
+// activation, written back from them when the window closes.
+
+#include "app/UMain.h"
+#include "ui_UMain.h"
+
+#include "app/PortCombo.h"
+#include "app/USetup.h"
+#include "flash/IniFile.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString SectionSetup = QStringLiteral("Setup");
+const QString SectionMain = QStringLiteral("Main");
+const QString SectionOptions = QStringLiteral("Options");
+
+// Selects the first entry whose port number is number; returns false when none has it.
+bool selectPortNumber(QComboBox *combo, qint32 number)
+{
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemData(i, Qt::UserRole).toInt() == number) {
+            combo->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString TForm1::settingsFilePath()
+{
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    return QDir(QCoreApplication::applicationDirPath())
+        .filePath(exe.completeBaseName() + QStringLiteral(".ini"));
+}
+
+void TForm1::LoadSettings()
+{
+    const IniFile ini(settingsFilePath());
+
+    // Data port: 0 means none chosen, so it never picks an entry (paths given
+    // on the command line carry 0 as well).
+    QComboBox *port = ui->PortComboBox;
+    port->setCurrentIndex(-1);
+    const qint32 comPort = ini.readInt(SectionSetup, QStringLiteral("ComPort"), 0);
+    if (comPort != 0)
+        selectPortNumber(port, comPort);
+
+    QComboBox *power = m_setup->portPowerComboBox();
+    power->setCurrentIndex(0);
+    selectPortNumber(power, ini.readInt(SectionSetup, QStringLiteral("PowerComPort"), 0));
+
+    QComboBox *speed = m_setup->speedComboBox();
+    const qint32 speedIndex =
+        ini.readInt(SectionSetup, QStringLiteral("SpeedComPort"), speed->currentIndex());
+    speed->setCurrentIndex(speedIndex >= 0 && speedIndex < speed->count() ? speedIndex : -1);
+
+    for (auto [key, spin] : {std::pair{QStringLiteral("Addr"), ui->AddrSpinEdit},
+                             std::pair{QStringLiteral("Timeout"), m_setup->timeoutSpinEdit()},
+                             std::pair{QStringLiteral("TimeoutShort"),
+                                       m_setup->timeoutShortSpinEdit()},
+                             std::pair{QStringLiteral("PauseGroup"),
+                                       m_setup->pauseGroupSpinEdit()}}) {
+        spin->setValue(ini.readInt(SectionMain, key, spin->textValue()));
+    }
+
+    QCheckBox *floatPix = m_setup->floatPixCheckBox();
+    floatPix->setChecked(ini.readBool(SectionMain, QStringLiteral("FloatPix"), floatPix->isChecked()));
+
+    ServiceMode = qBound(0, ini.readInt(SectionOptions, QStringLiteral("ServiceMode"), ServiceMode), 2);
+}
+
+void TForm1::SaveSettings()
+{
+    const IniFile ini(settingsFilePath());
+    ini.writeInt(SectionSetup, QStringLiteral("ComPort"), ComboPortNumber(ui->PortComboBox));
+    ini.writeInt(SectionSetup, QStringLiteral("SpeedComPort"),
+                 m_setup->speedComboBox()->currentIndex());
+    ini.writeInt(SectionSetup, QStringLiteral("PowerComPort"),
+                 ComboPortNumber(m_setup->portPowerComboBox()));
+    ini.writeInt(SectionMain, QStringLiteral("Addr"), ui->AddrSpinEdit->textValue());
+    ini.writeInt(SectionMain, QStringLiteral("Timeout"), m_setup->timeoutMs());
+    ini.writeInt(SectionMain, QStringLiteral("TimeoutShort"), m_setup->timeoutShortMs());
+    ini.writeInt(SectionMain, QStringLiteral("PauseGroup"), m_setup->pauseGroupMs());
+    ini.writeBool(SectionMain, QStringLiteral("FloatPix"), m_setup->floatPix());
+}

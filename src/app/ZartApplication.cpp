@@ -1,0 +1,32 @@
+#include "app/ZartApplication.h"
+
+#include "serial/ZartError.h"
+
+#include <QMessageBox>
+#include <exception>
+
+ZartApplication::ZartApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool ZartApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const ZartError &e) {
+        report(e.text());
+    } catch (const std::exception &e) {
+        report(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+void ZartApplication::report(const QString &text)
+{
+    if (m_report) {
+        try {
+            m_report(text);
+            return;
+        } catch (...) {
+        }
+    }
+    QMessageBox::critical(nullptr, applicationName(), text);
+}

@@ -1,0 +1,21 @@
+#include "app/ZartWindows.h"
+
+#include "app/UFind.h"
+#include "app/UMain.h"
+#include "app/USetup.h"
+#include "app/UViewDump.h"
+#include "app/UViewText.h"
+
+ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort,
+                          std::unique_ptr<TWinComPort> powerPort)
+{
+    ZartWindows w;
+    w.mainForm = std::make_unique<TForm1>(std::move(dataPort), std::move(powerPort));
+    TForm1 *main = w.mainForm.get();
+    w.viewDumpForm = new TViewDumpForm(main);
+    w.viewTextForm = new TViewTextForm(main);
+    w.findForm = new TFindForm(main);
+    w.setupForm = new TSetupForm(main);
+    main->setSecondaryWindows(w.viewDumpForm, w.viewTextForm, w.findForm, w.setupForm);
+    return w;
+}
