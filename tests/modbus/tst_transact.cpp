@@ -83,6 +83,7 @@ private Q_SLOTS:
     void failedExchange_data();
     void failedExchange();
     void noReplyBroadcast();
+    void requestFromOutsideRequestBuf();
     void portCannotBeOpened();
     void probe_data();
     void probe();
@@ -302,6 +303,21 @@ void TestTransact::noReplyBroadcast()
     QCOMPARE(m_engine->ReplyBuf[0], quint8(0x99));
     QCOMPARE(m_engine->RequestLen, qint32(pdu.size()));
     QCOMPARE(m_host.busyCalls, kBusyOnOff);
+}
+
+// A caller that builds its PDU elsewhere: the reply is judged against that
+// request, not against whatever an earlier command left in RequestBuf.
+void TestTransact::requestFromOutsideRequestBuf()
+{
+    useRequest(hex("04 00 00 00 03")); // stale: three registers from 0 is no block
+    const QByteArray pdu = hex("04 00 05 00 02");
+    try {
+        m_engine->Transact(u8(pdu), qint32(pdu.size()), kReplyTimeoutMs, false, false);
+    } catch (const ZartError &e) {
+        QFAIL(qPrintable(e.text()));
+    }
+    QCOMPARE(m_engine->ReplyLen, 6); // 04, byte count 4, the serial number
+    QVERIFY(m_host.lines.isEmpty());
 }
 
 void TestTransact::portCannotBeOpened()
