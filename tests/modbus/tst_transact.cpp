@@ -9,9 +9,8 @@
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
 
-// The simulated sensor lives beside the tools, outside src/.
-#include "../../tools/sensor-sim/SimPtyServer.h"
-#include "../../tools/sensor-sim/SimSensor.h"
+#include "SimPtyServer.h"
+#include "SimSensor.h"
 
 #include <QTest>
 
