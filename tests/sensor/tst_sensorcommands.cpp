@@ -1,0 +1,724 @@
+// The sensor commands end to end: the transaction engine on a real link over a
+// pseudo-terminal, the simulated sensor on the far side, and a host that records
+// the log lines, the busy cursor and the address changes of the search.
+
+#include "../modbus/ModbusTestUtil.h"
+
+#include "common/PtyPair.h"
+#include "common/ScriptedPeer.h"
+
+#include "modbus/FrameCodec.h"
+#include "modbus/Transact.h"
+#include "sensor/SensorCommands.h"
+#include "serial/SerialDevice.h"
+#include "serial/UComWin.h"
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+#include <optional>
+
+using namespace modbustest;
+
+namespace {
+
+struct LogLine
+{
+    QString text;
+    int kind;
+    bool operator==(const LogLine &o) const { return text == o.text && kind == o.kind; }
+};
+using LogLines = QList<LogLine>;
+
+char *toString(const LogLine &line)
+{
+    return qstrdup(QStringLiteral("[%1] %2").arg(line.kind).arg(line.text).toUtf8().constData());
+}
+
+class RecordingHost : public IBusHost
+{
+public:
+    void Log(const QString &text, quint8 kind) override { lines.append({text, kind}); }
+    int busAddress() const override { return address; }
+    void setBusy(bool busy) override { busyCalls.append(busy); }
+
+    int address = 1;
+    LogLines lines;
+    QList<bool> busyCalls;
+};
+
+// Bound of an exchange that is expected to succeed (a reply ends 40 ms after
+// its last byte).
+constexpr int kReplyTimeoutMs = 1000;
+// Bound of an exchange that is expected to time out.
+constexpr int kSilentTimeoutMs = 150;
+// Search timeout where a sensor has to answer in time, and where none answers.
+constexpr int kFindTimeoutMs = 100;
+constexpr int kQuickFindTimeoutMs = 10;
+
+const QList<bool> kBusyOnOff{true, false};
+
+// The commands under test, run through one dispatcher so that the tables can
+// name them. Each result is rendered as a list of texts.
+enum class Command {
+    Serial,
+    Ping,
+    Reset,
+    DeviceId,
+    Coordinates,
+    PixelsReal,
+    PixelsInteger,
+    IlluminationX,
+    ReadWord,
+    WriteWord,
+    Checksum,
+    Correction,
+    Version,
+};
+
+// Word written by the WriteWord command, and where.
+constexpr quint16 kWriteAddress = 0x1005;
+constexpr quint32 kWriteValue = 0x12345678;
+constexpr quint16 kReadAddress = 0x13FA;
+
+QByteArray probeFrame(int address)
+{
+    return withCrc(QByteArray(1, char(address)) + hex("08 00 00 AA 55"));
+}
+
+QByteArray be32(quint32 v)
+{
+    QByteArray b;
+    b.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+    return b;
+}
+
+QString sentLine(const QByteArray &frame)
+{
+    return QStringLiteral("Послано: ") + HexLine(u8(frame), qint32(frame.size()));
+}
+
+QString receivedLine(const QByteArray &frame)
+{
+    return QStringLiteral("Принято: ") + HexLine(u8(frame), qint32(frame.size()));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Command)
+Q_DECLARE_METATYPE(SimFault)
+
+class TestSensorCommands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void command_data();
+    void command();
+    void failedCommand_data();
+    void failedCommand();
+    void stopsAtFirstFailure_data();
+    void stopsAtFirstFailure();
+
+    void serialNumber_data();
+    void serialNumber();
+    void deviceIdentification_data();
+    void deviceIdentification();
+    void measurement_data();
+    void measurement();
+    void illumination_data();
+    void illumination();
+    void assignAddress_data();
+    void assignAddress();
+    void correctionCopiesComputedChecksum();
+
+    void searchFinds_data();
+    void searchFinds();
+    void searchFindsNothing();
+    void searchOnMissingPort();
+    void searchIgnoresWrongEcho_data();
+    void searchIgnoresWrongEcho();
+
+private:
+    QStringList run(Command command);
+    std::optional<QString> runCatching(Command command, QStringList *result);
+    int search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs);
+
+    SimSensor m_sensor;
+    std::unique_ptr<SimPtyServer> m_server;
+    std::unique_ptr<TWinComPort> m_port;
+    RecordingHost m_host;
+    std::unique_ptr<TModbusEngine> m_engine;
+    CommandTimeouts m_timeouts;
+
+    // What the search did through its callbacks.
+    QList<int> m_addressesSet;
+    int m_pumps = 0;
+};
+
+void TestSensorCommands::initTestCase()
+{
+    m_server = std::make_unique<SimPtyServer>(m_sensor);
+    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
+    m_port = std::make_unique<TWinComPort>();
+    m_port->SetPortName(m_server->devicePath());
+    m_engine = std::make_unique<TModbusEngine>(*m_port, m_host);
+}
+
+void TestSensorCommands::init()
+{
+    m_sensor.clearFaults();
+    m_sensor.setFlash(SimSensor::defaultFlash());
+    m_sensor.setAddress(1);
+    m_sensor.setCoordinates(10.0f, -3.2f);
+    m_sensor.setStatus(1, 0);
+    m_sensor.setPixels(300.25f, 65535.0f);
+    m_sensor.setDeviceId("Vendor", "P7", "2.1");
+    m_sensor.clearRequestLog();
+    m_host = RecordingHost();
+    m_timeouts = {kReplyTimeoutMs, kReplyTimeoutMs};
+    m_engine->ReplyLen = 0;
+    m_addressesSet.clear();
+    m_pumps = 0;
+}
+
+void TestSensorCommands::cleanupTestCase()
+{
+    m_engine.reset();
+    m_port.reset();
+    m_server.reset();
+}
+
+QStringList TestSensorCommands::run(Command command)
+{
+    TModbusEngine &e = *m_engine;
+    auto texts = [](const MeasurementTexts &m) { return QStringList{m.x, m.y, m.xStatus, m.yStatus}; };
+    auto yesNo = [](bool b) { return QStringList{b ? QStringLiteral("yes") : QStringLiteral("no")}; };
+    switch (command) {
+    case Command::Serial:
+        return {QString::number(ReadSerialNumber(e, m_timeouts.shortMs), 16)};
+    case Command::Ping:
+        return yesNo(PingSensor(e, m_timeouts.shortMs));
+    case Command::Reset:
+        return yesNo(ResetSensor(e, m_timeouts.shortMs));
+    case Command::DeviceId:
+        return ReadDeviceIdentification(e, m_timeouts.shortMs);
+    case Command::Coordinates:
+        return texts(ReadCoordinates(e, m_timeouts.longMs));
+    case Command::PixelsReal:
+        return texts(ReadPixels(e, true, m_timeouts.longMs));
+    case Command::PixelsInteger:
+        return texts(ReadPixels(e, false, m_timeouts.longMs));
+    case Command::IlluminationX:
+        SetIllumination(e, 1, m_timeouts.shortMs);
+        return {};
+    case Command::ReadWord:
+        return {QString::number(ReadFlashWord(e, kReadAddress, m_timeouts.shortMs), 16)};
+    case Command::WriteWord:
+        WriteFlashWord(e, kWriteAddress, kWriteValue, m_timeouts.shortMs);
+        return {};
+    case Command::Checksum:
+        return {ReadChecksum(e, m_timeouts.longMs)};
+    case Command::Correction:
+        CorrectChecksum(e, m_timeouts);
+        return {};
+    case Command::Version:
+        return ReadVersionLines(e, m_timeouts.shortMs);
+    }
+    return {};
+}
+
+std::optional<QString> TestSensorCommands::runCatching(Command command, QStringList *result)
+{
+    try {
+        *result = run(command);
+    } catch (const ZartError &e) {
+        return e.text();
+    }
+    return std::nullopt;
+}
+
+// ---- one exchange per command ------------------------------------------------
+
+void TestSensorCommands::command_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QByteArray>("pdu");
+    QTest::addColumn<QStringList>("expected");
+
+    // The sensor's state is set in init(); the expected results follow from it.
+    const SimSensor::Flash flash = SimSensor::defaultFlash();
+    const QStringList none;
+    const QByteArray key = QByteArray(1, char(SimSensor::FlashKeyHi)) + char(SimSensor::FlashKeyLo);
+
+    QTest::newRow("serial number") << Command::Serial << 5 << hex("04 00 05 00 02")
+                                   << QStringList{QString::number(flash[SimSensor::WordSerial], 16)};
+    QTest::newRow("echo test") << Command::Ping << 247 << hex("08 00 00 AA 55") << QStringList{"yes"};
+    QTest::newRow("restart") << Command::Reset << 1 << hex("08 00 01 FF 00") << QStringList{"yes"};
+    QTest::newRow("device identification")
+        << Command::DeviceId << 1 << hex("2B 0E 01 00")
+        << QStringList{"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"};
+    QTest::newRow("coordinates") << Command::Coordinates << 1 << hex("04 00 00 00 05")
+                                 << QStringList{"10", "-3.2", "ok", "?"};
+    QTest::newRow("real pixels") << Command::PixelsReal << 1 << hex("04 20 01 00 05")
+                                 << QStringList{"300.25", "65535", "ok", "?"};
+    QTest::newRow("integer pixels") << Command::PixelsInteger << 1 << hex("04 20 00 00 03")
+                                    << QStringList{"300", "65535", "ok", "?"};
+    QTest::newRow("illumination X") << Command::IlluminationX << 1
+                                    << hex("10 10 06 00 03 06 00 00 00 01") + key << none;
+    QTest::newRow("flash word read") << Command::ReadWord << 1 << hex("03 13 FA 00 02")
+                                     << QStringList{QString::number(flash[SimSensor::WordFirmware], 16)};
+    QTest::newRow("flash word write") << Command::WriteWord << 1
+                                      << hex("10 10 05 00 03 06 12 34 56 78") + key << none;
+    QTest::newRow("checksum") << Command::Checksum << 1 << hex("04 00 07 00 01")
+                              << QStringList{QString::asprintf("%.4X", SimSensor::flashChecksum(flash))};
+}
+
+void TestSensorCommands::command()
+{
+    QFETCH(Command, command);
+    QFETCH(int, address);
+    QFETCH(QByteArray, pdu);
+    QFETCH(QStringList, expected);
+
+    m_sensor.setAddress(quint8(address));
+    m_host.address = address;
+
+    QStringList result;
+    const std::optional<QString> failure = runCatching(command, &result);
+    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    QCOMPARE(result, expected);
+
+    const QList<SimRequestRecord> seen = m_sensor.requestLog();
+    QCOMPARE(seen.size(), 1);
+    const QByteArray frame = withCrc(QByteArray(1, char(address)) + pdu);
+    QCOMPARE(seen.first().request, frame);
+    QCOMPARE(m_host.lines, LogLines({{sentLine(frame), LogSent},
+                                     {receivedLine(seen.first().reply), LogReceived}}));
+    QCOMPARE(m_host.busyCalls, kBusyOnOff);
+
+    if (command == Command::WriteWord)
+        QCOMPARE(m_sensor.word(kWriteAddress - 0x1000), kWriteValue);
+}
+
+// ---- failures ------------------------------------------------------------------
+
+void TestSensorCommands::failedCommand_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<SimFault>("fault");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<bool>("ruleBroken"); // logged by the check and again by the engine
+
+    const QString timeout = QStringLiteral("Таймаут");
+    const QString refused = QStringLiteral("Ошибка - Ошибка устройства [код ошибки 4]");
+    const QList<std::pair<const char *, Command>> commands{
+        {"serial number", Command::Serial},     {"echo test", Command::Ping},
+        {"restart", Command::Reset},            {"device identification", Command::DeviceId},
+        {"coordinates", Command::Coordinates},  {"real pixels", Command::PixelsReal},
+        {"integer pixels", Command::PixelsInteger}, {"illumination", Command::IlluminationX},
+        {"flash word read", Command::ReadWord}, {"flash word write", Command::WriteWord},
+        {"checksum", Command::Checksum},        {"checksum correction", Command::Correction},
+        {"version", Command::Version},
+    };
+    for (const auto &[name, command] : commands) {
+        QTest::addRow("%s, silent sensor", name) << command << SimFault::noReply() << timeout << false;
+        QTest::addRow("%s, exception", name) << command << SimFault::exception(4) << refused << true;
+    }
+}
+
+void TestSensorCommands::failedCommand()
+{
+    QFETCH(Command, command);
+    QFETCH(SimFault, fault);
+    QFETCH(QString, failure);
+    QFETCH(bool, ruleBroken);
+
+    m_sensor.addFault(fault);
+    m_timeouts = {kSilentTimeoutMs, kSilentTimeoutMs};
+    const quint32 wordBefore = m_sensor.word(kWriteAddress - 0x1000);
+
+    QStringList result{QStringLiteral("untouched")};
+    const std::optional<QString> thrown = runCatching(command, &result);
+    QCOMPARE(thrown.value_or(QStringLiteral("<no failure>")), failure);
+    QCOMPARE(result, QStringList{QStringLiteral("untouched")});
+    QCOMPARE(m_engine->ReplyLen, 0);
+
+    // The first request failed, so nothing followed it.
+    QVERIFY(m_sensor.waitForRequests(1, 2000));
+    QCOMPARE(m_sensor.requestCount(), 1);
+    QCOMPARE(m_sensor.word(kWriteAddress - 0x1000), wordBefore);
+
+    LogLines red{{failure, LogError}};
+    if (ruleBroken)
+        red.prepend({failure, LogError});
+    QVERIFY(m_host.lines.size() >= red.size());
+    QCOMPARE(m_host.lines.mid(m_host.lines.size() - red.size()), red);
+    QCOMPARE(m_host.lines.first().kind, int(LogSent));
+}
+
+void TestSensorCommands::stopsAtFirstFailure_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<SimFault>("fault");
+    QTest::addColumn<QList<QByteArray>>("pdus"); // the requests sent, the last one failing
+
+    const QByteArray crcRead = hex("04 00 07 00 01");
+    const QByteArray realCrcRead = hex("03 13 FE 00 02");
+    QTest::newRow("correction, checksum read fails")
+        << Command::Correction << SimFault::noReply().onFunction(4) << QList<QByteArray>{crcRead};
+    QTest::newRow("correction, computed checksum read fails")
+        << Command::Correction << SimFault::noReply().onFunction(3)
+        << QList<QByteArray>{crcRead, realCrcRead};
+    QTest::newRow("correction, computed checksum refused")
+        << Command::Correction << SimFault::exception(2).onFunction(3)
+        << QList<QByteArray>{crcRead, realCrcRead};
+    QTest::newRow("version, dimension read fails")
+        << Command::Version << SimFault::noReply().onAddress(0x13FB)
+        << QList<QByteArray>{hex("03 13 FA 00 02"), hex("03 13 FB 00 02")};
+    QTest::newRow("version, processor read refused")
+        << Command::Version << SimFault::exception(2).onAddress(0x13FC)
+        << QList<QByteArray>{hex("03 13 FA 00 02"), hex("03 13 FB 00 02"), hex("03 13 FC 00 02")};
+}
+
+void TestSensorCommands::stopsAtFirstFailure()
+{
+    QFETCH(Command, command);
+    QFETCH(SimFault, fault);
+    QFETCH(QList<QByteArray>, pdus);
+
+    m_sensor.setWord(SimSensor::WordCrcRequired, 0xDEAD);
+    m_sensor.addFault(fault);
+    m_timeouts = {kReplyTimeoutMs, kSilentTimeoutMs};
+
+    QStringList result{QStringLiteral("untouched")};
+    QVERIFY(runCatching(command, &result).has_value());
+    QCOMPARE(result, QStringList{QStringLiteral("untouched")});
+
+    QVERIFY(m_sensor.waitForRequests(int(pdus.size()), 2000));
+    const QList<SimRequestRecord> seen = m_sensor.requestLog();
+    QCOMPARE(seen.size(), pdus.size());
+    for (qsizetype i = 0; i < pdus.size(); ++i)
+        QCOMPARE(seen[i].request, withCrc(QByteArray(1, '\x01') + pdus[i]));
+    // No write of the expected checksum went out.
+    QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), quint32(0xDEAD));
+}
+
+// ---- results against the sensor's state ----------------------------------------
+
+void TestSensorCommands::serialNumber_data()
+{
+    QTest::addColumn<quint32>("serial");
+    QTest::addColumn<QString>("text"); // as the window shows it
+
+    QTest::newRow("0012AB7F") << quint32(0x0012AB7F) << QStringLiteral("0012AB7F");
+    QTest::newRow("0000000A") << quint32(0x0000000A) << QStringLiteral("0000000A");
+    QTest::newRow("all bits") << quint32(0xFFFFFFFF) << QStringLiteral("FFFFFFFF");
+    QTest::newRow("high bit only") << quint32(0x80000000) << QStringLiteral("80000000");
+}
+
+void TestSensorCommands::serialNumber()
+{
+    QFETCH(quint32, serial);
+    QFETCH(QString, text);
+
+    m_sensor.setSerial(serial);
+    const quint32 read = ReadSerialNumber(*m_engine, kReplyTimeoutMs);
+    QCOMPARE(read, serial);
+    QCOMPARE(SerialText(read), text);
+}
+
+void TestSensorCommands::deviceIdentification_data()
+{
+    QTest::addColumn<QByteArray>("vendor");
+    QTest::addColumn<QByteArray>("product");
+    QTest::addColumn<QByteArray>("revision");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("plain") << QByteArray("ZART") << QByteArray("OCS-1") << QByteArray("2.1")
+                           << QStringList{"VendorName: ZART", "ProductCode: OCS-1",
+                                          "MajorMinorRevision: 2.1"};
+    QTest::newRow("line breaks dropped")
+        << QByteArray("Ven\r\ndor") << QByteArray("P7\t") << QByteArray("\x01" "2.1")
+        << QStringList{"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"};
+    QTest::newRow("empty product") << QByteArray("V") << QByteArray() << QByteArray("3")
+                                   << QStringList{"VendorName: V", "ProductCode: ",
+                                                  "MajorMinorRevision: 3"};
+    // Windows-1251: 0xC7 0xC0 0xD0 0xD2 is the Cyrillic ЗАРТ.
+    QTest::newRow("cyrillic vendor") << QByteArray("\xC7\xC0\xD0\xD2") << QByteArray("P") << QByteArray("1")
+                                     << QStringList{QStringLiteral("VendorName: ЗАРТ"), "ProductCode: P",
+                                                    "MajorMinorRevision: 1"};
+}
+
+void TestSensorCommands::deviceIdentification()
+{
+    QFETCH(QByteArray, vendor);
+    QFETCH(QByteArray, product);
+    QFETCH(QByteArray, revision);
+    QFETCH(QStringList, lines);
+
+    m_sensor.setDeviceId(vendor, product, revision);
+    QCOMPARE(ReadDeviceIdentification(*m_engine, kReplyTimeoutMs), lines);
+}
+
+void TestSensorCommands::measurement_data()
+{
+    QTest::addColumn<float>("x");
+    QTest::addColumn<float>("y");
+    QTest::addColumn<int>("statusX");
+    QTest::addColumn<int>("statusY");
+    QTest::addColumn<QStringList>("coordinates");
+
+    QTest::newRow("10 and -3.2") << 10.0f << -3.2f << 1 << 0 << QStringList{"10", "-3.2", "ok", "?"};
+    QTest::newRow("rounded to three decimals")
+        << 1.0625f << 2.5f << 2 << 3 << QStringList{"1.063", "2.5", "%", "?%"};
+    QTest::newRow("unknown status codes") << 7.0f << 0.0f << 4 << 255 << QStringList{"7", "0", "", ""};
+    QTest::newRow("infinities") << float(INFINITY) << -float(INFINITY) << 1 << 1
+                                << QStringList{"INF", "-INF", "ok", "ok"};
+    QTest::newRow("large values") << 3.4028234663852886e38f << 576460752303423488.0f << 1 << 1
+                                  << QStringList{"3.40282346638529E38", "576460752303423488", "ok", "ok"};
+}
+
+void TestSensorCommands::measurement()
+{
+    QFETCH(float, x);
+    QFETCH(float, y);
+    QFETCH(int, statusX);
+    QFETCH(int, statusY);
+    QFETCH(QStringList, coordinates);
+
+    m_sensor.setCoordinates(x, y);
+    m_sensor.setStatus(quint8(statusX), quint8(statusY));
+    const MeasurementTexts m = ReadCoordinates(*m_engine, kReplyTimeoutMs);
+    QCOMPARE((QStringList{m.x, m.y, m.xStatus, m.yStatus}), coordinates);
+
+    // The real pixel block has the same layout and the same display.
+    m_sensor.setPixels(x, y);
+    const MeasurementTexts p = ReadPixels(*m_engine, true, kReplyTimeoutMs);
+    QCOMPARE((QStringList{p.x, p.y, p.xStatus, p.yStatus}), coordinates);
+}
+
+void TestSensorCommands::illumination_data()
+{
+    QTest::addColumn<bool>("xDown");
+    QTest::addColumn<bool>("yDown");
+    QTest::addColumn<int>("state"); // SimSensor::Illumination
+
+    QTest::newRow("both up: off") << false << false << int(SimSensor::Illumination::Off);
+    QTest::newRow("X down") << true << false << int(SimSensor::Illumination::X);
+    QTest::newRow("Y down") << false << true << int(SimSensor::Illumination::Y);
+}
+
+void TestSensorCommands::illumination()
+{
+    QFETCH(bool, xDown);
+    QFETCH(bool, yDown);
+    QFETCH(int, state);
+
+    // Start from a state other than the one expected.
+    m_sensor.setWord(SimSensor::WordIllumination, state == 1 ? 2 : 1);
+    SetIllumination(*m_engine, IlluminationCode(xDown, yDown), kReplyTimeoutMs);
+    QCOMPARE(int(m_sensor.illumination()), state);
+    QCOMPARE(m_sensor.word(SimSensor::WordIllumination), quint32(state));
+}
+
+void TestSensorCommands::assignAddress_data()
+{
+    QTest::addColumn<quint32>("serial");
+    QTest::addColumn<int>("newAddress");
+    QTest::addColumn<int>("taken"); // the sensor's address afterwards
+
+    const quint32 own = SimSensor::defaultFlash()[SimSensor::WordSerial];
+    QTest::newRow("own serial, 17") << own << 17 << 17;
+    QTest::newRow("own serial, 247") << own << 247 << 247;
+    QTest::newRow("other serial") << (own ^ 0x00010000) << 17 << 1;
+}
+
+void TestSensorCommands::assignAddress()
+{
+    QFETCH(quint32, serial);
+    QFETCH(int, newAddress);
+    QFETCH(int, taken);
+
+    m_host.address = 1;
+    m_engine->ReplyLen = 42; // a broadcast leaves the last reply alone
+    AssignAddress(*m_engine, serial, quint8(newAddress), kReplyTimeoutMs);
+
+    QVERIFY(m_sensor.waitForRequests(1, 2000));
+    const QByteArray frame =
+        withCrc(hex("00 10 00 00 00 03 06 00") + char(newAddress) + be32(serial));
+    QCOMPARE(m_sensor.requestLog().first().request, frame);
+    QCOMPARE(m_host.lines, LogLines({{sentLine(frame), LogSent}}));
+    QCOMPARE(m_engine->ReplyLen, 42);
+    QCOMPARE(int(m_sensor.address()), taken);
+}
+
+void TestSensorCommands::correctionCopiesComputedChecksum()
+{
+    // The expected checksum is wrong, as after an edit of a flash word.
+    m_sensor.setWord(SimSensor::WordCrcRequired, 0xBEEF);
+    m_sensor.setWord(0x10, 0x01020304);
+    const quint16 computed = SimSensor::flashChecksum(m_sensor.flash());
+    QVERIFY(computed != 0xBEEF);
+
+    CorrectChecksum(*m_engine, m_timeouts);
+
+    QCOMPARE(m_sensor.word(SimSensor::WordCrcActual), quint32(computed));
+    QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), quint32(computed));
+    const QList<SimRequestRecord> seen = m_sensor.requestLog();
+    QCOMPARE(seen.size(), 3);
+    const QByteArray key = QByteArray(1, char(SimSensor::FlashKeyHi)) + char(SimSensor::FlashKeyLo);
+    QCOMPARE(seen[0].request, withCrc("01 04 00 07 00 01"));
+    QCOMPARE(seen[1].request, withCrc("01 03 13 FE 00 02"));
+    QCOMPARE(seen[2].request, withCrc(hex("01 10 13 FF 00 03 06") + be32(computed) + key));
+    QCOMPARE(m_host.lines.size(), 6); // three frames sent, three received
+}
+
+// ---- bus search ----------------------------------------------------------------
+
+int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs)
+{
+    return SearchSensor(
+        engine, timeoutMs,
+        [&](int a) {
+            host.address = a;
+            m_addressesSet.append(a);
+        },
+        [&] { ++m_pumps; });
+}
+
+void TestSensorCommands::searchFinds_data()
+{
+    QTest::addColumn<int>("sensorAddress");
+    QTest::addColumn<QString>("foundLine");
+
+    QTest::newRow("at 1") << 1 << QStringLiteral("Найден по адресу 1 (0x01)");
+    QTest::newRow("at 17") << 17 << QStringLiteral("Найден по адресу 17 (0x11)");
+    QTest::newRow("at 247") << 247 << QStringLiteral("Найден по адресу 247 (0xF7)");
+}
+
+void TestSensorCommands::searchFinds()
+{
+    QFETCH(int, sensorAddress);
+    QFETCH(QString, foundLine);
+
+    m_sensor.setAddress(quint8(sensorAddress));
+    m_host.address = 100;
+
+    QCOMPARE(search(*m_engine, m_host, kFindTimeoutMs), sensorAddress);
+
+    // Every address up to the sensor's was probed, in order, with the echo request.
+    QList<int> probed;
+    for (int a = 1; a <= sensorAddress; ++a)
+        probed.append(a);
+    QCOMPARE(m_addressesSet, probed);
+    QCOMPARE(m_pumps, sensorAddress - 1);
+    QCOMPARE(m_host.address, sensorAddress);
+
+    const QList<SimRequestRecord> seen = m_sensor.requestLog();
+    QCOMPARE(seen.size(), qsizetype(sensorAddress));
+    for (int a = 1; a <= sensorAddress; ++a)
+        QCOMPARE(seen[a - 1].request, probeFrame(a));
+
+    QCOMPARE(m_host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
+                                     {foundLine, LogReceived}}));
+    QCOMPARE(m_host.busyCalls, kBusyOnOff);
+}
+
+void TestSensorCommands::searchFindsNothing()
+{
+    m_sensor.addFault(SimFault::noReply().onFunction(8).always());
+    m_host.address = 42;
+
+    QCOMPARE(search(*m_engine, m_host, kQuickFindTimeoutMs), 0);
+
+    QCOMPARE(m_addressesSet.size(), 248);
+    QCOMPARE(m_addressesSet.first(), 1);
+    QCOMPARE(m_addressesSet[246], 247);
+    QCOMPARE(m_addressesSet.last(), 42); // put back
+    QCOMPARE(m_host.address, 42);
+    // The probes reached the sensor in ascending order, the last one to 247. (A
+    // probe may be missing: the link discards what the line has not taken yet
+    // before each request, and a pseudo-terminal holds a frame until the far
+    // end reads it.)
+    QTRY_VERIFY_WITH_TIMEOUT(!m_sensor.requestLog().isEmpty()
+                                 && m_sensor.requestLog().last().request == probeFrame(247),
+                             2000);
+    int previous = 0;
+    for (const SimRequestRecord &r : m_sensor.requestLog()) {
+        const int a = quint8(r.request.at(0));
+        QVERIFY(a > previous);
+        QCOMPARE(r.request, probeFrame(a));
+        previous = a;
+    }
+    QCOMPARE(m_host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
+                                     {QStringLiteral("Ничего не найдено!"), LogError}}));
+    QCOMPARE(m_host.busyCalls, kBusyOnOff);
+}
+
+void TestSensorCommands::searchOnMissingPort()
+{
+    TWinComPort missing;
+    missing.SetPortName(QStringLiteral("/nonexistent-zart-dir/ttyZART0"));
+    RecordingHost host;
+    host.address = 9;
+    TModbusEngine engine(missing, host);
+
+    QCOMPARE(search(engine, host, kQuickFindTimeoutMs), 0);
+    QCOMPARE(host.address, 9);
+    QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
+                                   {QStringLiteral("Ничего не найдено!"), LogError}}));
+    QCOMPARE(host.busyCalls, kBusyOnOff);
+}
+
+void TestSensorCommands::searchIgnoresWrongEcho_data()
+{
+    QTest::addColumn<QByteArray>("wrongReply"); // PDU from the device at address 1
+
+    QTest::newRow("data AA 54") << hex("08 00 00 AA 54");
+    QTest::newRow("data swapped") << hex("08 00 00 55 AA");
+    QTest::newRow("restart echo") << hex("08 00 01 FF 00");
+}
+
+void TestSensorCommands::searchIgnoresWrongEcho()
+{
+    QFETCH(QByteArray, wrongReply);
+
+    // A device at address 1 that answers the echo with other data, and a sensor
+    // at address 2 that echoes it properly.
+    PtyPair pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+    ScriptedPeer peer(pty);
+    peer.expectBytes(probeFrame(1))
+        .write(withCrc(QByteArray(1, '\x01') + wrongReply))
+        .expectBytes(probeFrame(2))
+        .write(withCrc(QByteArray(1, '\x02') + hex("08 00 00 AA 55")));
+    peer.start();
+
+    TWinComPort port;
+    port.SetPortName(pty.slavePath());
+    RecordingHost host;
+    host.address = 50;
+    TModbusEngine engine(port, host);
+
+    const int found = search(engine, host, kFindTimeoutMs);
+    QVERIFY(peer.wait(2000));
+    QVERIFY2(peer.ok(), qPrintable(peer.failure()));
+    QCOMPARE(found, 2);
+    QCOMPARE(host.address, 2);
+    // The wrong echo is a valid reply, so it leaves no red line either.
+    QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
+                                   {QStringLiteral("Найден по адресу 2 (0x02)"), LogReceived}}));
+}
+
+QTEST_GUILESS_MAIN(TestSensorCommands)
+#include "tst_sensorcommands.moc"
