@@ -1,12 +1,12 @@
 #pragma once
 
+#include "SerialDevice.h"
 #include "ZartError.h"
 
 #include <QString>
 #include <memory>
 #include <vector>
 
-class ISerialDevice;
 
 // Failure codes of a serial link.
 enum class TComExceptions {
