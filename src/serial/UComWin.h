@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-
 // Failure codes of a serial link.
 enum class TComExceptions {
     CE_OpenFailed,
