@@ -9,6 +9,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>
@@ -34,6 +37,28 @@ int errnoForPortError(QSerialPort::SerialPortError error)
     case QSerialPort::UnknownError:
     default: return EIO;
     }
+}
+
+// A Unix tty drops DTR and RTS on its last close when HUPCL is set, and
+// QSerialPort puts back, on close, the settings it found at opening. The
+// power switch must keep the levels it set when the link closes (and when
+// the program ends), so HUPCL is cleared on the device before QSerialPort
+// opens it. Nothing is lost when that fails: the lines then drop on close.
+void keepModemLinesOnClose(const QString &devicePath)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(devicePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return; // QSerialPort's own opening will report why
+    termios tio {};
+    if (::tcgetattr(fd, &tio) == 0 && (tio.c_cflag & HUPCL)) {
+        tio.c_cflag &= ~tcflag_t(HUPCL);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    ::close(fd);
+#else
+    Q_UNUSED(devicePath);
+#endif
 }
 
 int msLeft(const QElapsedTimer &timer, int totalMs)
@@ -104,6 +129,8 @@ ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32
     // Bounds what the port holds between reads, as the driver's receive queue would.
     m_port.setReadBufferSize(InputQueueSize);
     m_port.clearError();
+    if (!m_isPty)
+        keepModemLinesOnClose(devicePath);
 
     beginCall();
     if (!m_port.open(QIODevice::ReadWrite)) {
