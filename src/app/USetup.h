@@ -1,11 +1,13 @@
 #pragma once
 
+#include "app/DropDownComboBox.h"
+
 #include <QDialog>
 
 namespace Ui {
 class TSetupForm;
 }
-class DropDownComboBox;
+
 class QCheckBox;
 class QComboBox;
 class ZSpinEdit;

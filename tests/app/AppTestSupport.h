@@ -1,0 +1,234 @@
+#pragma once
+
+// Helpers of the window tests: serial devices that record what the links do
+// with them, a settings file beside the test executable, a replaceable list
+// of present ports, and a runner that answers modal dialogs.
+
+#include "app/ModalRunner.h"
+#include "app/UMain.h"
+#include "app/ZartWindows.h"
+#include "serial/SerialDevice.h"
+#include "serial/UComWin.h"
+#include "serial/UEnumComPorts.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+
+#include <cerrno>
+#include <functional>
+#include <memory>
+
+// What happened on one fake serial device.
+struct FakeLine
+{
+    bool open = false;
+    QString path;
+    qint32 baud = 0;
+    bool dtr = false;
+    bool rts = false;
+    bool failOpen = false;
+    bool failBaud = false;
+    int opens = 0;
+    QStringList calls; // "open <path>", "close", "dtr 1", "rts 0", "baud 57600"
+};
+
+class FakeSerialDevice final : public ISerialDevice
+{
+public:
+    explicit FakeSerialDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+
+    OpenResult open(const QString &devicePath, qint32 baudRate) override
+    {
+        if (m_line->failOpen) {
+            m_error = ENOENT;
+            return OpenResult::OpenFailed;
+        }
+        m_line->open = true;
+        m_line->path = devicePath;
+        m_line->baud = baudRate;
+        m_line->dtr = m_line->rts = false;
+        ++m_line->opens;
+        m_line->calls << QStringLiteral("open ") + devicePath;
+        return OpenResult::Ok;
+    }
+    void close() override
+    {
+        if (m_line->open)
+            m_line->calls << QStringLiteral("close");
+        m_line->open = false;
+    }
+    bool isOpen() const override { return m_line->open; }
+    bool setBaudRate(qint32 baudRate) override
+    {
+        if (m_line->failBaud) {
+            m_error = EINVAL;
+            return false;
+        }
+        m_line->baud = baudRate;
+        m_line->calls << QStringLiteral("baud %1").arg(baudRate);
+        return true;
+    }
+    bool purge() override { return m_line->open; }
+    WriteResult write(const quint8 *, qint32, int) override { return WriteResult::Done; }
+    bool waitForBytes(int) override { return false; }
+    qint32 read(quint8 *, qint32) override { return 0; }
+    bool setDtr(bool asserted) override { return modemLine(m_line->dtr, "dtr", asserted); }
+    bool setRts(bool asserted) override { return modemLine(m_line->rts, "rts", asserted); }
+    int lastError() const override { return m_error; }
+
+private:
+    bool modemLine(bool &state, const char *name, bool asserted)
+    {
+        if (!m_line->open) {
+            m_error = EBADF;
+            return false;
+        }
+        state = asserted;
+        m_line->calls << QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(asserted ? 1 : 0);
+        return true;
+    }
+
+    std::shared_ptr<FakeLine> m_line;
+    int m_error = -1;
+};
+
+inline std::unique_ptr<TWinComPort> fakeLink(const std::shared_ptr<FakeLine> &line)
+{
+    return std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(line));
+}
+
+// The ports the enumeration reports while the object lives. ttyS<n> is COM<n+1>.
+class ScopedPorts
+{
+public:
+    explicit ScopedPorts(QList<DeviceInfo> devices = {}) { set(std::move(devices)); }
+    ~ScopedPorts() { setPortInfoProvider({}); }
+    void set(QList<DeviceInfo> devices)
+    {
+        setPortInfoProvider([devices] { return devices; });
+    }
+    // COM<number> with a description, "COM<number> - Port <number>" in the lists.
+    static DeviceInfo com(int number)
+    {
+        return {QStringLiteral("ttyS%1").arg(number - 1), QStringLiteral("Port %1").arg(number),
+                true};
+    }
+    static QString text(int number) { return QStringLiteral("COM%1 - Port %1").arg(number); }
+};
+
+// The settings file of the test executable: written before the windows are
+// made, removed (file or directory) when the object goes.
+class ScopedSettingsFile
+{
+public:
+    ScopedSettingsFile() { remove(); }
+    explicit ScopedSettingsFile(const QByteArray &content)
+    {
+        remove();
+        write(content);
+    }
+    ~ScopedSettingsFile() { remove(); }
+
+    static QString path() { return TForm1::settingsFilePath(); }
+    static void write(const QByteArray &content)
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+    static QByteArray read()
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // "key=value" lines in file order, "[Section]" lines included, blanks dropped.
+    static QStringList lines()
+    {
+        QStringList out;
+        for (const QString &line : QString::fromUtf8(read()).split(u'\n')) {
+            if (!line.trimmed().isEmpty())
+                out << line.trimmed();
+        }
+        return out;
+    }
+    static void remove()
+    {
+        QDir dir(path());
+        if (dir.exists())
+            dir.removeRecursively();
+        else
+            QFile::remove(path());
+    }
+};
+
+// A dialog as the runner saw it.
+struct SeenDialog
+{
+    QString objectName;
+    QString title;
+    QString text; // message boxes only
+    int icon = -1;
+    int buttons = 0;
+};
+
+// Answers every modal dialog with act (or with a fixed result) and records it.
+class ScopedModalRunner
+{
+public:
+    using Act = std::function<int(QDialog &)>;
+
+    explicit ScopedModalRunner(int result = QDialog::Rejected)
+        : ScopedModalRunner([result](QDialog &) { return result; })
+    {
+    }
+    explicit ScopedModalRunner(Act act) : m_act(std::move(act))
+    {
+        ModalRunner::setRunner([this](QDialog &dialog) {
+            SeenDialog seen{dialog.objectName(), dialog.windowTitle(), {}, -1, 0};
+            if (auto *box = qobject_cast<QMessageBox *>(&dialog)) {
+                seen.text = box->text();
+                seen.icon = box->icon();
+                seen.buttons = int(box->standardButtons());
+            }
+            dialogs.append(seen);
+            return m_act(dialog);
+        });
+    }
+    ~ScopedModalRunner() { ModalRunner::setRunner({}); }
+
+    QList<SeenDialog> dialogs;
+
+private:
+    Act m_act;
+};
+
+// One console line: text and colour.
+struct LogLine
+{
+    QString text;
+    QColor colour;
+    bool operator==(const LogLine &o) const { return text == o.text && colour == o.colour; }
+};
+
+inline QList<LogLine> logLines(TForm1 *form)
+{
+    auto *list = form->findChild<QListWidget *>(QStringLiteral("ConsoleListBox"));
+    QList<LogLine> out;
+    for (int i = 0; list && i < list->count(); ++i)
+        out.append({list->item(i)->text(), list->item(i)->data(Qt::ForegroundRole).value<QColor>()});
+    return out;
+}
+
+inline char *toString(const LogLine &line)
+{
+    return QTest::toString(QStringLiteral("%1 [%2]").arg(line.text, line.colour.name()));
+}
+
+const QColor Black(0, 0, 0);
+const QColor Blue(0, 0, 255);
+const QColor Green(0, 128, 0);
+const QColor Red(255, 0, 0);

@@ -1,0 +1,441 @@
+// The main window: console log, address keys, service tab, caption, error
+// report, illumination buttons, file-open dialog and the busy cursor.
+
+#include "AppTestSupport.h"
+
+#include "ZartVersion.h"
+#include "app/UFind.h"
+#include "app/USetup.h"
+#include "app/ZSpinEdit.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<FakeLine> m_data, m_power;
+    std::unique_ptr<ScopedPorts> m_ports;
+    std::unique_ptr<ScopedSettingsFile> m_settings;
+    ZartWindows m_w;
+
+    TForm1 *form() const { return m_w.mainForm.get(); }
+    template <typename T> T *child(const char *name) const
+    {
+        T *w = form()->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    ZSpinEdit *addr() const { return child<ZSpinEdit>("AddrSpinEdit"); }
+    QListWidget *console() const { return child<QListWidget>("ConsoleListBox"); }
+
+    void makeWindows(const QByteArray &settings)
+    {
+        m_settings.reset();
+        m_settings = std::make_unique<ScopedSettingsFile>(settings);
+        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_data = std::make_shared<FakeLine>();
+        m_power = std::make_shared<FakeLine>();
+        m_ports = std::make_unique<ScopedPorts>();
+        m_settings = std::make_unique<ScopedSettingsFile>();
+        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+    }
+    void cleanup()
+    {
+        m_w = {};
+        m_settings.reset(); // after the window has written it at its close
+        m_ports.reset();
+    }
+
+    void logKeepsAtMost1001Lines_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<int>("firstLine"); // number of the oldest line kept
+        QTest::newRow("empty") << 0 << 1 << 0;
+        QTest::newRow("999") << 999 << 1000 << 0;
+        QTest::newRow("1000 grows to 1001") << 1000 << 1001 << 0;
+        QTest::newRow("1001 drops 100") << 1001 << 902 << 100;
+    }
+    void logKeepsAtMost1001Lines()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(int, firstLine);
+        for (int i = 0; i < before; ++i)
+            form()->Log(QString::number(i), LogInfo);
+        form()->Log(QStringLiteral("last"), LogInfo);
+        QCOMPARE(console()->count(), after);
+        QCOMPARE(console()->item(0)->text(), before == 0 ? QStringLiteral("last")
+                                                         : QString::number(firstLine));
+        QCOMPARE(console()->item(after - 1)->text(), QStringLiteral("last"));
+    }
+
+    void logNeverHoldsMoreThan1001()
+    {
+        int most = 0;
+        for (int i = 0; i < 2500; ++i) {
+            form()->Log(QString::number(i), LogInfo);
+            most = qMax(most, console()->count());
+        }
+        QCOMPARE(most, 1001);
+        QCOMPARE(console()->item(console()->count() - 1)->text(), QStringLiteral("2499"));
+    }
+
+    void logColours_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("0 information") << 0 << Black;
+        QTest::newRow("1 sent") << 1 << Blue;
+        QTest::newRow("2 received") << 2 << Green;
+        QTest::newRow("3 failure") << 3 << Red;
+        QTest::newRow("4") << 4 << Black;
+        QTest::newRow("7") << 7 << Black;
+        QTest::newRow("255") << 255 << Black;
+    }
+    void logColours()
+    {
+        QFETCH(int, kind);
+        QFETCH(QColor, colour);
+        form()->Log(QStringLiteral("line"), quint8(kind));
+        QCOMPARE(logLines(form()).last(), (LogLine{QStringLiteral("line"), colour}));
+    }
+
+    void logClearsSelectionAndShowsTheLastLine()
+    {
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        for (int i = 0; i < 200; ++i)
+            form()->Log(QString::number(i), LogInfo);
+        console()->setCurrentRow(3);
+        console()->verticalScrollBar()->setValue(0);
+        form()->Log(QStringLiteral("new"), LogError);
+        QVERIFY(console()->selectedItems().isEmpty());
+        const QRect last = console()->visualItemRect(console()->item(console()->count() - 1));
+        QVERIFY(console()->viewport()->rect().contains(last));
+        QCOMPARE(last.height(), TForm1::LogItemHeight);
+    }
+
+    // A selected line is drawn in its own colour on the list's normal background.
+    void selectedLineKeepsItsColours()
+    {
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->Log(QStringLiteral("WWWWWWWW failure"), LogError);
+        QListWidgetItem *line = console()->item(console()->count() - 1);
+        console()->setCurrentItem(line);
+        QVERIFY(line->isSelected());
+        const QImage image = console()->viewport()->grab(console()->visualItemRect(line)).toImage();
+        const QColor base = console()->palette().color(QPalette::Base);
+        const QColor highlight = console()->palette().color(QPalette::Highlight);
+        QVERIFY(base != highlight);
+        auto near = [](const QColor &a, const QColor &b) {
+            return qAbs(a.red() - b.red()) < 40 && qAbs(a.green() - b.green()) < 40 &&
+                   qAbs(a.blue() - b.blue()) < 40;
+        };
+        int basePixels = 0, redPixels = 0, highlightPixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c == base)
+                    ++basePixels;
+                else if (near(c, Red))
+                    ++redPixels;
+                if (near(c, highlight))
+                    ++highlightPixels;
+            }
+        }
+        QVERIFY2(redPixels > 0, "the text is drawn in its own colour");
+        QVERIFY2(basePixels > image.width() * image.height() / 2, "on the list's background");
+        QCOMPARE(highlightPixels, 0);
+    }
+
+    void addressKeys_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<char>("key");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("m in the address") << "AddrSpinEdit" << 5 << 'm' << 6;
+        QTest::newRow("M in the address") << "AddrSpinEdit" << 5 << 'M' << 6;
+        QTest::newRow("n in the address") << "AddrSpinEdit" << 5 << 'n' << 4;
+        QTest::newRow("N in the address") << "AddrSpinEdit" << 5 << 'N' << 4;
+        QTest::newRow("M at 247") << "AddrSpinEdit" << 247 << 'M' << 247;
+        QTest::newRow("N at 1") << "AddrSpinEdit" << 1 << 'N' << 1;
+        QTest::newRow("m in the serial field") << "SerialSetEdit" << 10 << 'm' << 11;
+        QTest::newRow("n in the serial field") << "SerialSetEdit" << 10 << 'n' << 9;
+        QTest::newRow("m in the flash address") << "AddrFlashEdit" << 246 << 'm' << 247;
+        QTest::newRow("other letter") << "SerialSetEdit" << 10 << 'k' << 10;
+    }
+    void addressKeys()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, start);
+        QFETCH(char, key);
+        QFETCH(int, expected);
+        addr()->setValue(start);
+        QWidget *target = child<QWidget>(qPrintable(field));
+        auto *edit = qobject_cast<QLineEdit *>(target);
+        const QString before = edit ? edit->text() : QString();
+        if (edit)
+            edit->setCursorPosition(edit->text().size());
+        QTest::keyClick(target, key);
+        QCOMPARE(addr()->value(), expected);
+        if (edit && QChar(key).toLower() != u'k')
+            QCOMPARE(edit->text(), before); // the letter never reaches the field
+    }
+
+    void addressKeysOffWhileCommandsAre()
+    {
+        addr()->setValue(10);
+        form()->setCommandsEnabled(false);
+        QVERIFY(!addr()->isEnabled());
+        QVERIFY(!child<QPushButton>("ReadIDButton")->isEnabled());
+        QTest::keyClick(child<QLineEdit>("SerialSetEdit"), 'm');
+        QCOMPARE(addr()->value(), 10);
+        form()->setCommandsEnabled(true);
+        QVERIFY(child<QPushButton>("ReadIDButton")->isEnabled());
+        QTest::keyClick(child<QLineEdit>("SerialSetEdit"), 'm');
+        QCOMPARE(addr()->value(), 11);
+    }
+
+    void addressKeysLeaveDialogsAlone()
+    {
+        addr()->setValue(10);
+        QTest::keyClick(m_w.findForm->timeoutSpinEdit(), 'm');
+        QCOMPARE(addr()->value(), 10);
+    }
+
+    void addressHint()
+    {
+        QCOMPARE(addr()->toolTip(), QStringLiteral("\"N\" - увеличить, \"M\" - уменьшить"));
+        QCOMPARE(addr()->minimum(), 1);
+        QCOMPARE(addr()->maximum(), 247);
+    }
+
+    void captionCarriesTheVersion()
+    {
+        QCOMPARE(form()->windowTitle(), QStringLiteral("ЗАРТ-конфигуратор v%1.%2.%3.%4")
+                                            .arg(ZART_VERSION_MAJOR)
+                                            .arg(ZART_VERSION_MINOR)
+                                            .arg(ZART_VERSION_PATCH)
+                                            .arg(ZART_VERSION_TWEAK));
+    }
+
+    void startsOnTheControlTab()
+    {
+        auto *pages = child<QTabWidget>("PageControl1");
+        QCOMPARE(pages->currentWidget(), child<QWidget>("TabSheet1"));
+        QCOMPARE(pages->tabText(0), QStringLiteral("Управление"));
+        QCOMPARE(form()->ServiceMode, 0);
+    }
+
+    void errorReportText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Таймаут" << "Таймаут.";
+        QTest::newRow("digit") << "Error 5" << "Error 5.";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("closing bracket") << "Unable to open com port (Error: 2)"
+                                         << "Unable to open com port (Error: 2)";
+        QTest::newRow("exclamation") << "Стоп!" << "Стоп!";
+        QTest::newRow("minus below the stop") << "a-" << "a-";
+        QTest::newRow("slash above the stop") << "a/" << "a/.";
+        QTest::newRow("empty") << "" << "";
+    }
+    void errorReportText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        ScopedModalRunner runner(QMessageBox::Ok);
+        form()->showErrorReport(text);
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(runner.dialogs[0].text, shown);
+        QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
+        QCOMPARE(runner.dialogs[0].buttons, int(QMessageBox::Ok));
+        // The executable is tst_MainWindow: the title lowers every letter after the first.
+        QCOMPARE(runner.dialogs[0].title, QStringLiteral("tst_mainwindow"));
+    }
+
+    void failureEscapingAHandlerIsReported()
+    {
+        ScopedModalRunner runner(QMessageBox::Ok);
+        form()->runGuarded([] { throw ZartError(QStringLiteral("Сбой")); });
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(runner.dialogs[0].text, QStringLiteral("Сбой."));
+    }
+
+    void serviceMode_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("menu");
+        QTest::addColumn<bool>("tabShown");
+        QTest::newRow("no setting") << QByteArray() << 0 << false << false;
+        QTest::newRow("0") << QByteArray("[Options]\nServiceMode=0\n") << 0 << false << false;
+        QTest::newRow("1") << QByteArray("[Options]\nServiceMode=1\n") << 1 << true << false;
+        QTest::newRow("2") << QByteArray("[Options]\nServiceMode=2\n") << 2 << true << true;
+        QTest::newRow("5 reads as 2") << QByteArray("[Options]\nServiceMode=5\n") << 2 << true << true;
+        QTest::newRow("-1 reads as 0") << QByteArray("[Options]\nServiceMode=-1\n") << 0 << false
+                                       << false;
+    }
+    void serviceMode()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(int, mode);
+        QFETCH(bool, menu);
+        QFETCH(bool, tabShown);
+        m_w = {};
+        makeWindows(settings);
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->FormActivate();
+        QCOMPARE(form()->ServiceMode, mode);
+
+        auto *pages = child<QTabWidget>("PageControl1");
+        const int service = pages->indexOf(child<QWidget>("TabSheet2"));
+        QCOMPARE(pages->isTabVisible(service), tabShown);
+
+        // A right click on the tabs offers the popup menu, or nothing.
+        auto *popup = child<QMenu>("ServicePopupMenu");
+        const QPoint pos = pages->tabBar()->geometry().center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, pos, pages->mapToGlobal(pos));
+        QApplication::sendEvent(pages, &click);
+        QCOMPARE(popup->isVisible(), menu);
+        if (!menu)
+            return;
+        QAction *item = popup->actions().value(0);
+        QVERIFY(item);
+        QCOMPARE(item->text(), QStringLiteral("Сервисный режим"));
+        QCOMPARE(item->isChecked(), tabShown);
+        popup->hide();
+        item->trigger(); // the user picks the item: the check mark and the tab follow
+        QCOMPARE(item->isChecked(), !tabShown);
+        QCOMPARE(pages->isTabVisible(service), !tabShown);
+        item->trigger();
+        QCOMPARE(pages->isTabVisible(service), tabShown);
+    }
+
+    void illuminationButtons_data()
+    {
+        QTest::addColumn<QString>("clicks");
+        QTest::addColumn<bool>("xDown");
+        QTest::addColumn<bool>("yDown");
+        QTest::newRow("none") << "" << false << false;
+        QTest::newRow("X") << "X" << true << false;
+        QTest::newRow("X then Y") << "XY" << false << true;
+        QTest::newRow("X, Y, Y again") << "XYY" << false << false;
+        QTest::newRow("X twice") << "XX" << false << false;
+        QTest::newRow("Y then X") << "YX" << true << false;
+    }
+    void illuminationButtons()
+    {
+        QFETCH(QString, clicks);
+        QFETCH(bool, xDown);
+        QFETCH(bool, yDown);
+        m_w = {};
+        makeWindows("[Options]\nServiceMode=2\n");
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->FormActivate();
+        child<QTabWidget>("PageControl1")->setCurrentWidget(child<QWidget>("TabSheet2"));
+        auto *x = child<QPushButton>("LightXButton");
+        auto *y = child<QPushButton>("LightYButton");
+        for (const QChar c : clicks)
+            QTest::mouseClick(c == u'X' ? x : y, Qt::LeftButton);
+        QCOMPARE(x->isChecked(), xDown);
+        QCOMPARE(y->isChecked(), yDown);
+    }
+
+    void nameFilter_data()
+    {
+        QTest::addColumn<QString>("pipe");
+        QTest::addColumn<QString>("qt");
+        QTest::newRow("dump dialog") << TForm1::FlashOpenDialog.Filter
+                                     << "Дамп (*.dmp);;Все файлы (*.*)";
+        QTest::newRow("pattern not in the text") << "Text|*.txt" << "Text (*.txt)";
+        QTest::newRow("two patterns") << "Logs|*.txt;*.log" << "Logs (*.txt *.log)";
+    }
+    void nameFilter()
+    {
+        QFETCH(QString, pipe);
+        QFETCH(QString, qt);
+        QCOMPARE(TForm1::qtNameFilter(pipe), qt);
+    }
+
+    void flashOpenDialog_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("file chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void flashOpenDialog()
+    {
+        QFETCH(bool, accept);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("0012AB7F.dmp"));
+        QFile(file).open(QIODevice::WriteOnly);
+        QStringList filters;
+        QString directory, suffix;
+        int mode = -1;
+        ScopedModalRunner runner([&](QDialog &dialog) {
+            auto &fd = static_cast<QFileDialog &>(dialog);
+            filters = fd.nameFilters();
+            directory = fd.directory().absolutePath();
+            suffix = fd.defaultSuffix();
+            mode = fd.fileMode();
+            if (!accept)
+                return int(QDialog::Rejected);
+            fd.selectFile(file);
+            return int(QDialog::Accepted);
+        });
+        const QString chosen = form()->runFlashOpenDialog(QStringLiteral("Просмотр дампа флеш из файла..."));
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(runner.dialogs[0].title, QStringLiteral("Просмотр дампа флеш из файла..."));
+        QCOMPARE(filters, (QStringList{QStringLiteral("Дамп (*.dmp)"),
+                                       QStringLiteral("Все файлы (*.*)")}));
+        QCOMPARE(directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
+        QCOMPARE(suffix, QStringLiteral("dmp"));
+        QCOMPARE(mode, int(QFileDialog::ExistingFile));
+        QCOMPARE(chosen, accept ? file : QString());
+    }
+
+    void busyCursor()
+    {
+        form()->setBusy(true);
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        form()->setBusy(true);
+        form()->setBusy(false);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void busAddressReadsTheField()
+    {
+        addr()->setValue(17);
+        QCOMPARE(form()->busAddress(), 17);
+        IBusHost &host = *form();
+        QCOMPARE(host.busAddress(), 17);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"
