@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <locale.h>
 #include <string>
 
 namespace {
@@ -34,12 +35,19 @@ struct Decimal
 // the C library applies at the 80th digit can never carry into the digits used.
 Decimal leadingDigits(long double a)
 {
+    // The C library formats by the process locale (a Qt application takes the
+    // user's), so the C locale is set for this thread while printing.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     char buf[128];
+    const locale_t previous = cLocale ? uselocale(cLocale) : locale_t(nullptr);
     std::snprintf(buf, sizeof buf, "%.79Le", a);
+    if (previous)
+        uselocale(previous);
     Decimal d;
     const char *p = buf;
     d.digits.push_back(*p++);
-    if (*p == '.')
+    // Whatever separates the first digit from the others.
+    while (*p != '\0' && !(*p >= '0' && *p <= '9') && *p != 'e' && *p != 'E')
         ++p;
     while (*p >= '0' && *p <= '9')
         d.digits.push_back(*p++);

@@ -1,7 +1,10 @@
 #include "sensor/NumberFormat.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <bit>
+#include <clocale>
 #include <cstdlib>
 
 // A long double literal carried through a data table as text and read with the
@@ -22,6 +25,7 @@ private Q_SLOTS:
     void extended();
     void statusText_data();
     void statusText();
+    void independentOfProcessLocale();
 };
 
 void TestNumberFormat::singleBits_data()
@@ -149,6 +153,41 @@ void TestNumberFormat::statusText()
     QFETCH(QString, expected);
     const QString text = StatusText(quint8(code));
     QCOMPARE(text, expected);
+}
+
+void TestNumberFormat::independentOfProcessLocale()
+{
+    // A locale whose decimal separator is a comma, as a Qt application running for
+    // a Russian user gets. When none is installed, one is compiled into a private
+    // folder (glibc looks there through LOCPATH).
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    const char *candidates[] = {"ru_RU.UTF-8", "ru_RU.utf8", "de_DE.UTF-8", "de_DE.utf8"};
+    bool found = false;
+    for (const char *name : candidates)
+        found = found || std::setlocale(LC_ALL, name) != nullptr;
+    QTemporaryDir localeDir;
+    if (!found && localeDir.isValid()) {
+        QProcess localedef;
+        localedef.start(QStringLiteral("localedef"),
+                        {"-i", "ru_RU", "-f", "UTF-8", localeDir.filePath("ru_RU.UTF-8")});
+        if (localedef.waitForFinished(60000) && localedef.exitCode() == 0) {
+            qputenv("LOCPATH", localeDir.path().toLocal8Bit());
+            found = std::setlocale(LC_ALL, "ru_RU.UTF-8") != nullptr;
+        }
+    }
+    if (!found)
+        QSKIP("no locale with a decimal comma is available");
+    QCOMPARE(QString::fromLatin1(localeconv()->decimal_point), QStringLiteral(","));
+    const QString x = FormatSingleBits(0xC04CCCCDu);
+    const QString big = FormatSingleBits(0x7F7FFFFFu);
+    const QString tie = FormatSingleBits(0x3F880000u);
+    const QString ext = FormatFloat(-18.45L);
+    std::setlocale(LC_ALL, saved.c_str());
+    qunsetenv("LOCPATH");
+    QCOMPARE(x, QStringLiteral("-3.2"));
+    QCOMPARE(big, QStringLiteral("3.40282346638529E38"));
+    QCOMPARE(tie, QStringLiteral("1.063"));
+    QCOMPARE(ext, QStringLiteral("-18.45"));
 }
 
 QTEST_GUILESS_MAIN(TestNumberFormat)
