@@ -1,9 +1,392 @@
+// The sensor commands of the tabs "Управление" and "Сервис" and the bus search.
+// Each handler reads its controls, runs the command's core function on the
+// transaction engine and writes the result into its controls; the request
+// itself is built by the core (sensor/SensorCommands.h).
+
 #include "app/UMain.h"
 #include "ui_UMain.h"
 
-// Connections of the sensor commands of both tabs and of the bus search:
-// each button to its handler through connectHandler, each key-filtered field
-// through watchField.
+#include "app/ModalRunner.h"
+#include "app/UFind.h"
+#include "app/USetup.h"
+#include "app/UViewText.h"
+#include "app/ZSpinButton.h"
+#include "sensor/HexField.h"
+#include "sensor/SensorCommands.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+
+#include <functional>
+#include <optional>
+
+namespace {
+
+// Reply timeouts used when no settings dialog is attached (its defaults).
+constexpr qint32 DefaultTimeoutMs = 3000;
+constexpr qint32 DefaultTimeoutShortMs = 300;
+
+// Runs one command. A failed exchange has already been logged in red by the
+// engine and ends the command quietly. A reply that passed the engine's
+// checks but holds fewer data bytes than the command decodes has not been
+// logged by anyone, so that failure is logged here; the engine's ReplyLen is
+// 0 after every failure of its own and non-zero after a reply it accepted.
+// Returns true when the command ran to its end.
+bool runCommand(TForm1 &form, const std::function<void()> &command)
+{
+    try {
+        command();
+        return true;
+    } catch (const ZartError &e) {
+        if (form.engine().ReplyLen != 0) {
+            form.engine().ReplyLen = 0;
+            form.Log(e.text(), LogError);
+        }
+        return false;
+    }
+}
+
+// The commands are off while the search runs: it lets window events through
+// between its probes, and a command started then would share the request and
+// reply buffers and the link with it. They come back however the search ends.
+class CommandsOff
+{
+public:
+    explicit CommandsOff(TForm1 &form) : m_form(form), m_was(form.commandsEnabled())
+    {
+        m_form.setCommandsEnabled(false);
+    }
+    ~CommandsOff() { m_form.setCommandsEnabled(m_was); }
+    CommandsOff(const CommandsOff &) = delete;
+    CommandsOff &operator=(const CommandsOff &) = delete;
+
+private:
+    TForm1 &m_form;
+    bool m_was;
+};
+
+bool isTypedCharacter(const QKeyEvent *event)
+{
+    // Keys that type no character into an edit field even where the platform
+    // attaches a control character to them.
+    switch (event->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return false;
+    default:
+        return !event->text().isEmpty();
+    }
+}
+
+using CharFilter = std::function<std::optional<QChar>(const QString &text, bool hasSelection, QChar key)>;
+
+// Applies a per-character filter to a key typed into edit. Returns true when
+// the key has been dealt with here: refused, or typed in its changed form.
+// A key that passes unchanged is left to the field.
+bool filterTypedKey(QLineEdit *edit, QKeyEvent *event, const CharFilter &filter)
+{
+    if (!isTypedCharacter(event))
+        return false;
+    const QString typed = event->text();
+    QString accepted;
+    for (const QChar c : typed) {
+        if (const std::optional<QChar> out = filter(edit->text() + accepted, edit->hasSelectedText(), c))
+            accepted.append(*out);
+    }
+    if (accepted == typed)
+        return false;
+    // Only printable characters are put into the field by hand; a control
+    // character that passed is the field's own business (Backspace).
+    QString printable;
+    for (const QChar c : std::as_const(accepted)) {
+        if (c.unicode() > 0x20)
+            printable.append(c);
+    }
+    if (!printable.isEmpty())
+        edit->insert(printable);
+    return true;
+}
+
+std::optional<QChar> hexKey(const QString &, bool, QChar key)
+{
+    return HexKeyFilter(key);
+}
+
+} // namespace
+
 void TForm1::connectCommandHandlers()
 {
+    connectHandler(ui->FindAddrButton, &QToolButton::clicked, &TForm1::FindAddrButtonClick);
+
+    connectHandler(ui->ReadIDButton, &QPushButton::clicked, &TForm1::ReadIDButtonClick);
+    connectHandler(ui->PingButton, &QPushButton::clicked, &TForm1::PingButtonClick);
+    connectHandler(ui->ResetButton, &QPushButton::clicked, &TForm1::ResetButtonClick);
+    connectHandler(ui->GetDevIDButton, &QPushButton::clicked, &TForm1::GetDevIDButtonClick);
+    connectHandler(ui->SetAddrButton, &QPushButton::clicked, &TForm1::SetAddrButtonClick);
+    connectHandler(ui->ReadCoordButton, &QPushButton::clicked, &TForm1::ReadCoordButtonClick);
+    connectHandler(ui->ReadPixButton, &QPushButton::clicked, &TForm1::ReadPixButtonClick);
+    connectHandler(ui->ReadCRCButton, &QPushButton::clicked, &TForm1::ReadCRCButtonClick);
+
+    // The illumination buttons: the window has already put the other button up
+    // when this one went down.
+    connectHandler(ui->LightXButton, &QPushButton::clicked, &TForm1::LightXYButtonClick);
+    connectHandler(ui->LightYButton, &QPushButton::clicked, &TForm1::LightXYButtonClick);
+
+    connectHandler(ui->ReadFlashButton, &QPushButton::clicked, &TForm1::ReadFlashButtonClick);
+    connectHandler(ui->WriteFlashButton, &QPushButton::clicked, &TForm1::WriteFlashButtonClick);
+    connectHandler(ui->CRCCorrectionButton, &QPushButton::clicked, &TForm1::CRCCorrectionButtonClick);
+    connectHandler(ui->VerButton, &QPushButton::clicked, &TForm1::VerButtonClick);
+    connectHandler(ui->SpinButton1, &ZSpinButton::upClick, &TForm1::SpinButton1UpClick);
+    connectHandler(ui->SpinButton1, &ZSpinButton::downClick, &TForm1::SpinButton1DownClick);
+    connectHandler(ui->SpinButton2, &ZSpinButton::upClick, &TForm1::SpinButton2UpClick);
+    connectHandler(ui->SpinButton2, &ZSpinButton::downClick, &TForm1::SpinButton2DownClick);
+
+    watchField(ui->SerialSetEdit, [this](QEvent *event) {
+        if (event->type() == QEvent::KeyPress)
+            return SerialSetEditKeyPress(static_cast<QKeyEvent *>(event));
+        if (event->type() == QEvent::FocusOut)
+            SerialSetEditExit();
+        return false;
+    });
+    watchField(ui->AddrFlashEdit, [this](QEvent *event) {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        return AddrFlashEditKeyDown(key) || AddrFlashEditKeyPress(key);
+    });
+    watchField(ui->DataFlashEdit, [this](QEvent *event) {
+        if (event->type() == QEvent::KeyPress)
+            return DataFlashEditKeyPress(static_cast<QKeyEvent *>(event));
+        if (event->type() == QEvent::FocusOut)
+            DataFlashEditExit();
+        return false;
+    });
+}
+
+// ---- bus search ------------------------------------------------------------------
+
+void TForm1::FindAddrButtonClick()
+{
+    if (!m_find || ModalRunner::exec(*m_find) != QDialog::Accepted)
+        return;
+
+    const CommandsOff commandsOff(*this);
+    SearchSensor(
+        m_engine, m_find->timeoutMs(),
+        [this](int address) {
+            ui->AddrSpinEdit->setValue(address);
+            ui->AddrSpinEdit->repaint(); // the user sees the address count up
+        },
+        [] { QCoreApplication::processEvents(); });
+}
+
+// ---- identification and addressing -------------------------------------------------
+
+void TForm1::ReadIDButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
+}
+
+void TForm1::PingButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout))); });
+}
+
+void TForm1::ResetButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout))); });
+}
+
+void TForm1::GetDevIDButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    QStringList lines;
+    if (!runCommand(*this, [&] { lines = ReadDeviceIdentification(m_engine, timeout); }))
+        return;
+    if (m_viewText)
+        m_viewText->showLines(lines);
+}
+
+void TForm1::SetAddrButtonClick()
+{
+    const quint32 serial = ReadHexField(ui->SerialSetEdit->text()).value;
+    const int address = ui->NewAddrSpinEdit->textValue();
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { AssignAddress(m_engine, serial, quint8(address), timeout); });
+}
+
+bool TForm1::SerialSetEditKeyPress(QKeyEvent *event)
+{
+    return filterTypedKey(ui->SerialSetEdit, event, SerialKeyFilter);
+}
+
+void TForm1::SerialSetEditExit()
+{
+    const QString padded = PadHexField(ui->SerialSetEdit->text());
+    if (padded != ui->SerialSetEdit->text())
+        ui->SerialSetEdit->setText(padded);
+}
+
+// ---- measurement and illumination ------------------------------------------------
+
+void TForm1::ReadCoordButtonClick()
+{
+    ui->XLabel->setText(QStringLiteral("X="));
+    ui->YLabel->setText(QStringLiteral("Y="));
+    ui->XerLabel->setText(QStringLiteral("Ошибка X"));
+    ui->YerLabel->setText(QStringLiteral("Ошибка Y"));
+    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    MeasurementTexts m;
+    if (!runCommand(*this, [&] { m = ReadCoordinates(m_engine, timeout); }))
+        return;
+    ui->XEdit->setText(m.x);
+    ui->XerEdit->setText(m.xStatus);
+    ui->XEdit->repaint();
+    ui->XerEdit->repaint();
+    ui->YEdit->setText(m.y);
+    ui->YerEdit->setText(m.yStatus);
+    ui->YEdit->repaint();
+    ui->YerEdit->repaint();
+}
+
+void TForm1::ReadPixButtonClick()
+{
+    ui->XLabel->setText(QStringLiteral("nx="));
+    ui->YLabel->setText(QStringLiteral("ny="));
+    ui->XerLabel->setText(QStringLiteral("Ошибка nx"));
+    ui->YerLabel->setText(QStringLiteral("Ошибка ny"));
+    const bool floatPix = m_setup && m_setup->floatPix();
+    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    MeasurementTexts m;
+    if (!runCommand(*this, [&] { m = ReadPixels(m_engine, floatPix, timeout); }))
+        return;
+    ui->XEdit->setText(m.x);
+    if (floatPix) {
+        // The real form is shown as the coordinates are: each pair at once.
+        ui->XerEdit->setText(m.xStatus);
+        ui->XEdit->repaint();
+        ui->XerEdit->repaint();
+        ui->YEdit->setText(m.y);
+        ui->YerEdit->setText(m.yStatus);
+        ui->YEdit->repaint();
+        ui->YerEdit->repaint();
+    } else {
+        ui->YEdit->setText(m.y);
+        ui->XerEdit->setText(m.xStatus);
+        ui->YerEdit->setText(m.yStatus);
+    }
+}
+
+void TForm1::LightXYButtonClick()
+{
+    const quint8 code = IlluminationCode(ui->LightXButton->isChecked(), ui->LightYButton->isChecked());
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { SetIllumination(m_engine, code, timeout); });
+}
+
+// ---- flash words, checksum, version ------------------------------------------------
+
+void TForm1::ReadCRCButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    runCommand(*this, [&] { ui->CRCEdit->setText(ReadChecksum(m_engine, timeout)); });
+}
+
+void TForm1::ReadFlashButtonClick()
+{
+    const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] {
+        ui->DataFlashEdit->setText(WordText(ReadFlashWord(m_engine, address, timeout)));
+    });
+}
+
+void TForm1::WriteFlashButtonClick()
+{
+    const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
+    const quint32 value = ReadHexField(ui->DataFlashEdit->text()).value;
+    if (IsZeroAddressWrite(address, value)) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"),
+                        QString::fromUtf16(ZeroAddressWriteText), QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("ZeroAddressWriteBox"));
+        ModalRunner::exec(box);
+        return;
+    }
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    runCommand(*this, [&] { WriteFlashWord(m_engine, address, value, timeout); });
+}
+
+void TForm1::CRCCorrectionButtonClick()
+{
+    CommandTimeouts timeouts;
+    if (m_setup)
+        timeouts = {m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    runCommand(*this, [&] { CorrectChecksum(m_engine, timeouts); });
+}
+
+void TForm1::VerButtonClick()
+{
+    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    QStringList lines;
+    if (!runCommand(*this, [&] { lines = ReadVersionLines(m_engine, timeout); }))
+        return;
+    if (m_viewText)
+        m_viewText->showLines(lines);
+}
+
+bool TForm1::AddrFlashEditKeyDown(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+        SpinButton1UpClick();
+        return true;
+    case Qt::Key_Down:
+        SpinButton1DownClick();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TForm1::AddrFlashEditKeyPress(QKeyEvent *event)
+{
+    return filterTypedKey(ui->AddrFlashEdit, event, hexKey);
+}
+
+void TForm1::SpinButton1UpClick()
+{
+    ui->AddrFlashEdit->setText(StepAddressUp(ui->AddrFlashEdit->text()));
+}
+
+void TForm1::SpinButton1DownClick()
+{
+    ui->AddrFlashEdit->setText(StepAddressDown(ui->AddrFlashEdit->text()));
+}
+
+bool TForm1::DataFlashEditKeyPress(QKeyEvent *event)
+{
+    return filterTypedKey(ui->DataFlashEdit, event, hexKey);
+}
+
+void TForm1::DataFlashEditExit()
+{
+    const QString padded = PadHexField(ui->DataFlashEdit->text());
+    if (padded != ui->DataFlashEdit->text())
+        ui->DataFlashEdit->setText(padded);
+}
+
+void TForm1::SpinButton2UpClick()
+{
+    ui->DataFlashEdit->setText(StepDataUp(ui->DataFlashEdit->text()));
+}
+
+void TForm1::SpinButton2DownClick()
+{
+    ui->DataFlashEdit->setText(StepDataDown(ui->DataFlashEdit->text()));
 }

@@ -1,0 +1,183 @@
+#pragma once
+
+// The main window on the simulated sensor: the window tests of the sensor
+// commands and of the bus search drive the real controls while the sensor
+// answers on a pseudo-terminal.
+
+#include "AppTestSupport.h"
+
+#include "../modbus/ModbusTestUtil.h"
+
+#include "app/UFind.h"
+#include "app/USetup.h"
+#include "app/ZSpinButton.h"
+#include "app/UViewText.h"
+#include "app/ZSpinEdit.h"
+#include "modbus/FrameCodec.h"
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QToolButton>
+
+// Timeouts of the settings dialog while a test expects the sensor to answer
+// (a reply ends 40 ms after its last byte), and while it expects none.
+constexpr int kAnswerTimeoutMs = 1000;
+constexpr int kSilentTimeoutMs = 150;
+
+inline QString sentText(const QByteArray &frame)
+{
+    return QStringLiteral("Послано: ")
+        + HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
+}
+
+inline QString receivedText(const QByteArray &frame)
+{
+    return QStringLiteral("Принято: ")
+        + HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
+}
+
+// The window set, shown and activated, with the data port on devicePath (the
+// way --port offers a device path), an empty list of present ports, no
+// settings file, both reply timeouts at kAnswerTimeoutMs and an empty log.
+class SimWindow
+{
+public:
+    explicit SimWindow(const QString &devicePath)
+    {
+        m_windows = createWindows();
+        TForm1 *f = form();
+        f->setExtraPortPaths({devicePath});
+        f->setPreferredPort(devicePath);
+        f->show();
+    }
+    ~SimWindow()
+    {
+        // The settings file is not written: the window is destroyed, not closed.
+        m_windows = {};
+    }
+    SimWindow(const SimWindow &) = delete;
+    SimWindow &operator=(const SimWindow &) = delete;
+
+    // Waits for the first activation and sets the test's starting state.
+    // Call through QVERIFY(window.ready()).
+    bool ready()
+    {
+        if (!QTest::qWaitForWindowExposed(form()))
+            return false;
+        if (!QTest::qWaitFor([this] { return form()->formActivated(); }, 5000))
+            return false;
+        setTimeouts(kAnswerTimeoutMs, kAnswerTimeoutMs);
+        clearLog();
+        return form()->dataPort().GetPortName() == m_preferred();
+    }
+
+    TForm1 *form() const { return m_windows.mainForm.get(); }
+    TSetupForm *setup() const { return m_windows.setupForm; }
+    TFindForm *find() const { return m_windows.findForm; }
+    TViewTextForm *viewText() const { return m_windows.viewTextForm; }
+
+    template <typename T = QWidget> T *child(const QString &name) const
+    {
+        T *w = form()->findChild<T *>(name);
+        if (!w)
+            qFatal("no control %s", qPrintable(name));
+        return w;
+    }
+    QLineEdit *edit(const QString &name) const { return child<QLineEdit>(name); }
+    ZSpinEdit *spin(const QString &name) const { return child<ZSpinEdit>(name); }
+
+    // Text of an edit field or a label.
+    QString text(const QString &name) const
+    {
+        QWidget *w = child(name);
+        if (auto *e = qobject_cast<QLineEdit *>(w))
+            return e->text();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            return l->text();
+        qFatal("%s shows no text", qPrintable(name));
+        return {};
+    }
+    void setText(const QString &name, const QString &value) const
+    {
+        QWidget *w = child(name);
+        if (auto *e = qobject_cast<QLineEdit *>(w))
+            e->setText(value);
+        else if (auto *l = qobject_cast<QLabel *>(w))
+            l->setText(value);
+        else
+            qFatal("%s shows no text", qPrintable(name));
+    }
+
+    // A left click on a button of either tab.
+    void click(const QString &name) const
+    {
+        auto *button = child<QAbstractButton>(name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void setTimeouts(int timeoutMs, int timeoutShortMs) const
+    {
+        setup()->timeoutSpinEdit()->setValue(timeoutMs);
+        setup()->timeoutShortSpinEdit()->setValue(timeoutShortMs);
+    }
+    void setFloatPix(bool on) const { setup()->floatPixCheckBox()->setChecked(on); }
+
+    QList<LogLine> log() const { return logLines(form()); }
+    void clearLog() const { child<QListWidget>(QStringLiteral("ConsoleListBox"))->clear(); }
+
+private:
+    QString m_preferred() const { return form()->extraPortPaths().value(0); }
+
+    // No real ports and no settings file while the window lives.
+    ScopedPorts m_ports;
+    ScopedSettingsFile m_settings;
+    ZartWindows m_windows;
+};
+
+// The simulated sensor on a pseudo-terminal for a whole test case.
+class SimLine
+{
+public:
+    bool start()
+    {
+        m_server = std::make_unique<SimPtyServer>(sensor);
+        return m_server->start();
+    }
+    QString errorString() const { return m_server ? m_server->errorString() : QString(); }
+    QString devicePath() const { return m_server->devicePath(); }
+
+    // The sensor as it leaves the factory, at address 1, without faults or history.
+    void reset()
+    {
+        sensor.clearFaults();
+        sensor.setFlash(SimSensor::defaultFlash());
+        sensor.setAddress(1);
+        sensor.clearRequestLog();
+    }
+
+    void stop() { m_server.reset(); }
+
+    SimSensor sensor;
+
+private:
+    std::unique_ptr<SimPtyServer> m_server;
+};
+
+// The request frame of a PDU to a bus address, CRC (the bitwise reference) appended.
+inline QByteArray requestFrame(int address, const QByteArray &pdu)
+{
+    return modbustest::withCrc(QByteArray(1, char(address)) + pdu);
+}
+
+inline QByteArray flashKey()
+{
+    return QByteArray(1, char(SimSensor::FlashKeyHi)) + char(SimSensor::FlashKeyLo);
+}
