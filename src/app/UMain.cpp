@@ -105,6 +105,12 @@ void TForm1::FormCreate()
     ui->FindAddrButton->setIcon(QIcon::fromTheme(
         QStringLiteral("edit-find"), style()->standardIcon(QStyle::SP_FileDialogContentsView)));
 
+    // The progress gauge: navy on the window colour.
+    QPalette gauge = ui->FlashProcessGauge->palette();
+    gauge.setColor(QPalette::Highlight, QColor(0, 0, 128));
+    gauge.setColor(QPalette::Base, gauge.color(QPalette::Window));
+    ui->FlashProcessGauge->setPalette(gauge);
+
     ServicePopupMenu = new QMenu(this);
     ServicePopupMenu->setObjectName(QStringLiteral("ServicePopupMenu"));
     ServicePopupMenu->addAction(ui->ServiceModeMenu);

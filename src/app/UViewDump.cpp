@@ -32,6 +32,7 @@ void TViewDumpForm::FormCreate()
                                   QStringLiteral("Raw (hex)")});
     g->verticalHeader()->setVisible(false);
     g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    g->verticalHeader()->setMinimumSectionSize(1);
     g->verticalHeader()->setDefaultSectionSize(16);
     g->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     g->horizontalHeader()->setStretchLastSection(false);
