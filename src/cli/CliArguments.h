@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <exception>
+
+// The command line of zart-cli: options, then a verb and its arguments.
+//
+// Every argument is checked here, before a port is opened or a sensor started,
+// so that a mistyped command never reaches the bus.
+
+enum class CliVerb {
+    Serial,
+    Ping,
+    Reset,
+    DevId,
+    SetAddress,
+    Coords,
+    Pixels,
+    Light,
+    ReadWord,
+    WriteWord,
+    Crc,
+    CrcCorrect,
+    Version,
+    Search,
+    Power,
+    Dump,
+    View,
+    Restore,
+    PassportRestore,
+};
+
+struct CliCommand
+{
+    // Options of the data link and the exchanges.
+    QString port;                 // --port; empty: none given
+    bool demo = false;            // --demo
+    QString speed = QStringLiteral("9600");
+    int address = 1;              // --addr, 1..247
+    int timeoutMs = 3000;         // --timeout: measurements and the checksum read
+    int timeoutShortMs = 300;     // --timeout-short: everything else
+    int pauseMs = 0;              // --pause: between the requests of group operations
+    bool floatPix = false;        // --float-pix
+    bool verbose = false;         // --verbose: the traffic lines too
+    bool yes = false;             // --yes: answers the confirmation questions
+    bool help = false;            // --help / -h
+
+    CliVerb verb = CliVerb::Serial;
+    QString verbName;
+
+    // Verb arguments (only those of the verb given are set).
+    quint32 serial = 0;           // set-address SERIAL
+    quint8 newAddress = 0;        // set-address NEWADDR
+    quint8 lightCode = 0;         // light: 0 off, 1 X, 2 Y
+    quint16 wordAddress = 0;      // read-word / write-word ADDR (low 16 bits)
+    quint32 wordValue = 0;        // write-word VALUE
+    int findTimeoutMs = 70;       // search --find-timeout, 10..10000
+    bool powerOn = false;         // power on|off
+    QString powerPort;            // power --power-port
+    QString path;                 // dump DIR (empty: default), view/restore/passport-restore FILE
+
+    // Whether the verb talks to the sensor on the data port.
+    bool usesDataPort() const;
+};
+
+// A command line that cannot be run; the text says why.
+class CliUsageError : public std::exception
+{
+public:
+    explicit CliUsageError(QString text);
+    const QString &text() const noexcept { return m_text; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_text;
+    QByteArray m_utf8;
+};
+
+// Parses the arguments (without the program name). Throws CliUsageError.
+// With --help or -h anywhere before "--" the rest is not examined.
+CliCommand ParseCliArguments(const QStringList &args);
+
+// The usage text printed by --help and after a usage error.
+QString CliUsageText();

@@ -1,0 +1,304 @@
+#include "cli/CliRunner.h"
+
+#include "cli/CliArguments.h"
+#include "cli/CliConsole.h"
+
+#include "flash/DumpFile.h"
+#include "flash/FlashOperations.h"
+#include "modbus/Transact.h"
+#include "sensor/HexField.h"
+#include "sensor/SensorCommands.h"
+#include "serial/PortNaming.h"
+#include "serial/SerialDevice.h"
+#include "serial/UComWin.h"
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cerrno>
+
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
+{
+    return std::make_unique<TWinComPort>(env.makeSerialDevice ? env.makeSerialDevice() : nullptr);
+}
+
+[[noreturn]] void raiseLink(TComExceptions code, int error)
+{
+    throw EComPort(code, error, ComExceptionText(code));
+}
+
+// Opens a link that is still closed, with the link's own failure texts. The
+// supply is switched off on an open port only, and a fresh process has just
+// created its link.
+void openLink(TWinComPort &link)
+{
+    if (link.isOpen())
+        return;
+    const QString path = PortNaming::devicePathForPortName(link.GetPortName());
+    if (path.isEmpty())
+        raiseLink(TComExceptions::CE_OpenFailed, ENOENT);
+    ISerialDevice &device = link.device();
+    switch (device.open(path, link.speed())) {
+    case ISerialDevice::OpenResult::Ok: return;
+    case ISerialDevice::OpenResult::OpenFailed: raiseLink(TComExceptions::CE_OpenFailed, device.lastError());
+    case ISerialDevice::OpenResult::SetupFailed: raiseLink(TComExceptions::CE_SetupComFailed, device.lastError());
+    case ISerialDevice::OpenResult::StateFailed: raiseLink(TComExceptions::CE_SetStateFailed, device.lastError());
+    case ISerialDevice::OpenResult::TimeoutsFailed: raiseLink(TComExceptions::CE_TimeoutsFailed, device.lastError());
+    }
+}
+
+// The long operations on a terminal: the gauge as a progress line, the pause
+// as a sleep, and the questions answered by --yes. Each question is logged with
+// its answer, so the transcript shows what was decided.
+class CliOperationHost : public IOperationHost
+{
+public:
+    CliOperationHost(CliConsole &console, bool yes) : m_console(console), m_yes(yes) {}
+
+    void progress(int percent) override
+    {
+        m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText()).arg(percent));
+    }
+    void processEvents() override {}
+    void pause(int ms) override { QThread::msleep(ulong(ms)); }
+    bool ask(const QString &question) override
+    {
+        m_console.log(question + (m_yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
+        return m_yes;
+    }
+
+private:
+    CliConsole &m_console;
+    bool m_yes;
+};
+
+class CliSession
+{
+public:
+    CliSession(const CliCommand &cmd, CliConsole &console, QTextStream &out, const CliEnvironment &env)
+        : m_cmd(cmd), m_console(console), m_out(out), m_env(env)
+    {
+    }
+
+    int run();
+
+private:
+    int runPower();
+    int runView();
+    int runOnDataPort();
+    int runSensorVerb(TModbusEngine &engine, CliBusHost &host);
+
+    CommandTimeouts timeouts() const { return {m_cmd.timeoutMs, m_cmd.timeoutShortMs}; }
+
+    const CliCommand &m_cmd;
+    CliConsole &m_console;
+    QTextStream &m_out;
+    const CliEnvironment &m_env;
+};
+
+int CliSession::run()
+{
+    try {
+        switch (m_cmd.verb) {
+        case CliVerb::Power: return runPower();
+        case CliVerb::View: return runView();
+        default: return runOnDataPort();
+        }
+    } catch (const ZartError &e) {
+        m_console.reportFailure(e.text());
+    } catch (const std::exception &e) {
+        m_console.reportFailure(QString::fromLocal8Bit(e.what()));
+    }
+    return ExitFailed;
+}
+
+int CliSession::runPower()
+{
+    const std::unique_ptr<TWinComPort> link = makeLink(m_env);
+    link->SetPortName(m_cmd.powerPort);
+    if (!m_cmd.powerOn)
+        openLink(*link);
+    link->SetPower(m_cmd.powerOn);
+    return ExitOk;
+}
+
+int CliSession::runView()
+{
+    const FlashImage image = ReadDumpFile(m_cmd.path);
+    for (const QStringList &row : DumpViewRows(image))
+        m_out << row.join(QLatin1Char('\t')) << '\n';
+    return ExitOk;
+}
+
+int CliSession::runOnDataPort()
+{
+    // The simulated sensor outlives the link that talks to it.
+    std::unique_ptr<SimSensor> sensor;
+    std::unique_ptr<SimPtyServer> server;
+    QString portName = m_cmd.port;
+    if (m_cmd.demo) {
+        sensor = std::make_unique<SimSensor>();
+        server = std::make_unique<SimPtyServer>(*sensor);
+        if (!server->start()) {
+            m_console.log(QStringLiteral("Cannot start the simulated sensor: %1").arg(server->errorString()),
+                          LogError);
+            return ExitFailed;
+        }
+        portName = server->devicePath();
+    }
+
+    // Declared after the simulated sensor, the link goes first.
+    const std::unique_ptr<TWinComPort> link = makeLink(m_env);
+    if (portName.isEmpty()) {
+        m_console.log(QStringLiteral("Порт не выбран! По умолчанию используется %1").arg(link->GetPortName()),
+                      LogError);
+    } else {
+        link->SetPortName(portName);
+    }
+    link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
+
+    CliBusHost host(m_console, m_cmd.address);
+    TModbusEngine engine(*link, host);
+    return runSensorVerb(engine, host);
+}
+
+int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
+{
+    const CliCommand &c = m_cmd;
+    switch (c.verb) {
+    case CliVerb::Serial:
+        m_out << SerialText(ReadSerialNumber(engine, c.timeoutShortMs)) << '\n';
+        return ExitOk;
+    case CliVerb::Ping: {
+        const bool ok = PingSensor(engine, c.timeoutShortMs);
+        m_out << ResultText(ok) << '\n';
+        return ok ? ExitOk : ExitFailed;
+    }
+    case CliVerb::Reset: {
+        const bool ok = ResetSensor(engine, c.timeoutShortMs);
+        m_out << ResultText(ok) << '\n';
+        return ok ? ExitOk : ExitFailed;
+    }
+    case CliVerb::DevId:
+        for (const QString &line : ReadDeviceIdentification(engine, c.timeoutShortMs))
+            m_out << line << '\n';
+        return ExitOk;
+    case CliVerb::SetAddress:
+        AssignAddress(engine, c.serial, c.newAddress, c.timeoutShortMs);
+        return ExitOk;
+    case CliVerb::Coords:
+    case CliVerb::Pixels: {
+        const MeasurementTexts m = c.verb == CliVerb::Coords
+                                       ? ReadCoordinates(engine, c.timeoutMs)
+                                       : ReadPixels(engine, c.floatPix, c.timeoutMs);
+        m_out << m.x << '\t' << m.y << '\t' << m.xStatus << '\t' << m.yStatus << '\n';
+        return ExitOk;
+    }
+    case CliVerb::Light:
+        SetIllumination(engine, c.lightCode, c.timeoutShortMs);
+        return ExitOk;
+    case CliVerb::ReadWord:
+        m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
+        return ExitOk;
+    case CliVerb::WriteWord:
+        if (IsZeroAddressWrite(c.wordAddress, c.wordValue)) {
+            // Refused before anything is sent, with the window's text.
+            m_console.log(QString::fromUtf16(ZeroAddressWriteText), LogError);
+            return ExitFailed;
+        }
+        WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
+        return ExitOk;
+    case CliVerb::Crc:
+        m_out << ReadChecksum(engine, c.timeoutMs) << '\n';
+        return ExitOk;
+    case CliVerb::CrcCorrect:
+        CorrectChecksum(engine, timeouts());
+        return ExitOk;
+    case CliVerb::Version:
+        for (const QString &line : ReadVersionLines(engine, c.timeoutShortMs))
+            m_out << line << '\n';
+        return ExitOk;
+    case CliVerb::Search: {
+        const int found = SearchSensor(
+            engine, c.findTimeoutMs,
+            [this, &host](int a) {
+                host.setBusAddress(a);
+                m_console.progress(QStringLiteral("Адрес %1").arg(a));
+            },
+            {});
+        if (found == 0)
+            return ExitFailed;
+        m_out << found << '\n';
+        return ExitOk;
+    }
+    case CliVerb::Dump: {
+        QString dir = c.path;
+        if (dir.isEmpty())
+            dir = !m_env.executableDir.isEmpty() ? m_env.executableDir : QCoreApplication::applicationDirPath();
+        CliOperationHost op(m_console, c.yes);
+        const DumpFiles files = CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs);
+        m_console.clearProgress();
+        m_out << QDir::toNativeSeparators(files.dump) << '\n'
+              << QDir::toNativeSeparators(files.passport) << '\n'
+              << QDir::toNativeSeparators(files.passportIni) << '\n';
+        return ExitOk;
+    }
+    case CliVerb::Restore: {
+        CliOperationHost op(m_console, c.yes);
+        RestoreDump(engine, op, c.path, timeouts(), c.pauseMs,
+                    [&host](int a) { host.setBusAddress(a); });
+        return ExitOk;
+    }
+    case CliVerb::PassportRestore: {
+        // The passport settings live beside the passport, as the dump puts them.
+        const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
+        CliOperationHost op(m_console, c.yes);
+        RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
+        return ExitOk;
+    }
+    case CliVerb::Power:
+    case CliVerb::View:
+        break; // run without the data port
+    }
+    return ExitUsage; // not reached: the parser knows every verb
+}
+
+} // namespace
+
+int RunCli(const QStringList &args, QTextStream &out, QTextStream &err, const CliEnvironment &env)
+{
+    CliCommand cmd;
+    try {
+        cmd = ParseCliArguments(args);
+    } catch (const CliUsageError &e) {
+        err << "zart-cli: " << e.text() << "\n\n" << CliUsageText();
+        err.flush();
+        return ExitUsage;
+    }
+    if (cmd.help) {
+        out << CliUsageText();
+        out.flush();
+        return ExitOk;
+    }
+
+    int result = ExitFailed;
+    {
+        CliConsole console(err, cmd.verbose, env.stderrIsTerminal);
+        CliSession session(cmd, console, out, env);
+        result = session.run();
+    }
+    out.flush();
+    err.flush();
+    return result;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+#include <memory>
+
+class ISerialDevice;
+
+// What zart-cli takes from the process it runs in. main() fills it from the
+// real process; tests run the front end in-process with their own.
+struct CliEnvironment
+{
+    // stderr is a terminal: failures in colour, a progress line for long operations.
+    bool stderrIsTerminal = false;
+    // Where dump writes its files when no DIR is given; empty: the directory of
+    // the running executable.
+    QString executableDir;
+    // Makes the serial device of each link; empty: the system's serial port.
+    std::function<std::unique_ptr<ISerialDevice>()> makeSerialDevice;
+};
+
+// Runs one zart-cli command line (args without the program name): results on
+// out, log lines on err. Returns the exit status: 0 success, 1 a failed
+// exchange or operation (or nothing found by the search), 2 bad usage.
+int RunCli(const QStringList &args, QTextStream &out, QTextStream &err,
+           const CliEnvironment &env = {});
