@@ -14,9 +14,18 @@ void run(TModbusEngine &engine, const RequestPdu &pdu, qint32 timeoutMs, bool no
     engine.Transact(engine.RequestBuf.data(), len, timeoutMs, noReply, logTraffic);
 }
 
-const quint8 *reply(const TModbusEngine &engine)
+// Decodes the reply. A reply the engine accepted but that is too short for the
+// command is a failure like any other: logged in red, then thrown on.
+template <typename Decoder>
+auto decode(TModbusEngine &engine, Decoder &&decoder)
 {
-    return engine.ReplyBuf.data();
+    try {
+        return decoder(engine.ReplyBuf.data(), engine.ReplyLen);
+    } catch (const ZartError &error) {
+        engine.ReplyLen = 0;
+        engine.host().Log(error.text(), LogError);
+        throw;
+    }
 }
 
 // Keeps the busy cursor on for a scope, however it is left.
@@ -37,25 +46,25 @@ private:
 quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestReadSerial(), timeoutMs);
-    return DecodeSerial(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeSerial);
 }
 
 bool PingSensor(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestPing(), timeoutMs);
-    return DecodePing(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodePing);
 }
 
 bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestReset(), timeoutMs);
-    return DecodeReset(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeReset);
 }
 
 QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestDeviceId(), timeoutMs);
-    return DecodeDeviceId(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeDeviceId);
 }
 
 void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs)
@@ -66,13 +75,15 @@ void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qin
 MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestReadCoordinates(), timeoutMs);
-    return DecodeCoordinates(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeCoordinates);
 }
 
 MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs)
 {
     run(engine, RequestReadPixels(floatPix), timeoutMs);
-    return DecodePixels(reply(engine), engine.ReplyLen, floatPix);
+    return decode(engine, [floatPix](const quint8 *reply, qint32 len) {
+        return DecodePixels(reply, len, floatPix);
+    });
 }
 
 void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs)
@@ -83,7 +94,7 @@ void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs)
 quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs, bool logTraffic)
 {
     run(engine, RequestReadFlashWord(address), timeoutMs, false, logTraffic);
-    return DecodeWord(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeWord);
 }
 
 void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
@@ -95,7 +106,7 @@ void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint3
 QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs)
 {
     run(engine, RequestReadCrc(), timeoutMs);
-    return DecodeCrc(reply(engine), engine.ReplyLen);
+    return decode(engine, DecodeCrc);
 }
 
 void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts)
