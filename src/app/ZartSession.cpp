@@ -1,0 +1,92 @@
+#include "app/ZartSession.h"
+
+#include "app/UMain.h"
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const QString DemoName = QStringLiteral("demo");
+const QString PortName = QStringLiteral("port");
+
+void describeOptions(QCommandLineParser &parser)
+{
+    parser.addHelpOption();
+    parser.addOption({DemoName, QStringLiteral("Start a simulated sensor on a pseudo-terminal "
+                                               "and select it as the data port.")});
+    parser.addOption({PortName,
+                      QStringLiteral("Offer the serial device PATH in the data port list and "
+                                     "select it."),
+                      QStringLiteral("PATH")});
+}
+
+} // namespace
+
+bool parseStartOptions(const QStringList &arguments, StartOptions &options, QString *error)
+{
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(arguments)) {
+        if (error)
+            *error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        if (error)
+            *error = parser.helpText();
+        return false;
+    }
+    options.demo = parser.isSet(DemoName);
+    options.port = parser.value(PortName);
+    return true;
+}
+
+ZartSession::ZartSession() = default;
+
+ZartSession::~ZartSession()
+{
+    m_windows = {};
+    if (m_server)
+        m_server->stop();
+}
+
+QString ZartSession::demoDevicePath() const
+{
+    return m_server ? m_server->devicePath() : QString();
+}
+
+bool ZartSession::start(const StartOptions &options, QString *error)
+{
+    QStringList extraPorts;
+    QString preferredPort;
+    if (options.demo) {
+        m_sensor = std::make_unique<SimSensor>();
+        m_server = std::make_unique<SimPtyServer>(*m_sensor);
+        if (!m_server->start()) {
+            if (error)
+                *error = QStringLiteral("Cannot start the simulated sensor: %1")
+                             .arg(m_server->errorString());
+            m_server.reset();
+            m_sensor.reset();
+            return false;
+        }
+        extraPorts << m_server->devicePath();
+        preferredPort = m_server->devicePath();
+    }
+    if (!options.port.isEmpty()) {
+        extraPorts << options.port;
+        preferredPort = options.port; // an explicit port wins
+    }
+    m_windows = createWindows();
+    m_windows.mainForm->setExtraPortPaths(extraPorts);
+    m_windows.mainForm->setPreferredPort(preferredPort);
+    return true;
+}

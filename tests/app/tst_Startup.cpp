@@ -1,0 +1,122 @@
+// Start-up: the command line, the five windows, and the simulated sensor of
+// --demo selected as the data port and answering over its pseudo-terminal.
+
+#include "AppTestSupport.h"
+
+#include "app/UFind.h"
+#include "app/USetup.h"
+#include "app/UViewDump.h"
+#include "app/UViewText.h"
+#include "app/ZartSession.h"
+
+#include "SimSensor.h"
+
+#include <QComboBox>
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { ScopedSettingsFile::remove(); }
+    void cleanup() { ScopedSettingsFile::remove(); }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("demo");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("nothing") << QStringList{"zart"} << true << false << "";
+        QTest::newRow("demo") << QStringList{"zart", "--demo"} << true << true << "";
+        QTest::newRow("port") << QStringList{"zart", "--port", "/dev/ttyUSB0"} << true << false
+                              << "/dev/ttyUSB0";
+        QTest::newRow("port with =") << QStringList{"zart", "--port=/dev/ttyS1", "--demo"} << true
+                                     << true << "/dev/ttyS1";
+        QTest::newRow("port without a path") << QStringList{"zart", "--port"} << false << false << "";
+        QTest::newRow("unknown option") << QStringList{"zart", "--fast"} << false << false << "";
+        QTest::newRow("stray argument") << QStringList{"zart", "COM3"} << false << false << "";
+    }
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, ok);
+        QFETCH(bool, demo);
+        QFETCH(QString, port);
+        StartOptions options;
+        QString error;
+        QCOMPARE(parseStartOptions(arguments, options, &error), ok);
+        QCOMPARE(error.isEmpty(), ok);
+        if (ok) {
+            QCOMPARE(options.demo, demo);
+            QCOMPARE(options.port, port);
+        }
+    }
+
+    void windowsCreatedHidden()
+    {
+        ScopedPorts ports;
+        ZartSession session;
+        QVERIFY(session.start({}, nullptr));
+        const ZartWindows &w = session.windows();
+        QVERIFY(w.mainForm && w.viewDumpForm && w.viewTextForm && w.findForm && w.setupForm);
+        QCOMPARE(w.viewDumpForm->windowTitle(), QStringLiteral("Просмотр дампа"));
+        QCOMPARE(w.viewTextForm->windowTitle(), QStringLiteral("Просмотр текста"));
+        QCOMPARE(w.findForm->windowTitle(), QStringLiteral("Поиск датчика"));
+        QCOMPARE(w.setupForm->windowTitle(), QStringLiteral("Настройки"));
+        w.mainForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.mainForm.get()));
+        QTRY_VERIFY(w.mainForm->formActivated());
+        for (QWidget *secondary : {static_cast<QWidget *>(w.viewDumpForm),
+                                   static_cast<QWidget *>(w.viewTextForm),
+                                   static_cast<QWidget *>(w.findForm),
+                                   static_cast<QWidget *>(w.setupForm)}) {
+            QVERIFY(!secondary->isVisible());
+            QCOMPARE(secondary->parentWidget(), w.mainForm.get());
+        }
+    }
+
+    void demoSensorIsTheDataPort_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("--demo") << QString();
+        QTest::newRow("--demo with --port") << QStringLiteral("/dev/ttyS9");
+    }
+    void demoSensorIsTheDataPort()
+    {
+        QFETCH(QString, port);
+        ScopedPorts ports({ScopedPorts::com(3)});
+        ScopedSettingsFile settings(QByteArray("[Setup]\nComPort=3\n"));
+        ZartSession session;
+        QString error;
+        QVERIFY2(session.start({true, port}, &error), qPrintable(error));
+        const QString pty = session.demoDevicePath();
+        QVERIFY(pty.startsWith(QStringLiteral("/dev/")));
+        TForm1 *form = session.mainForm();
+        form->FormActivate();
+
+        const QString chosen = port.isEmpty() ? pty : port;
+        auto *combo = form->findChild<QComboBox *>(QStringLiteral("PortComboBox"));
+        QCOMPARE(combo->currentText(), chosen);
+        QVERIFY(combo->findText(pty) >= 0);
+        QCOMPARE(logLines(form).first(),
+                 (LogLine{QStringLiteral("Установлен порт %1").arg(chosen), Black}));
+        if (!port.isEmpty())
+            return;
+
+        // A request over the data link reaches the simulated sensor and its reply comes back.
+        SimSensor *sensor = session.demoSensor();
+        sensor->setSerial(0x0A1B2C3D);
+        TModbusEngine &engine = form->engine();
+        const quint8 readSerial[] = {0x04, 0x00, 0x05, 0x00, 0x02};
+        std::copy(std::begin(readSerial), std::end(readSerial), engine.RequestBuf.begin());
+        engine.Transact(engine.RequestBuf.data(), 5, 1000, false, true);
+        QCOMPARE(engine.ReplyLen, 6);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine.ReplyBuf.data()) + 2, 4),
+                 QByteArray::fromHex("0A1B2C3D"));
+        QCOMPARE(sensor->requestCount(), 1);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_Startup.moc"
