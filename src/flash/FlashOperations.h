@@ -1,0 +1,122 @@
+#pragma once
+
+#include "flash/FlashImage.h"
+#include "flash/Passport.h"
+#include "sensor/SensorCommands.h"
+#include "serial/ZartError.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class IBusHost;
+class TModbusEngine;
+
+// The long operations on the whole flash image: dump creation with the passport
+// export, dump restore and passport restore. They run on the caller's thread, one
+// request per flash word, and talk to the caller through two seams: the engine's
+// IBusHost for the console log and the bus address, and IOperationHost for the
+// progress gauge, the pending window events, the pause between requests and the
+// confirmation questions.
+//
+// Failures. Every failure ends the operation and leaves it as an
+// EOperationFailed, which has been written to the log already: a failed exchange
+// by the transaction engine (red, in its own words), anything else (a file that
+// cannot be read or written, a refused file, a read-back difference, a declined
+// question) by the operation, in red. Callers catch it and stop without adding
+// anything. Nothing is rolled back: words written before a failure stay written.
+
+class IOperationHost
+{
+public:
+    virtual ~IOperationHost() = default;
+    // The gauge, 0 to 100.
+    virtual void progress(int percent) = 0;
+    // Lets the user interface run what is pending (repaint, input).
+    virtual void processEvents() = 0;
+    // Waits ms milliseconds (called only with ms > 0).
+    virtual void pause(int ms) = 0;
+    // A Yes/No question; true only for Yes.
+    virtual bool ask(const QString &question) = 0;
+};
+
+// A failure of a long operation, already reported in the log.
+class EOperationFailed : public ZartError
+{
+public:
+    using ZartError::ZartError;
+};
+
+// --- Dump creation -------------------------------------------------------------
+
+// The three files a dump creation writes.
+struct DumpFiles
+{
+    QString dump;        // <dir>/%.8X.dmp
+    QString passport;    // <dir>/%.8X.ini
+    QString passportIni; // <dir>/passport.ini
+};
+
+// Reads the sensor's 1024 flash words, one request each without traffic lines.
+// After every word: gauge n / 1023 * 100 rounded, pending events, and the pause
+// unless it was the last word. Sets the gauge to 0 and logs "Чтение флеш..."
+// first.
+FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 timeoutShortMs,
+                          int pauseMs);
+
+// Writes, in this order and each with its log line, the dump file, the passport
+// text file and the image's "ExpLevel" entry in "passport.ini" (other sections
+// and keys kept), all in dir. Each file is written beside its target and renamed
+// over it, so an existing file survives a failed write. A file failure is logged
+// in red and stops the later steps; the files of the earlier steps remain.
+DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir);
+
+// ReadFlashImage, then SaveDumpFiles. A failed read writes no file at all.
+DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QString &dir,
+                     qint32 timeoutShortMs, int pauseMs);
+
+// --- Dump restore ----------------------------------------------------------------
+
+// Writes the dump file at path into the sensor: size check, the serial number
+// question, the write pass and the verify pass over every word but 0 and 6 (gauge,
+// events and pause at each of the 1024 positions of each pass, the last one
+// included), the checksum correction (whose failure is logged by the engine and
+// does not stop the restore), then RestoreAddress with word 0 of the file, and
+// "Восстановление успешно".
+void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+                 const CommandTimeouts &timeouts, int pauseMs,
+                 const std::function<void(int)> &setAddress);
+
+// The last step of a dump restore: when the bus address differs from the whole
+// word addressWord, asks "Новый адрес - $%.2X. Записать?" with its low byte; on
+// Yes writes the word to 0x1000 with traffic lines, then passes the low byte to
+// setAddress. A low byte that is no bus address (0 or above 247) is never
+// offered: writing it would leave the sensor unreachable; that is logged in red
+// and the step ends without sending anything.
+void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addressWord,
+                    qint32 timeoutShortMs, const std::function<void(int)> &setAddress);
+
+// --- Passport restore --------------------------------------------------------------
+
+// Reads the passport at passportPath (441 points) and its "ExpLevel" entry from
+// passportIniPath (the section named after the passport file), asks
+// "Серийный номер - %s. Записать паспорт во флеш?", writes and verifies the two
+// calibration tables, then WriteExpLevelWords, the checksum correction (not
+// stopping on its failure) and "Паспорт записан успешно".
+void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
+                     const QString &passportIniPath, const CommandTimeouts &timeouts,
+                     int pauseMs);
+
+// Steps of the passport restore after the tables: the exposure and threshold
+// words written as their low byte (each followed by the pause), then read back
+// and compared as whole words with the passport's values.
+void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
+                        qint32 timeoutShortMs, int pauseMs);
+
+// --- Dump viewer -------------------------------------------------------------------
+
+// The 894 rows of the dump viewer below its header, each (name, value, raw):
+// the 12 named fields, then X1..X441 and Y1..Y441.
+QList<QStringList> DumpViewRows(const FlashImage &image);
+inline constexpr int DumpViewRowCount = int(FlashList.size()) + 2 * GridPoints; // 894
