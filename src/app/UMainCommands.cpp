@@ -81,7 +81,8 @@ bool isTypedCharacter(const QKeyEvent *event)
     }
 }
 
-using CharFilter = std::function<std::optional<QChar>(const QString &text, bool hasSelection, QChar key)>;
+using CharFilter =
+    std::function<std::optional<QChar>(const QString &text, bool hasSelection, QChar key)>;
 
 // Applies a per-character filter to a key typed into edit. Returns true when
 // the key has been dealt with here: refused, or typed in its changed form.
@@ -93,7 +94,8 @@ bool filterTypedKey(QLineEdit *edit, QKeyEvent *event, const CharFilter &filter)
     const QString typed = event->text();
     QString accepted;
     for (const QChar c : typed) {
-        if (const std::optional<QChar> out = filter(edit->text() + accepted, edit->hasSelectedText(), c))
+        if (const std::optional<QChar> out =
+                filter(edit->text() + accepted, edit->hasSelectedText(), c))
             accepted.append(*out);
     }
     if (accepted == typed)
@@ -137,7 +139,8 @@ void TForm1::connectCommandHandlers()
 
     connectHandler(ui->ReadFlashButton, &QPushButton::clicked, &TForm1::ReadFlashButtonClick);
     connectHandler(ui->WriteFlashButton, &QPushButton::clicked, &TForm1::WriteFlashButtonClick);
-    connectHandler(ui->CRCCorrectionButton, &QPushButton::clicked, &TForm1::CRCCorrectionButtonClick);
+    connectHandler(ui->CRCCorrectionButton, &QPushButton::clicked,
+                   &TForm1::CRCCorrectionButtonClick);
     connectHandler(ui->VerButton, &QPushButton::clicked, &TForm1::VerButtonClick);
     connectHandler(ui->SpinButton1, &ZSpinButton::upClick, &TForm1::SpinButton1UpClick);
     connectHandler(ui->SpinButton1, &ZSpinButton::downClick, &TForm1::SpinButton1DownClick);
@@ -188,7 +191,8 @@ void TForm1::FindAddrButtonClick()
 void TForm1::ReadIDButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
+    runCommand(*this,
+               [&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
 }
 
 void TForm1::PingButtonClick()
@@ -285,7 +289,8 @@ void TForm1::ReadPixButtonClick()
 
 void TForm1::LightXYButtonClick()
 {
-    const quint8 code = IlluminationCode(ui->LightXButton->isChecked(), ui->LightYButton->isChecked());
+    const quint8 code =
+        IlluminationCode(ui->LightXButton->isChecked(), ui->LightYButton->isChecked());
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
     runCommand(*this, [&] { SetIllumination(m_engine, code, timeout); });
 }

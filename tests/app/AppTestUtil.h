@@ -34,14 +34,14 @@ constexpr int kSilentTimeoutMs = 150;
 
 inline QString sentText(const QByteArray &frame)
 {
-    return QStringLiteral("Послано: ")
-        + HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
+    return QStringLiteral("Послано: ") +
+           HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
 }
 
 inline QString receivedText(const QByteArray &frame)
 {
-    return QStringLiteral("Принято: ")
-        + HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
+    return QStringLiteral("Принято: ") +
+           HexLine(reinterpret_cast<const quint8 *>(frame.constData()), qint32(frame.size()));
 }
 
 // The window set, shown and activated, with the data port on devicePath (the

@@ -30,7 +30,8 @@ QVariantMap coordinateLabels()
 
 QVariantMap pixelLabels()
 {
-    return {{"XLabel", "nx="}, {"YLabel", "ny="}, {"XerLabel", "Ошибка nx"}, {"YerLabel", "Ошибка ny"}};
+    return {
+        {"XLabel", "nx="}, {"YLabel", "ny="}, {"XerLabel", "Ошибка nx"}, {"YerLabel", "Ошибка ny"}};
 }
 
 QVariantMap merged(QVariantMap a, const QVariantMap &b)
@@ -164,8 +165,9 @@ void TestCommands::command_data()
         << "ReadIDButton" << SensorSetup([](SimSensor &s) { s.setSerial(0x0000000A); }) << false
         << QVariantMap{{"SerialEdit", "FFFFFFFF"}} << hex("04 00 05 00 02")
         << QVariantMap{{"SerialEdit", "0000000A"}};
-    QTest::newRow("echo test") << "PingButton" << kNoSetup << false << QVariantMap{{"PingEdit", "Ошибка"}}
-                               << hex("08 00 00 AA 55") << QVariantMap{{"PingEdit", "Ok"}};
+    QTest::newRow("echo test") << "PingButton" << kNoSetup << false
+                               << QVariantMap{{"PingEdit", "Ошибка"}} << hex("08 00 00 AA 55")
+                               << QVariantMap{{"PingEdit", "Ok"}};
     QTest::newRow("restart") << "ResetButton" << kNoSetup << false << QVariantMap{{"ResetEdit", ""}}
                              << hex("08 00 01 FF 00") << QVariantMap{{"ResetEdit", "Ok"}};
 
@@ -176,21 +178,25 @@ void TestCommands::command_data()
     };
     QTest::newRow("coordinates after pixels")
         << "ReadCoordButton" << measurement << false << pixelLabels() << hex("04 00 00 00 05")
-        << merged(coordinateLabels(), {{"XEdit", "10"}, {"YEdit", "-3.2"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
+        << merged(coordinateLabels(),
+                  {{"XEdit", "10"}, {"YEdit", "-3.2"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
     QTest::newRow("integer pixels")
         << "ReadPixButton" << measurement << false << coordinateLabels() << hex("04 20 00 00 03")
-        << merged(pixelLabels(), {{"XEdit", "300"}, {"YEdit", "65535"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
+        << merged(pixelLabels(),
+                  {{"XEdit", "300"}, {"YEdit", "65535"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
     const SensorSetup realPixels = [](SimSensor &s) {
         s.setPixels(1.0625f, 2.5f);
         s.setStatus(2, 3);
     };
     QTest::newRow("real pixels")
         << "ReadPixButton" << realPixels << true << coordinateLabels() << hex("04 20 01 00 05")
-        << merged(pixelLabels(), {{"XEdit", "1.063"}, {"YEdit", "2.5"}, {"XerEdit", "%"}, {"YerEdit", "?%"}});
+        << merged(pixelLabels(),
+                  {{"XEdit", "1.063"}, {"YEdit", "2.5"}, {"XerEdit", "%"}, {"YerEdit", "?%"}});
 
     const SimSensor::Flash flash = SimSensor::defaultFlash();
-    QTest::newRow("checksum") << "ReadCRCButton" << kNoSetup << false << none << hex("04 00 07 00 01")
-                              << QVariantMap{{"CRCEdit", QString::asprintf("%.4X", SimSensor::flashChecksum(flash))}};
+    QTest::newRow("checksum")
+        << "ReadCRCButton" << kNoSetup << false << none << hex("04 00 07 00 01")
+        << QVariantMap{{"CRCEdit", QString::asprintf("%.4X", SimSensor::flashChecksum(flash))}};
     QTest::newRow("flash word 13FA")
         << "ReadFlashButton" << SensorSetup([](SimSensor &s) { s.setWord(0x3FA, 0x0F); }) << false
         << QVariantMap{{"AddrFlashEdit", "13FA"}} << hex("03 13 FA 00 02")
@@ -200,8 +206,8 @@ void TestCommands::command_data()
         << hex("03 10 00 00 02")
         << QVariantMap{{"DataFlashEdit", QString::asprintf("%.8X", flash[SimSensor::WordAddress])}};
     QTest::newRow("flash word with lower-case and trailing text")
-        << "ReadFlashButton" << SensorSetup([](SimSensor &s) { s.setWord(0x10, 0xCAFEF00D); }) << false
-        << QVariantMap{{"AddrFlashEdit", "1010zz"}} << hex("03 10 10 00 02")
+        << "ReadFlashButton" << SensorSetup([](SimSensor &s) { s.setWord(0x10, 0xCAFEF00D); })
+        << false << QVariantMap{{"AddrFlashEdit", "1010zz"}} << hex("03 10 10 00 02")
         << QVariantMap{{"DataFlashEdit", "CAFEF00D"}};
     QTest::newRow("write 12345678 to 1005")
         << "WriteFlashButton" << kNoSetup << false
@@ -237,13 +243,15 @@ void TestCommands::command()
     QCOMPARE(seen.size(), 1);
     const QByteArray frame = requestFrame(1, pdu);
     QCOMPARE(seen.first().request, frame);
-    QCOMPARE(m_window->log(), QList<LogLine>({{sentText(frame), Blue}, {receivedText(seen.first().reply), Green}}));
+    QCOMPARE(m_window->log(),
+             QList<LogLine>({{sentText(frame), Blue}, {receivedText(seen.first().reply), Green}}));
     QVERIFY(!QApplication::overrideCursor());
 
     if (button == u"WriteFlashButton") {
         const quint32 address = quint32(quint8(pdu[1])) << 8 | quint8(pdu[2]);
-        QCOMPARE(m_line.sensor.word(int(address - 0x1000)), quint32(quint8(pdu[6])) << 24 | quint32(quint8(pdu[7])) << 16
-                                                                 | quint32(quint8(pdu[8])) << 8 | quint8(pdu[9]));
+        QCOMPARE(m_line.sensor.word(int(address - 0x1000)),
+                 quint32(quint8(pdu[6])) << 24 | quint32(quint8(pdu[7])) << 16 |
+                     quint32(quint8(pdu[8])) << 8 | quint8(pdu[9]));
     }
 }
 
@@ -256,7 +264,7 @@ void TestCommands::failedCommandKeepsFields_data()
     QTest::addColumn<QStringList>("fields"); // must keep their text
     QTest::addColumn<QVariantMap>("labels"); // set before the request, kept after the failure
     QTest::addColumn<QString>("failure");
-    QTest::addColumn<int>("requests");       // sent before the failure ended the command
+    QTest::addColumn<int>("requests"); // sent before the failure ended the command
 
     const QString timeout = QStringLiteral("Таймаут");
     const QString refused = QStringLiteral("Ошибка - Недопустимое значение [код ошибки 3]");
@@ -282,13 +290,16 @@ void TestCommands::failedCommandKeepsFields_data()
     };
     for (const Row &r : rows) {
         QTest::addRow("%s, silent sensor", r.name)
-            << QString::fromLatin1(r.button) << SimFault::noReply() << r.fields << r.labels << timeout << r.requests;
-        QTest::addRow("%s, exception", r.name) << QString::fromLatin1(r.button) << SimFault::exception(3)
-                                               << r.fields << r.labels << refused << r.requests;
+            << QString::fromLatin1(r.button) << SimFault::noReply() << r.fields << r.labels
+            << timeout << r.requests;
+        QTest::addRow("%s, exception", r.name)
+            << QString::fromLatin1(r.button) << SimFault::exception(3) << r.fields << r.labels
+            << refused << r.requests;
     }
     // The correction stops at its second request: the expected checksum is not written.
     QTest::newRow("checksum correction, second request fails")
-        << "CRCCorrectionButton" << SimFault::noReply().onFunction(3) << QStringList() << noLabels << timeout << 2;
+        << "CRCCorrectionButton" << SimFault::noReply().onFunction(3) << QStringList() << noLabels
+        << timeout << 2;
 }
 
 void TestCommands::failedCommandKeepsFields()
@@ -356,8 +367,7 @@ void TestCommands::viewer_data()
         << SensorSetup([](SimSensor &s) { s.setDeviceId("Ven\r\ndor", "", "2.1"); })
         << QStringList{"VendorName: Vendor", "ProductCode: ", "MajorMinorRevision: 2.1"} << 1;
     QTest::newRow("version 14, dimension 40, processor 2")
-        << "VerButton"
-        << SensorSetup([](SimSensor &s) {
+        << "VerButton" << SensorSetup([](SimSensor &s) {
                s.setWord(SimSensor::WordFirmware, 14);
                s.setWord(SimSensor::WordDimension, 40);
                s.setWord(SimSensor::WordCpu, 2);
@@ -367,13 +377,13 @@ void TestCommands::viewer_data()
                        QStringLiteral("Версия CPU: 0x02 (ADuC841)")}
         << 3;
     QTest::newRow("version 16, processor 3: no notes")
-        << "VerButton"
-        << SensorSetup([](SimSensor &s) {
+        << "VerButton" << SensorSetup([](SimSensor &s) {
                s.setWord(SimSensor::WordFirmware, 0x1210);
                s.setWord(SimSensor::WordDimension, 60);
                s.setWord(SimSensor::WordCpu, 3);
            })
-        << QStringList{QStringLiteral("Версия прошивки: 0x10"), QStringLiteral("Размерность прибора: 60"),
+        << QStringList{QStringLiteral("Версия прошивки: 0x10"),
+                       QStringLiteral("Размерность прибора: 60"),
                        QStringLiteral("Версия CPU: 0x03")}
         << 3;
 }
@@ -455,17 +465,17 @@ void TestCommands::illuminationButtons_data()
     QTest::addColumn<QList<int>>("codes"); // sent, one per click
     QTest::addColumn<bool>("xDown");
     QTest::addColumn<bool>("yDown");
-    QTest::addColumn<bool>("silent");      // the sensor does not answer
+    QTest::addColumn<bool>("silent"); // the sensor does not answer
 
     QTest::newRow("X") << QStringList{"LightXButton"} << QList<int>{1} << true << false << false;
-    QTest::newRow("X then Y") << QStringList{"LightXButton", "LightYButton"} << QList<int>{1, 2} << false
-                              << true << false;
+    QTest::newRow("X then Y") << QStringList{"LightXButton", "LightYButton"} << QList<int>{1, 2}
+                              << false << true << false;
     QTest::newRow("X, Y, Y again") << QStringList{"LightXButton", "LightYButton", "LightYButton"}
                                    << QList<int>{1, 2, 0} << false << false << false;
-    QTest::newRow("X twice") << QStringList{"LightXButton", "LightXButton"} << QList<int>{1, 0} << false
-                             << false << false;
-    QTest::newRow("failed write keeps the buttons") << QStringList{"LightYButton"} << QList<int>{2}
-                                                    << false << true << true;
+    QTest::newRow("X twice") << QStringList{"LightXButton", "LightXButton"} << QList<int>{1, 0}
+                             << false << false << false;
+    QTest::newRow("failed write keeps the buttons")
+        << QStringList{"LightYButton"} << QList<int>{2} << false << true << true;
 }
 
 void TestCommands::illuminationButtons()
@@ -494,7 +504,8 @@ void TestCommands::illuminationButtons()
     }
     if (silent) {
         QCOMPARE(m_window->log().last(), (LogLine{QStringLiteral("Таймаут"), Red}));
-        QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination), SimSensor::defaultFlash()[SimSensor::WordIllumination]);
+        QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination),
+                 SimSensor::defaultFlash()[SimSensor::WordIllumination]);
     } else {
         QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination), quint32(codes.last()));
     }
@@ -514,10 +525,14 @@ void TestCommands::timeoutsAtTheMomentOfUse_data()
     QTest::newRow("echo test, long timeout too short") << "PingButton" << 150 << 1000 << true;
     QTest::newRow("checksum, long timeout too short") << "ReadCRCButton" << 150 << 1000 << false;
     QTest::newRow("checksum, short timeout too short") << "ReadCRCButton" << 1000 << 150 << true;
-    QTest::newRow("coordinates, long timeout too short") << "ReadCoordButton" << 150 << 1000 << false;
-    QTest::newRow("coordinates, short timeout too short") << "ReadCoordButton" << 1000 << 150 << true;
-    QTest::newRow("flash read, short timeout too short") << "ReadFlashButton" << 1000 << 150 << false;
-    QTest::newRow("serial number, short timeout too short") << "ReadIDButton" << 1000 << 150 << false;
+    QTest::newRow("coordinates, long timeout too short")
+        << "ReadCoordButton" << 150 << 1000 << false;
+    QTest::newRow("coordinates, short timeout too short")
+        << "ReadCoordButton" << 1000 << 150 << true;
+    QTest::newRow("flash read, short timeout too short")
+        << "ReadFlashButton" << 1000 << 150 << false;
+    QTest::newRow("serial number, short timeout too short")
+        << "ReadIDButton" << 1000 << 150 << false;
 }
 
 void TestCommands::timeoutsAtTheMomentOfUse()
@@ -548,11 +563,16 @@ void TestCommands::zeroAddressWriteRefused_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("data");
 
-    QTest::newRow("1000") << "1000" << "00000000";
-    QTest::newRow("01000") << "01000" << "00000000";
-    QTest::newRow("11000, low 16 bits") << "11000" << "00000000";
-    QTest::newRow("empty data reads as 0") << "1000" << "";
-    QTest::newRow("data 0 with trailing text") << "1000" << "0x5";
+    QTest::newRow("1000") << "1000"
+                          << "00000000";
+    QTest::newRow("01000") << "01000"
+                           << "00000000";
+    QTest::newRow("11000, low 16 bits") << "11000"
+                                        << "00000000";
+    QTest::newRow("empty data reads as 0") << "1000"
+                                           << "";
+    QTest::newRow("data 0 with trailing text") << "1000"
+                                               << "0x5";
 }
 
 void TestCommands::zeroAddressWriteRefused()
@@ -568,7 +588,9 @@ void TestCommands::zeroAddressWriteRefused()
 
     QCOMPARE(runner.dialogs.size(), 1);
     const SeenDialog box = runner.dialogs.first();
-    QCOMPARE(box.text, QStringLiteral("Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
+    QCOMPARE(
+        box.text,
+        QStringLiteral("Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
     QCOMPARE(box.title, QStringLiteral("Ошибка"));
     QCOMPARE(box.icon, int(QMessageBox::Critical));
     QCOMPARE(box.buttons, int(QMessageBox::Ok));
@@ -587,18 +609,30 @@ void TestCommands::serialKeys_data()
     QTest::addColumn<QString>("after");
     QTest::addColumn<int>("addressStep"); // change of AddrSpinEdit
 
-    QTest::newRow("g refused") << "" << false << "g" << "" << 0;
-    QTest::newRow("a becomes A") << "" << false << "a" << "A" << 0;
-    QTest::newRow("eight digits, lower case raised") << "" << false << "0012ab7f" << "0012AB7F" << 0;
-    QTest::newRow("punctuation and Cyrillic refused") << "12" << false << "-.,ж" << "12" << 0;
-    QTest::newRow("space passes") << "12" << false << " " << "12 " << 0;
-    QTest::newRow("ninth digit refused") << "0012AB7F" << false << "1" << "0012AB7F" << 0;
-    QTest::newRow("ninth lower-case digit refused") << "0012AB7F" << false << "c" << "0012AB7F" << 0;
-    QTest::newRow("backspace at eight") << "0012AB7F" << false << "\b" << "0012AB7" << 0;
-    QTest::newRow("backspace then a digit") << "0012AB7F" << false << "\be" << "0012AB7E" << 0;
-    QTest::newRow("typing over a selection") << "0012AB7F" << true << "b" << "B" << 0;
-    QTest::newRow("m raises the address") << "12" << false << "m" << "12" << 1;
-    QTest::newRow("N lowers the address") << "12" << false << "N" << "12" << -1;
+    QTest::newRow("g refused") << "" << false << "g"
+                               << "" << 0;
+    QTest::newRow("a becomes A") << "" << false << "a"
+                                 << "A" << 0;
+    QTest::newRow("eight digits, lower case raised") << "" << false << "0012ab7f"
+                                                     << "0012AB7F" << 0;
+    QTest::newRow("punctuation and Cyrillic refused") << "12" << false << "-.,ж"
+                                                      << "12" << 0;
+    QTest::newRow("space passes") << "12" << false << " "
+                                  << "12 " << 0;
+    QTest::newRow("ninth digit refused") << "0012AB7F" << false << "1"
+                                         << "0012AB7F" << 0;
+    QTest::newRow("ninth lower-case digit refused") << "0012AB7F" << false << "c"
+                                                    << "0012AB7F" << 0;
+    QTest::newRow("backspace at eight") << "0012AB7F" << false << "\b"
+                                        << "0012AB7" << 0;
+    QTest::newRow("backspace then a digit") << "0012AB7F" << false << "\be"
+                                            << "0012AB7E" << 0;
+    QTest::newRow("typing over a selection") << "0012AB7F" << true << "b"
+                                             << "B" << 0;
+    QTest::newRow("m raises the address") << "12" << false << "m"
+                                          << "12" << 1;
+    QTest::newRow("N lowers the address") << "12" << false << "N"
+                                          << "12" << -1;
 }
 
 void TestCommands::serialKeys()
@@ -630,12 +664,24 @@ void TestCommands::flashKeys_data()
 
     for (const char *field : {"AddrFlashEdit", "DataFlashEdit"}) {
         const QString f = QString::fromLatin1(field);
-        QTest::addRow("%s: g refused", field) << f << "" << "g" << "";
-        QTest::addRow("%s: a to f raised", field) << f << "" << "abcdef" << "ABCDEF";
-        QTest::addRow("%s: punctuation refused", field) << f << "1" << "-+x." << "1";
-        QTest::addRow("%s: no length limit", field) << f << "12345678" << "9A" << "123456789A";
-        QTest::addRow("%s: backspace", field) << f << "1F" << "\b" << "1";
-        QTest::addRow("%s: space passes", field) << f << "1" << " " << "1 ";
+        QTest::addRow("%s: g refused", field) << f << ""
+                                              << "g"
+                                              << "";
+        QTest::addRow("%s: a to f raised", field) << f << ""
+                                                  << "abcdef"
+                                                  << "ABCDEF";
+        QTest::addRow("%s: punctuation refused", field) << f << "1"
+                                                        << "-+x."
+                                                        << "1";
+        QTest::addRow("%s: no length limit", field) << f << "12345678"
+                                                    << "9A"
+                                                    << "123456789A";
+        QTest::addRow("%s: backspace", field) << f << "1F"
+                                              << "\b"
+                                              << "1";
+        QTest::addRow("%s: space passes", field) << f << "1"
+                                                 << " "
+                                                 << "1 ";
     }
 }
 
@@ -661,25 +707,61 @@ void TestCommands::steps_data()
 
     const QString addr = QStringLiteral("AddrFlashEdit");
     const QString data = QStringLiteral("DataFlashEdit");
-    QTest::newRow("address FFFF up") << addr << "up" << "FFFF" << "0000";
-    QTest::newRow("address 0000 down") << addr << "down" << "0000" << "FFFF";
-    QTest::newRow("address 00FF up") << addr << "up" << "00FF" << "0100";
-    QTest::newRow("address ABC up") << addr << "up" << "ABC" << "0ABD";
-    QTest::newRow("address empty up") << addr << "up" << "" << "0000";
-    QTest::newRow("address empty down") << addr << "down" << "" << "0000";
-    QTest::newRow("address 12345 down") << addr << "down" << "12345" << "12344";
-    QTest::newRow("address 12345 up") << addr << "up" << "12345" << "0000";
-    QTest::newRow("address 1000 with text up") << addr << "up" << "1000g" << "1000";
-    QTest::newRow("address FFFF Up key") << addr << "Up" << "FFFF" << "0000";
-    QTest::newRow("address 1000 Down key") << addr << "Down" << "1000" << "0FFF";
-    QTest::newRow("address 13FA Up key") << addr << "Up" << "13FA" << "13FB";
-    QTest::newRow("data FFFFFFFF up") << data << "up" << "FFFFFFFF" << "00000000";
-    QTest::newRow("data 00000000 down") << data << "down" << "00000000" << "FFFFFFFF";
-    QTest::newRow("data 7FFFFFFF up") << data << "up" << "7FFFFFFF" << "80000000";
-    QTest::newRow("data 1F down") << data << "down" << "1F" << "0000001E";
-    QTest::newRow("data empty up") << data << "up" << "" << "00000000";
+    QTest::newRow("address FFFF up") << addr << "up"
+                                     << "FFFF"
+                                     << "0000";
+    QTest::newRow("address 0000 down") << addr << "down"
+                                       << "0000"
+                                       << "FFFF";
+    QTest::newRow("address 00FF up") << addr << "up"
+                                     << "00FF"
+                                     << "0100";
+    QTest::newRow("address ABC up") << addr << "up"
+                                    << "ABC"
+                                    << "0ABD";
+    QTest::newRow("address empty up") << addr << "up"
+                                      << ""
+                                      << "0000";
+    QTest::newRow("address empty down") << addr << "down"
+                                        << ""
+                                        << "0000";
+    QTest::newRow("address 12345 down") << addr << "down"
+                                        << "12345"
+                                        << "12344";
+    QTest::newRow("address 12345 up") << addr << "up"
+                                      << "12345"
+                                      << "0000";
+    QTest::newRow("address 1000 with text up") << addr << "up"
+                                               << "1000g"
+                                               << "1000";
+    QTest::newRow("address FFFF Up key") << addr << "Up"
+                                         << "FFFF"
+                                         << "0000";
+    QTest::newRow("address 1000 Down key") << addr << "Down"
+                                           << "1000"
+                                           << "0FFF";
+    QTest::newRow("address 13FA Up key") << addr << "Up"
+                                         << "13FA"
+                                         << "13FB";
+    QTest::newRow("data FFFFFFFF up") << data << "up"
+                                      << "FFFFFFFF"
+                                      << "00000000";
+    QTest::newRow("data 00000000 down") << data << "down"
+                                        << "00000000"
+                                        << "FFFFFFFF";
+    QTest::newRow("data 7FFFFFFF up") << data << "up"
+                                      << "7FFFFFFF"
+                                      << "80000000";
+    QTest::newRow("data 1F down") << data << "down"
+                                  << "1F"
+                                  << "0000001E";
+    QTest::newRow("data empty up") << data << "up"
+                                   << ""
+                                   << "00000000";
     // The data field has no arrow keys: the key moves the cursor only.
-    QTest::newRow("data Up key does nothing") << data << "Up" << "00000005" << "00000005";
+    QTest::newRow("data Up key does nothing") << data << "Up"
+                                              << "00000005"
+                                              << "00000005";
 }
 
 void TestCommands::steps()
@@ -694,7 +776,8 @@ void TestCommands::steps()
     if (action == u"Up" || action == u"Down") {
         QTest::keyClick(edit, action == u"Up" ? Qt::Key_Up : Qt::Key_Down);
     } else {
-        auto *spin = m_window->child<ZSpinButton>(field == u"AddrFlashEdit" ? "SpinButton1" : "SpinButton2");
+        auto *spin =
+            m_window->child<ZSpinButton>(field == u"AddrFlashEdit" ? "SpinButton1" : "SpinButton2");
         QTest::mouseClick(action == u"up" ? spin->upButton() : spin->downButton(), Qt::LeftButton);
     }
     QCOMPARE(edit->text(), after);
@@ -707,12 +790,24 @@ void TestCommands::padOnLeaving_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
 
-    QTest::newRow("serial ABC") << "SerialSetEdit" << "ABC" << "00000ABC";
-    QTest::newRow("serial empty") << "SerialSetEdit" << "" << "00000000";
-    QTest::newRow("serial of nine stays") << "SerialSetEdit" << "123456789" << "123456789";
-    QTest::newRow("data 1F") << "DataFlashEdit" << "1F" << "0000001F";
-    QTest::newRow("data eight stays") << "DataFlashEdit" << "ABCDEF01" << "ABCDEF01";
-    QTest::newRow("address has no such rule") << "AddrFlashEdit" << "1F" << "1F";
+    QTest::newRow("serial ABC") << "SerialSetEdit"
+                                << "ABC"
+                                << "00000ABC";
+    QTest::newRow("serial empty") << "SerialSetEdit"
+                                  << ""
+                                  << "00000000";
+    QTest::newRow("serial of nine stays") << "SerialSetEdit"
+                                          << "123456789"
+                                          << "123456789";
+    QTest::newRow("data 1F") << "DataFlashEdit"
+                             << "1F"
+                             << "0000001F";
+    QTest::newRow("data eight stays") << "DataFlashEdit"
+                                      << "ABCDEF01"
+                                      << "ABCDEF01";
+    QTest::newRow("address has no such rule") << "AddrFlashEdit"
+                                              << "1F"
+                                              << "1F";
 }
 
 void TestCommands::padOnLeaving()

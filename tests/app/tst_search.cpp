@@ -20,7 +20,13 @@ constexpr int kQuickFindTimeoutMs = 10;
 const QString kStartLine = QStringLiteral("Идёт поиск датчика...");
 
 // How the user leaves the search dialog.
-enum class Leave { Start, Cancel, Escape, CloseBox };
+enum class Leave
+{
+    Start,
+    Cancel,
+    Escape,
+    CloseBox
+};
 
 } // namespace
 
@@ -124,7 +130,8 @@ void TestSearch::findsSensor()
 
     m_line.sensor.setAddress(quint8(sensorAddress));
     m_window->spin("AddrSpinEdit")->setValue(200);
-    ScopedModalRunner runner([&](QDialog &d) { return answerFindDialog(d, kFindTimeoutMs, Leave::Start); });
+    ScopedModalRunner runner(
+        [&](QDialog &d) { return answerFindDialog(d, kFindTimeoutMs, Leave::Start); });
 
     m_window->click("FindAddrButton");
 
@@ -166,7 +173,8 @@ void TestSearch::nothingFoundRestoresAddress()
     watch.stop();
 
     QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 42);
-    QCOMPARE(m_window->log(), QList<LogLine>({{kStartLine, Black}, {QStringLiteral("Ничего не найдено!"), Red}}));
+    QCOMPARE(m_window->log(),
+             QList<LogLine>({{kStartLine, Black}, {QStringLiteral("Ничего не найдено!"), Red}}));
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(m_window->form()->commandsEnabled());
     // Between the probes the field showed the probed address, rising to 247.
@@ -277,8 +285,9 @@ void TestSearch::commandsOffWhileSearching()
     for (const SimRequestRecord &r : seen)
         QCOMPARE(r.request.mid(1, 5), hex("08 00 00 AA 55"));
     QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 3);
-    QCOMPARE(m_window->log(), QList<LogLine>({{kStartLine, Black},
-                                              {QStringLiteral("Найден по адресу 3 (0x03)"), Green}}));
+    QCOMPARE(m_window->log(),
+             QList<LogLine>(
+                 {{kStartLine, Black}, {QStringLiteral("Найден по адресу 3 (0x03)"), Green}}));
     QCOMPARE(m_window->text("SerialEdit"), QString());
 
     // Everything is back on.

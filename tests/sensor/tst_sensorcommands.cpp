@@ -18,7 +18,6 @@
 
 #include <QTest>
 
-#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -64,7 +63,8 @@ const QList<bool> kBusyOnOff{true, false};
 
 // The commands under test, run through one dispatcher so that the tables can
 // name them. Each result is rendered as a list of texts.
-enum class Command {
+enum class Command
+{
     Serial,
     Ping,
     Reset,
@@ -128,14 +128,6 @@ private Q_SLOTS:
     void stopsAtFirstFailure_data();
     void stopsAtFirstFailure();
 
-    void serialNumber_data();
-    void serialNumber();
-    void deviceIdentification_data();
-    void deviceIdentification();
-    void measurement_data();
-    void measurement();
-    void illumination_data();
-    void illumination();
     void assignAddress_data();
     void assignAddress();
     void correctionCopiesComputedChecksum();
@@ -200,8 +192,12 @@ void TestSensorCommands::cleanupTestCase()
 QStringList TestSensorCommands::run(Command command)
 {
     TModbusEngine &e = *m_engine;
-    auto texts = [](const MeasurementTexts &m) { return QStringList{m.x, m.y, m.xStatus, m.yStatus}; };
-    auto yesNo = [](bool b) { return QStringList{b ? QStringLiteral("yes") : QStringLiteral("no")}; };
+    auto texts = [](const MeasurementTexts &m) {
+        return QStringList{m.x, m.y, m.xStatus, m.yStatus};
+    };
+    auto yesNo = [](bool b) {
+        return QStringList{b ? QStringLiteral("yes") : QStringLiteral("no")};
+    };
     switch (command) {
     case Command::Serial:
         return {QString::number(ReadSerialNumber(e, m_timeouts.shortMs), 16)};
@@ -260,9 +256,11 @@ void TestSensorCommands::command_data()
     const QStringList none;
     const QByteArray key = QByteArray(1, char(SimSensor::FlashKeyHi)) + char(SimSensor::FlashKeyLo);
 
-    QTest::newRow("serial number") << Command::Serial << 5 << hex("04 00 05 00 02")
-                                   << QStringList{QString::number(flash[SimSensor::WordSerial], 16)};
-    QTest::newRow("echo test") << Command::Ping << 247 << hex("08 00 00 AA 55") << QStringList{"yes"};
+    QTest::newRow("serial number")
+        << Command::Serial << 5 << hex("04 00 05 00 02")
+        << QStringList{QString::number(flash[SimSensor::WordSerial], 16)};
+    QTest::newRow("echo test") << Command::Ping << 247 << hex("08 00 00 AA 55")
+                               << QStringList{"yes"};
     QTest::newRow("restart") << Command::Reset << 1 << hex("08 00 01 FF 00") << QStringList{"yes"};
     QTest::newRow("device identification")
         << Command::DeviceId << 1 << hex("2B 0E 01 00")
@@ -273,14 +271,16 @@ void TestSensorCommands::command_data()
                                  << QStringList{"300.25", "65535", "ok", "?"};
     QTest::newRow("integer pixels") << Command::PixelsInteger << 1 << hex("04 20 00 00 03")
                                     << QStringList{"300", "65535", "ok", "?"};
-    QTest::newRow("illumination X") << Command::IlluminationX << 1
-                                    << hex("10 10 06 00 03 06 00 00 00 01") + key << none;
-    QTest::newRow("flash word read") << Command::ReadWord << 1 << hex("03 13 FA 00 02")
-                                     << QStringList{QString::number(flash[SimSensor::WordFirmware], 16)};
-    QTest::newRow("flash word write") << Command::WriteWord << 1
-                                      << hex("10 10 05 00 03 06 12 34 56 78") + key << none;
+    QTest::newRow("illumination X")
+        << Command::IlluminationX << 1 << hex("10 10 06 00 03 06 00 00 00 01") + key << none;
+    QTest::newRow("flash word read")
+        << Command::ReadWord << 1 << hex("03 13 FA 00 02")
+        << QStringList{QString::number(flash[SimSensor::WordFirmware], 16)};
+    QTest::newRow("flash word write")
+        << Command::WriteWord << 1 << hex("10 10 05 00 03 06 12 34 56 78") + key << none;
     QTest::newRow("checksum") << Command::Checksum << 1 << hex("04 00 07 00 01")
-                              << QStringList{QString::asprintf("%.4X", SimSensor::flashChecksum(flash))};
+                              << QStringList{
+                                     QString::asprintf("%.4X", SimSensor::flashChecksum(flash))};
 }
 
 void TestSensorCommands::command()
@@ -322,17 +322,25 @@ void TestSensorCommands::failedCommand_data()
     const QString timeout = QStringLiteral("Таймаут");
     const QString refused = QStringLiteral("Ошибка - Ошибка устройства [код ошибки 4]");
     const QList<std::pair<const char *, Command>> commands{
-        {"serial number", Command::Serial},     {"echo test", Command::Ping},
-        {"restart", Command::Reset},            {"device identification", Command::DeviceId},
-        {"coordinates", Command::Coordinates},  {"real pixels", Command::PixelsReal},
-        {"integer pixels", Command::PixelsInteger}, {"illumination", Command::IlluminationX},
-        {"flash word read", Command::ReadWord}, {"flash word write", Command::WriteWord},
-        {"checksum", Command::Checksum},        {"checksum correction", Command::Correction},
+        {"serial number", Command::Serial},
+        {"echo test", Command::Ping},
+        {"restart", Command::Reset},
+        {"device identification", Command::DeviceId},
+        {"coordinates", Command::Coordinates},
+        {"real pixels", Command::PixelsReal},
+        {"integer pixels", Command::PixelsInteger},
+        {"illumination", Command::IlluminationX},
+        {"flash word read", Command::ReadWord},
+        {"flash word write", Command::WriteWord},
+        {"checksum", Command::Checksum},
+        {"checksum correction", Command::Correction},
         {"version", Command::Version},
     };
     for (const auto &[name, command] : commands) {
-        QTest::addRow("%s, silent sensor", name) << command << SimFault::noReply() << timeout << false;
-        QTest::addRow("%s, exception", name) << command << SimFault::exception(4) << refused << true;
+        QTest::addRow("%s, silent sensor", name)
+            << command << SimFault::noReply() << timeout << false;
+        QTest::addRow("%s, exception", name)
+            << command << SimFault::exception(4) << refused << true;
     }
 }
 
@@ -413,123 +421,7 @@ void TestSensorCommands::stopsAtFirstFailure()
     QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), quint32(0xDEAD));
 }
 
-// ---- results against the sensor's state ----------------------------------------
-
-void TestSensorCommands::serialNumber_data()
-{
-    QTest::addColumn<quint32>("serial");
-    QTest::addColumn<QString>("text"); // as the window shows it
-
-    QTest::newRow("0012AB7F") << quint32(0x0012AB7F) << QStringLiteral("0012AB7F");
-    QTest::newRow("0000000A") << quint32(0x0000000A) << QStringLiteral("0000000A");
-    QTest::newRow("all bits") << quint32(0xFFFFFFFF) << QStringLiteral("FFFFFFFF");
-    QTest::newRow("high bit only") << quint32(0x80000000) << QStringLiteral("80000000");
-}
-
-void TestSensorCommands::serialNumber()
-{
-    QFETCH(quint32, serial);
-    QFETCH(QString, text);
-
-    m_sensor.setSerial(serial);
-    const quint32 read = ReadSerialNumber(*m_engine, kReplyTimeoutMs);
-    QCOMPARE(read, serial);
-    QCOMPARE(SerialText(read), text);
-}
-
-void TestSensorCommands::deviceIdentification_data()
-{
-    QTest::addColumn<QByteArray>("vendor");
-    QTest::addColumn<QByteArray>("product");
-    QTest::addColumn<QByteArray>("revision");
-    QTest::addColumn<QStringList>("lines");
-
-    QTest::newRow("plain") << QByteArray("ZART") << QByteArray("OCS-1") << QByteArray("2.1")
-                           << QStringList{"VendorName: ZART", "ProductCode: OCS-1",
-                                          "MajorMinorRevision: 2.1"};
-    QTest::newRow("line breaks dropped")
-        << QByteArray("Ven\r\ndor") << QByteArray("P7\t") << QByteArray("\x01" "2.1")
-        << QStringList{"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"};
-    QTest::newRow("empty product") << QByteArray("V") << QByteArray() << QByteArray("3")
-                                   << QStringList{"VendorName: V", "ProductCode: ",
-                                                  "MajorMinorRevision: 3"};
-    // Windows-1251: 0xC7 0xC0 0xD0 0xD2 is the Cyrillic ЗАРТ.
-    QTest::newRow("cyrillic vendor") << QByteArray("\xC7\xC0\xD0\xD2") << QByteArray("P") << QByteArray("1")
-                                     << QStringList{QStringLiteral("VendorName: ЗАРТ"), "ProductCode: P",
-                                                    "MajorMinorRevision: 1"};
-}
-
-void TestSensorCommands::deviceIdentification()
-{
-    QFETCH(QByteArray, vendor);
-    QFETCH(QByteArray, product);
-    QFETCH(QByteArray, revision);
-    QFETCH(QStringList, lines);
-
-    m_sensor.setDeviceId(vendor, product, revision);
-    QCOMPARE(ReadDeviceIdentification(*m_engine, kReplyTimeoutMs), lines);
-}
-
-void TestSensorCommands::measurement_data()
-{
-    QTest::addColumn<float>("x");
-    QTest::addColumn<float>("y");
-    QTest::addColumn<int>("statusX");
-    QTest::addColumn<int>("statusY");
-    QTest::addColumn<QStringList>("coordinates");
-
-    QTest::newRow("10 and -3.2") << 10.0f << -3.2f << 1 << 0 << QStringList{"10", "-3.2", "ok", "?"};
-    QTest::newRow("rounded to three decimals")
-        << 1.0625f << 2.5f << 2 << 3 << QStringList{"1.063", "2.5", "%", "?%"};
-    QTest::newRow("unknown status codes") << 7.0f << 0.0f << 4 << 255 << QStringList{"7", "0", "", ""};
-    QTest::newRow("infinities") << float(INFINITY) << -float(INFINITY) << 1 << 1
-                                << QStringList{"INF", "-INF", "ok", "ok"};
-    QTest::newRow("large values") << 3.4028234663852886e38f << 576460752303423488.0f << 1 << 1
-                                  << QStringList{"3.40282346638529E38", "576460752303423488", "ok", "ok"};
-}
-
-void TestSensorCommands::measurement()
-{
-    QFETCH(float, x);
-    QFETCH(float, y);
-    QFETCH(int, statusX);
-    QFETCH(int, statusY);
-    QFETCH(QStringList, coordinates);
-
-    m_sensor.setCoordinates(x, y);
-    m_sensor.setStatus(quint8(statusX), quint8(statusY));
-    const MeasurementTexts m = ReadCoordinates(*m_engine, kReplyTimeoutMs);
-    QCOMPARE((QStringList{m.x, m.y, m.xStatus, m.yStatus}), coordinates);
-
-    // The real pixel block has the same layout and the same display.
-    m_sensor.setPixels(x, y);
-    const MeasurementTexts p = ReadPixels(*m_engine, true, kReplyTimeoutMs);
-    QCOMPARE((QStringList{p.x, p.y, p.xStatus, p.yStatus}), coordinates);
-}
-
-void TestSensorCommands::illumination_data()
-{
-    QTest::addColumn<bool>("xDown");
-    QTest::addColumn<bool>("yDown");
-    QTest::addColumn<int>("state"); // SimSensor::Illumination
-
-    QTest::newRow("both up: off") << false << false << int(SimSensor::Illumination::Off);
-    QTest::newRow("X down") << true << false << int(SimSensor::Illumination::X);
-    QTest::newRow("Y down") << false << true << int(SimSensor::Illumination::Y);
-}
-
-void TestSensorCommands::illumination()
-{
-    QFETCH(bool, xDown);
-    QFETCH(bool, yDown);
-    QFETCH(int, state);
-
-    // Start from a state other than the one expected.
-    m_sensor.setWord(SimSensor::WordIllumination, state == 1 ? 2 : 1);
-    SetIllumination(*m_engine, IlluminationCode(xDown, yDown), kReplyTimeoutMs);
-    QCOMPARE(int(m_sensor.illumination()), state);
-    QCOMPARE(m_sensor.word(SimSensor::WordIllumination), quint32(state));
-}
+// ---- effects on the sensor ------------------------------------------------------
 
 void TestSensorCommands::assignAddress_data()
 {
@@ -650,8 +542,8 @@ void TestSensorCommands::searchFindsNothing()
     // probe may be missing: the link discards what the line has not taken yet
     // before each request, and a pseudo-terminal holds a frame until the far
     // end reads it.)
-    QTRY_VERIFY_WITH_TIMEOUT(!m_sensor.requestLog().isEmpty()
-                                 && m_sensor.requestLog().last().request == probeFrame(247),
+    QTRY_VERIFY_WITH_TIMEOUT(!m_sensor.requestLog().isEmpty() &&
+                                 m_sensor.requestLog().last().request == probeFrame(247),
                              2000);
     int previous = 0;
     for (const SimRequestRecord &r : m_sensor.requestLog()) {
