@@ -38,9 +38,9 @@ std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
     throw EComPort(code, error, ComExceptionText(code));
 }
 
-// Opens a link that is still closed, with the link's own failure texts. The
-// supply is switched off on an open port only, and a fresh process has just
-// created its link.
+// Opens a link that is still closed, with the link's own failure texts, and
+// leaves both lines de-asserted. Switching the supply off needs an open port,
+// and a process of its own has only just made its link.
 void openLink(TWinComPort &link)
 {
     if (link.isOpen())
@@ -58,8 +58,8 @@ void openLink(TWinComPort &link)
     }
 }
 
-// The long operations on a terminal: the gauge as a progress line, the pause
-// as a sleep, and the questions answered by --yes. Each question is logged with
+// The seam of the long operations on the command line: the gauge as a progress
+// line (on a terminal only), the pause as a sleep, the questions answered by --yes. Each question is logged with
 // its answer, so the transcript shows what was decided.
 class CliOperationHost : public IOperationHost
 {
@@ -68,7 +68,7 @@ public:
 
     void progress(int percent) override
     {
-        m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText()).arg(percent));
+        m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText(), QString::number(percent)));
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
