@@ -241,13 +241,6 @@ private Q_SLOTS:
         QCOMPARE(addr()->value(), 10);
     }
 
-    void addressHint()
-    {
-        QCOMPARE(addr()->toolTip(), QStringLiteral("\"N\" - увеличить, \"M\" - уменьшить"));
-        QCOMPARE(addr()->minimum(), 1);
-        QCOMPARE(addr()->maximum(), 247);
-    }
-
     void captionCarriesTheVersion()
     {
         QCOMPARE(form()->windowTitle(), QStringLiteral("ЗАРТ-конфигуратор v%1.%2.%3.%4")
@@ -255,14 +248,6 @@ private Q_SLOTS:
                                             .arg(ZART_VERSION_MINOR)
                                             .arg(ZART_VERSION_PATCH)
                                             .arg(ZART_VERSION_TWEAK));
-    }
-
-    void startsOnTheControlTab()
-    {
-        auto *pages = child<QTabWidget>("PageControl1");
-        QCOMPARE(pages->currentWidget(), child<QWidget>("TabSheet1"));
-        QCOMPARE(pages->tabText(0), QStringLiteral("Управление"));
-        QCOMPARE(form()->ServiceMode, 0);
     }
 
     void errorReportText_data()
@@ -446,13 +431,6 @@ private Q_SLOTS:
         QVERIFY(!QApplication::overrideCursor());
     }
 
-    void busAddressReadsTheField()
-    {
-        addr()->setValue(17);
-        QCOMPARE(form()->busAddress(), 17);
-        IBusHost &host = *form();
-        QCOMPARE(host.busAddress(), 17);
-    }
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -128,24 +128,6 @@ private Q_SLOTS:
         m_ports.reset();
     }
 
-    void design()
-    {
-        start(QByteArray(), {});
-        QCOMPARE(setup()->size(), QSize(261, 399));
-        QCOMPARE(setup()->speedComboBox()->count(), 3);
-        QCOMPARE(setup()->speedComboBox()->itemText(2), QStringLiteral("115200"));
-        QCOMPARE(setup()->timeoutSpinEdit()->singleStep(), 1000);
-        QCOMPARE(setup()->timeoutShortSpinEdit()->singleStep(), 100);
-        QCOMPARE(setup()->pauseGroupSpinEdit()->minimum(), 0);
-        QCOMPARE(setup()->pauseGroupSpinEdit()->maximum(), 60000);
-        QCOMPARE(setup()->timeoutSpinEdit()->minimum(), 1);
-        QCOMPARE(setup()->pauseGroupSpinEdit()->toolTip(),
-                 QStringLiteral("Пауза между групповыми запросами "));
-        QCOMPARE(setup()->floatPixCheckBox()->text(), QStringLiteral("Вещественные пиксели"));
-        QCOMPARE(control<QPushButton>("OkButton")->text(), QStringLiteral("ОК"));
-        QCOMPARE(control<QPushButton>("CancelButton")->text(), QStringLiteral("Отмена"));
-    }
-
     void cancelRestoresEverything_data()
     {
         QTest::addColumn<QString>("how");

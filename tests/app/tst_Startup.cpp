@@ -60,10 +60,6 @@ private Q_SLOTS:
         QVERIFY(session.start({}, nullptr));
         const ZartWindows &w = session.windows();
         QVERIFY(w.mainForm && w.viewDumpForm && w.viewTextForm && w.findForm && w.setupForm);
-        QCOMPARE(w.viewDumpForm->windowTitle(), QStringLiteral("Просмотр дампа"));
-        QCOMPARE(w.viewTextForm->windowTitle(), QStringLiteral("Просмотр текста"));
-        QCOMPARE(w.findForm->windowTitle(), QStringLiteral("Поиск датчика"));
-        QCOMPARE(w.setupForm->windowTitle(), QStringLiteral("Настройки"));
         w.mainForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.mainForm.get()));
         QTRY_VERIFY(w.mainForm->formActivated());

@@ -9,7 +9,6 @@
 #include "app/ZSpinEdit.h"
 
 #include <QFocusEvent>
-#include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTextEdit>
@@ -95,24 +94,6 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, value);
         QCOMPARE(ZSpinEdit::valueOfText(text, 1, 247), value);
-    }
-
-    void dumpViewerDesign()
-    {
-        TViewDumpForm form;
-        QTableWidget *grid = form.grid();
-        QCOMPARE(form.windowTitle(), QStringLiteral("Просмотр дампа"));
-        QCOMPARE(form.size(), QSize(443, 519));
-        QCOMPARE(form.minimumSize(), QSize(300, 100));
-        QCOMPARE(grid->columnCount(), 3);
-        QStringList headers;
-        for (int c = 0; c < 3; ++c)
-            headers << grid->horizontalHeaderItem(c)->text();
-        QCOMPARE(headers, (QStringList{"Имя", "Значение", "Raw (hex)"}));
-        QCOMPARE(grid->selectionBehavior(), QAbstractItemView::SelectRows);
-        QCOMPARE(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        QVERIFY(!grid->verticalHeader()->isVisible());
-        QCOMPARE(grid->verticalHeader()->defaultSectionSize(), 16);
     }
 
     // A second dump replaces every cell of the first; the caption names the second file.
@@ -201,12 +182,7 @@ private Q_SLOTS:
         QFETCH(int, result);
         TFindForm form;
         ZSpinEdit *timeout = form.timeoutSpinEdit();
-        QCOMPARE(timeout->minimum(), 10);
-        QCOMPARE(timeout->maximum(), 10000);
-        QCOMPARE(timeout->singleStep(), 10);
-        QCOMPARE(form.timeoutMs(), 70);
         auto *start = form.findChild<QPushButton *>(QStringLiteral("StartButton"));
-        QCOMPARE(start->text(), QStringLiteral("Запуск"));
         for (int round = 0; round < 2; ++round) {
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
