@@ -1,0 +1,268 @@
+#pragma once
+
+// Shared pieces of the long-operation tests: the simulated sensor on a
+// pseudo-terminal with a link and an engine on it, hosts that record what an
+// operation shows and asks, and expected file contents built here, apart from
+// the tool's own writers.
+
+#include "flash/FlashImage.h"
+#include "flash/FlashOperations.h"
+#include "modbus/Transact.h"
+#include "sensor/NumberFormat.h"
+#include "serial/UComWin.h"
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <bit>
+#include <memory>
+
+namespace flashtest {
+
+struct LogLine
+{
+    QString text;
+    int kind = 0;
+    bool operator==(const LogLine &o) const { return text == o.text && kind == o.kind; }
+};
+using LogLines = QList<LogLine>;
+
+inline char *toString(const LogLine &line)
+{
+    return qstrdup(QStringLiteral("[%1] %2").arg(line.kind).arg(line.text).toUtf8().constData());
+}
+
+class RecordingBusHost : public IBusHost
+{
+public:
+    void Log(const QString &text, quint8 kind) override { lines.append({text, kind}); }
+    int busAddress() const override { return address; }
+
+    // The lines of one kind, in order.
+    QStringList texts(int kind) const
+    {
+        QStringList out;
+        for (const LogLine &l : lines)
+            if (l.kind == kind)
+                out << l.text;
+        return out;
+    }
+
+    int address = 1;
+    LogLines lines;
+};
+
+// One thing an operation did through its IOperationHost, with the number of
+// requests the sensor had received by then.
+struct HostEvent
+{
+    enum Kind { Progress, Events, Pause, Ask };
+    Kind kind;
+    int value; // percent, pause ms; 0 otherwise
+    int requestsSoFar;
+};
+
+class RecordingOpHost : public IOperationHost
+{
+public:
+    explicit RecordingOpHost(const SimSensor *sensor = nullptr) : m_sensor(sensor) {}
+
+    void progress(int percent) override { record(HostEvent::Progress, percent); }
+    void processEvents() override { record(HostEvent::Events, 0); }
+    void pause(int ms) override { record(HostEvent::Pause, ms); }
+    bool ask(const QString &question) override
+    {
+        record(HostEvent::Ask, 0);
+        questions << question;
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
+
+    QList<int> values(HostEvent::Kind kind) const
+    {
+        QList<int> out;
+        for (const HostEvent &e : events)
+            if (e.kind == kind)
+                out << e.value;
+        return out;
+    }
+    QList<int> requestCounts(HostEvent::Kind kind) const
+    {
+        QList<int> out;
+        for (const HostEvent &e : events)
+            if (e.kind == kind)
+                out << e.requestsSoFar;
+        return out;
+    }
+
+    QList<bool> answers; // Yes/No in the order the questions come; No when none is left
+    QStringList questions;
+    QList<HostEvent> events;
+
+private:
+    void record(HostEvent::Kind kind, int value)
+    {
+        events.append({kind, value, m_sensor ? m_sensor->requestCount() : 0});
+    }
+
+    const SimSensor *m_sensor;
+};
+
+// The simulated sensor on a pty, a link on its slave side and an engine on the link.
+struct SimRig
+{
+    SimSensor sensor;
+    std::unique_ptr<SimPtyServer> server;
+    std::unique_ptr<TWinComPort> port;
+    RecordingBusHost host;
+    std::unique_ptr<TModbusEngine> engine;
+
+    bool start(QString *error)
+    {
+        server = std::make_unique<SimPtyServer>(sensor);
+        if (!server->start()) {
+            *error = server->errorString();
+            return false;
+        }
+        port = std::make_unique<TWinComPort>();
+        port->SetPortName(server->devicePath());
+        engine = std::make_unique<TModbusEngine>(*port, host);
+        return true;
+    }
+
+    void stop()
+    {
+        engine.reset();
+        port.reset();
+        server.reset();
+    }
+
+    // A fresh sensor at `address` holding `flash`, no faults, empty logs.
+    void reset(const SimSensor::Flash &flash, int address)
+    {
+        sensor.clearFaults();
+        sensor.setFlash(flash);
+        sensor.setAddress(quint8(address));
+        sensor.clearRequestLog();
+        host.lines.clear();
+        host.address = address;
+    }
+};
+
+// One request as the sensor received it.
+struct Request
+{
+    int function = 0;
+    int address = 0;  // start address (functions 3, 4, 16)
+    quint32 value = 0; // function 16: the first two registers
+    QByteArray frame;
+};
+
+inline QList<Request> requestsOf(const SimSensor &sensor)
+{
+    QList<Request> out;
+    for (const SimRequestRecord &r : sensor.requestLog()) {
+        const QByteArray &f = r.request;
+        Request q;
+        q.frame = f;
+        if (f.size() >= 4) {
+            q.function = quint8(f[1]);
+            q.address = (quint8(f[2]) << 8) | quint8(f[3]);
+        }
+        if (q.function == 16 && f.size() >= 11)
+            q.value = (quint32(quint8(f[7])) << 24) | (quint32(quint8(f[8])) << 16)
+                | (quint32(quint8(f[9])) << 8) | quint32(quint8(f[10]));
+        out << q;
+    }
+    return out;
+}
+
+// The words in the dump file layout: four bytes each, least significant first.
+inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
+{
+    QByteArray out;
+    for (const quint32 w : flash)
+        for (int b = 0; b < 4; ++b)
+            out.append(char((w >> (8 * b)) & 0xFF));
+    return out;
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// CRC-16 of the Modbus serial line, bit by bit, over words 0..0x3FC least
+// significant byte first: what a sensor computes over its image.
+inline quint16 referenceChecksum(const SimSensor::Flash &flash)
+{
+    quint16 crc = 0xFFFF;
+    for (int n = 0; n <= SimSensor::WordCpu; ++n) {
+        for (int b = 0; b < 4; ++b) {
+            crc ^= quint8(flash[std::size_t(n)] >> (8 * b));
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+        }
+    }
+    return crc;
+}
+
+inline quint32 bitsOf(float v)
+{
+    return std::bit_cast<quint32>(v);
+}
+
+// The passport text of an image: line k = point k (row k / 21, column k % 21),
+// X and Y values, then the two grid coordinates, TAB-separated, CR LF after
+// every line.
+inline QByteArray expectedPassportText(const SimSensor::Flash &flash)
+{
+    const long double step = GridStep(int(flash[SimSensor::WordFirmware] & 0xFF),
+                                      int(flash[SimSensor::WordDimension] & 0xFF));
+    QByteArray out;
+    for (int i = 0; i < 21; ++i) {
+        for (int j = 0; j < 21; ++j) {
+            const int k = i * 21 + j;
+            const QStringList fields{
+                FormatSingleBits(flash[std::size_t(SimSensor::WordTableX + k)]),
+                FormatSingleBits(flash[std::size_t(SimSensor::WordTableY + k)]),
+                FormatFloat((i - 10) * step), FormatFloat((j - 10) * step)};
+            out += fields.join(u'\t').toLatin1() + "\r\n";
+        }
+    }
+    return out;
+}
+
+// Sections of an INI text: section -> key -> value, as written (no case folding).
+inline QMap<QString, QMap<QString, QString>> parseIni(const QByteArray &text)
+{
+    QMap<QString, QMap<QString, QString>> out;
+    QString section;
+    for (QString line : QString::fromUtf8(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            section = line.mid(1, line.size() - 2);
+            out[section];
+        } else if (const qsizetype eq = line.indexOf(u'='); eq > 0) {
+            out[section][line.left(eq)] = line.mid(eq + 1);
+        }
+    }
+    return out;
+}
+
+} // namespace flashtest
+
+Q_DECLARE_METATYPE(flashtest::LogLine)

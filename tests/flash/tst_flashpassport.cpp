@@ -1,0 +1,381 @@
+// Passport restore against the simulated sensor on a pseudo-terminal: the round
+// trip through a dump, the checks of the passport text and of its "ExpLevel"
+// entry before anything is sent, and the exposure and threshold words.
+
+#include "FlashTestUtil.h"
+
+#include "flash/FlashOperations.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace flashtest;
+
+namespace {
+
+constexpr qint32 kTimeoutMs = 1000;
+const CommandTimeouts kTimeouts{3000, kTimeoutMs};
+
+const QString Declined = QStringLiteral("Запись отменена пользователем");
+// Marks a row whose failure is the reading error of the passport text.
+const QString ReadingError = QStringLiteral("<reading error>");
+
+QList<QByteArray> passportLines()
+{
+    QList<QByteArray> lines = expectedPassportText(SimSensor::defaultFlash()).split('\n');
+    lines.removeLast(); // after the last line end
+    for (QByteArray &l : lines)
+        l.chop(1); // CR
+    return lines;
+}
+
+QByteArray joined(const QList<QByteArray> &lines, const QByteArray &end = "\r\n")
+{
+    QByteArray out;
+    for (const QByteArray &l : lines)
+        out += l + end;
+    return out;
+}
+
+// A passport value as the sensor must receive it: the decimal text rounded to
+// the nearest single.
+quint32 wordOfText(const QByteArray &text)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    return ok ? bitsOf(float(v)) : 0xDEADBEEF;
+}
+
+} // namespace
+
+class TestFlashPassport : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void roundTrip();
+    void pointCount_data();
+    void pointCount();
+    void expLevel_data();
+    void expLevel();
+    void expLevelWords_data();
+    void expLevelWords();
+
+private:
+    // Runs a passport restore that is expected to stop before the sensor is
+    // written; returns the failure.
+    QString restoreDeclined(const QString &passportPath, const QString &iniPath,
+                            RecordingOpHost &op);
+
+    SimRig m_rig;
+    QTemporaryDir m_dir;
+};
+
+void TestFlashPassport::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QString error;
+    QVERIFY2(m_rig.start(&error), qPrintable(error));
+}
+
+void TestFlashPassport::cleanupTestCase()
+{
+    m_rig.stop();
+}
+
+void TestFlashPassport::roundTrip()
+{
+    const SimSensor::Flash original = SimSensor::defaultFlash();
+    m_rig.reset(original, 1);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    RecordingOpHost dumpHost(&m_rig.sensor);
+    const DumpFiles files = CreateDump(*m_rig.engine, dumpHost, dir.path(), kTimeoutMs, 0);
+
+    // The sensor loses its calibration and its exposures and thresholds.
+    SimSensor::Flash changed = original;
+    for (int k = 0; k < SimSensor::GridPoints; ++k) {
+        changed[std::size_t(SimSensor::WordTableX + k)] = bitsOf(123.0f + float(k));
+        changed[std::size_t(SimSensor::WordTableY + k)] = 0xFFFFFFFF;
+    }
+    for (int n = SimSensor::WordExposureX; n <= SimSensor::WordThresholdY; ++n)
+        changed[std::size_t(n)] = 0x1FF;
+    m_rig.reset(changed, 1);
+
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {true};
+    RestorePassport(*m_rig.engine, op, files.passport, files.passportIni, kTimeouts, 1);
+
+    QCOMPARE(op.questions, QStringList{"Серийный номер - 0012AB7F. Записать паспорт во флеш?"});
+    QCOMPARE(m_rig.host.texts(0),
+             QStringList({"Запись паспорта во флеш...", "Проверка записи...",
+                          "Запись экспозиций и уровней...", "Проверка экспозиций и уровней...",
+                          "Коррекция CRC...", "Паспорт записан успешно"}));
+    QVERIFY(m_rig.host.texts(3).isEmpty());
+
+    // The tables hold the passport's three-decimal values as singles: the
+    // original values to within the rounding of the text.
+    const SimSensor::Flash after = m_rig.sensor.flash();
+    const QList<QByteArray> lines = readBytes(files.passport).split('\n');
+    for (int k = 0; k < SimSensor::GridPoints; ++k) {
+        const QList<QByteArray> fields = lines[k].trimmed().split('\t');
+        const quint32 x = after[std::size_t(SimSensor::WordTableX + k)];
+        const quint32 y = after[std::size_t(SimSensor::WordTableY + k)];
+        QCOMPARE(x, wordOfText(fields[0]));
+        QCOMPARE(y, wordOfText(fields[1]));
+        const float x0 = std::bit_cast<float>(original[std::size_t(SimSensor::WordTableX + k)]);
+        const float y0 = std::bit_cast<float>(original[std::size_t(SimSensor::WordTableY + k)]);
+        QVERIFY(std::fabs(std::bit_cast<float>(x) - x0) <= 0.0005f + 1e-5f);
+        QVERIFY(std::fabs(std::bit_cast<float>(y) - y0) <= 0.0005f + 1e-5f);
+    }
+    for (int n = SimSensor::WordExposureX; n <= SimSensor::WordThresholdY; ++n)
+        QCOMPARE(after[std::size_t(n)], original[std::size_t(n)]);
+    // Nothing else was touched but the checksum words.
+    for (int n : {0, 1, 6, 7, 127, 569, 1011, 0x3FA, 0x3FB, 0x3FC, 0x3FD})
+        QCOMPARE(after[std::size_t(n)], changed[std::size_t(n)]);
+    const quint16 checksum = referenceChecksum(after);
+    QCOMPARE(after[SimSensor::WordCrcActual], quint32(checksum));
+    QCOMPARE(after[SimSensor::WordCrcRequired], quint32(checksum));
+
+    // X and Y alternate point by point in both passes, then the four words.
+    const QList<Request> requests = requestsOf(m_rig.sensor);
+    QCOMPARE(requests.size(), 882 * 2 + 8 + 3);
+    for (int k = 0; k < SimSensor::GridPoints; ++k) {
+        for (int pass = 0; pass < 2; ++pass) {
+            const int at = pass * 882 + 2 * k;
+            const int function = pass == 0 ? 16 : 3;
+            QCOMPARE(requests[at].function, function);
+            QCOMPARE(requests[at].address, 0x1080 + k);
+            QCOMPARE(requests[at + 1].function, function);
+            QCOMPARE(requests[at + 1].address, 0x123A + k);
+        }
+    }
+    const quint32 levels[4] = {120, 118, 40, 42};
+    for (int w = 0; w < 4; ++w) {
+        QCOMPARE(requests[1764 + w].function, 16);
+        QCOMPARE(requests[1764 + w].address, 0x1002 + w);
+        QCOMPARE(requests[1764 + w].value, levels[w]);
+        QCOMPARE(requests[1768 + w].function, 3);
+        QCOMPARE(requests[1768 + w].address, 0x1002 + w);
+    }
+
+    // A pause after every request of the passes and of the four words; gauge
+    // and events after every point.
+    QList<int> everyRequest;
+    for (int r = 1; r <= 1772; ++r)
+        everyRequest << r;
+    QCOMPARE(op.requestCounts(HostEvent::Pause), everyRequest);
+    QList<int> gauge;
+    for (int k = 0; k < 441; ++k)
+        gauge << qRound(k * 100.0 / 441);
+    QCOMPARE(op.values(HostEvent::Progress), gauge + gauge);
+    QCOMPARE(op.values(HostEvent::Events).size(), 882);
+}
+
+QString TestFlashPassport::restoreDeclined(const QString &passportPath, const QString &iniPath,
+                                           RecordingOpHost &op)
+{
+    try {
+        RestorePassport(*m_rig.engine, op, passportPath, iniPath, kTimeouts, 0);
+    } catch (const EOperationFailed &e) {
+        return e.text();
+    }
+    return QString();
+}
+
+void TestFlashPassport::pointCount_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("failure"); // Declined: the checks passed
+
+    const QList<QByteArray> lines = passportLines();
+    QTest::newRow("as written") << joined(lines) << Declined;
+    QTest::newRow("no final line end") << joined(lines).chopped(2) << Declined;
+    QTest::newRow("LF line ends") << joined(lines, "\n") << Declined;
+    QTest::newRow("blanks around the numbers") << joined(lines).replace('\t', "  \t ") << Declined;
+
+    QList<QByteArray> five = lines;
+    five[5] += "\t7";
+    QTest::newRow("a line of five numbers") << joined(five) << Declined;
+
+    QTest::newRow("empty line after the last")
+        << joined(lines) + "\r\n" << "Неверное количество точек (442)";
+    QList<QByteArray> three = lines;
+    three[10] = three[10].left(three[10].lastIndexOf('\t'));
+    QTest::newRow("a line of three numbers") << joined(three) << "Неверное количество точек (440)";
+    QTest::newRow("one line missing") << joined(lines.mid(1)) << "Неверное количество точек (440)";
+    QTest::newRow("empty file") << QByteArray() << "Неверное количество точек (0)";
+
+    QList<QByteArray> nan = lines;
+    nan[3] = "NAN" + nan[3].mid(nan[3].indexOf('\t'));
+    QTest::newRow("NAN value") << joined(nan) << ReadingError;
+    QList<QByteArray> erased = lines;
+    erased[440] = "-NAN" + erased[440].mid(erased[440].indexOf('\t'));
+    QTest::newRow("erased value") << joined(erased) << ReadingError;
+    QList<QByteArray> comma = lines;
+    comma[0].replace('.', ',');
+    QTest::newRow("comma as decimal separator") << joined(comma) << ReadingError;
+}
+
+void TestFlashPassport::pointCount()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, failure);
+
+    const QString passport = m_dir.filePath("0012AB7F.ini");
+    const QString ini = m_dir.filePath("passport.ini");
+    QVERIFY(writeBytes(passport, text));
+    QVERIFY(writeBytes(ini, "[0012AB7F]\r\nExpLevel=120;40;118;42\r\n"));
+    m_rig.reset(SimSensor::defaultFlash(), 1);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {false};
+
+    const QString actual = restoreDeclined(passport, ini, op);
+
+    if (failure == ReadingError) {
+        QVERIFY(!actual.isEmpty());
+        QVERIFY2(!actual.startsWith(QStringLiteral("Неверное количество")), qPrintable(actual));
+    } else {
+        QCOMPARE(actual, failure);
+    }
+    QCOMPARE(op.questions.size(), failure == Declined ? 1 : 0);
+    QCOMPARE(m_rig.host.lines, LogLines({{actual, 3}}));
+    QCOMPARE(m_rig.sensor.requestCount(), 0);
+}
+
+void TestFlashPassport::expLevel_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("failure"); // Declined: the checks passed
+
+    const QString none = QStringLiteral("Отсутствуют значения уровней и экспозиций в файле паспорта");
+    const QString expX = QStringLiteral("Отсутствуют значение экспозиции X в файле паспорта");
+    const QString lvlX = QStringLiteral("Отсутствуют значение уровня X в файле паспорта");
+    const QString expY = QStringLiteral("Отсутствуют значение экспозиции Y в файле паспорта");
+    const QString lvlY = QStringLiteral("Отсутствуют значение уровня Y в файле паспорта");
+    auto entry = [](const char *value) {
+        return QByteArray("[00000001]\r\nExpLevel=1;2;3;4\r\n[0012AB7F]\r\nExpLevel=") + value + "\r\n";
+    };
+
+    QTest::newRow("four values") << "0012AB7F.ini" << entry("120;40;118;42") << Declined;
+    QTest::newRow("blanks before values") << "0012AB7F.ini" << entry("120; 40; 118; 42") << Declined;
+    QTest::newRow("hexadecimal") << "0012AB7F.ini" << entry("$78;0x28;118;42") << Declined;
+    QTest::newRow("section in other case") << "abcdef01.ini"
+                                           << QByteArray("[ABCDEF01]\r\nexplevel=1;2;3;4\r\n")
+                                           << Declined;
+    QTest::newRow("no passport.ini") << "0012AB7F.ini" << QByteArray() << none;
+    QTest::newRow("no section: file renamed") << "renamed.ini" << entry("120;40;118;42") << none;
+    QTest::newRow("no key") << "0012AB7F.ini" << QByteArray("[0012AB7F]\r\nOther=1\r\n") << none;
+    QTest::newRow("empty value") << "0012AB7F.ini" << entry("") << none;
+    QTest::newRow("blank value") << "0012AB7F.ini" << entry("   ") << none;
+    QTest::newRow("one value") << "0012AB7F.ini" << entry("120") << expX;
+    QTest::newRow("exposure X not a number") << "0012AB7F.ini" << entry("x;40;118;42") << expX;
+    QTest::newRow("blank after exposure X") << "0012AB7F.ini" << entry("120 ;40;118;42") << expX;
+    QTest::newRow("level X empty") << "0012AB7F.ini" << entry("120;;118;42") << lvlX;
+    QTest::newRow("three values") << "0012AB7F.ini" << entry("120;40;118") << expY;
+    QTest::newRow("fourth empty") << "0012AB7F.ini" << entry("120;40;118;") << lvlY;
+    QTest::newRow("five values") << "0012AB7F.ini" << entry("120;40;118;42;7") << lvlY;
+}
+
+void TestFlashPassport::expLevel()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, failure);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString passport = dir.filePath(fileName);
+    const QString iniPath = dir.filePath("passport.ini");
+    QVERIFY(writeBytes(passport, expectedPassportText(SimSensor::defaultFlash())));
+    if (!ini.isEmpty())
+        QVERIFY(writeBytes(iniPath, ini));
+    m_rig.reset(SimSensor::defaultFlash(), 1);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {false};
+
+    const QString actual = restoreDeclined(passport, iniPath, op);
+
+    QCOMPARE(actual, failure);
+    if (failure == Declined) {
+        // The serial number offered is the file's name, whatever the sensor holds.
+        QCOMPARE(op.questions,
+                 QStringList{QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?")
+                                 .arg(QFileInfo(fileName).completeBaseName())});
+    } else {
+        QVERIFY(op.questions.isEmpty());
+    }
+    QCOMPARE(m_rig.host.lines, LogLines({{failure, 3}}));
+    QCOMPARE(m_rig.sensor.requestCount(), 0);
+}
+
+void TestFlashPassport::expLevelWords_data()
+{
+    QTest::addColumn<QList<int>>("values");       // exposure X, exposure Y, threshold X, threshold Y
+    QTest::addColumn<QList<quint32>>("stored");   // words 0x1002..0x1005 afterwards
+    QTest::addColumn<int>("differsAt");           // 0: no difference
+
+    QTest::newRow("bytes") << QList<int>{120, 118, 40, 42} << QList<quint32>{120, 118, 40, 42} << 0;
+    QTest::newRow("limits") << QList<int>{0, 255, 1, 254} << QList<quint32>{0, 255, 1, 254} << 0;
+    // Only the low byte is written; the whole value is compared.
+    QTest::newRow("exposure X 300") << QList<int>{300, 118, 40, 42}
+                                    << QList<quint32>{44, 118, 40, 42} << 0x1002;
+    QTest::newRow("exposure Y 256") << QList<int>{120, 256, 40, 42}
+                                    << QList<quint32>{120, 0, 40, 42} << 0x1003;
+    QTest::newRow("threshold Y -1") << QList<int>{120, 118, 40, -1}
+                                    << QList<quint32>{120, 118, 40, 255} << 0x1005;
+}
+
+void TestFlashPassport::expLevelWords()
+{
+    QFETCH(QList<int>, values);
+    QFETCH(QList<quint32>, stored);
+    QFETCH(int, differsAt);
+
+    SimSensor::Flash flash = SimSensor::defaultFlash();
+    for (int n = 2; n <= 5; ++n)
+        flash[std::size_t(n)] = 0xAAAA;
+    m_rig.reset(flash, 1);
+    TPsp psp;
+    psp.ExposureX = values[0];
+    psp.ExposureY = values[1];
+    psp.ThresholdX = values[2];
+    psp.ThresholdY = values[3];
+    RecordingOpHost op(&m_rig.sensor);
+
+    QString failure;
+    try {
+        WriteExpLevelWords(*m_rig.engine, op, psp, kTimeoutMs, 5);
+    } catch (const EOperationFailed &e) {
+        failure = e.text();
+    }
+
+    for (int w = 0; w < 4; ++w)
+        QCOMPARE(m_rig.sensor.word(0x002 + w), stored[w]);
+    LogLines expectedLog{{"Запись экспозиций и уровней...", 0},
+                         {"Проверка экспозиций и уровней...", 0}};
+    if (differsAt) {
+        const QString text = QString::asprintf("Данные различаются по адресу 0x%X", differsAt);
+        QCOMPARE(failure, text);
+        expectedLog.append({text, 3});
+    } else {
+        QVERIFY(failure.isEmpty());
+    }
+    QCOMPARE(m_rig.host.lines, expectedLog);
+    // Four writes, then reads up to the first difference, each followed by the pause.
+    const int reads = differsAt ? differsAt - 0x1002 + 1 : 4;
+    const QList<Request> requests = requestsOf(m_rig.sensor);
+    QCOMPARE(requests.size(), 4 + reads);
+    QCOMPARE(requests.last().address, differsAt ? differsAt : 0x1005);
+    QCOMPARE(op.values(HostEvent::Pause), QList<int>(4 + (differsAt ? reads - 1 : 4), 5));
+}
+
+QTEST_GUILESS_MAIN(TestFlashPassport)
+#include "tst_flashpassport.moc"
