@@ -28,22 +28,15 @@ namespace {
 constexpr qint32 DefaultTimeoutMs = 3000;
 constexpr qint32 DefaultTimeoutShortMs = 300;
 
-// Runs one command. A failed exchange has already been logged in red by the
-// engine and ends the command quietly. A reply that passed the engine's
-// checks but holds fewer data bytes than the command decodes has not been
-// logged by anyone, so that failure is logged here; the engine's ReplyLen is
-// 0 after every failure of its own and non-zero after a reply it accepted.
-// Returns true when the command ran to its end.
-bool runCommand(TForm1 &form, const std::function<void()> &command)
+// Runs one command. Every failure has already been logged in red (by the
+// engine, or by the command for a reply too short for it) and ends the
+// command quietly. Returns true when the command ran to its end.
+bool runCommand(const std::function<void()> &command)
 {
     try {
         command();
         return true;
-    } catch (const ZartError &e) {
-        if (form.engine().ReplyLen != 0) {
-            form.engine().ReplyLen = 0;
-            form.Log(e.text(), LogError);
-        }
+    } catch (const ZartError &) {
         return false;
     }
 }
@@ -191,27 +184,26 @@ void TForm1::FindAddrButtonClick()
 void TForm1::ReadIDButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this,
-               [&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
+    runCommand([&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
 }
 
 void TForm1::PingButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout))); });
+    runCommand([&] { ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout))); });
 }
 
 void TForm1::ResetButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout))); });
+    runCommand([&] { ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout))); });
 }
 
 void TForm1::GetDevIDButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
     QStringList lines;
-    if (!runCommand(*this, [&] { lines = ReadDeviceIdentification(m_engine, timeout); }))
+    if (!runCommand([&] { lines = ReadDeviceIdentification(m_engine, timeout); }))
         return;
     if (m_viewText)
         m_viewText->showLines(lines);
@@ -222,7 +214,7 @@ void TForm1::SetAddrButtonClick()
     const quint32 serial = ReadHexField(ui->SerialSetEdit->text()).value;
     const int address = ui->NewAddrSpinEdit->textValue();
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { AssignAddress(m_engine, serial, quint8(address), timeout); });
+    runCommand([&] { AssignAddress(m_engine, serial, quint8(address), timeout); });
 }
 
 bool TForm1::SerialSetEditKeyPress(QKeyEvent *event)
@@ -247,7 +239,7 @@ void TForm1::ReadCoordButtonClick()
     ui->YerLabel->setText(QStringLiteral("Ошибка Y"));
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;
-    if (!runCommand(*this, [&] { m = ReadCoordinates(m_engine, timeout); }))
+    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); }))
         return;
     ui->XEdit->setText(m.x);
     ui->XerEdit->setText(m.xStatus);
@@ -268,7 +260,7 @@ void TForm1::ReadPixButtonClick()
     const bool floatPix = m_setup && m_setup->floatPix();
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;
-    if (!runCommand(*this, [&] { m = ReadPixels(m_engine, floatPix, timeout); }))
+    if (!runCommand([&] { m = ReadPixels(m_engine, floatPix, timeout); }))
         return;
     ui->XEdit->setText(m.x);
     if (floatPix) {
@@ -292,7 +284,7 @@ void TForm1::LightXYButtonClick()
     const quint8 code =
         IlluminationCode(ui->LightXButton->isChecked(), ui->LightYButton->isChecked());
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { SetIllumination(m_engine, code, timeout); });
+    runCommand([&] { SetIllumination(m_engine, code, timeout); });
 }
 
 // ---- flash words, checksum, version ------------------------------------------------
@@ -300,16 +292,15 @@ void TForm1::LightXYButtonClick()
 void TForm1::ReadCRCButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
-    runCommand(*this, [&] { ui->CRCEdit->setText(ReadChecksum(m_engine, timeout)); });
+    runCommand([&] { ui->CRCEdit->setText(ReadChecksum(m_engine, timeout)); });
 }
 
 void TForm1::ReadFlashButtonClick()
 {
     const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] {
-        ui->DataFlashEdit->setText(WordText(ReadFlashWord(m_engine, address, timeout)));
-    });
+    runCommand(
+        [&] { ui->DataFlashEdit->setText(WordText(ReadFlashWord(m_engine, address, timeout))); });
 }
 
 void TForm1::WriteFlashButtonClick()
@@ -324,7 +315,7 @@ void TForm1::WriteFlashButtonClick()
         return;
     }
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand(*this, [&] { WriteFlashWord(m_engine, address, value, timeout); });
+    runCommand([&] { WriteFlashWord(m_engine, address, value, timeout); });
 }
 
 void TForm1::CRCCorrectionButtonClick()
@@ -332,14 +323,14 @@ void TForm1::CRCCorrectionButtonClick()
     CommandTimeouts timeouts;
     if (m_setup)
         timeouts = {m_setup->timeoutMs(), m_setup->timeoutShortMs()};
-    runCommand(*this, [&] { CorrectChecksum(m_engine, timeouts); });
+    runCommand([&] { CorrectChecksum(m_engine, timeouts); });
 }
 
 void TForm1::VerButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
     QStringList lines;
-    if (!runCommand(*this, [&] { lines = ReadVersionLines(m_engine, timeout); }))
+    if (!runCommand([&] { lines = ReadVersionLines(m_engine, timeout); }))
         return;
     if (m_viewText)
         m_viewText->showLines(lines);
