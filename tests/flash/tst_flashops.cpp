@@ -192,9 +192,7 @@ void TestFlashOps::savedFiles_data()
     // Fine grid: 2 mm for versions 11 and 15, else 2.05 mm; coarse grid: 5 mm for
     // 11, 12, 13 and 15, else 5.05 mm.
     QTest::newRow("2 mm, version 11") << 11 << 40 << "-20\t-20" << "-18" << "20\t20";
-    QTest::newRow("2 mm, version 15") << 15 << 40 << "-20\t-20" << "-18" << "20\t20";
     QTest::newRow("2.05 mm, version 12") << 12 << 40 << "-20.5\t-20.5" << "-18.45" << "20.5\t20.5";
-    QTest::newRow("2.05 mm, version 14") << 14 << 40 << "-20.5\t-20.5" << "-18.45" << "20.5\t20.5";
     QTest::newRow("5 mm, version 13") << 13 << 100 << "-50\t-50" << "-45" << "50\t50";
     QTest::newRow("5 mm, version 12") << 12 << 0 << "-50\t-50" << "-45" << "50\t50";
     QTest::newRow("5.05 mm, version 14") << 14 << 100 << "-50.5\t-50.5" << "-45.45" << "50.5\t50.5";
@@ -312,12 +310,8 @@ void TestFlashOps::viewRows_data()
     QTest::newRow("address") << 0 << "Адрес" << "0x05" << "00000005";
     QTest::newRow("serial") << 1 << "Серийный номер" << "0x0012ABCD" << "0012ABCD";
     QTest::newRow("exposure X, low byte") << 2 << "Экспозиция X" << "35" << "00000123";
-    QTest::newRow("exposure Y") << 3 << "Экспозиция Y" << "118" << "00000076";
-    QTest::newRow("threshold X") << 4 << "Порог компарации X" << "40" << "00000028";
     QTest::newRow("threshold Y") << 5 << "Порог компарации Y" << "255" << "000000FF";
     QTest::newRow("firmware") << 6 << "Версия прошивки" << "14" << "0000000E";
-    QTest::newRow("dimension") << 7 << "Размерность прибора" << "40" << "00000028";
-    QTest::newRow("cpu") << 8 << "Версия CPU" << "2" << "00000002";
     QTest::newRow("crc, low half") << 9 << "CRC" << "0x1234" << "ABCD1234";
     QTest::newRow("real crc") << 10 << "Реальное CRC" << "0x2345" << "00012345";
     QTest::newRow("required crc") << 11 << "Требуемое CRC" << "0xBEEF" << "0000BEEF";

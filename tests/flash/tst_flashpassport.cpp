@@ -197,8 +197,6 @@ void TestFlashPassport::pointCount_data()
     const QList<QByteArray> lines = passportLines();
     QTest::newRow("as written") << joined(lines) << Declined;
     QTest::newRow("no final line end") << joined(lines).chopped(2) << Declined;
-    QTest::newRow("LF line ends") << joined(lines, "\n") << Declined;
-    QTest::newRow("blanks around the numbers") << joined(lines).replace('\t', "  \t ") << Declined;
 
     QList<QByteArray> five = lines;
     five[5] += "\t7";
@@ -209,7 +207,6 @@ void TestFlashPassport::pointCount_data()
     QList<QByteArray> three = lines;
     three[10] = three[10].left(three[10].lastIndexOf('\t'));
     QTest::newRow("a line of three numbers") << joined(three) << "Неверное количество точек (440)";
-    QTest::newRow("one line missing") << joined(lines.mid(1)) << "Неверное количество точек (440)";
     QTest::newRow("empty file") << QByteArray() << "Неверное количество точек (0)";
 
     QList<QByteArray> nan = lines;
@@ -218,9 +215,6 @@ void TestFlashPassport::pointCount_data()
     QList<QByteArray> erased = lines;
     erased[440] = "-NAN" + erased[440].mid(erased[440].indexOf('\t'));
     QTest::newRow("erased value") << joined(erased) << ReadingError;
-    QList<QByteArray> comma = lines;
-    comma[0].replace('.', ',');
-    QTest::newRow("comma as decimal separator") << joined(comma) << ReadingError;
 }
 
 void TestFlashPassport::pointCount()
@@ -265,19 +259,13 @@ void TestFlashPassport::expLevel_data()
     };
 
     QTest::newRow("four values") << "0012AB7F.ini" << entry("120;40;118;42") << Declined;
-    QTest::newRow("blanks before values") << "0012AB7F.ini" << entry("120; 40; 118; 42") << Declined;
-    QTest::newRow("hexadecimal") << "0012AB7F.ini" << entry("$78;0x28;118;42") << Declined;
     QTest::newRow("section in other case") << "abcdef01.ini"
                                            << QByteArray("[ABCDEF01]\r\nexplevel=1;2;3;4\r\n")
                                            << Declined;
     QTest::newRow("no passport.ini") << "0012AB7F.ini" << QByteArray() << none;
     QTest::newRow("no section: file renamed") << "renamed.ini" << entry("120;40;118;42") << none;
-    QTest::newRow("no key") << "0012AB7F.ini" << QByteArray("[0012AB7F]\r\nOther=1\r\n") << none;
     QTest::newRow("empty value") << "0012AB7F.ini" << entry("") << none;
-    QTest::newRow("blank value") << "0012AB7F.ini" << entry("   ") << none;
-    QTest::newRow("one value") << "0012AB7F.ini" << entry("120") << expX;
     QTest::newRow("exposure X not a number") << "0012AB7F.ini" << entry("x;40;118;42") << expX;
-    QTest::newRow("blank after exposure X") << "0012AB7F.ini" << entry("120 ;40;118;42") << expX;
     QTest::newRow("level X empty") << "0012AB7F.ini" << entry("120;;118;42") << lvlX;
     QTest::newRow("three values") << "0012AB7F.ini" << entry("120;40;118") << expY;
     QTest::newRow("fourth empty") << "0012AB7F.ini" << entry("120;40;118;") << lvlY;
