@@ -105,6 +105,14 @@ bool filterTypedKey(QLineEdit *edit, QKeyEvent *event, const CharFilter &filter)
     return true;
 }
 
+// On leaving a field with the eight-digit rule: zeros put in front of a shorter text.
+void padOnExit(QLineEdit *edit)
+{
+    const QString padded = PadHexField(edit->text());
+    if (padded != edit->text())
+        edit->setText(padded);
+}
+
 std::optional<QChar> hexKey(const QString &, bool, QChar key)
 {
     return HexKeyFilter(key);
@@ -224,9 +232,7 @@ bool TForm1::SerialSetEditKeyPress(QKeyEvent *event)
 
 void TForm1::SerialSetEditExit()
 {
-    const QString padded = PadHexField(ui->SerialSetEdit->text());
-    if (padded != ui->SerialSetEdit->text())
-        ui->SerialSetEdit->setText(padded);
+    padOnExit(ui->SerialSetEdit);
 }
 
 // ---- measurement and illumination ------------------------------------------------
@@ -372,9 +378,7 @@ bool TForm1::DataFlashEditKeyPress(QKeyEvent *event)
 
 void TForm1::DataFlashEditExit()
 {
-    const QString padded = PadHexField(ui->DataFlashEdit->text());
-    if (padded != ui->DataFlashEdit->text())
-        ui->DataFlashEdit->setText(padded);
+    padOnExit(ui->DataFlashEdit);
 }
 
 void TForm1::SpinButton2UpClick()

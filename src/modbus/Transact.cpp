@@ -8,20 +8,6 @@
 
 namespace {
 
-// Shows the busy cursor for the lifetime of the object and puts the arrow back
-// however the scope is left.
-class BusyScope
-{
-public:
-    explicit BusyScope(IBusHost &host) : m_host(host) { m_host.setBusy(true); }
-    ~BusyScope() { m_host.setBusy(false); }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    IBusHost &m_host;
-};
-
 const quint8 *frameBytes(const QByteArray &frame)
 {
     return reinterpret_cast<const quint8 *>(frame.constData());

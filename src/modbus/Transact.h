@@ -23,6 +23,20 @@ public:
     virtual void setBusy(bool busy) { Q_UNUSED(busy); } // hourglass on / arrow
 };
 
+// Shows the host's busy cursor for the lifetime of the object and puts the arrow
+// back however the scope is left.
+class BusyScope
+{
+public:
+    explicit BusyScope(IBusHost &host) : m_host(host) { m_host.setBusy(true); }
+    ~BusyScope() { m_host.setBusy(false); }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    IBusHost &m_host;
+};
+
 // The reply rules as a pure function: the received frame, the bus address and the
 // request PDU (read back for function 4; null when unknown, which skips the
 // register-quantity rule). Returns the failure text of the first rule broken, or

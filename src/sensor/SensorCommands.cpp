@@ -28,19 +28,6 @@ auto decode(TModbusEngine &engine, Decoder &&decoder)
     }
 }
 
-// Keeps the busy cursor on for a scope, however it is left.
-class BusyScope
-{
-public:
-    explicit BusyScope(IBusHost &host) : m_host(host) { m_host.setBusy(true); }
-    ~BusyScope() { m_host.setBusy(false); }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    IBusHost &m_host;
-};
-
 } // namespace
 
 quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs)

@@ -5,6 +5,7 @@
 #include "ModbusTestUtil.h"
 
 #include "modbus/FrameCodec.h"
+#include "common/RecordingBusHost.h"
 #include "modbus/Transact.h"
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
@@ -17,34 +18,10 @@
 #include <memory>
 
 using namespace modbustest;
+using namespace testhost;
 
 namespace {
 
-struct LogLine
-{
-    QString text;
-    int kind;
-    bool operator==(const LogLine &o) const { return text == o.text && kind == o.kind; }
-};
-using LogLines = QList<LogLine>;
-
-// How QCOMPARE shows a line that differs.
-char *toString(const LogLine &line)
-{
-    return qstrdup(QStringLiteral("[%1] %2").arg(line.kind).arg(line.text).toUtf8().constData());
-}
-
-class RecordingHost : public IBusHost
-{
-public:
-    void Log(const QString &text, quint8 kind) override { lines.append({text, kind}); }
-    int busAddress() const override { return address; }
-    void setBusy(bool busy) override { busyCalls.append(busy); }
-
-    int address = 1;
-    LogLines lines;
-    QList<bool> busyCalls;
-};
 
 // Generous bound for an exchange that is expected to succeed: the reply ends
 // 40 ms after its last byte, well within it.

@@ -3,6 +3,7 @@
 // and the command throws instead of reading stale buffer bytes.
 
 #include "common/PtyPair.h"
+#include "common/RecordingBusHost.h"
 #include "common/ScriptedPeer.h"
 
 #include "modbus/Transact.h"
@@ -15,19 +16,6 @@
 
 namespace {
 
-struct Line
-{
-    QString text;
-    quint8 kind;
-};
-
-class Host : public IBusHost
-{
-public:
-    void Log(const QString &text, quint8 kind) override { lines.append({text, kind}); }
-    int busAddress() const override { return 1; }
-    QList<Line> lines;
-};
 
 QByteArray frame(const QByteArray &body)
 {
@@ -84,7 +72,7 @@ private Q_SLOTS:
 
         TWinComPort port;
         port.SetPortName(pty.slavePath());
-        Host host;
+        testhost::RecordingHost host;
         TModbusEngine engine(port, host);
 
         bool threw = false;
@@ -100,12 +88,9 @@ private Q_SLOTS:
         QCOMPARE(engine.ReplyLen, 0);
         QVERIFY(!host.lines.isEmpty());
         QCOMPARE(host.lines.last().text, QStringLiteral("Неверная длина данных"));
-        QCOMPARE(host.lines.last().kind, quint8(LogError));
+        QCOMPARE(host.lines.last().kind, int(LogError));
         // Logged once: the engine itself accepted the reply.
-        int red = 0;
-        for (const Line &line : host.lines)
-            red += line.kind == LogError;
-        QCOMPARE(red, 1);
+        QCOMPARE(host.countOfKind(LogError), 1);
     }
 };
 
