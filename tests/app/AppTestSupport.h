@@ -36,10 +36,10 @@ struct FakeLine
     QStringList calls; // "open <path>", "close", "dtr 1", "rts 0", "baud 57600"
 };
 
-class FakeSerialDevice final : public ISerialDevice
+class LineRecordingDevice final : public ISerialDevice
 {
 public:
-    explicit FakeSerialDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+    explicit LineRecordingDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
 
     OpenResult open(const QString &devicePath, qint32 baudRate) override
     {
@@ -98,7 +98,7 @@ private:
 
 inline std::unique_ptr<TWinComPort> fakeLink(const std::shared_ptr<FakeLine> &line)
 {
-    return std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(line));
+    return std::make_unique<TWinComPort>(std::make_unique<LineRecordingDevice>(line));
 }
 
 // The ports the enumeration reports while the object lives. ttyS<n> is COM<n+1>.
