@@ -6,6 +6,7 @@
 
 #include "app/ModalRunner.h"
 #include "app/UMain.h"
+#include "app/USetup.h"
 #include "app/ZartWindows.h"
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
@@ -232,3 +233,58 @@ const QColor Black(0, 0, 0);
 const QColor Blue(0, 0, 255);
 const QColor Green(0, 128, 0);
 const QColor Red(255, 0, 0);
+
+// The window set on two recording fake links, with its own settings file and
+// list of present ports. Call setUpLinks() from init() and tearDown() from cleanup().
+class FakeLinkWindows
+{
+protected:
+    std::shared_ptr<FakeLine> m_data, m_power;
+    std::unique_ptr<ScopedPorts> m_ports;
+    std::unique_ptr<ScopedSettingsFile> m_settings;
+    ZartWindows m_w;
+
+    TForm1 *form() const { return m_w.mainForm.get(); }
+    TSetupForm *setup() const { return m_w.setupForm; }
+    template <typename T> T *child(const char *name) const
+    {
+        T *w = form()->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+
+    void setUpLinks()
+    {
+        m_data = std::make_shared<FakeLine>();
+        m_power = std::make_shared<FakeLine>();
+        m_ports = std::make_unique<ScopedPorts>();
+        m_settings = std::make_unique<ScopedSettingsFile>();
+    }
+    void tearDown()
+    {
+        m_w = {};
+        m_settings.reset(); // after the window has written it at its close
+        m_ports.reset();
+    }
+    // COM<n> present for each n.
+    void setPorts(const QList<int> &comPorts)
+    {
+        QList<DeviceInfo> devices;
+        for (int n : comPorts)
+            devices << ScopedPorts::com(n);
+        m_ports->set(devices);
+    }
+    // The settings file (none for a null array), the ports, new windows.
+    void makeWindows(const QByteArray &settings, const QList<int> &comPorts = {})
+    {
+        m_w = {};
+        m_settings.reset();
+        m_settings = std::make_unique<ScopedSettingsFile>();
+        if (!settings.isNull())
+            ScopedSettingsFile::write(settings);
+        setPorts(comPorts);
+        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+    }
+    QList<LogLine> newLines(qsizetype from) const { return logLines(form()).mid(from); }
+};

@@ -3,45 +3,24 @@
 
 #include "AppTestSupport.h"
 
-#include "app/USetup.h"
-
 #include <QComboBox>
 #include <QPushButton>
 
-class TestPorts : public QObject
+class TestPorts : public QObject, public FakeLinkWindows
 {
     Q_OBJECT
 
 private:
-    std::shared_ptr<FakeLine> m_data, m_power;
-    std::unique_ptr<ScopedPorts> m_ports;
-    std::unique_ptr<ScopedSettingsFile> m_settings;
-    ZartWindows m_w;
-
-    TForm1 *form() const { return m_w.mainForm.get(); }
-    TSetupForm *setup() const { return m_w.setupForm; }
-    QComboBox *portCombo() const
-    {
-        return form()->findChild<QComboBox *>(QStringLiteral("PortComboBox"));
-    }
-    QPushButton *powerButton() const
-    {
-        return form()->findChild<QPushButton *>(QStringLiteral("PowerButton"));
-    }
+    QComboBox *portCombo() const { return child<QComboBox>("PortComboBox"); }
+    QPushButton *powerButton() const { return child<QPushButton>("PowerButton"); }
 
     void start(const QByteArray &settings, const QList<int> &comPorts)
     {
-        m_settings = std::make_unique<ScopedSettingsFile>(settings);
-        QList<DeviceInfo> devices;
-        for (int n : comPorts)
-            devices << ScopedPorts::com(n);
-        m_ports->set(devices);
-        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+        makeWindows(settings, comPorts);
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
         form()->FormActivate();
     }
-    QList<LogLine> newLines(qsizetype from) const { return logLines(form()).mid(from); }
     // An exchange on the data link opens it.
     void openDataLink()
     {
@@ -68,18 +47,8 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_data = std::make_shared<FakeLine>();
-        m_power = std::make_shared<FakeLine>();
-        m_ports = std::make_unique<ScopedPorts>();
-    }
-    void cleanup()
-    {
-        m_w = {};
-        m_settings.reset();
-        m_ports.reset();
-    }
+    void init() { setUpLinks(); }
+    void cleanup() { tearDown(); }
 
     void dataPortPick_data()
     {
@@ -178,48 +147,51 @@ private Q_SLOTS:
         QCOMPARE(m_power->calls, (QStringList{"dtr 1", "rts 0", "close"}));
     }
 
-    // "Отключен" while the supply is on: off, released, disabled.
-    void noPowerPortSwitchesOff()
+    // Another power port picked while the supply is on: "Отключен" switches it off
+    // and disables the button; another port closes the old one without touching its
+    // lines and opens the new one with both lines de-asserted.
+    void powerPortPickWhileOn_data()
     {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("failOpen");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<LogLine>("line");
+        QTest::newRow("Отключен") << 0 << false << QStringList{"dtr 1", "rts 0", "close"} << false
+                                  << LogLine{"Порт питания не используется", Black};
+        QTest::newRow("COM7") << 2 << false << QStringList{"close", "open /dev/ttyS6"} << true
+                              << LogLine{"Установлен порт питания COM7", Black};
+        QTest::newRow("COM7 cannot be opened")
+            << 2 << true << QStringList() << true
+            << LogLine{"Порт питания COM7 не установлен!", Red};
+    }
+    void powerPortPickWhileOn()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, failOpen);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, on);
+        QFETCH(LogLine, line);
         start("[Setup]\nPowerComPort=3\n", {3, 7});
         QTest::mouseClick(powerButton(), Qt::LeftButton);
         m_power->calls.clear();
+        m_power->failOpen = failOpen;
         const auto lines = logLines(form()).size();
-        pickPowerPort(0);
-        QCOMPARE(m_power->calls, (QStringList{"dtr 1", "rts 0", "close"}));
-        QVERIFY(!powerButton()->isChecked());
-        QVERIFY(!powerButton()->isEnabled());
-        QCOMPARE(newLines(lines), (QList<LogLine>{LogLine{QStringLiteral("Порт питания не используется"), Black}}));
-        // Choosing a port again enables the button, up.
-        pickPowerPort(1);
-        QVERIFY(powerButton()->isEnabled());
-        QVERIFY(!powerButton()->isChecked());
-    }
-
-    // Another power port while the supply is on: the old port closes without
-    // touching its lines, the new one opens with both lines de-asserted.
-    void otherPowerPortWhileOn()
-    {
-        start("[Setup]\nPowerComPort=3\n", {3, 7});
-        QTest::mouseClick(powerButton(), Qt::LeftButton);
-        m_power->calls.clear();
-        const auto lines = logLines(form()).size();
-        pickPowerPort(2);
-        QCOMPARE(m_power->calls, (QStringList{"close", "open /dev/ttyS6"}));
-        QVERIFY(!m_power->dtr);
-        QVERIFY(!m_power->rts);
-        QVERIFY(powerButton()->isChecked());
-        QCOMPARE(newLines(lines), (QList<LogLine>{LogLine{QStringLiteral("Установлен порт питания COM7"), Black}}));
-    }
-
-    void otherPowerPortCannotBeOpened()
-    {
-        start("[Setup]\nPowerComPort=3\n", {3, 7});
-        QTest::mouseClick(powerButton(), Qt::LeftButton);
-        m_power->failOpen = true;
-        const auto lines = logLines(form()).size();
-        pickPowerPort(2);
-        QCOMPARE(newLines(lines), (QList<LogLine>{LogLine{QStringLiteral("Порт питания COM7 не установлен!"), Red}}));
+        pickPowerPort(index);
+        QCOMPARE(newLines(lines), (QList<LogLine>{line}));
+        if (failOpen)
+            return;
+        QCOMPARE(m_power->calls, calls);
+        QCOMPARE(powerButton()->isChecked(), on);
+        QCOMPARE(powerButton()->isEnabled(), index != 0);
+        if (index != 0) {
+            QVERIFY(!m_power->dtr);
+            QVERIFY(!m_power->rts);
+        } else { // choosing a port again enables the button, up
+            pickPowerPort(1);
+            QVERIFY(powerButton()->isEnabled());
+            QVERIFY(!powerButton()->isChecked());
+        }
     }
 
     // A supply switch that fails goes to the general error report; the button

@@ -3,145 +3,95 @@
 
 #include "AppTestSupport.h"
 
-#include "app/USetup.h"
 #include "app/ZSpinEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 
-class TestSettings : public QObject
+class TestSettings : public QObject, public FakeLinkWindows
 {
     Q_OBJECT
 
 private:
-    std::shared_ptr<FakeLine> m_data, m_power;
-    std::unique_ptr<ScopedPorts> m_ports;
-    std::unique_ptr<ScopedSettingsFile> m_settings;
-    ZartWindows m_w;
-
-    TForm1 *form() const { return m_w.mainForm.get(); }
-    TSetupForm *setup() const { return m_w.setupForm; }
-    QComboBox *portCombo() const
-    {
-        return form()->findChild<QComboBox *>(QStringLiteral("PortComboBox"));
-    }
-    ZSpinEdit *addr() const { return form()->findChild<ZSpinEdit *>(QStringLiteral("AddrSpinEdit")); }
-    QPushButton *powerButton() const
-    {
-        return form()->findChild<QPushButton *>(QStringLiteral("PowerButton"));
-    }
+    QComboBox *portCombo() const { return child<QComboBox>("PortComboBox"); }
+    QPushButton *powerButton() const { return child<QPushButton>("PowerButton"); }
 
     // Settings written, ports present, windows made and activated.
     void start(const QByteArray &settings, const QList<int> &comPorts = {})
     {
-        m_w = {};
-        m_settings.reset();
-        m_settings = std::make_unique<ScopedSettingsFile>();
-        if (!settings.isNull())
-            ScopedSettingsFile::write(settings);
-        QList<DeviceInfo> devices;
-        for (int n : comPorts)
-            devices << ScopedPorts::com(n);
-        m_ports->set(devices);
-        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+        makeWindows(settings, comPorts);
         form()->FormActivate();
+    }
+    static QString selected(QComboBox *combo)
+    {
+        return combo->currentIndex() >= 0 ? combo->currentText() : QString();
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_data = std::make_shared<FakeLine>();
-        m_power = std::make_shared<FakeLine>();
-        m_ports = std::make_unique<ScopedPorts>();
-    }
-    void cleanup()
-    {
-        m_w = {};
-        m_settings.reset();
-        m_ports.reset();
-    }
+    void init() { setUpLinks(); }
+    void cleanup() { tearDown(); }
 
+    // What the first activation shows; the map holds the values apart from the defaults.
     void load_data()
     {
         QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("port");      // selected data port entry, "" none
-        QTest::addColumn<int>("speed");         // position, -1 none
-        QTest::addColumn<QString>("power");     // selected power entry
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("timeout");
-        QTest::addColumn<int>("timeoutShort");
-        QTest::addColumn<int>("pause");
-        QTest::addColumn<bool>("floatPix");
-        QTest::addColumn<int>("serviceMode");
-
-        const QString none;
-        const QString off = TSetupForm::noPowerPortText();
-        QTest::newRow("no file") << QByteArray() << none << 0 << off << 1 << 3000 << 300 << 0
-                                 << false << 0;
-        QTest::newRow("all keys") << QByteArray("[Setup]\nComPort=3\nSpeedComPort=2\nPowerComPort=7\n"
-                                                "[Main]\nAddr=17\nTimeout=5000\nTimeoutShort=150\n"
-                                                "PauseGroup=20\nFloatPix=1\n[Options]\nServiceMode=1\n")
-                                  << ScopedPorts::text(3) << 2 << ScopedPorts::text(7) << 17 << 5000
-                                  << 150 << 20 << true << 1;
-        QTest::newRow("data port not present") << QByteArray("[Setup]\nComPort=5\n") << none << 0
-                                               << off << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("power port not present") << QByteArray("[Setup]\nPowerComPort=9\n") << none
-                                                << 0 << off << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("speed 7") << QByteArray("[Setup]\nSpeedComPort=7\n") << none << -1 << off
-                                 << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("speed -1") << QByteArray("[Setup]\nSpeedComPort=-1\n") << none << -1 << off
-                                  << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("speed not a number") << QByteArray("[Setup]\nSpeedComPort=fast\n") << none
-                                            << 0 << off << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("Timeout 0") << QByteArray("[Main]\nTimeout=0\n") << none << 0 << off << 1
-                                   << 1 << 300 << 0 << false << 0;
-        QTest::newRow("Timeout 70000") << QByteArray("[Main]\nTimeout=70000\n") << none << 0 << off
-                                       << 1 << 60000 << 300 << 0 << false << 0;
-        QTest::newRow("Addr 0") << QByteArray("[Main]\nAddr=0\n") << none << 0 << off << 1 << 3000
-                                << 300 << 0 << false << 0;
-        QTest::newRow("Addr 300") << QByteArray("[Main]\nAddr=300\n") << none << 0 << off << 247
-                                  << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("Addr 0x10") << QByteArray("[Main]\nAddr=0x10\n") << none << 0 << off << 16
-                                   << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("Addr not a number") << QByteArray("[Main]\nAddr=12a\n") << none << 0 << off
-                                           << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("PauseGroup -5") << QByteArray("[Main]\nPauseGroup=-5\nTimeoutShort=0X64\n")
-                                       << none << 0 << off << 1 << 3000 << 100 << 0 << false << 0;
-        QTest::newRow("FloatPix 2") << QByteArray("[Main]\nFloatPix=2\n") << none << 0 << off << 1
-                                    << 3000 << 300 << 0 << true << 0;
-        QTest::newRow("FloatPix no integer") << QByteArray("[Main]\nFloatPix=yes\n") << none << 0
-                                             << off << 1 << 3000 << 300 << 0 << false << 0;
-        QTest::newRow("ServiceMode 5") << QByteArray("[Options]\nServiceMode=5\n") << none << 0
-                                       << off << 1 << 3000 << 300 << 0 << false << 2;
-        QTest::newRow("ServiceMode -1") << QByteArray("[Options]\nServiceMode=-1\n") << none << 0
-                                        << off << 1 << 3000 << 300 << 0 << false << 0;
+        QTest::addColumn<QVariantMap>("changed");
+        struct Row
+        {
+            const char *name;
+            const char *settings;
+            QVariantMap changed;
+        };
+        const QList<Row> rows{
+            {"no file", nullptr, {}},
+            {"all keys",
+             "[Setup]\nComPort=3\nSpeedComPort=2\nPowerComPort=7\n[Main]\nAddr=17\nTimeout=5000\n"
+             "TimeoutShort=150\nPauseGroup=20\nFloatPix=1\n[Options]\nServiceMode=1\n",
+             {{"port", ScopedPorts::text(3)}, {"speed", 2}, {"power", ScopedPorts::text(7)},
+              {"address", 17}, {"timeout", 5000}, {"timeoutShort", 150}, {"pause", 20},
+              {"floatPix", true}, {"serviceMode", 1}}},
+            {"data port not present", "[Setup]\nComPort=5\n", {}},
+            {"power port not present", "[Setup]\nPowerComPort=9\n", {}},
+            {"speed 7", "[Setup]\nSpeedComPort=7\n", {{"speed", -1}}},
+            {"speed -1", "[Setup]\nSpeedComPort=-1\n", {{"speed", -1}}},
+            {"speed not a number", "[Setup]\nSpeedComPort=fast\n", {}},
+            {"Timeout 0", "[Main]\nTimeout=0\n", {{"timeout", 1}}},
+            {"Timeout 70000", "[Main]\nTimeout=70000\n", {{"timeout", 60000}}},
+            {"Addr 0", "[Main]\nAddr=0\n", {}},
+            {"Addr 300", "[Main]\nAddr=300\n", {{"address", 247}}},
+            {"Addr 0x10", "[Main]\nAddr=0x10\n", {{"address", 16}}},
+            {"Addr not a number", "[Main]\nAddr=12a\n", {}},
+            {"PauseGroup -5", "[Main]\nPauseGroup=-5\nTimeoutShort=0X64\n", {{"timeoutShort", 100}}},
+            {"FloatPix 2", "[Main]\nFloatPix=2\n", {{"floatPix", true}}},
+            {"FloatPix no integer", "[Main]\nFloatPix=yes\n", {}},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << (r.settings ? QByteArray(r.settings) : QByteArray())
+                                  << r.changed;
     }
     void load()
     {
         QFETCH(QByteArray, settings);
-        QFETCH(QString, port);
-        QFETCH(int, speed);
-        QFETCH(QString, power);
-        QFETCH(int, address);
-        QFETCH(int, timeout);
-        QFETCH(int, timeoutShort);
-        QFETCH(int, pause);
-        QFETCH(bool, floatPix);
-        QFETCH(int, serviceMode);
+        QFETCH(QVariantMap, changed);
+        QVariantMap expected{{"port", QString()},       {"speed", 0},
+                             {"power", TSetupForm::noPowerPortText()},
+                             {"address", 1},            {"timeout", 3000},
+                             {"timeoutShort", 300},     {"pause", 0},
+                             {"floatPix", false},       {"serviceMode", 0}};
+        expected.insert(changed);
         start(settings, {3, 7});
 
-        QCOMPARE(portCombo()->currentIndex() >= 0 ? portCombo()->currentText() : QString(), port);
-        QCOMPARE(setup()->speedComboBox()->currentIndex(), speed);
-        QComboBox *powerCombo = setup()->portPowerComboBox();
-        QCOMPARE(powerCombo->currentIndex() >= 0 ? powerCombo->currentText() : QString(), power);
-        QCOMPARE(addr()->value(), address);
-        QCOMPARE(form()->busAddress(), address);
-        QCOMPARE(setup()->timeoutMs(), timeout);
-        QCOMPARE(setup()->timeoutShortMs(), timeoutShort);
-        QCOMPARE(setup()->pauseGroupMs(), pause);
-        QCOMPARE(setup()->floatPix(), floatPix);
-        QCOMPARE(form()->ServiceMode, serviceMode);
+        QCOMPARE(selected(portCombo()), expected["port"].toString());
+        QCOMPARE(setup()->speedComboBox()->currentIndex(), expected["speed"].toInt());
+        QCOMPARE(selected(setup()->portPowerComboBox()), expected["power"].toString());
+        QCOMPARE(child<ZSpinEdit>("AddrSpinEdit")->value(), expected["address"].toInt());
+        QCOMPARE(form()->busAddress(), expected["address"].toInt());
+        QCOMPARE(setup()->timeoutMs(), expected["timeout"].toInt());
+        QCOMPARE(setup()->timeoutShortMs(), expected["timeoutShort"].toInt());
+        QCOMPARE(setup()->pauseGroupMs(), expected["pause"].toInt());
+        QCOMPARE(setup()->floatPix(), expected["floatPix"].toBool());
+        QCOMPARE(form()->ServiceMode, expected["serviceMode"].toInt());
     }
 
     // The first exit writes every key but "ServiceMode", in order.
@@ -169,6 +119,8 @@ private Q_SLOTS:
                                                               "PowerComPort=0"};
         QTest::newRow("clamped values") << QByteArray("[Main]\nAddr=300\nTimeout=0\nFloatPix=2\n")
                                         << QStringList{"Addr=247", "Timeout=1", "FloatPix=1"};
+        QTest::newRow("ServiceMode never written: kept") << QByteArray("[Options]\nServiceMode=5\n")
+                                                         << QStringList{"ServiceMode=5"};
     }
     void exitWritesTheControls()
     {
@@ -179,14 +131,6 @@ private Q_SLOTS:
         const QStringList lines = ScopedSettingsFile::lines();
         for (const QString &line : written)
             QVERIFY2(lines.contains(line), qPrintable(line + " in " + lines.join(u' ')));
-    }
-
-    // ServiceMode is never written: a hand-made value stays.
-    void serviceModeLeftAsItWas()
-    {
-        start(QByteArray("[Options]\nServiceMode=5\n"));
-        form()->close();
-        QVERIFY(ScopedSettingsFile::lines().contains(QStringLiteral("ServiceMode=5")));
     }
 
     // A settings file that cannot be written is reported, and the window closes anyway.
@@ -250,11 +194,7 @@ private Q_SLOTS:
     // A port given on the command line is listed and wins over the stored one.
     void preferredPortWins()
     {
-        m_w = {};
-        m_settings.reset();
-        m_settings = std::make_unique<ScopedSettingsFile>(QByteArray("[Setup]\nComPort=3\n"));
-        m_ports->set({ScopedPorts::com(3)});
-        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+        makeWindows("[Setup]\nComPort=3\n", {3});
         form()->setExtraPortPaths({QStringLiteral("/dev/pts/77")});
         form()->setPreferredPort(QStringLiteral("/dev/pts/77"));
         form()->FormActivate();

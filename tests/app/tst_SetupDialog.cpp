@@ -4,53 +4,31 @@
 
 #include "AppTestSupport.h"
 
-#include "app/USetup.h"
 #include "app/ZSpinEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 
-class TestSetupDialog : public QObject
+class TestSetupDialog : public QObject, public FakeLinkWindows
 {
     Q_OBJECT
 
 private:
-    std::shared_ptr<FakeLine> m_data, m_power;
-    std::unique_ptr<ScopedPorts> m_ports;
-    std::unique_ptr<ScopedSettingsFile> m_settings;
-    ZartWindows m_w;
-
-    TForm1 *form() const { return m_w.mainForm.get(); }
-    TSetupForm *setup() const { return m_w.setupForm; }
     template <typename T> T *control(const char *name) const
     {
-        T *w = setup()->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return setup()->findChild<T *>(QLatin1String(name));
     }
-
     void start(const QByteArray &settings, const QList<int> &comPorts)
     {
-        m_settings = std::make_unique<ScopedSettingsFile>(settings);
-        setPorts(comPorts);
-        m_w = createWindows(fakeLink(m_data), fakeLink(m_power));
+        makeWindows(settings, comPorts);
         form()->FormActivate();
-    }
-    void setPorts(const QList<int> &comPorts)
-    {
-        QList<DeviceInfo> devices;
-        for (int n : comPorts)
-            devices << ScopedPorts::com(n);
-        m_ports->set(devices);
     }
     QString powerText() const
     {
         QComboBox *c = setup()->portPowerComboBox();
         return c->currentIndex() >= 0 ? c->currentText() : QString();
     }
-    QList<LogLine> newLines(qsizetype from) const { return logLines(form()).mid(from); }
 
     // The user's editing while the dialog is shown: "S+"/"S-" move the speed
     // list one entry down/up, "P+"/"P-" the power list, "T<n>" types n into
@@ -115,18 +93,8 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_data = std::make_shared<FakeLine>();
-        m_power = std::make_shared<FakeLine>();
-        m_ports = std::make_unique<ScopedPorts>();
-    }
-    void cleanup()
-    {
-        m_w = {};
-        m_settings.reset();
-        m_ports.reset();
-    }
+    void init() { setUpLinks(); }
+    void cleanup() { tearDown(); }
 
     void cancelRestoresEverything_data()
     {

@@ -1,7 +1,6 @@
-// zart-cli run in-process: every verb against the simulated sensor on a
-// pseudo-terminal, its stdout and its log lines; exit statuses; the traffic
-// lines of --verbose; colour and progress only on a terminal; the supply
-// switch on a recording fake.
+// zart-cli in-process: every verb against the simulated sensor on a pseudo-terminal,
+// stdout, log lines, exit statuses, --verbose traffic, colour and progress only on a
+// terminal; the supply switch on a recording fake.
 
 #include "CliTestUtil.h"
 
@@ -46,17 +45,12 @@ private Q_SLOTS:
     void echoResults_data();
     void echoResults();
     void checksum();
-    void searchFindsSensor();
     void searchFindsNothing();
     void usageErrors_data();
     void usageErrors();
     void help();
     void failures_data();
     void failures();
-    void zeroAddressWriteRefused_data();
-    void zeroAddressWriteRefused();
-    void verboseAddsTraffic_data();
-    void verboseAddsTraffic();
     void colourAndProgressOnlyOnTerminal_data();
     void colourAndProgressOnlyOnTerminal();
     void demoSensor();
@@ -65,6 +59,7 @@ private Q_SLOTS:
     void powerFailure();
 
 private:
+    void verifyVerbose(const QStringList &args, const QString &quietOut);
     QStringList onSensor(const QStringList &args) const
     {
         return QStringList{QStringLiteral("--port"), m_server->devicePath()} + args;
@@ -109,8 +104,6 @@ void TestCli::readVerbs_data()
     QTest::addColumn<int>("requests");
 
     QTest::newRow("serial") << QStringList{"serial"} << QStringList{"0000000A"} << 1;
-    QTest::newRow("ping") << QStringList{"ping"} << QStringList{"Ok"} << 1;
-    QTest::newRow("reset") << QStringList{"reset"} << QStringList{"Ok"} << 1;
     QTest::newRow("devid") << QStringList{"devid"}
                            << QStringList{"VendorName: Vendor", "ProductCode: P7",
                                           "MajorMinorRevision: 2.1"}
@@ -144,6 +137,7 @@ void TestCli::readVerbs()
     QCOMPARE(lines(run.out), stdoutLines);
     QCOMPARE(run.err, QString()); // a quiet success: no traffic lines without --verbose
     QCOMPARE(m_sensor.requestCount(), requests);
+    verifyVerbose(args, run.out);
 }
 
 void TestCli::writeVerbs_data()
@@ -152,16 +146,20 @@ void TestCli::writeVerbs_data()
     QTest::addColumn<int>("word");
     QTest::addColumn<quint32>("before");
     QTest::addColumn<quint32>("after"); // the word's value once the verb has run
+    QTest::addColumn<QByteArray>("pdu"); // the write request, key included
 
-    QTest::newRow("light x") << QStringList{"light", "x"} << 6 << 0u << 1u;
-    QTest::newRow("light Y") << QStringList{"light", "Y"} << 6 << 0u << 2u;
-    QTest::newRow("light off") << QStringList{"light", "off"} << 6 << 2u << 0u;
+    QTest::newRow("light Y") << QStringList{"light", "Y"} << 6 << 0u << 2u
+                             << QByteArray::fromHex("10100600030600000002A55A");
+    QTest::newRow("light off") << QStringList{"light", "off"} << 6 << 2u << 0u
+                               << QByteArray::fromHex("10100600030600000000A55A");
     QTest::newRow("write-word") << QStringList{"write-word", "1005", "12345678"} << 5 << 0u
-                                << 0x12345678u;
-    QTest::newRow("write-word, short value") << QStringList{"write-word", "1003", "7f"} << 3 << 0u
-                                             << 0x7Fu;
+                                << 0x12345678u << QByteArray::fromHex("10100500030612345678A55A");
+    QTest::newRow("write-word, short value")
+        << QStringList{"write-word", "1003", "7f"} << 3 << 0u << 0x7Fu
+        << QByteArray::fromHex("1010030003060000007FA55A");
     QTest::newRow("write-word, address word not zero")
-        << QStringList{"--addr", "1", "write-word", "1000", "00000001"} << 0 << 1u << 1u;
+        << QStringList{"--addr", "1", "write-word", "1000", "00000001"} << 0 << 1u << 1u
+        << QByteArray::fromHex("10100000030600000001A55A");
 }
 
 void TestCli::writeVerbs()
@@ -170,6 +168,7 @@ void TestCli::writeVerbs()
     QFETCH(int, word);
     QFETCH(quint32, before);
     QFETCH(quint32, after);
+    QFETCH(QByteArray, pdu);
 
     m_sensor.setWord(word, before);
     const CliRun run = runCli(onSensor(args));
@@ -178,6 +177,23 @@ void TestCli::writeVerbs()
     QCOMPARE(run.err, QString());
     QCOMPARE(m_sensor.word(word), after);
     QCOMPARE(m_sensor.requestCount(), 1);
+    QCOMPARE(m_sensor.requestLog().first().request, withCrc(QByteArray(1, '\x01') + pdu));
+    verifyVerbose(args, run.out);
+}
+
+// The same run with --verbose: the same stdout, and the lines of each exchange on stderr.
+void TestCli::verifyVerbose(const QStringList &args, const QString &quietOut)
+{
+    m_sensor.clearRequestLog();
+    const CliRun verbose = runCli(onSensor(QStringList{"--verbose"} + args));
+    QCOMPARE(verbose.rc, 0);
+    QCOMPARE(verbose.out, quietOut);
+    QStringList traffic;
+    for (const SimRequestRecord &r : m_sensor.requestLog())
+        traffic << QStringLiteral("Послано: ") + hexLine(r.request)
+                << QStringLiteral("Принято: ") + hexLine(r.reply);
+    QVERIFY(!traffic.isEmpty());
+    QCOMPARE(lines(verbose.err), traffic);
 }
 
 void TestCli::setAddressBroadcast_data()
@@ -222,11 +238,9 @@ void TestCli::echoResults_data()
     const QByteArray reset = QByteArray::fromHex("080001FF00");
     QTest::newRow("ping echoed") << "ping" << ping << ping << "Ok";
     QTest::newRow("ping AA 54") << "ping" << ping << QByteArray::fromHex("080000AA54") << "Ошибка";
-    QTest::newRow("ping 55 AA") << "ping" << ping << QByteArray::fromHex("08000055AA") << "Ошибка";
     QTest::newRow("reset FF 00") << "reset" << reset << reset << "Ok";
     QTest::newRow("reset 00 00") << "reset" << reset << QByteArray::fromHex("0800010000") << "Ok";
     QTest::newRow("reset 01 00") << "reset" << reset << QByteArray::fromHex("0800010100") << "Ошибка";
-    QTest::newRow("reset FF 01") << "reset" << reset << QByteArray::fromHex("080001FF01") << "Ошибка";
 }
 
 void TestCli::echoResults()
@@ -274,16 +288,6 @@ void TestCli::checksum()
     QCOMPARE(m_sensor.requestCount(), 4); // one read, then read, read, write
 }
 
-void TestCli::searchFindsSensor()
-{
-    m_sensor.setAddress(17);
-    const CliRun run = runCli(onSensor({"--addr", "5", "search"}));
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(lines(run.out), QStringList{"17"});
-    QCOMPARE(lines(run.err),
-             (QStringList{"Идёт поиск датчика...", "Найден по адресу 17 (0x11)"}));
-}
-
 void TestCli::searchFindsNothing()
 {
     // A line on which nothing answers; the shortest probe timeout keeps the
@@ -310,8 +314,6 @@ void TestCli::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown verb") << QStringList{"blink"} << "unknown command \"blink\"";
     QTest::newRow("unknown option") << QStringList{"--fast", "serial"} << "unknown option \"--fast\"";
-    QTest::newRow("single dash option") << QStringList{"-v", "serial"} << "unknown option \"-v\"";
-    QTest::newRow("missing argument") << QStringList{"read-word"} << "read-word: missing argument";
     QTest::newRow("missing second argument") << QStringList{"write-word", "1000"}
                                              << "write-word: missing argument";
     QTest::newRow("extra argument") << QStringList{"serial", "1"} << "serial: unexpected argument \"1\"";
@@ -320,7 +322,6 @@ void TestCli::usageErrors_data()
     QTest::newRow("address 0") << QStringList{"--addr", "0", "serial"} << "--addr wants a number from 1 to 247";
     QTest::newRow("address 248") << QStringList{"--addr=248", "serial"} << "--addr wants a number from 1 to 247";
     QTest::newRow("address not a number") << QStringList{"--addr", "1a", "serial"} << "--addr wants";
-    QTest::newRow("negative timeout") << QStringList{"--timeout", "-5", "coords"} << "--timeout wants";
     QTest::newRow("timeout 0") << QStringList{"--timeout-short", "0", "serial"} << "--timeout-short wants";
     QTest::newRow("pause too long") << QStringList{"--pause", "60001", "serial"} << "--pause wants";
     QTest::newRow("speed 4800") << QStringList{"--speed", "4800", "serial"} << "--speed wants 9600, 57600 or 115200";
@@ -393,6 +394,12 @@ void TestCli::failures_data()
     QTest::newRow("data port cannot be opened")
         << QStringList{"--port", "/nonexistent/ttyX", "serial"} << false << SimFault()
         << QStringList{"Unable to open com port (Error: 2)"};
+    const QStringList zeroAddress{
+        "Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."};
+    QTest::newRow("zero to the address word refused")
+        << QStringList{"write-word", "1000", "00000000"} << false << SimFault() << zeroAddress;
+    QTest::newRow("zero to the address word, low 16 bits")
+        << QStringList{"write-word", "11000", "0"} << false << SimFault() << zeroAddress;
     QTest::newRow("crc-correct stops before the write")
         << QStringList{"--timeout-short", "100", "crc-correct"} << true
         << SimFault::noReply().onFunction(3) << QStringList{"Таймаут"};
@@ -416,61 +423,9 @@ void TestCli::failures()
     for (const SimRequestRecord &r : m_sensor.requestLog())
         QVERIFY(quint8(r.request.at(1)) != 0x10);
     QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), 0u);
-}
-
-void TestCli::zeroAddressWriteRefused_data()
-{
-    QTest::addColumn<QString>("address");
-
-    QTest::newRow("1000") << QStringLiteral("1000");
-    QTest::newRow("01000") << QStringLiteral("01000");
-    QTest::newRow("11000: low 16 bits") << QStringLiteral("11000");
-}
-
-void TestCli::zeroAddressWriteRefused()
-{
-    QFETCH(QString, address);
-
-    const CliRun run = runCli(onSensor({"write-word", address, "00000000"}));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err),
-             QStringList{"Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."});
-    QCOMPARE(m_sensor.requestCount(), 0);
     QCOMPARE(int(m_sensor.address()), 1);
-}
-
-void TestCli::verboseAddsTraffic_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("pdu"); // the request, from the sensor's register map
-
-    QTest::newRow("serial") << QStringList{"serial"} << QByteArray::fromHex("0400050002");
-    QTest::newRow("ping") << QStringList{"ping"} << QByteArray::fromHex("080000AA55");
-    QTest::newRow("crc") << QStringList{"crc"} << QByteArray::fromHex("0400070001");
-    QTest::newRow("light y") << QStringList{"light", "y"}
-                             << QByteArray::fromHex("101006000306000000 02 A55A");
-}
-
-void TestCli::verboseAddsTraffic()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, pdu);
-
-    const CliRun quiet = runCli(onSensor(args));
-    QCOMPARE(quiet.rc, 0);
-    QCOMPARE(quiet.err, QString());
-
-    m_sensor.clearRequestLog();
-    const CliRun verbose = runCli(onSensor(QStringList{"--verbose"} + args));
-    QCOMPARE(verbose.rc, 0);
-    QCOMPARE(verbose.out, quiet.out);
-    const QList<SimRequestRecord> seen = m_sensor.requestLog();
-    QCOMPARE(seen.size(), 1);
-    const QByteArray frame = withCrc(QByteArray(1, '\x01') + pdu);
-    QCOMPARE(seen.first().request, frame);
-    QCOMPARE(lines(verbose.err), (QStringList{QStringLiteral("Послано: ") + hexLine(frame),
-                                              QStringLiteral("Принято: ") + hexLine(seen.first().reply)}));
+    if (args.contains(QStringLiteral("write-word"))) // refused before anything is sent
+        QCOMPARE(m_sensor.requestCount(), 0);
 }
 
 void TestCli::colourAndProgressOnlyOnTerminal_data()
