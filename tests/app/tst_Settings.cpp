@@ -1,5 +1,7 @@
-// The settings file: what the first activation loads into the controls, what
-// the window writes back when it closes, and the start-up log lines.
+// The settings file (loaded at the first activation, written at close), the
+// start-up log lines, the settings dialog (OK applies, every way of cancelling
+// restores), and the data, speed and power port choices turned into calls on
+// the two fake links, each with its log line; the supply switch "Сеть".
 
 #include "AppTestSupport.h"
 
@@ -8,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+
+#include <functional>
 
 class TestSettings : public QObject, public FakeLinkWindows
 {
@@ -26,6 +30,105 @@ private:
     static QString selected(QComboBox *combo)
     {
         return combo->currentIndex() >= 0 ? combo->currentText() : QString();
+    }
+    // The same, with the window shown.
+    void startShown(const QByteArray &settings, const QList<int> &comPorts)
+    {
+        makeWindows(settings, comPorts);
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->FormActivate();
+    }
+    // An exchange on the data link opens it.
+    void openDataLink()
+    {
+        const quint8 frame[] = {1, 8, 0, 0, 0xAA, 0x55, 0, 0};
+        form()->dataPort().Send(frame, sizeof frame);
+        QVERIFY(m_data->open);
+    }
+    // The user picks the power port entry at index in the settings dialog and presses ОК.
+    void pickPowerPort(int index)
+    {
+        ScopedModalRunner runner([&](QDialog &dialog) {
+            dialog.show();
+            DropDownComboBox *power = setup()->portPowerComboBox();
+            power->setCurrentIndex(index);
+            Q_EMIT power->activated(index);
+            dialog.accept();
+            return dialog.result();
+        });
+        form()->SetupMenuClick();
+    }
+    static QString comFailure(TComExceptions code, int error)
+    {
+        return EComPort::composeText(ComExceptionText(code), error);
+    }
+    template <typename T> T *control(const char *name) const
+    {
+        return setup()->findChild<T *>(QLatin1String(name));
+    }
+    QString powerText() const { return selected(setup()->portPowerComboBox()); }
+
+    // The user's editing while the dialog is shown: "S+"/"S-" move the speed
+    // list one entry down/up, "P+"/"P-" the power list, "T<n>" types n into
+    // "Измерений", "U<n>" into "Остальное", "G<n>" into "Пауза", "F" clicks the
+    // check box, "s<n>" makes the program select speed n.
+    void edit(const QStringList &actions)
+    {
+        for (const QString &a : actions) {
+            const QString arg = a.mid(1);
+            if (a == u"S+" || a == u"S-")
+                QTest::keyClick(setup()->speedComboBox(), a == u"S+" ? Qt::Key_Down : Qt::Key_Up);
+            else if (a == u"P+" || a == u"P-")
+                QTest::keyClick(setup()->portPowerComboBox(), a == u"P+" ? Qt::Key_Down : Qt::Key_Up);
+            else if (a.startsWith(u'T'))
+                type(setup()->timeoutSpinEdit(), arg);
+            else if (a.startsWith(u'U'))
+                type(setup()->timeoutShortSpinEdit(), arg);
+            else if (a.startsWith(u'G'))
+                type(setup()->pauseGroupSpinEdit(), arg);
+            else if (a == u"F")
+                QTest::mouseClick(setup()->floatPixCheckBox(), Qt::LeftButton, {},
+                                  QPoint(8, setup()->floatPixCheckBox()->height() / 2));
+            else if (a.startsWith(u's'))
+                setup()->speedComboBox()->setCurrentIndex(arg.toInt());
+            else
+                QFAIL(qPrintable("unknown action " + a));
+        }
+    }
+    static void type(ZSpinEdit *spin, const QString &text)
+    {
+        spin->selectAll();
+        QTest::keyClicks(spin, text);
+        QTest::keyClick(spin, Qt::Key_Tab); // the focus moves on
+    }
+    // Ends the dialog the way the user would.
+    void finish(QDialog &dialog, const QString &how)
+    {
+        if (how == u"ok")
+            QTest::mouseClick(control<QPushButton>("OkButton"), Qt::LeftButton);
+        else if (how == u"cancel")
+            QTest::mouseClick(control<QPushButton>("CancelButton"), Qt::LeftButton);
+        else if (how == u"close box")
+            dialog.close();
+        else if (how == u"escape")
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+    }
+    // Opens the dialog from the menu, lets during() act on it, ends it with how.
+    void runDialog(const std::function<void()> &during, const QString &how)
+    {
+        ScopedModalRunner runner([&](QDialog &dialog) {
+            dialog.show();
+            if (!QTest::qWaitForWindowExposed(&dialog))
+                return int(QDialog::Rejected);
+            during();
+            finish(dialog, how);
+            return dialog.result();
+        });
+        form()->SetupMenuClick();
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(runner.dialogs[0].title, QStringLiteral("Настройки"));
+        QVERIFY(!setup()->isVisible());
     }
 
 private Q_SLOTS:
@@ -215,6 +318,289 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(form()));
         QCoreApplication::processEvents();
         QCOMPARE(logLines(form()).size(), lines);
+    }
+
+
+    void dataPortPick_data()
+    {
+        QTest::addColumn<bool>("linkOpen");
+        QTest::addColumn<bool>("reopenFails");
+        QTest::addColumn<LogLine>("line");
+        QTest::addColumn<bool>("openAfter");
+        QTest::newRow("closed link: name only")
+            << false << true << LogLine{"Установлен порт COM7", Black} << false;
+        QTest::newRow("open link reopens on the new port")
+            << true << false << LogLine{"Установлен порт COM7", Black} << true;
+        QTest::newRow("new port cannot be opened")
+            << true << true << LogLine{"Порт COM7 не установлен!", Red} << false;
+    }
+    void dataPortPick()
+    {
+        QFETCH(bool, linkOpen);
+        QFETCH(bool, reopenFails);
+        QFETCH(LogLine, line);
+        QFETCH(bool, openAfter);
+        startShown("[Setup]\nComPort=3\n", {3, 7});
+        if (linkOpen)
+            openDataLink();
+        m_data->failOpen = reopenFails;
+        const auto lines = logLines(form()).size();
+        QTest::keyClick(portCombo(), Qt::Key_Down); // the user picks COM7
+        QCOMPARE(newLines(lines), (QList<LogLine>{line}));
+        QCOMPARE(form()->dataPort().GetPortName(), QStringLiteral("COM7"));
+        QCOMPARE(m_data->open, openAfter);
+        if (openAfter)
+            QCOMPARE(m_data->path, QStringLiteral("/dev/ttyS6"));
+    }
+
+    void dataPortListRefillTouchesNothing()
+    {
+        startShown("[Setup]\nComPort=7\n", {3, 7});
+        m_ports->set({ScopedPorts::com(3)}); // COM7 has gone
+        const auto lines = logLines(form()).size();
+        portCombo()->showPopup();
+        portCombo()->hidePopup();
+        QCOMPARE(portCombo()->currentIndex(), -1);
+        QCOMPARE(portCombo()->count(), 1);
+        QCOMPARE(newLines(lines), QList<LogLine>());
+        QCOMPARE(form()->dataPort().GetPortName(), QStringLiteral("COM7"));
+    }
+
+    void speed_data()
+    {
+        QTest::addColumn<bool>("linkOpen");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<LogLine>("line");
+        QTest::addColumn<qint32>("lineBaud"); // 0: the device was never opened
+        QTest::newRow("closed link records the rate")
+            << false << false << LogLine{"Установлена скорость 115200", Black} << 0;
+        QTest::newRow("open link changes the line")
+            << true << false << LogLine{"Установлена скорость 115200", Black} << 115200;
+        QTest::newRow("platform refuses")
+            << true << true << LogLine{"Скорость 115200 не установлена!", Red} << 9600;
+    }
+    void speed()
+    {
+        QFETCH(bool, linkOpen);
+        QFETCH(bool, refused);
+        QFETCH(LogLine, line);
+        QFETCH(qint32, lineBaud);
+        startShown("[Setup]\nComPort=3\n", {3});
+        if (linkOpen)
+            openDataLink();
+        m_data->failBaud = refused;
+        const auto lines = logLines(form()).size();
+        setup()->speedComboBox()->setCurrentIndex(2);
+        form()->ApplySpeed();
+        QCOMPARE(newLines(lines), (QList<LogLine>{line}));
+        QCOMPARE(m_data->baud, lineBaud);
+        if (!linkOpen) {
+            // The rate reaches the line at the first exchange.
+            openDataLink();
+            QCOMPARE(m_data->baud, 115200);
+        }
+    }
+
+    void supplyOnAndOff()
+    {
+        startShown("[Setup]\nPowerComPort=3\n", {3, 7});
+        QVERIFY(powerButton()->isEnabled());
+        QVERIFY(!powerButton()->isChecked());
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        QVERIFY(powerButton()->isChecked());
+        QVERIFY(m_power->open);
+        QCOMPARE(m_power->path, QStringLiteral("/dev/ttyS2"));
+        QVERIFY(!m_power->dtr);
+        QVERIFY(m_power->rts);
+        m_power->calls.clear();
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        QVERIFY(!powerButton()->isChecked());
+        QCOMPARE(m_power->calls, (QStringList{"dtr 1", "rts 0", "close"}));
+    }
+
+    // Another power port picked while the supply is on: "Отключен" switches it off
+    // and disables the button; another port closes the old one without touching its
+    // lines and opens the new one with both lines de-asserted.
+    void powerPortPickWhileOn_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("failOpen");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<LogLine>("line");
+        QTest::newRow("Отключен") << 0 << false << QStringList{"dtr 1", "rts 0", "close"} << false
+                                  << LogLine{"Порт питания не используется", Black};
+        QTest::newRow("COM7") << 2 << false << QStringList{"close", "open /dev/ttyS6"} << true
+                              << LogLine{"Установлен порт питания COM7", Black};
+        QTest::newRow("COM7 cannot be opened")
+            << 2 << true << QStringList() << true
+            << LogLine{"Порт питания COM7 не установлен!", Red};
+    }
+    void powerPortPickWhileOn()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, failOpen);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, on);
+        QFETCH(LogLine, line);
+        startShown("[Setup]\nPowerComPort=3\n", {3, 7});
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        m_power->calls.clear();
+        m_power->failOpen = failOpen;
+        const auto lines = logLines(form()).size();
+        pickPowerPort(index);
+        QCOMPARE(newLines(lines), (QList<LogLine>{line}));
+        if (failOpen)
+            return;
+        QCOMPARE(m_power->calls, calls);
+        QCOMPARE(powerButton()->isChecked(), on);
+        QCOMPARE(powerButton()->isEnabled(), index != 0);
+        if (index != 0) {
+            QVERIFY(!m_power->dtr);
+            QVERIFY(!m_power->rts);
+        } else { // choosing a port again enables the button, up
+            pickPowerPort(1);
+            QVERIFY(powerButton()->isEnabled());
+            QVERIFY(!powerButton()->isChecked());
+        }
+    }
+
+    // A supply switch that fails goes to the general error report; the button
+    // keeps the state the click gave it.
+    void failedSwitchIsReported()
+    {
+        startShown("[Setup]\nPowerComPort=3\n", {3});
+        m_power->failOpen = true;
+        ScopedModalRunner runner(QMessageBox::Ok);
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        QVERIFY(powerButton()->isChecked());
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(runner.dialogs[0].text,
+                 comFailure(TComExceptions::CE_OpenFailed, ENOENT)); // ends in ')': no full stop
+        QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
+        // The next click fails on DTR of the port that is not open.
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        QVERIFY(!powerButton()->isChecked());
+        QCOMPARE(runner.dialogs.size(), 2);
+        QCOMPARE(runner.dialogs[1].text,
+                 comFailure(TComExceptions::CE_EscapeComFailed, EBADF));
+        QVERIFY(form()->isVisible());
+    }
+
+
+    void cancelRestoresEverything_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Отмена") << "cancel";
+        QTest::newRow("close box") << "close box";
+        QTest::newRow("Escape") << "escape";
+    }
+    void cancelRestoresEverything()
+    {
+        QFETCH(QString, how);
+        start("[Setup]\nPowerComPort=3\nSpeedComPort=1\n[Main]\nTimeout=2000\nTimeoutShort=200\n"
+              "PauseGroup=10\n",
+              {3, 7});
+        const auto lines = logLines(form()).size();
+        runDialog([&] { edit({"S+", "P+", "T4500", "U900", "G70", "F"});
+                        // the edits did reach the controls before the dialog ends
+                        QCOMPARE(setup()->speedComboBox()->currentIndex(), 2);
+                        QCOMPARE(setup()->timeoutMs(), 4500);
+                        QCOMPARE(setup()->floatPix(), true);
+                        QVERIFY(setup()->SpeedChanged && setup()->PortPowerChanged); },
+                  how);
+        QCOMPARE(setup()->speedComboBox()->currentIndex(), 1);
+        QCOMPARE(powerText(), ScopedPorts::text(3));
+        QCOMPARE(setup()->timeoutMs(), 2000);
+        QCOMPARE(setup()->timeoutShortMs(), 200);
+        QCOMPARE(setup()->pauseGroupMs(), 10);
+        QCOMPARE(setup()->floatPix(), false);
+        QVERIFY(!setup()->SpeedChanged);
+        QVERIFY(!setup()->PortPowerChanged);
+        QCOMPARE(newLines(lines), QList<LogLine>());
+        QCOMPARE(form()->dataPort().speed(), 57600);
+        QCOMPARE(form()->powerPort().GetPortName(), QStringLiteral("COM3"));
+    }
+
+    void okAppliesWhatWasPicked_data()
+    {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<QList<LogLine>>("applied");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("nothing") << QStringList{} << QList<LogLine>{} << 9600;
+        QTest::newRow("timeouts only") << QStringList{"T4500", "U100"} << QList<LogLine>{} << 9600;
+        QTest::newRow("another speed")
+            << QStringList{"S+"} << QList<LogLine>{{"Установлена скорость 57600", Black}} << 57600;
+        QTest::newRow("another speed and back")
+            << QStringList{"S+", "S-"} << QList<LogLine>{{"Установлена скорость 9600", Black}}
+            << 9600;
+        QTest::newRow("speed set by the program") << QStringList{"s2"} << QList<LogLine>{} << 9600;
+        QTest::newRow("power port off")
+            << QStringList{"P-"} << QList<LogLine>{{"Порт питания не используется", Black}} << 9600;
+        QTest::newRow("power port, then speed")
+            << QStringList{"S+", "P+"}
+            << QList<LogLine>{{"Установлен порт питания COM7", Black},
+                              {"Установлена скорость 57600", Black}}
+            << 57600;
+    }
+    void okAppliesWhatWasPicked()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(QList<LogLine>, applied);
+        QFETCH(int, speed);
+        start("[Setup]\nPowerComPort=3\n", {3, 7});
+        const auto lines = logLines(form()).size();
+        runDialog([&] { edit(actions); }, QStringLiteral("ok"));
+        QCOMPARE(newLines(lines), applied);
+        QCOMPARE(form()->dataPort().speed(), speed);
+        if (actions.contains(QStringLiteral("T4500")))
+            QCOMPARE(setup()->timeoutMs(), 4500);
+    }
+
+    void powerListRefilledWhenOpened_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QList<int>>("portsLater");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("selected");     // after opening the list
+        QTest::addColumn<QString>("afterCancel");  // same position in the refilled list
+        QTest::newRow("selection kept by text")
+            << QByteArray("[Setup]\nPowerComPort=7\n") << QList<int>{2, 3, 7}
+            << QStringList{"Отключен", ScopedPorts::text(2), ScopedPorts::text(3), ScopedPorts::text(7)}
+            << ScopedPorts::text(7) << ScopedPorts::text(3);
+        QTest::newRow("selected port gone")
+            << QByteArray("[Setup]\nPowerComPort=7\n") << QList<int>{3}
+            << QStringList{"Отключен", ScopedPorts::text(3)} << QString() << QString();
+        QTest::newRow("Отключен stays")
+            << QByteArray() << QList<int>{5} << QStringList{"Отключен", ScopedPorts::text(5)}
+            << "Отключен" << "Отключен";
+    }
+    void powerListRefilledWhenOpened()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QList<int>, portsLater);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, selected);
+        QFETCH(QString, afterCancel);
+        start(settings, {3, 7});
+        const auto lines = logLines(form()).size();
+        runDialog(
+            [&] {
+                setPorts(portsLater);
+                DropDownComboBox *power = setup()->portPowerComboBox();
+                power->showPopup();
+                power->hidePopup();
+                QStringList texts;
+                for (int i = 0; i < power->count(); ++i)
+                    texts << power->itemText(i);
+                QCOMPARE(texts, entries);
+                QCOMPARE(power->itemData(0).toInt(), 0);
+                QCOMPARE(powerText(), selected);
+                QVERIFY(!setup()->PortPowerChanged); // a refill is no pick
+            },
+            QStringLiteral("cancel"));
+        QCOMPARE(powerText(), afterCancel);
+        QCOMPARE(newLines(lines), QList<LogLine>());
     }
 };
 

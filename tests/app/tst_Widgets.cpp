@@ -17,24 +17,6 @@ class TestWidgets : public QObject
 {
     Q_OBJECT
 
-private:
-    static QList<QStringList> dumpRows(int count, const QString &tag)
-    {
-        QList<QStringList> rows;
-        for (int r = 0; r < count; ++r)
-            rows << QStringList{QStringLiteral("%1name%2").arg(tag).arg(r),
-                                QStringLiteral("%1value%2").arg(tag).arg(r),
-                                QStringLiteral("%1").arg(r, 8, 16, QLatin1Char('0')).toUpper()};
-        return rows;
-    }
-    static QStringList gridRow(QTableWidget *grid, int r)
-    {
-        QStringList out;
-        for (int c = 0; c < grid->columnCount(); ++c)
-            out << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
-        return out;
-    }
-
 private Q_SLOTS:
     void spinEditText_data()
     {
@@ -93,25 +75,6 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, value);
         QCOMPARE(ZSpinEdit::valueOfText(text, 1, 247), value);
-    }
-
-    // A second dump replaces every cell of the first; the caption names the second file.
-    void dumpViewerShowsOnlyTheLastDump()
-    {
-        TViewDumpForm form;
-        form.setRows(dumpRows(894, QStringLiteral("a")), QStringLiteral("/tmp/x/0012AB7F.dmp"));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Просмотр дампа - 0012AB7F.dmp"));
-        QList<QStringList> second = dumpRows(894, QStringLiteral("b"));
-        second[5] = QStringList{QStringLiteral("only a name")};
-        form.setRows(second, QStringLiteral("/other/dir/00000005.dmp"));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Просмотр дампа - 00000005.dmp"));
-        QTableWidget *grid = form.grid();
-        QCOMPARE(grid->rowCount(), 894);
-        for (int r = 0; r < grid->rowCount(); ++r) {
-            const QStringList expected =
-                r == 5 ? QStringList{QStringLiteral("only a name"), QString(), QString()} : second[r];
-            QCOMPARE(gridRow(grid, r), expected);
-        }
     }
 
     void dumpViewerColumnWidths_data()

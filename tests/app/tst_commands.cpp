@@ -50,669 +50,607 @@ class TestCommands : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
-
-    void command_data();
-    void command();
-    void failedCommandKeepsFields_data();
-    void failedCommandKeepsFields();
-    void viewer_data();
-    void viewer();
-    void shortReplyIsReported();
-    void assignAddress();
-    void illuminationButtons_data();
-    void illuminationButtons();
-    void timeoutsAtTheMomentOfUse_data();
-    void timeoutsAtTheMomentOfUse();
-    void zeroAddressWriteRefused_data();
-    void zeroAddressWriteRefused();
-
-    void serialKeys_data();
-    void serialKeys();
-    void steps_data();
-    void steps();
-    void padOnLeaving_data();
-    void padOnLeaving();
-
 private:
-    // Puts a field's text in place, then types into it: '\b' is Backspace,
-    // any other character is typed as it is.
-    void type(QLineEdit *edit, const QString &keys);
-    // Proves that nothing went out: the next request the sensor sees is an echo test.
-    void verifyNothingSent();
-    // Waits for the late bytes of a delayed reply, so that they cannot fall
-    // into the next exchange.
-    void drainLateReply();
+    void type(QLineEdit *edit, const QString &keys)
+    {
+        for (const QChar c : keys) {
+            if (c == u'\b')
+                QTest::keyClick(edit, Qt::Key_Backspace);
+            else if (c.unicode() < 0x80)
+                QTest::keyClick(edit, c.toLatin1());
+            else // a key of another keyboard layout: its character only
+                QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c),
+                                    Qt::NoModifier);
+        }
+    }
+    void verifyNothingSent()
+    {
+        m_window->click("PingButton");
+        QVERIFY(m_line.sensor.waitForRequests(1, 2000));
+        QCOMPARE(m_line.sensor.requestLog().first().request,
+                 requestFrame(1, hex("08 00 00 AA 55")));
+    }
+    void drainLateReply()
+    {
+        TWinComPort &port = m_window->form()->dataPort();
+        port.ReplyTimeout = 3000;
+        port.Receive();
+        QVERIFY2(port.RxCount > 0, "the delayed reply never came");
+    }
 
     SimLine m_line;
     std::unique_ptr<SimWindow> m_window;
-};
 
-void TestCommands::initTestCase()
-{
-    QVERIFY2(m_line.start(), qPrintable(m_line.errorString()));
-}
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(m_line.start(), qPrintable(m_line.errorString())); }
 
-void TestCommands::init()
-{
-    m_line.reset();
-    m_window = std::make_unique<SimWindow>(m_line.devicePath());
-    QVERIFY(m_window->ready());
-    // The service tab is reachable as for a service engineer.
-    m_window->child<QAction>("ServiceModeMenu")->setChecked(true);
-    m_window->form()->ServiceModeMenuClick();
-}
-
-void TestCommands::cleanup()
-{
-    m_window.reset();
-}
-
-void TestCommands::cleanupTestCase()
-{
-    m_line.stop();
-}
-
-void TestCommands::type(QLineEdit *edit, const QString &keys)
-{
-    for (const QChar c : keys) {
-        if (c == u'\b')
-            QTest::keyClick(edit, Qt::Key_Backspace);
-        else if (c.unicode() < 0x80)
-            QTest::keyClick(edit, c.toLatin1());
-        else // a key of another keyboard layout: its character only
-            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void TestCommands::verifyNothingSent()
-{
-    m_window->click("PingButton");
-    QVERIFY(m_line.sensor.waitForRequests(1, 2000));
-    QCOMPARE(m_line.sensor.requestLog().first().request, requestFrame(1, hex("08 00 00 AA 55")));
-}
-
-void TestCommands::drainLateReply()
-{
-    TWinComPort &port = m_window->form()->dataPort();
-    port.ReplyTimeout = 3000;
-    port.Receive();
-    QVERIFY2(port.RxCount > 0, "the delayed reply never came");
-}
-
-// ---- each command once, against the sensor's state ------------------------------------
-
-void TestCommands::command_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<SensorSetup>("sensorSetup");
-    QTest::addColumn<bool>("floatPix");
-    QTest::addColumn<QVariantMap>("fieldsBefore");
-    QTest::addColumn<QByteArray>("pdu");
-    QTest::addColumn<QVariantMap>("fieldsAfter");
-
-    const QVariantMap none;
-    QTest::newRow("serial number 0000000A")
-        << "ReadIDButton" << SensorSetup([](SimSensor &s) { s.setSerial(0x0000000A); }) << false
-        << QVariantMap{{"SerialEdit", "FFFFFFFF"}} << hex("04 00 05 00 02")
-        << QVariantMap{{"SerialEdit", "0000000A"}};
-    QTest::newRow("echo test") << "PingButton" << kNoSetup << false
-                               << QVariantMap{{"PingEdit", "Ошибка"}} << hex("08 00 00 AA 55")
-                               << QVariantMap{{"PingEdit", "Ok"}};
-    QTest::newRow("restart") << "ResetButton" << kNoSetup << false << QVariantMap{{"ResetEdit", ""}}
-                             << hex("08 00 01 FF 00") << QVariantMap{{"ResetEdit", "Ok"}};
-
-    const SensorSetup measurement = [](SimSensor &s) {
-        s.setCoordinates(10.0f, -3.2f);
-        s.setStatus(1, 0);
-        s.setPixels(300.0f, 65535.0f);
-    };
-    QTest::newRow("coordinates after pixels")
-        << "ReadCoordButton" << measurement << false << pixelLabels() << hex("04 00 00 00 05")
-        << merged(coordinateLabels(),
-                  {{"XEdit", "10"}, {"YEdit", "-3.2"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
-    QTest::newRow("integer pixels")
-        << "ReadPixButton" << measurement << false << coordinateLabels() << hex("04 20 00 00 03")
-        << merged(pixelLabels(),
-                  {{"XEdit", "300"}, {"YEdit", "65535"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
-    const SensorSetup realPixels = [](SimSensor &s) {
-        s.setPixels(1.0625f, 2.5f);
-        s.setStatus(2, 3);
-    };
-    QTest::newRow("real pixels")
-        << "ReadPixButton" << realPixels << true << coordinateLabels() << hex("04 20 01 00 05")
-        << merged(pixelLabels(),
-                  {{"XEdit", "1.063"}, {"YEdit", "2.5"}, {"XerEdit", "%"}, {"YerEdit", "?%"}});
-
-    const SimSensor::Flash flash = SimSensor::defaultFlash();
-    QTest::newRow("checksum")
-        << "ReadCRCButton" << kNoSetup << false << none << hex("04 00 07 00 01")
-        << QVariantMap{{"CRCEdit", QString::asprintf("%.4X", SimSensor::flashChecksum(flash))}};
-    QTest::newRow("flash word 11000 reads 1000")
-        << "ReadFlashButton" << kNoSetup << false << QVariantMap{{"AddrFlashEdit", "11000"}}
-        << hex("03 10 00 00 02")
-        << QVariantMap{{"DataFlashEdit", QString::asprintf("%.8X", flash[SimSensor::WordAddress])}};
-    QTest::newRow("write 12345678 to 1005")
-        << "WriteFlashButton" << kNoSetup << false
-        << QVariantMap{{"AddrFlashEdit", "1005"}, {"DataFlashEdit", "12345678"}}
-        << hex("10 10 05 00 03 06 12 34 56 78") + flashKey()
-        << QVariantMap{{"AddrFlashEdit", "1005"}, {"DataFlashEdit", "12345678"}};
-}
-
-void TestCommands::command()
-{
-    QFETCH(QString, button);
-    QFETCH(SensorSetup, sensorSetup);
-    QFETCH(bool, floatPix);
-    QFETCH(QVariantMap, fieldsBefore);
-    QFETCH(QByteArray, pdu);
-    QFETCH(QVariantMap, fieldsAfter);
-
-    sensorSetup(m_line.sensor);
-    m_window->setFloatPix(floatPix);
-    for (auto it = fieldsBefore.cbegin(); it != fieldsBefore.cend(); ++it)
-        m_window->setText(it.key(), it.value().toString());
-
-    m_window->click(button);
-
-    for (auto it = fieldsAfter.cbegin(); it != fieldsAfter.cend(); ++it)
-        QCOMPARE(m_window->text(it.key()), it.value().toString());
-
-    const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
-    QCOMPARE(seen.size(), 1);
-    const QByteArray frame = requestFrame(1, pdu);
-    QCOMPARE(seen.first().request, frame);
-    QCOMPARE(m_window->log(),
-             QList<LogLine>({{sentText(frame), Blue}, {receivedText(seen.first().reply), Green}}));
-    QVERIFY(!QApplication::overrideCursor());
-
-    if (button == u"WriteFlashButton") {
-        const quint32 address = quint32(quint8(pdu[1])) << 8 | quint8(pdu[2]);
-        QCOMPARE(m_line.sensor.word(int(address - 0x1000)),
-                 quint32(quint8(pdu[6])) << 24 | quint32(quint8(pdu[7])) << 16 |
-                     quint32(quint8(pdu[8])) << 8 | quint8(pdu[9]));
-    }
-}
-
-// ---- failures leave the fields as they were --------------------------------------------
-
-void TestCommands::failedCommandKeepsFields_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<SimFault>("fault");
-    QTest::addColumn<QStringList>("fields"); // must keep their text
-    QTest::addColumn<QVariantMap>("labels"); // set before the request, kept after the failure
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<int>("requests"); // sent before the failure ended the command
-
-    const QString timeout = QStringLiteral("Таймаут");
-    const QString refused = QStringLiteral("Ошибка - Недопустимое значение [код ошибки 3]");
-    const QVariantMap noLabels;
-    struct Row
+    void init()
     {
-        const char *name;
-        const char *button;
-        QStringList fields;
-        QVariantMap labels;
-        int requests = 1;
-    };
-    const QList<Row> rows{
-        {"serial number", "ReadIDButton", {"SerialEdit"}, noLabels},
-        {"echo test", "PingButton", {"PingEdit"}, noLabels},
-        {"restart", "ResetButton", {"ResetEdit"}, noLabels},
-        {"coordinates", "ReadCoordButton", kValueFields, coordinateLabels()},
-        {"pixels", "ReadPixButton", kValueFields, pixelLabels()},
-        {"checksum", "ReadCRCButton", {"CRCEdit"}, noLabels},
-        {"flash word read", "ReadFlashButton", {"DataFlashEdit", "AddrFlashEdit"}, noLabels},
-        {"flash word write", "WriteFlashButton", {"DataFlashEdit", "AddrFlashEdit"}, noLabels},
-        {"checksum correction", "CRCCorrectionButton", {}, noLabels},
-    };
-    for (const Row &r : rows) {
-        QTest::addRow("%s, silent sensor", r.name)
-            << QString::fromLatin1(r.button) << SimFault::noReply() << r.fields << r.labels
-            << timeout << r.requests;
-        QTest::addRow("%s, exception", r.name)
-            << QString::fromLatin1(r.button) << SimFault::exception(3) << r.fields << r.labels
-            << refused << r.requests;
+        m_line.reset();
+        m_window = std::make_unique<SimWindow>(m_line.devicePath());
+        QVERIFY(m_window->ready());
+        // The service tab is reachable as for a service engineer.
+        m_window->child<QAction>("ServiceModeMenu")->setChecked(true);
+        m_window->form()->ServiceModeMenuClick();
     }
-    // The correction stops at its second request: the expected checksum is not written.
-    QTest::newRow("checksum correction, second request fails")
-        << "CRCCorrectionButton" << SimFault::noReply().onFunction(3) << QStringList() << noLabels
-        << timeout << 2;
-}
 
-void TestCommands::failedCommandKeepsFields()
-{
-    QFETCH(QString, button);
-    QFETCH(SimFault, fault);
-    QFETCH(QStringList, fields);
-    QFETCH(QVariantMap, labels);
-    QFETCH(QString, failure);
-    QFETCH(int, requests);
+    void cleanup() { m_window.reset(); }
 
-    m_window->setTimeouts(kSilentTimeoutMs, kSilentTimeoutMs);
-    m_line.sensor.setWord(SimSensor::WordCrcRequired, 0xBAD);
-    m_line.sensor.addFault(fault);
-    m_window->setText("AddrFlashEdit", "1005");
-    m_window->setText("DataFlashEdit", "12345678");
-    for (const QString &f : fields) {
-        if (f != u"AddrFlashEdit" && f != u"DataFlashEdit")
-            m_window->setText(f, QStringLiteral("before"));
+    void cleanupTestCase() { m_line.stop(); }
+
+    void command_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<SensorSetup>("sensorSetup");
+        QTest::addColumn<bool>("floatPix");
+        QTest::addColumn<QVariantMap>("fieldsBefore");
+        QTest::addColumn<QByteArray>("pdu");
+        QTest::addColumn<QVariantMap>("fieldsAfter");
+
+        const QVariantMap none;
+        QTest::newRow("serial number 0000000A")
+            << "ReadIDButton" << SensorSetup([](SimSensor &s) { s.setSerial(0x0000000A); }) << false
+            << QVariantMap{{"SerialEdit", "FFFFFFFF"}} << hex("04 00 05 00 02")
+            << QVariantMap{{"SerialEdit", "0000000A"}};
+        QTest::newRow("echo test")
+            << "PingButton" << kNoSetup << false << QVariantMap{{"PingEdit", "Ошибка"}}
+            << hex("08 00 00 AA 55") << QVariantMap{{"PingEdit", "Ok"}};
+        QTest::newRow("restart") << "ResetButton" << kNoSetup << false
+                                 << QVariantMap{{"ResetEdit", ""}} << hex("08 00 01 FF 00")
+                                 << QVariantMap{{"ResetEdit", "Ok"}};
+
+        const SensorSetup measurement = [](SimSensor &s) {
+            s.setCoordinates(10.0f, -3.2f);
+            s.setStatus(1, 0);
+            s.setPixels(300.0f, 65535.0f);
+        };
+        QTest::newRow("coordinates after pixels")
+            << "ReadCoordButton" << measurement << false << pixelLabels() << hex("04 00 00 00 05")
+            << merged(coordinateLabels(),
+                      {{"XEdit", "10"}, {"YEdit", "-3.2"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
+        QTest::newRow("integer pixels")
+            << "ReadPixButton" << measurement << false << coordinateLabels()
+            << hex("04 20 00 00 03")
+            << merged(pixelLabels(),
+                      {{"XEdit", "300"}, {"YEdit", "65535"}, {"XerEdit", "ok"}, {"YerEdit", "?"}});
+        const SensorSetup realPixels = [](SimSensor &s) {
+            s.setPixels(1.0625f, 2.5f);
+            s.setStatus(2, 3);
+        };
+        QTest::newRow("real pixels")
+            << "ReadPixButton" << realPixels << true << coordinateLabels() << hex("04 20 01 00 05")
+            << merged(pixelLabels(),
+                      {{"XEdit", "1.063"}, {"YEdit", "2.5"}, {"XerEdit", "%"}, {"YerEdit", "?%"}});
+
+        const SimSensor::Flash flash = SimSensor::defaultFlash();
+        QTest::newRow("checksum")
+            << "ReadCRCButton" << kNoSetup << false << none << hex("04 00 07 00 01")
+            << QVariantMap{{"CRCEdit", QString::asprintf("%.4X", SimSensor::flashChecksum(flash))}};
+        QTest::newRow("flash word 11000 reads 1000")
+            << "ReadFlashButton" << kNoSetup << false << QVariantMap{{"AddrFlashEdit", "11000"}}
+            << hex("03 10 00 00 02")
+            << QVariantMap{
+                   {"DataFlashEdit", QString::asprintf("%.8X", flash[SimSensor::WordAddress])}};
+        QTest::newRow("write 12345678 to 1005")
+            << "WriteFlashButton" << kNoSetup << false
+            << QVariantMap{{"AddrFlashEdit", "1005"}, {"DataFlashEdit", "12345678"}}
+            << hex("10 10 05 00 03 06 12 34 56 78") + flashKey()
+            << QVariantMap{{"AddrFlashEdit", "1005"}, {"DataFlashEdit", "12345678"}};
     }
-    QStringList before;
-    for (const QString &f : fields)
-        before << m_window->text(f);
-    const quint32 wordBefore = m_line.sensor.word(5);
+    void command()
+    {
+        QFETCH(QString, button);
+        QFETCH(SensorSetup, sensorSetup);
+        QFETCH(bool, floatPix);
+        QFETCH(QVariantMap, fieldsBefore);
+        QFETCH(QByteArray, pdu);
+        QFETCH(QVariantMap, fieldsAfter);
 
-    m_window->click(button);
+        sensorSetup(m_line.sensor);
+        m_window->setFloatPix(floatPix);
+        for (auto it = fieldsBefore.cbegin(); it != fieldsBefore.cend(); ++it)
+            m_window->setText(it.key(), it.value().toString());
 
-    QStringList after;
-    for (const QString &f : fields)
-        after << m_window->text(f);
-    QCOMPARE(after, before);
-    for (auto it = labels.cbegin(); it != labels.cend(); ++it)
-        QCOMPARE(m_window->text(it.key()), it.value().toString());
-
-    QVERIFY(m_line.sensor.waitForRequests(requests, 2000));
-    QCOMPARE(m_line.sensor.requestCount(), requests);
-    QCOMPARE(m_line.sensor.word(5), wordBefore);
-    QCOMPARE(m_line.sensor.word(SimSensor::WordCrcRequired), quint32(0xBAD));
-
-    // The engine's red line(s) end the log; the command adds nothing, and no box is shown.
-    const QList<LogLine> log = m_window->log();
-    QVERIFY(!log.isEmpty());
-    QCOMPARE(log.last(), (LogLine{failure, Red}));
-    QCOMPARE(log.first().colour, Blue);
-    for (const LogLine &line : log)
-        QVERIFY2(line.colour != Black, qPrintable(line.text));
-    QVERIFY(!QApplication::overrideCursor());
-}
-
-// ---- the text viewer -------------------------------------------------------------------
-
-void TestCommands::viewer_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<SensorSetup>("sensorSetup");
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("requests");
-
-    QTest::newRow("device identification")
-        << "GetDevIDButton"
-        << SensorSetup([](SimSensor &s) { s.setDeviceId("Vendor", "P7", "2.1"); })
-        << QStringList{"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"} << 1;
-    QTest::newRow("version 14, dimension 40, processor 2")
-        << "VerButton" << SensorSetup([](SimSensor &s) {
-               s.setWord(SimSensor::WordFirmware, 14);
-               s.setWord(SimSensor::WordDimension, 40);
-               s.setWord(SimSensor::WordCpu, 2);
-           })
-        << QStringList{QStringLiteral("Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)"),
-                       QStringLiteral("Размерность прибора: 40"),
-                       QStringLiteral("Версия CPU: 0x02 (ADuC841)")}
-        << 3;
-}
-
-void TestCommands::viewer()
-{
-    QFETCH(QString, button);
-    QFETCH(SensorSetup, sensorSetup);
-    QFETCH(QStringList, lines);
-    QFETCH(int, requests);
-
-    sensorSetup(m_line.sensor);
-    m_window->viewText()->setLines({QStringLiteral("from before")});
-    QString shown;
-    ScopedModalRunner runner([&](QDialog &dialog) {
-        if (&dialog == m_window->viewText())
-            shown = m_window->viewText()->textBox()->toPlainText();
-        return int(QDialog::Accepted);
-    });
-
-    m_window->click(button);
-
-    QCOMPARE(runner.dialogs.size(), 1);
-    QCOMPARE(shown, lines.join(u'\n'));
-    QCOMPARE(m_line.sensor.requestCount(), requests);
-    QCOMPARE(m_window->log().size(), 2 * requests);
-}
-
-// A reply the engine accepts but that holds fewer data bytes than the command
-// reads (a coordinate reply with 4 data bytes for 5 registers): the command must
-// not show anything, and the failure must not pass unnoticed.
-void TestCommands::shortReplyIsReported()
-{
-    m_window.reset(); // this test's window is on a scripted line
-    PtyPair pty;
-    QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
-    ScriptedPeer peer(pty);
-    peer.expectBytes(requestFrame(1, hex("04 00 00 00 05"))).write(withCrc("01 04 04 41 20 00 00"));
-    peer.start();
-
-    SimWindow window(pty.slavePath());
-    QVERIFY(window.ready());
-    window.setText("XEdit", "before");
-    window.click("ReadCoordButton");
-    QVERIFY(peer.wait(2000));
-    QVERIFY2(peer.ok(), qPrintable(peer.failure()));
-
-    QCOMPARE(window.text("XEdit"), QStringLiteral("before"));
-    const QList<LogLine> log = window.log();
-    QCOMPARE(log.size(), 3);
-    QCOMPARE(log[1], (LogLine{receivedText(withCrc("01 04 04 41 20 00 00")), Green}));
-    QCOMPARE(log[2], (LogLine{QStringLiteral("Неверная длина данных"), Red}));
-}
-
-void TestCommands::assignAddress()
-{
-    // The serial number is typed; the field holds exactly what was typed.
-    m_window->edit("SerialSetEdit")->clear();
-    QTest::keyClicks(m_window->edit("SerialSetEdit"), QStringLiteral("0012ab7f"));
-    m_window->spin("NewAddrSpinEdit")->setValue(17);
-    m_window->spin("AddrSpinEdit")->setValue(5);
-    m_line.sensor.setSerial(0x0012AB7F);
-
-    m_window->click("SetAddrButton");
-
-    QVERIFY(m_line.sensor.waitForRequests(1, 2000));
-    const QByteArray frame = requestFrame(0, hex("10 00 00 00 03 06 00 11 00 12 AB 7F"));
-    QCOMPARE(m_line.sensor.requestLog().first().request, frame);
-    QCOMPARE(m_window->log(), QList<LogLine>({{sentText(frame), Blue}}));
-    QCOMPARE(int(m_line.sensor.address()), 17);
-    QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 5); // the window's address is not touched
-}
-
-// ---- illumination --------------------------------------------------------------------
-
-void TestCommands::illuminationButtons_data()
-{
-    QTest::addColumn<QStringList>("clicks");
-    QTest::addColumn<QList<int>>("codes"); // sent, one per click
-    QTest::addColumn<bool>("xDown");
-    QTest::addColumn<bool>("yDown");
-    QTest::addColumn<bool>("silent"); // the sensor does not answer
-
-    QTest::newRow("X") << QStringList{"LightXButton"} << QList<int>{1} << true << false << false;
-    QTest::newRow("X then Y") << QStringList{"LightXButton", "LightYButton"} << QList<int>{1, 2}
-                              << false << true << false;
-    QTest::newRow("X, Y, Y again") << QStringList{"LightXButton", "LightYButton", "LightYButton"}
-                                   << QList<int>{1, 2, 0} << false << false << false;
-    QTest::newRow("X twice") << QStringList{"LightXButton", "LightXButton"} << QList<int>{1, 0}
-                             << false << false << false;
-    QTest::newRow("Y then X") << QStringList{"LightYButton", "LightXButton"} << QList<int>{2, 1}
-                              << true << false << false;
-    QTest::newRow("failed write keeps the buttons")
-        << QStringList{"LightYButton"} << QList<int>{2} << false << true << true;
-}
-
-void TestCommands::illuminationButtons()
-{
-    QFETCH(QStringList, clicks);
-    QFETCH(QList<int>, codes);
-    QFETCH(bool, xDown);
-    QFETCH(bool, yDown);
-    QFETCH(bool, silent);
-
-    if (silent) {
-        m_window->setTimeouts(kAnswerTimeoutMs, kSilentTimeoutMs);
-        m_line.sensor.addFault(SimFault::noReply().always());
-    }
-    for (const QString &button : clicks)
         m_window->click(button);
 
-    QCOMPARE(m_window->child<QPushButton>("LightXButton")->isChecked(), xDown);
-    QCOMPARE(m_window->child<QPushButton>("LightYButton")->isChecked(), yDown);
-    QVERIFY(m_line.sensor.waitForRequests(int(codes.size()), 2000));
-    const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
-    QCOMPARE(seen.size(), codes.size());
-    for (qsizetype i = 0; i < codes.size(); ++i) {
-        const QByteArray pdu = hex("10 10 06 00 03 06 00 00 00") + char(codes[i]) + flashKey();
-        QCOMPARE(seen[i].request, requestFrame(1, pdu));
+        for (auto it = fieldsAfter.cbegin(); it != fieldsAfter.cend(); ++it)
+            QCOMPARE(m_window->text(it.key()), it.value().toString());
+
+        const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
+        QCOMPARE(seen.size(), 1);
+        const QByteArray frame = requestFrame(1, pdu);
+        QCOMPARE(seen.first().request, frame);
+        QCOMPARE(m_window->log(), QList<LogLine>({{sentText(frame), Blue},
+                                                  {receivedText(seen.first().reply), Green}}));
+        QVERIFY(!QApplication::overrideCursor());
+
+        if (button == u"WriteFlashButton") {
+            const quint32 address = quint32(quint8(pdu[1])) << 8 | quint8(pdu[2]);
+            QCOMPARE(m_line.sensor.word(int(address - 0x1000)),
+                     quint32(quint8(pdu[6])) << 24 | quint32(quint8(pdu[7])) << 16 |
+                         quint32(quint8(pdu[8])) << 8 | quint8(pdu[9]));
+        }
     }
-    if (silent) {
-        QCOMPARE(m_window->log().last(), (LogLine{QStringLiteral("Таймаут"), Red}));
-        QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination),
-                 SimSensor::defaultFlash()[SimSensor::WordIllumination]);
-    } else {
-        QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination), quint32(codes.last()));
-    }
-}
 
-// ---- the timeouts are those of the settings dialog at the click ---------------------
-
-void TestCommands::timeoutsAtTheMomentOfUse_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("timeoutMs");
-    QTest::addColumn<int>("timeoutShortMs");
-    QTest::addColumn<bool>("answered");
-
-    // The sensor answers 300 ms late: a 150 ms bound misses the reply, 1000 ms gets it.
-    QTest::newRow("echo test, short timeout too short") << "PingButton" << 1000 << 150 << false;
-    QTest::newRow("echo test, long timeout too short") << "PingButton" << 150 << 1000 << true;
-    QTest::newRow("checksum, long timeout too short") << "ReadCRCButton" << 150 << 1000 << false;
-    QTest::newRow("checksum, short timeout too short") << "ReadCRCButton" << 1000 << 150 << true;
-    QTest::newRow("coordinates, long timeout too short")
-        << "ReadCoordButton" << 150 << 1000 << false;
-    QTest::newRow("flash read, short timeout too short")
-        << "ReadFlashButton" << 1000 << 150 << false;
-    QTest::newRow("serial number, short timeout too short")
-        << "ReadIDButton" << 1000 << 150 << false;
-}
-
-void TestCommands::timeoutsAtTheMomentOfUse()
-{
-    QFETCH(QString, button);
-    QFETCH(int, timeoutMs);
-    QFETCH(int, timeoutShortMs);
-    QFETCH(bool, answered);
-
-    m_line.sensor.addFault(SimFault::delay(300));
-    m_window->setTimeouts(timeoutMs, timeoutShortMs);
-    m_window->click(button);
-
-    const QList<LogLine> log = m_window->log();
-    QVERIFY(!log.isEmpty());
-    if (answered) {
-        QCOMPARE(log.last().colour, Green);
-    } else {
-        QCOMPARE(log.last(), (LogLine{QStringLiteral("Таймаут"), Red}));
-        drainLateReply();
-    }
-}
-
-// ---- the refused zero write to the address word -----------------------------------------
-
-void TestCommands::zeroAddressWriteRefused_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("data");
-
-    QTest::newRow("1000") << "1000"
-                          << "00000000";
-    QTest::newRow("empty data reads as 0") << "1000"
-                                           << "";
-    QTest::newRow("data 0 with trailing text") << "1000"
-                                               << "0x5";
-}
-
-void TestCommands::zeroAddressWriteRefused()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, data);
-
-    m_window->setText("AddrFlashEdit", address);
-    m_window->setText("DataFlashEdit", data);
-    ScopedModalRunner runner(QMessageBox::Ok);
-
-    m_window->click("WriteFlashButton");
-
-    QCOMPARE(runner.dialogs.size(), 1);
-    const SeenDialog box = runner.dialogs.first();
-    QCOMPARE(
-        box.text,
-        QStringLiteral("Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
-    QCOMPARE(box.title, QStringLiteral("Ошибка"));
-    QCOMPARE(box.icon, int(QMessageBox::Critical));
-    QCOMPARE(box.buttons, int(QMessageBox::Ok));
-    QVERIFY(m_window->log().isEmpty());
-    verifyNothingSent();
-    QCOMPARE(int(m_line.sensor.address()), 1);
-}
-
-// ---- key filters, step buttons and padding -------------------------------------------
-
-void TestCommands::serialKeys_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<bool>("selectAll");
-    QTest::addColumn<QString>("keys"); // '\b' is Backspace
-    QTest::addColumn<QString>("after");
-
-    struct Row
+    void failedCommandKeepsFields_data()
     {
-        const char *name, *field, *before;
-        bool selectAll;
-        const char *keys, *after;
-    };
-    const Row rows[]{
-        {"serial: eight digits, lower case raised", "SerialSetEdit", "", false, "0012ab7f",
-         "0012AB7F"},
-        {"serial: punctuation and Cyrillic refused", "SerialSetEdit", "12", false, "-.,ж", "12"},
-        {"serial: ninth digit refused", "SerialSetEdit", "0012AB7F", false, "1", "0012AB7F"},
-        {"serial: backspace then a digit", "SerialSetEdit", "0012AB7F", false, "\be", "0012AB7E"},
-        {"serial: typing over a selection", "SerialSetEdit", "0012AB7F", true, "b", "B"},
-    };
-    for (const Row &r : rows)
-        QTest::newRow(r.name) << r.field << r.before << r.selectAll << QString::fromUtf8(r.keys)
-                              << r.after;
-    for (const char *field : {"AddrFlashEdit", "DataFlashEdit"}) {
-        const struct
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<SimFault>("fault");
+        QTest::addColumn<QStringList>("fields"); // must keep their text
+        QTest::addColumn<QVariantMap>("labels"); // set before the request, kept after the failure
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("requests"); // sent before the failure ended the command
+
+        const QString timeout = QStringLiteral("Таймаут");
+        const QString refused = QStringLiteral("Ошибка - Недопустимое значение [код ошибки 3]");
+        const QVariantMap noLabels;
+        struct Row
         {
-            const char *name, *before, *keys, *after;
-        } flashRows[]{{"a to f raised", "", "abcdef", "ABCDEF"},
-                      {"punctuation refused", "1", "-+x.", "1"},
-                      {"no length limit", "12345678", "9A", "123456789A"},
-                      {"space passes", "1", " ", "1 "}};
-        for (const auto &r : flashRows)
-            QTest::addRow("%s: %s", field, r.name)
-                << field << r.before << false << r.keys << r.after;
+            const char *name;
+            const char *button;
+            QStringList fields;
+            QVariantMap labels;
+            int requests = 1;
+        };
+        const QList<Row> rows{
+            {"serial number", "ReadIDButton", {"SerialEdit"}, noLabels},
+            {"echo test", "PingButton", {"PingEdit"}, noLabels},
+            {"restart", "ResetButton", {"ResetEdit"}, noLabels},
+            {"coordinates", "ReadCoordButton", kValueFields, coordinateLabels()},
+            {"pixels", "ReadPixButton", kValueFields, pixelLabels()},
+            {"checksum", "ReadCRCButton", {"CRCEdit"}, noLabels},
+            {"flash word read", "ReadFlashButton", {"DataFlashEdit", "AddrFlashEdit"}, noLabels},
+            {"flash word write", "WriteFlashButton", {"DataFlashEdit", "AddrFlashEdit"}, noLabels},
+            {"checksum correction", "CRCCorrectionButton", {}, noLabels},
+        };
+        for (const Row &r : rows)
+            QTest::addRow("%s, silent sensor", r.name)
+                << QString::fromLatin1(r.button) << SimFault::noReply() << r.fields << r.labels
+                << timeout << r.requests;
+        QTest::newRow("coordinates, exception") << "ReadCoordButton" << SimFault::exception(3)
+                                                << kValueFields << coordinateLabels() << refused << 1;
+        // The correction stops at its second request: the expected checksum is not written.
+        QTest::newRow("checksum correction, second request fails")
+            << "CRCCorrectionButton" << SimFault::noReply().onFunction(3) << QStringList()
+            << noLabels << timeout << 2;
     }
-}
-
-// Key filters of the serial number and the flash fields.
-void TestCommands::serialKeys()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, before);
-    QFETCH(bool, selectAll);
-    QFETCH(QString, keys);
-    QFETCH(QString, after);
-
-    ZSpinEdit *addr = m_window->spin("AddrSpinEdit");
-    addr->setValue(100);
-    QLineEdit *edit = m_window->edit(field);
-    edit->setText(before);
-    if (selectAll)
-        edit->selectAll();
-    type(edit, keys);
-
-    QCOMPARE(edit->text(), after);
-    QCOMPARE(addr->value(), 100);
-}
-
-void TestCommands::steps_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("action"); // "up"/"down" button, or "Up"/"Down" arrow key
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
-
-    struct Row
+    void failedCommandKeepsFields()
     {
-        const char *name, *field, *action, *before, *after;
-    };
-    const Row rows[]{
-        {"address FFFF up", "AddrFlashEdit", "up", "FFFF", "0000"},
-        {"address 0000 down", "AddrFlashEdit", "down", "0000", "FFFF"},
-        {"address FFFF Up key", "AddrFlashEdit", "Up", "FFFF", "0000"},
-        {"address 1000 Down key", "AddrFlashEdit", "Down", "1000", "0FFF"},
-        {"data FFFFFFFF up", "DataFlashEdit", "up", "FFFFFFFF", "00000000"},
-        {"data 00000000 down", "DataFlashEdit", "down", "00000000", "FFFFFFFF"},
-        {"data 1F down", "DataFlashEdit", "down", "1F", "0000001E"},
-        // The data field has no arrow keys: the key moves the cursor only.
-        {"data Up key does nothing", "DataFlashEdit", "Up", "00000005", "00000005"},
-    };
-    for (const Row &r : rows)
-        QTest::newRow(r.name) << r.field << r.action << r.before << r.after;
-}
+        QFETCH(QString, button);
+        QFETCH(SimFault, fault);
+        QFETCH(QStringList, fields);
+        QFETCH(QVariantMap, labels);
+        QFETCH(QString, failure);
+        QFETCH(int, requests);
 
-void TestCommands::steps()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, action);
-    QFETCH(QString, before);
-    QFETCH(QString, after);
+        m_window->setTimeouts(kSilentTimeoutMs, kSilentTimeoutMs);
+        m_line.sensor.setWord(SimSensor::WordCrcRequired, 0xBAD);
+        m_line.sensor.addFault(fault);
+        m_window->setText("AddrFlashEdit", "1005");
+        m_window->setText("DataFlashEdit", "12345678");
+        for (const QString &f : fields) {
+            if (f != u"AddrFlashEdit" && f != u"DataFlashEdit")
+                m_window->setText(f, QStringLiteral("before"));
+        }
+        QStringList before;
+        for (const QString &f : fields)
+            before << m_window->text(f);
+        const quint32 wordBefore = m_line.sensor.word(5);
 
-    QLineEdit *edit = m_window->edit(field);
-    edit->setText(before);
-    if (action == u"Up" || action == u"Down") {
-        QTest::keyClick(edit, action == u"Up" ? Qt::Key_Up : Qt::Key_Down);
-    } else {
-        auto *spin =
-            m_window->child<ZSpinButton>(field == u"AddrFlashEdit" ? "SpinButton1" : "SpinButton2");
-        QTest::mouseClick(action == u"up" ? spin->upButton() : spin->downButton(), Qt::LeftButton);
+        m_window->click(button);
+
+        QStringList after;
+        for (const QString &f : fields)
+            after << m_window->text(f);
+        QCOMPARE(after, before);
+        for (auto it = labels.cbegin(); it != labels.cend(); ++it)
+            QCOMPARE(m_window->text(it.key()), it.value().toString());
+
+        QVERIFY(m_line.sensor.waitForRequests(requests, 2000));
+        QCOMPARE(m_line.sensor.requestCount(), requests);
+        QCOMPARE(m_line.sensor.word(5), wordBefore);
+        QCOMPARE(m_line.sensor.word(SimSensor::WordCrcRequired), quint32(0xBAD));
+
+        // The engine's red line(s) end the log; the command adds nothing, and no box is shown.
+        const QList<LogLine> log = m_window->log();
+        QVERIFY(!log.isEmpty());
+        QCOMPARE(log.last(), (LogLine{failure, Red}));
+        QCOMPARE(log.first().colour, Blue);
+        for (const LogLine &line : log)
+            QVERIFY2(line.colour != Black, qPrintable(line.text));
+        QVERIFY(!QApplication::overrideCursor());
     }
-    QCOMPARE(edit->text(), after);
-    QVERIFY(m_window->log().isEmpty());
-}
 
-void TestCommands::padOnLeaving_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
-
-    struct Row
+    void viewer_data()
     {
-        const char *name, *field, *before, *after;
-    };
-    const Row rows[]{
-        {"serial ABC", "SerialSetEdit", "ABC", "00000ABC"},
-        {"data 1F", "DataFlashEdit", "1F", "0000001F"},
-        {"address has no such rule", "AddrFlashEdit", "1F", "1F"},
-    };
-    for (const Row &r : rows)
-        QTest::newRow(r.name) << r.field << r.before << r.after;
-}
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<SensorSetup>("sensorSetup");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("requests");
 
-void TestCommands::padOnLeaving()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, before);
-    QFETCH(QString, after);
+        QTest::newRow("device identification")
+            << "GetDevIDButton"
+            << SensorSetup([](SimSensor &s) { s.setDeviceId("Vendor", "P7", "2.1"); })
+            << QStringList{"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"} << 1;
+        QTest::newRow("version 14, dimension 40, processor 2")
+            << "VerButton" << SensorSetup([](SimSensor &s) {
+                   s.setWord(SimSensor::WordFirmware, 14);
+                   s.setWord(SimSensor::WordDimension, 40);
+                   s.setWord(SimSensor::WordCpu, 2);
+               })
+            << QStringList{QStringLiteral("Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)"),
+                           QStringLiteral("Размерность прибора: 40"),
+                           QStringLiteral("Версия CPU: 0x02 (ADuC841)")}
+            << 3;
+    }
+    void viewer()
+    {
+        QFETCH(QString, button);
+        QFETCH(SensorSetup, sensorSetup);
+        QFETCH(QStringList, lines);
+        QFETCH(int, requests);
 
-    QLineEdit *edit = m_window->edit(field);
-    // The field's tab is the one on show.
-    QWidget *service = m_window->child("TabSheet2");
-    m_window->child<QTabWidget>("PageControl1")
-        ->setCurrentWidget(service->isAncestorOf(edit) ? service : m_window->child("TabSheet1"));
-    QApplication::setActiveWindow(m_window->form());
-    QVERIFY(QTest::qWaitForWindowActive(m_window->form()));
-    edit->setFocus(Qt::OtherFocusReason);
-    QTRY_VERIFY(edit->hasFocus());
-    edit->setText(before);
-    QCOMPARE(edit->text(), before); // nothing happens while the field has the focus
+        sensorSetup(m_line.sensor);
+        m_window->viewText()->setLines({QStringLiteral("from before")});
+        QString shown;
+        ScopedModalRunner runner([&](QDialog &dialog) {
+            if (&dialog == m_window->viewText())
+                shown = m_window->viewText()->textBox()->toPlainText();
+            return int(QDialog::Accepted);
+        });
 
-    m_window->spin("AddrSpinEdit")->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(!edit->hasFocus());
-    QCOMPARE(edit->text(), after);
-}
+        m_window->click(button);
+
+        QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(shown, lines.join(u'\n'));
+        QCOMPARE(m_line.sensor.requestCount(), requests);
+        QCOMPARE(m_window->log().size(), 2 * requests);
+    }
+
+    // A reply the engine accepts but that holds fewer data bytes than the command
+    // reads (a coordinate reply with 4 data bytes for 5 registers): the command must
+    // not show anything, and the failure must not pass unnoticed.
+    void shortReplyIsReported()
+    {
+        m_window.reset(); // this test's window is on a scripted line
+        PtyPair pty;
+        QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+        ScriptedPeer peer(pty);
+        peer.expectBytes(requestFrame(1, hex("04 00 00 00 05")))
+            .write(withCrc("01 04 04 41 20 00 00"));
+        peer.start();
+
+        SimWindow window(pty.slavePath());
+        QVERIFY(window.ready());
+        window.setText("XEdit", "before");
+        window.click("ReadCoordButton");
+        QVERIFY(peer.wait(2000));
+        QVERIFY2(peer.ok(), qPrintable(peer.failure()));
+
+        QCOMPARE(window.text("XEdit"), QStringLiteral("before"));
+        const QList<LogLine> log = window.log();
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(log[1], (LogLine{receivedText(withCrc("01 04 04 41 20 00 00")), Green}));
+        QCOMPARE(log[2], (LogLine{QStringLiteral("Неверная длина данных"), Red}));
+    }
+
+    void assignAddress()
+    {
+        // The serial number is typed; the field holds exactly what was typed.
+        m_window->edit("SerialSetEdit")->clear();
+        QTest::keyClicks(m_window->edit("SerialSetEdit"), QStringLiteral("0012ab7f"));
+        m_window->spin("NewAddrSpinEdit")->setValue(17);
+        m_window->spin("AddrSpinEdit")->setValue(5);
+        m_line.sensor.setSerial(0x0012AB7F);
+
+        m_window->click("SetAddrButton");
+
+        QVERIFY(m_line.sensor.waitForRequests(1, 2000));
+        const QByteArray frame = requestFrame(0, hex("10 00 00 00 03 06 00 11 00 12 AB 7F"));
+        QCOMPARE(m_line.sensor.requestLog().first().request, frame);
+        QCOMPARE(m_window->log(), QList<LogLine>({{sentText(frame), Blue}}));
+        QCOMPARE(int(m_line.sensor.address()), 17);
+        QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 5); // the window's address is not touched
+    }
+
+    void illuminationButtons_data()
+    {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QList<int>>("codes"); // sent, one per click
+        QTest::addColumn<bool>("xDown");
+        QTest::addColumn<bool>("yDown");
+        QTest::addColumn<bool>("silent"); // the sensor does not answer
+
+        QTest::newRow("X") << QStringList{"LightXButton"} << QList<int>{1} << true << false
+                           << false;
+        QTest::newRow("X then Y") << QStringList{"LightXButton", "LightYButton"} << QList<int>{1, 2}
+                                  << false << true << false;
+        QTest::newRow("X twice") << QStringList{"LightXButton", "LightXButton"} << QList<int>{1, 0}
+                                 << false << false << false;
+        QTest::newRow("Y then X") << QStringList{"LightYButton", "LightXButton"} << QList<int>{2, 1}
+                                  << true << false << false;
+        QTest::newRow("failed write keeps the buttons")
+            << QStringList{"LightYButton"} << QList<int>{2} << false << true << true;
+    }
+    void illuminationButtons()
+    {
+        QFETCH(QStringList, clicks);
+        QFETCH(QList<int>, codes);
+        QFETCH(bool, xDown);
+        QFETCH(bool, yDown);
+        QFETCH(bool, silent);
+
+        if (silent) {
+            m_window->setTimeouts(kAnswerTimeoutMs, kSilentTimeoutMs);
+            m_line.sensor.addFault(SimFault::noReply().always());
+        }
+        for (const QString &button : clicks)
+            m_window->click(button);
+
+        QCOMPARE(m_window->child<QPushButton>("LightXButton")->isChecked(), xDown);
+        QCOMPARE(m_window->child<QPushButton>("LightYButton")->isChecked(), yDown);
+        QVERIFY(m_line.sensor.waitForRequests(int(codes.size()), 2000));
+        const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
+        QCOMPARE(seen.size(), codes.size());
+        for (qsizetype i = 0; i < codes.size(); ++i) {
+            const QByteArray pdu = hex("10 10 06 00 03 06 00 00 00") + char(codes[i]) + flashKey();
+            QCOMPARE(seen[i].request, requestFrame(1, pdu));
+        }
+        if (silent) {
+            QCOMPARE(m_window->log().last(), (LogLine{QStringLiteral("Таймаут"), Red}));
+            QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination),
+                     SimSensor::defaultFlash()[SimSensor::WordIllumination]);
+        } else {
+            QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination), quint32(codes.last()));
+        }
+    }
+
+    void timeoutsAtTheMomentOfUse_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("timeoutShortMs");
+        QTest::addColumn<bool>("answered");
+
+        // The sensor answers 300 ms late: a 150 ms bound misses the reply, 1000 ms gets it.
+        QTest::newRow("echo test, short timeout too short") << "PingButton" << 1000 << 150 << false;
+        QTest::newRow("echo test, long timeout too short") << "PingButton" << 150 << 1000 << true;
+        QTest::newRow("checksum, long timeout too short")
+            << "ReadCRCButton" << 150 << 1000 << false;
+        QTest::newRow("checksum, short timeout too short")
+            << "ReadCRCButton" << 1000 << 150 << true;
+        QTest::newRow("coordinates, long timeout too short")
+            << "ReadCoordButton" << 150 << 1000 << false;
+        QTest::newRow("flash read, short timeout too short")
+            << "ReadFlashButton" << 1000 << 150 << false;
+        QTest::newRow("serial number, short timeout too short")
+            << "ReadIDButton" << 1000 << 150 << false;
+    }
+    void timeoutsAtTheMomentOfUse()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, timeoutShortMs);
+        QFETCH(bool, answered);
+
+        m_line.sensor.addFault(SimFault::delay(300));
+        m_window->setTimeouts(timeoutMs, timeoutShortMs);
+        m_window->click(button);
+
+        const QList<LogLine> log = m_window->log();
+        QVERIFY(!log.isEmpty());
+        if (answered) {
+            QCOMPARE(log.last().colour, Green);
+        } else {
+            QCOMPARE(log.last(), (LogLine{QStringLiteral("Таймаут"), Red}));
+            drainLateReply();
+        }
+    }
+
+    void zeroAddressWriteRefused_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("data");
+
+        QTest::newRow("1000") << "1000"
+                              << "00000000";
+        QTest::newRow("empty data reads as 0") << "1000"
+                                               << "";
+    }
+    void zeroAddressWriteRefused()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, data);
+
+        m_window->setText("AddrFlashEdit", address);
+        m_window->setText("DataFlashEdit", data);
+        ScopedModalRunner runner(QMessageBox::Ok);
+
+        m_window->click("WriteFlashButton");
+
+        QCOMPARE(runner.dialogs.size(), 1);
+        const SeenDialog box = runner.dialogs.first();
+        QCOMPARE(box.text,
+                 QStringLiteral(
+                     "Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
+        QCOMPARE(box.title, QStringLiteral("Ошибка"));
+        QCOMPARE(box.icon, int(QMessageBox::Critical));
+        QCOMPARE(box.buttons, int(QMessageBox::Ok));
+        QVERIFY(m_window->log().isEmpty());
+        verifyNothingSent();
+        QCOMPARE(int(m_line.sensor.address()), 1);
+    }
+
+    void serialKeys_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("selectAll");
+        QTest::addColumn<QString>("keys"); // '\b' is Backspace
+        QTest::addColumn<QString>("after");
+
+        struct Row
+        {
+            const char *name, *field, *before;
+            bool selectAll;
+            const char *keys, *after;
+        };
+        const Row rows[]{
+            {"serial: eight digits, lower case raised", "SerialSetEdit", "", false, "0012ab7f",
+             "0012AB7F"},
+            {"serial: punctuation and Cyrillic refused", "SerialSetEdit", "12", false, "-.,ж",
+             "12"},
+            {"serial: ninth digit refused", "SerialSetEdit", "0012AB7F", false, "1", "0012AB7F"},
+            {"serial: backspace then a digit", "SerialSetEdit", "0012AB7F", false, "\be",
+             "0012AB7E"},
+            {"serial: typing over a selection", "SerialSetEdit", "0012AB7F", true, "b", "B"},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << r.field << r.before << r.selectAll << QString::fromUtf8(r.keys)
+                                  << r.after;
+        for (const char *field : {"AddrFlashEdit", "DataFlashEdit"}) {
+            const struct
+            {
+                const char *name, *before, *keys, *after;
+            } flashRows[]{{"a to f raised", "", "abcdef", "ABCDEF"},
+                          {"punctuation refused", "1", "-+x.", "1"},
+                          {"no length limit", "12345678", "9A", "123456789A"},
+                          {"space passes", "1", " ", "1 "}};
+            for (const auto &r : flashRows)
+                QTest::addRow("%s: %s", field, r.name)
+                    << field << r.before << false << r.keys << r.after;
+        }
+    }
+
+    // Key filters of the serial number and the flash fields.
+    void serialKeys()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, before);
+        QFETCH(bool, selectAll);
+        QFETCH(QString, keys);
+        QFETCH(QString, after);
+
+        ZSpinEdit *addr = m_window->spin("AddrSpinEdit");
+        addr->setValue(100);
+        QLineEdit *edit = m_window->edit(field);
+        edit->setText(before);
+        if (selectAll)
+            edit->selectAll();
+        type(edit, keys);
+
+        QCOMPARE(edit->text(), after);
+        QCOMPARE(addr->value(), 100);
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("action"); // "up"/"down" button, or "Up"/"Down" arrow key
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+
+        struct Row
+        {
+            const char *name, *field, *action, *before, *after;
+        };
+        const Row rows[]{
+            {"address FFFF up", "AddrFlashEdit", "up", "FFFF", "0000"},
+            {"address 0000 down", "AddrFlashEdit", "down", "0000", "FFFF"},
+            {"address FFFF Up key", "AddrFlashEdit", "Up", "FFFF", "0000"},
+            {"address 1000 Down key", "AddrFlashEdit", "Down", "1000", "0FFF"},
+            {"data FFFFFFFF up", "DataFlashEdit", "up", "FFFFFFFF", "00000000"},
+            {"data 00000000 down", "DataFlashEdit", "down", "00000000", "FFFFFFFF"},
+            {"data 1F down", "DataFlashEdit", "down", "1F", "0000001E"},
+            // The data field has no arrow keys: the key moves the cursor only.
+            {"data Up key does nothing", "DataFlashEdit", "Up", "00000005", "00000005"},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << r.field << r.action << r.before << r.after;
+    }
+    void steps()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, action);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+
+        QLineEdit *edit = m_window->edit(field);
+        edit->setText(before);
+        if (action == u"Up" || action == u"Down") {
+            QTest::keyClick(edit, action == u"Up" ? Qt::Key_Up : Qt::Key_Down);
+        } else {
+            auto *spin = m_window->child<ZSpinButton>(field == u"AddrFlashEdit" ? "SpinButton1"
+                                                                                : "SpinButton2");
+            QTest::mouseClick(action == u"up" ? spin->upButton() : spin->downButton(),
+                              Qt::LeftButton);
+        }
+        QCOMPARE(edit->text(), after);
+        QVERIFY(m_window->log().isEmpty());
+    }
+
+    void padOnLeaving_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+
+        struct Row
+        {
+            const char *name, *field, *before, *after;
+        };
+        const Row rows[]{
+            {"serial ABC", "SerialSetEdit", "ABC", "00000ABC"},
+            {"data 1F", "DataFlashEdit", "1F", "0000001F"},
+            {"address has no such rule", "AddrFlashEdit", "1F", "1F"},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << r.field << r.before << r.after;
+    }
+    void padOnLeaving()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+
+        QLineEdit *edit = m_window->edit(field);
+        // The field's tab is the one on show.
+        QWidget *service = m_window->child("TabSheet2");
+        m_window->child<QTabWidget>("PageControl1")
+            ->setCurrentWidget(service->isAncestorOf(edit) ? service
+                                                           : m_window->child("TabSheet1"));
+        QApplication::setActiveWindow(m_window->form());
+        QVERIFY(QTest::qWaitForWindowActive(m_window->form()));
+        edit->setFocus(Qt::OtherFocusReason);
+        QTRY_VERIFY(edit->hasFocus());
+        edit->setText(before);
+        QCOMPARE(edit->text(), before); // nothing happens while the field has the focus
+
+        m_window->spin("AddrSpinEdit")->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(!edit->hasFocus());
+        QCOMPARE(edit->text(), after);
+    }
+};
 
 QTEST_MAIN(TestCommands)
 #include "tst_commands.moc"

@@ -98,35 +98,48 @@ class TestFlashUi : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
-
-    void saveDump();
-    void restoreDump();
-    void restoreStopped_data();
-    void restoreStopped();
-    void restorePassport_data();
-    void restorePassport();
-    void viewDump();
-    void viewRefusedFile();
-    void cancelledDialog_data();
-    void cancelledDialog();
-
 private:
-    // Answers the modal dialogs: the file dialog takes the next of files (an
-    // empty one cancels), a question the next of answers; the viewer is read
-    // and closed. Records what it saw and whether the commands were on.
-    ScopedModalRunner::Act script();
+    ScopedModalRunner::Act script()
+    {
+        return [this](QDialog &dialog) -> int {
+            m_commandsAtDialog << commandsOn();
+            if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
+                m_fileDialogs.append({files->windowTitle(), files->nameFilters(),
+                                      files->defaultSuffix(), files->directory().absolutePath(),
+                                      files->fileMode() == QFileDialog::ExistingFile});
+                const QString file = m_files.isEmpty() ? QString() : m_files.takeFirst();
+                if (file.isEmpty())
+                    return QDialog::Rejected;
+                files->selectFile(file);
+                return QDialog::Accepted;
+            }
+            if (auto *viewer = qobject_cast<TViewDumpForm *>(&dialog)) {
+                QTableWidget *grid = viewer->grid();
+                SeenViewer seen{viewer->windowTitle(), {}, {}};
+                for (int c = 0; c < grid->columnCount(); ++c)
+                    seen.header << grid->horizontalHeaderItem(c)->text();
+                for (int r = 0; r < grid->rowCount(); ++r) {
+                    QStringList row;
+                    for (int c = 0; c < grid->columnCount(); ++c)
+                        row << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
+                    seen.rows << row;
+                }
+                m_viewers << seen;
+                return QDialog::Accepted;
+            }
+            if (qobject_cast<QMessageBox *>(&dialog) && dialog.objectName() != u"ErrorReport") {
+                const bool yes = !m_answers.isEmpty() && m_answers.takeFirst();
+                return yes ? QMessageBox::Yes : QMessageBox::No;
+            }
+            return QDialog::Rejected;
+        };
+    }
     QPushButton *button(const char *name) const { return m_window->child<QPushButton>(name); }
     bool commandsOn() const
     {
-        return m_window->form()->commandsEnabled()
-            && button("SaveFlashFileButton")->isEnabled()
-            && button("LoadFromPassportFlashFileButton")->isEnabled()
-            && m_window->spin("AddrSpinEdit")->isEnabled();
+        return m_window->form()->commandsEnabled() && button("SaveFlashFileButton")->isEnabled() &&
+               button("LoadFromPassportFlashFileButton")->isEnabled() &&
+               m_window->spin("AddrSpinEdit")->isEnabled();
     }
     QStringList logTexts() const
     {
@@ -145,352 +158,306 @@ private:
     QList<SeenFileDialog> m_fileDialogs;
     QList<SeenViewer> m_viewers;
     QList<bool> m_commandsAtDialog;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(m_line.start(), qPrintable(m_line.errorString()));
+    }
+
+    void init()
+    {
+        m_line.reset();
+        m_window = std::make_unique<SimWindow>(m_line.devicePath());
+        QVERIFY(m_window->ready());
+        // The service tab, as a service engineer sees it.
+        m_window->child<QAction>("ServiceModeMenu")->setChecked(true);
+        m_window->form()->ServiceModeMenuClick();
+        m_window->child<QTabWidget>("PageControl1")->setCurrentWidget(m_window->child("TabSheet2"));
+        m_window->setTimeouts(3000, 300);
+        m_files.clear();
+        m_answers.clear();
+        m_fileDialogs.clear();
+        m_viewers.clear();
+        m_commandsAtDialog.clear();
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void cleanupTestCase() { m_line.stop(); }
+
+    void saveDump()
+    {
+        ScopedExeDirFiles files({"0012AB7F.dmp", "0012AB7F.ini", "passport.ini"});
+        ScopedModalRunner runner(script());
+        auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
+        gauge->setValue(37);
+        QList<int> values;
+        QList<bool> commandsDuringRun;
+        connect(gauge, &QProgressBar::valueChanged, this, [&](int v) {
+            values << v;
+            commandsDuringRun << commandsOn();
+        });
+
+        m_window->click("SaveFlashFileButton");
+
+        QVERIFY(runner.dialogs.isEmpty()); // no question, no error report
+        QCOMPARE(values.first(), 0);
+        QCOMPARE(values.last(), 100);
+        QCOMPARE(gauge->value(), 100);
+        QVERIFY(!commandsDuringRun.contains(true));
+        QVERIFY(commandsOn());
+
+        QCOMPARE(readBytes(exeDirPath("0012AB7F.dmp")), dumpBytesOf(SimSensor::defaultFlash()));
+        QVERIFY(readBytes(exeDirPath("0012AB7F.ini")).count("\r\n") == 441);
+        QVERIFY(readBytes(exeDirPath("passport.ini")).contains("ExpLevel=120;40;118;42"));
+        const QList<LogLine> expected{{"Чтение флеш...", Black},
+                                      {"Дамп сохранён в файле 0012AB7F.dmp...", Black},
+                                      {"Паспорт сохранён в файле 0012AB7F.ini...", Black},
+                                      {"Данные паспорта сохранены в файле passport.ini...", Black}};
+        QCOMPARE(m_window->log(), expected);
+        QCOMPARE(m_line.sensor.requestCount(), 1024);
+    }
+
+    void restoreDump()
+    {
+        // A dump of another sensor at address 9; the connected one answers at 1.
+        SimSensor::Flash file = SimSensor::defaultFlash();
+        file[SimSensor::WordAddress] = 9;
+        file[SimSensor::WordSerial] = 0x00C0FFEE;
+        for (int k = 0; k < SimSensor::GridPoints; ++k)
+            file[std::size_t(SimSensor::WordTableY + k)] = std::bit_cast<quint32>(float(k));
+        const QString path = m_dir.filePath("other.dmp");
+        QVERIFY(writeBytes(path, dumpBytesOf(file)));
+        m_files = {path};
+        m_answers = {true, true};
+        ScopedModalRunner runner(script());
+        auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
+        int hundreds = 0;
+        connect(gauge, &QProgressBar::valueChanged, this, [&](int v) { hundreds += v == 100; });
+
+        m_window->click("LoadFlashFileButton");
+
+        QCOMPARE(m_fileDialogs.size(), 1);
+        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить флеш из файла..."));
+        QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
+        QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("dmp"));
+        QCOMPARE(m_fileDialogs[0].directory,
+                 QDir(QCoreApplication::applicationDirPath()).absolutePath());
+        QVERIFY(m_fileDialogs[0].mustExist);
+
+        // Two questions, both as warnings with Yes and No, asked with the commands off.
+        QCOMPARE(runner.dialogs.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            QCOMPARE(runner.dialogs[i].title, QStringLiteral("Внимание!"));
+            QCOMPARE(runner.dialogs[i].icon, int(QMessageBox::Warning));
+            QCOMPARE(runner.dialogs[i].buttons, int(QMessageBox::Yes | QMessageBox::No));
+        }
+        QCOMPARE(runner.dialogs[1].text,
+                 QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?"));
+        QCOMPARE(runner.dialogs[2].text, QStringLiteral("Новый адрес - $09. Записать?"));
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false, false}));
+
+        // The sensor and the address field moved to the dump's address.
+        QCOMPARE(int(m_line.sensor.address()), 9);
+        QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 9);
+        QCOMPARE(m_line.sensor.word(SimSensor::WordSerial), 0x00C0FFEEu);
+        QCOMPARE(m_line.sensor.word(SimSensor::WordTableY + 440), std::bit_cast<quint32>(440.0f));
+        QCOMPARE(hundreds, 2); // both passes reach the end
+        QCOMPARE(gauge->value(), 100);
+        QCOMPARE(m_window->log().last(), (LogLine{"Восстановление успешно", Black}));
+        QVERIFY(commandsOn());
+    }
+
+    void restoreStopped_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("requests");
+
+        QTest::newRow("declined") << false << "Запись отменена пользователем" << 0;
+        // Words 1..3 go out with the group pause between them, the fourth is not answered.
+        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 3;
+    }
+
+    // A restore that stops: one red line, the commands back; while it runs, the
+    // window's events are handled and the group pause lies between the requests.
+    void restoreStopped()
+    {
+        QFETCH(bool, answer);
+        QFETCH(QString, failure);
+        QFETCH(int, requests);
+
+        constexpr int pauseMs = 60;
+        m_window->setup()->pauseGroupSpinEdit()->setValue(pauseMs);
+        const QString path = m_dir.filePath("stopped.dmp");
+        QVERIFY(writeBytes(path, dumpBytesOf(SimSensor::defaultFlash())));
+        m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1003));
+        m_files = {path};
+        m_answers = {answer};
+        int requestsWhenRun = -1;
+        ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
+            if (qobject_cast<QMessageBox *>(&dialog))
+                QTimer::singleShot(0, this,
+                                   [&] { requestsWhenRun = m_line.sensor.requestCount(); });
+            return act(dialog);
+        });
+
+        m_window->click("LoadFlashFileButton");
+
+        QCOMPARE(runner.dialogs.size(), 2); // the file, the question; no error report
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
+        QCOMPARE(m_window->log().last(), (LogLine{failure, Red}));
+        QCOMPARE(logTexts().count(failure), 1);
+        QCOMPARE(m_line.sensor.requestCount(), requests);
+        QVERIFY(commandsOn());
+        QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 1);
+        if (requests == 0)
+            return;
+        QVERIFY2(requestsWhenRun >= 0 && requestsWhenRun < requests,
+                 qPrintable(QString::number(requestsWhenRun)));
+        // The pause lies between the requests (after the skipped word 0 as well).
+        const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
+        for (int i = 1; i < requests; ++i) {
+            const qint64 gapUs = seen[i].receivedAtUs - seen[i - 1].receivedAtUs;
+            QVERIFY2(gapUs >= pauseMs * 1000, qPrintable(QString::number(gapUs)));
+        }
+    }
+
+    void restorePassport_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<int>("requests");
+
+        QTest::newRow("declined") << false << QStringList{"Запись отменена пользователем"} << 0;
+        // Points 0..4 written (X and Y), the X word of point 5 is not answered.
+        QTest::newRow("no reply in the write pass")
+            << true << QStringList{"Запись паспорта во флеш...", "Таймаут"} << 11;
+    }
+    void restorePassport()
+    {
+        QFETCH(bool, answer);
+        QFETCH(QStringList, log);
+        QFETCH(int, requests);
+
+        // The passport is read from anywhere; its ExpLevel from passport.ini beside
+        // the executable.
+        ScopedExeDirFiles files({"passport.ini"});
+        QVERIFY(writeBytes(exeDirPath("passport.ini"), "[0BADCAFE]\r\nExpLevel=120;40;118;42\r\n"));
+        QByteArray text;
+        for (int k = 0; k < 441; ++k)
+            text += QByteArray::number(k) + ".5\t-" + QByteArray::number(k) + "\t0\t0\r\n";
+        const QString path = m_dir.filePath("0BADCAFE.ini");
+        QVERIFY(writeBytes(path, text));
+        m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1085));
+        m_files = {path};
+        m_answers = {answer};
+        ScopedModalRunner runner(script());
+
+        m_window->click("LoadFromPassportFlashFileButton");
+
+        QCOMPARE(m_fileDialogs.size(), 1);
+        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить паспорт из файла..."));
+        QCOMPARE(m_fileDialogs[0].filters, PassportFilters);
+        QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("ini"));
+        QCOMPARE(m_fileDialogs[0].directory,
+                 QDir(QCoreApplication::applicationDirPath()).absolutePath());
+        QCOMPARE(runner.dialogs.size(), 2);
+        QCOMPARE(runner.dialogs[1].title, QStringLiteral("Внимание!"));
+        QCOMPARE(runner.dialogs[1].icon, int(QMessageBox::Warning));
+        QCOMPARE(runner.dialogs[1].text,
+                 QStringLiteral("Серийный номер - 0BADCAFE. Записать паспорт во флеш?"));
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
+
+        QStringList notTraffic;
+        for (const QString &t : logTexts())
+            if (!t.startsWith(QStringLiteral("Послано")) &&
+                !t.startsWith(QStringLiteral("Принято")))
+                notTraffic << t;
+        QCOMPARE(notTraffic, log);
+        QCOMPARE(m_window->log().last().colour, Red);
+        QCOMPARE(m_line.sensor.requestCount(), requests);
+        if (requests > 0)
+            QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 4), std::bit_cast<quint32>(4.5f));
+        QVERIFY(commandsOn());
+    }
+
+    // Two dumps viewed in turn: the second replaces every row of the first.
+    void viewDump()
+    {
+        SimSensor::Flash a = SimSensor::defaultFlash();
+        a[SimSensor::WordAddress] = 5;
+        a[SimSensor::WordTableX] = std::bit_cast<quint32>(1.5f);
+        SimSensor::Flash b = SimSensor::defaultFlash();
+        b[SimSensor::WordAddress] = 0x21;
+        b[SimSensor::WordSerial] = 0x0A0B0C0D;
+        b[SimSensor::WordTableY + 440] = 0xFFFFFFFF;
+        QVERIFY(writeBytes(m_dir.filePath("a.dmp"), dumpBytesOf(a)));
+        QVERIFY(writeBytes(m_dir.filePath("b.dmp"), dumpBytesOf(b)));
+        m_files = {m_dir.filePath("a.dmp"), m_dir.filePath("b.dmp")};
+        ScopedModalRunner runner(script());
+
+        m_window->click("ViewFlashFileButton");
+        m_window->click("ViewFlashFileButton");
+
+        QCOMPARE(m_fileDialogs.size(), 2);
+        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Просмотр дампа флеш из файла..."));
+        QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
+        QCOMPARE(m_viewers.size(), 2);
+        const SeenViewer &first = m_viewers[0];
+        QCOMPARE(first.caption, QStringLiteral("Просмотр дампа - a.dmp"));
+        QCOMPARE(first.header, QStringList({"Имя", "Значение", "Raw (hex)"}));
+        QCOMPARE(first.rows.size(), 894);
+        QCOMPARE(first.rows[0], QStringList({"Адрес", "0x05", "00000005"}));
+        QCOMPARE(first.rows[12], QStringList({"X1", "1.5", "3FC00000"}));
+
+        // The second load replaces every row.
+        const SeenViewer &second = m_viewers[1];
+        QCOMPARE(second.caption, QStringLiteral("Просмотр дампа - b.dmp"));
+        QCOMPARE(second.rows.size(), 894);
+        QCOMPARE(second.rows[0], QStringList({"Адрес", "0x21", "00000021"}));
+        QCOMPARE(second.rows[1], QStringList({"Серийный номер", "0x0A0B0C0D", "0A0B0C0D"}));
+        QCOMPARE(second.rows[12][0], QStringLiteral("X1"));
+        QVERIFY(second.rows[12][1] != QStringLiteral("1.5"));
+        QCOMPARE(second.rows[893], QStringList({"Y441", "-NAN", "FFFFFFFF"}));
+        QVERIFY(m_window->log().isEmpty());
+        QCOMPARE(m_line.sensor.requestCount(), 0);
+
+        // A file of the wrong size, then one that vanished after the dialog: red lines only.
+        QVERIFY(writeBytes(m_dir.filePath("short.dmp"), QByteArray(4095, '\0')));
+        m_files = {m_dir.filePath("short.dmp"), m_dir.filePath("missing.dmp")};
+        m_window->click("ViewFlashFileButton");
+        QCOMPARE(m_window->log(), QList<LogLine>({{"Размер файла неверен", Red}}));
+        m_window->click("ViewFlashFileButton");
+        QCOMPARE(m_window->log().size(), 2);
+        QCOMPARE(m_window->log().last().colour, Red);
+        QVERIFY(!m_window->log().last().text.isEmpty());
+        QCOMPARE(m_viewers.size(), 2);
+    }
+
+    void cancelledDialog_data()
+    {
+        QTest::addColumn<QString>("buttonName");
+        QTest::newRow("restore") << "LoadFlashFileButton";
+        QTest::newRow("view") << "ViewFlashFileButton";
+        QTest::newRow("passport") << "LoadFromPassportFlashFileButton";
+    }
+    void cancelledDialog()
+    {
+        QFETCH(QString, buttonName);
+        m_files = {QString()};
+        ScopedModalRunner runner(script());
+
+        m_window->click(buttonName);
+
+        QCOMPARE(runner.dialogs.size(), 1);
+        QVERIFY(m_window->log().isEmpty());
+        QCOMPARE(m_line.sensor.requestCount(), 0);
+        QVERIFY(commandsOn());
+    }
 };
-
-void TestFlashUi::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY2(m_line.start(), qPrintable(m_line.errorString()));
-}
-
-void TestFlashUi::init()
-{
-    m_line.reset();
-    m_window = std::make_unique<SimWindow>(m_line.devicePath());
-    QVERIFY(m_window->ready());
-    // The service tab, as a service engineer sees it.
-    m_window->child<QAction>("ServiceModeMenu")->setChecked(true);
-    m_window->form()->ServiceModeMenuClick();
-    m_window->child<QTabWidget>("PageControl1")->setCurrentWidget(m_window->child("TabSheet2"));
-    m_window->setTimeouts(3000, 300);
-    m_files.clear();
-    m_answers.clear();
-    m_fileDialogs.clear();
-    m_viewers.clear();
-    m_commandsAtDialog.clear();
-}
-
-void TestFlashUi::cleanup()
-{
-    m_window.reset();
-}
-
-void TestFlashUi::cleanupTestCase()
-{
-    m_line.stop();
-}
-
-ScopedModalRunner::Act TestFlashUi::script()
-{
-    return [this](QDialog &dialog) -> int {
-        m_commandsAtDialog << commandsOn();
-        if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
-            m_fileDialogs.append({files->windowTitle(), files->nameFilters(), files->defaultSuffix(),
-                                  files->directory().absolutePath(),
-                                  files->fileMode() == QFileDialog::ExistingFile});
-            const QString file = m_files.isEmpty() ? QString() : m_files.takeFirst();
-            if (file.isEmpty())
-                return QDialog::Rejected;
-            files->selectFile(file);
-            return QDialog::Accepted;
-        }
-        if (auto *viewer = qobject_cast<TViewDumpForm *>(&dialog)) {
-            QTableWidget *grid = viewer->grid();
-            SeenViewer seen{viewer->windowTitle(), {}, {}};
-            for (int c = 0; c < grid->columnCount(); ++c)
-                seen.header << grid->horizontalHeaderItem(c)->text();
-            for (int r = 0; r < grid->rowCount(); ++r) {
-                QStringList row;
-                for (int c = 0; c < grid->columnCount(); ++c)
-                    row << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
-                seen.rows << row;
-            }
-            m_viewers << seen;
-            return QDialog::Accepted;
-        }
-        if (qobject_cast<QMessageBox *>(&dialog) && dialog.objectName() != u"ErrorReport") {
-            const bool yes = !m_answers.isEmpty() && m_answers.takeFirst();
-            return yes ? QMessageBox::Yes : QMessageBox::No;
-        }
-        return QDialog::Rejected;
-    };
-}
-
-void TestFlashUi::saveDump()
-{
-    ScopedExeDirFiles files({"0012AB7F.dmp", "0012AB7F.ini", "passport.ini"});
-    ScopedModalRunner runner(script());
-    auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
-    gauge->setValue(37);
-    QList<int> values;
-    QList<bool> commandsDuringRun;
-    connect(gauge, &QProgressBar::valueChanged, this, [&](int v) {
-        values << v;
-        commandsDuringRun << commandsOn();
-    });
-
-    m_window->click("SaveFlashFileButton");
-
-    QVERIFY(runner.dialogs.isEmpty()); // no question, no error report
-    QCOMPARE(values.first(), 0);
-    QCOMPARE(values.last(), 100);
-    QCOMPARE(gauge->value(), 100);
-    QVERIFY(!commandsDuringRun.contains(true));
-    QVERIFY(commandsOn());
-
-    QCOMPARE(readBytes(exeDirPath("0012AB7F.dmp")), dumpBytesOf(SimSensor::defaultFlash()));
-    QVERIFY(readBytes(exeDirPath("0012AB7F.ini")).count("\r\n") == 441);
-    QVERIFY(readBytes(exeDirPath("passport.ini")).contains("ExpLevel=120;40;118;42"));
-    const QList<LogLine> expected{{"Чтение флеш...", Black},
-                                  {"Дамп сохранён в файле 0012AB7F.dmp...", Black},
-                                  {"Паспорт сохранён в файле 0012AB7F.ini...", Black},
-                                  {"Данные паспорта сохранены в файле passport.ini...", Black}};
-    QCOMPARE(m_window->log(), expected);
-    QCOMPARE(m_line.sensor.requestCount(), 1024);
-}
-
-void TestFlashUi::restoreDump()
-{
-    // A dump of another sensor at address 9; the connected one answers at 1.
-    SimSensor::Flash file = SimSensor::defaultFlash();
-    file[SimSensor::WordAddress] = 9;
-    file[SimSensor::WordSerial] = 0x00C0FFEE;
-    for (int k = 0; k < SimSensor::GridPoints; ++k)
-        file[std::size_t(SimSensor::WordTableY + k)] = std::bit_cast<quint32>(float(k));
-    const QString path = m_dir.filePath("other.dmp");
-    QVERIFY(writeBytes(path, dumpBytesOf(file)));
-    m_files = {path};
-    m_answers = {true, true};
-    ScopedModalRunner runner(script());
-    auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
-    int hundreds = 0;
-    connect(gauge, &QProgressBar::valueChanged, this, [&](int v) { hundreds += v == 100; });
-
-    m_window->click("LoadFlashFileButton");
-
-    QCOMPARE(m_fileDialogs.size(), 1);
-    QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить флеш из файла..."));
-    QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
-    QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("dmp"));
-    QCOMPARE(m_fileDialogs[0].directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
-    QVERIFY(m_fileDialogs[0].mustExist);
-
-    // Two questions, both as warnings with Yes and No, asked with the commands off.
-    QCOMPARE(runner.dialogs.size(), 3);
-    for (int i = 1; i < 3; ++i) {
-        QCOMPARE(runner.dialogs[i].title, QStringLiteral("Внимание!"));
-        QCOMPARE(runner.dialogs[i].icon, int(QMessageBox::Warning));
-        QCOMPARE(runner.dialogs[i].buttons, int(QMessageBox::Yes | QMessageBox::No));
-    }
-    QCOMPARE(runner.dialogs[1].text,
-             QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?"));
-    QCOMPARE(runner.dialogs[2].text, QStringLiteral("Новый адрес - $09. Записать?"));
-    QCOMPARE(m_commandsAtDialog, QList<bool>({true, false, false}));
-
-    // The sensor and the address field moved to the dump's address.
-    QCOMPARE(int(m_line.sensor.address()), 9);
-    QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 9);
-    QCOMPARE(m_line.sensor.word(SimSensor::WordSerial), 0x00C0FFEEu);
-    QCOMPARE(m_line.sensor.word(SimSensor::WordTableY + 440), std::bit_cast<quint32>(440.0f));
-    QCOMPARE(hundreds, 2); // both passes reach the end
-    QCOMPARE(gauge->value(), 100);
-    QCOMPARE(m_window->log().last(), (LogLine{"Восстановление успешно", Black}));
-    QVERIFY(commandsOn());
-}
-
-void TestFlashUi::restoreStopped_data()
-{
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<int>("requests");
-
-    QTest::newRow("declined") << false << "Запись отменена пользователем" << 0;
-    // Words 1..3 go out with the group pause between them, the fourth is not answered.
-    QTest::newRow("no reply in the write pass") << true << "Таймаут" << 3;
-}
-
-// A restore that stops: one red line, the commands back; while it runs, the
-// window's events are handled and the group pause lies between the requests.
-void TestFlashUi::restoreStopped()
-{
-    QFETCH(bool, answer);
-    QFETCH(QString, failure);
-    QFETCH(int, requests);
-
-    constexpr int pauseMs = 60;
-    m_window->setup()->pauseGroupSpinEdit()->setValue(pauseMs);
-    const QString path = m_dir.filePath("stopped.dmp");
-    QVERIFY(writeBytes(path, dumpBytesOf(SimSensor::defaultFlash())));
-    m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1003));
-    m_files = {path};
-    m_answers = {answer};
-    int requestsWhenRun = -1;
-    ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
-        if (qobject_cast<QMessageBox *>(&dialog))
-            QTimer::singleShot(0, this, [&] { requestsWhenRun = m_line.sensor.requestCount(); });
-        return act(dialog);
-    });
-
-    m_window->click("LoadFlashFileButton");
-
-    QCOMPARE(runner.dialogs.size(), 2); // the file, the question; no error report
-    QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
-    QCOMPARE(m_window->log().last(), (LogLine{failure, Red}));
-    QCOMPARE(logTexts().count(failure), 1);
-    QCOMPARE(m_line.sensor.requestCount(), requests);
-    QVERIFY(commandsOn());
-    QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 1);
-    if (requests == 0)
-        return;
-    QVERIFY2(requestsWhenRun >= 0 && requestsWhenRun < requests,
-             qPrintable(QString::number(requestsWhenRun)));
-    // The pause lies between the requests (after the skipped word 0 as well).
-    const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
-    for (int i = 1; i < requests; ++i) {
-        const qint64 gapUs = seen[i].receivedAtUs - seen[i - 1].receivedAtUs;
-        QVERIFY2(gapUs >= pauseMs * 1000, qPrintable(QString::number(gapUs)));
-    }
-}
-
-void TestFlashUi::restorePassport_data()
-{
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<QStringList>("log");
-    QTest::addColumn<int>("requests");
-
-    QTest::newRow("declined") << false << QStringList{"Запись отменена пользователем"} << 0;
-    // Points 0..4 written (X and Y), the X word of point 5 is not answered.
-    QTest::newRow("no reply in the write pass")
-        << true << QStringList{"Запись паспорта во флеш...", "Таймаут"} << 11;
-}
-
-void TestFlashUi::restorePassport()
-{
-    QFETCH(bool, answer);
-    QFETCH(QStringList, log);
-    QFETCH(int, requests);
-
-    // The passport is read from anywhere; its ExpLevel from passport.ini beside
-    // the executable.
-    ScopedExeDirFiles files({"passport.ini"});
-    QVERIFY(writeBytes(exeDirPath("passport.ini"), "[0BADCAFE]\r\nExpLevel=120;40;118;42\r\n"));
-    QByteArray text;
-    for (int k = 0; k < 441; ++k)
-        text += QByteArray::number(k) + ".5\t-" + QByteArray::number(k) + "\t0\t0\r\n";
-    const QString path = m_dir.filePath("0BADCAFE.ini");
-    QVERIFY(writeBytes(path, text));
-    m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1085));
-    m_files = {path};
-    m_answers = {answer};
-    ScopedModalRunner runner(script());
-
-    m_window->click("LoadFromPassportFlashFileButton");
-
-    QCOMPARE(m_fileDialogs.size(), 1);
-    QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить паспорт из файла..."));
-    QCOMPARE(m_fileDialogs[0].filters, PassportFilters);
-    QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("ini"));
-    QCOMPARE(m_fileDialogs[0].directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
-    QCOMPARE(runner.dialogs.size(), 2);
-    QCOMPARE(runner.dialogs[1].title, QStringLiteral("Внимание!"));
-    QCOMPARE(runner.dialogs[1].icon, int(QMessageBox::Warning));
-    QCOMPARE(runner.dialogs[1].text,
-             QStringLiteral("Серийный номер - 0BADCAFE. Записать паспорт во флеш?"));
-    QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
-
-    QStringList notTraffic;
-    for (const QString &t : logTexts())
-        if (!t.startsWith(QStringLiteral("Послано")) && !t.startsWith(QStringLiteral("Принято")))
-            notTraffic << t;
-    QCOMPARE(notTraffic, log);
-    QCOMPARE(m_window->log().last().colour, Red);
-    QCOMPARE(m_line.sensor.requestCount(), requests);
-    if (requests > 0)
-        QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 4), std::bit_cast<quint32>(4.5f));
-    QVERIFY(commandsOn());
-}
-
-void TestFlashUi::viewDump()
-{
-    SimSensor::Flash a = SimSensor::defaultFlash();
-    a[SimSensor::WordAddress] = 5;
-    a[SimSensor::WordTableX] = std::bit_cast<quint32>(1.5f);
-    SimSensor::Flash b = SimSensor::defaultFlash();
-    b[SimSensor::WordAddress] = 0x21;
-    b[SimSensor::WordSerial] = 0x0A0B0C0D;
-    b[SimSensor::WordTableY + 440] = 0xFFFFFFFF;
-    QVERIFY(writeBytes(m_dir.filePath("a.dmp"), dumpBytesOf(a)));
-    QVERIFY(writeBytes(m_dir.filePath("b.dmp"), dumpBytesOf(b)));
-    m_files = {m_dir.filePath("a.dmp"), m_dir.filePath("b.dmp")};
-    ScopedModalRunner runner(script());
-
-    m_window->click("ViewFlashFileButton");
-    m_window->click("ViewFlashFileButton");
-
-    QCOMPARE(m_fileDialogs.size(), 2);
-    QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Просмотр дампа флеш из файла..."));
-    QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
-    QCOMPARE(m_viewers.size(), 2);
-    const SeenViewer &first = m_viewers[0];
-    QCOMPARE(first.caption, QStringLiteral("Просмотр дампа - a.dmp"));
-    QCOMPARE(first.header, QStringList({"Имя", "Значение", "Raw (hex)"}));
-    QCOMPARE(first.rows.size(), 894);
-    QCOMPARE(first.rows[0], QStringList({"Адрес", "0x05", "00000005"}));
-    QCOMPARE(first.rows[12], QStringList({"X1", "1.5", "3FC00000"}));
-
-    // The second load replaces every row.
-    const SeenViewer &second = m_viewers[1];
-    QCOMPARE(second.caption, QStringLiteral("Просмотр дампа - b.dmp"));
-    QCOMPARE(second.rows.size(), 894);
-    QCOMPARE(second.rows[0], QStringList({"Адрес", "0x21", "00000021"}));
-    QCOMPARE(second.rows[1], QStringList({"Серийный номер", "0x0A0B0C0D", "0A0B0C0D"}));
-    QCOMPARE(second.rows[12][0], QStringLiteral("X1"));
-    QVERIFY(second.rows[12][1] != QStringLiteral("1.5"));
-    QCOMPARE(second.rows[893], QStringList({"Y441", "-NAN", "FFFFFFFF"}));
-    QVERIFY(m_window->log().isEmpty());
-    QCOMPARE(m_line.sensor.requestCount(), 0);
-}
-
-void TestFlashUi::viewRefusedFile()
-{
-    QVERIFY(writeBytes(m_dir.filePath("short.dmp"), QByteArray(4095, '\0')));
-    m_files = {m_dir.filePath("short.dmp"), m_dir.filePath("missing.dmp")};
-    ScopedModalRunner runner(script());
-
-    m_window->click("ViewFlashFileButton");
-    QCOMPARE(m_window->log(), QList<LogLine>({{"Размер файла неверен", Red}}));
-
-    // The missing file: the dialog insists on an existing one; a path that
-    // vanished in between is reported with the system's text.
-    m_window->click("ViewFlashFileButton");
-    QCOMPARE(m_window->log().size(), 2);
-    QCOMPARE(m_window->log().last().colour, Red);
-    QVERIFY(!m_window->log().last().text.isEmpty());
-
-    QVERIFY(m_viewers.isEmpty());
-}
-
-void TestFlashUi::cancelledDialog_data()
-{
-    QTest::addColumn<QString>("buttonName");
-    QTest::newRow("restore") << "LoadFlashFileButton";
-    QTest::newRow("view") << "ViewFlashFileButton";
-    QTest::newRow("passport") << "LoadFromPassportFlashFileButton";
-}
-
-void TestFlashUi::cancelledDialog()
-{
-    QFETCH(QString, buttonName);
-    m_files = {QString()};
-    ScopedModalRunner runner(script());
-
-    m_window->click(buttonName);
-
-    QCOMPARE(runner.dialogs.size(), 1);
-    QVERIFY(m_window->log().isEmpty());
-    QCOMPARE(m_line.sensor.requestCount(), 0);
-    QVERIFY(commandsOn());
-}
 
 QTEST_MAIN(TestFlashUi)
 #include "tst_flashui.moc"

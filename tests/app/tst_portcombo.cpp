@@ -38,27 +38,70 @@ class TestPortCombo : public QObject
 private Q_SLOTS:
     void cleanup() { setPortInfoProvider({}); }
 
-    void entriesCarryNumbers();
+    void entries_data();
+    void entries();
     void selectionAcrossRefill_data();
     void selectionAcrossRefill();
     void refillIsNoUserPick();
-    void nameAndNumberOfSelection_data();
-    void nameAndNumberOfSelection();
-    void extraDevicePaths();
     void dropDownWidth_data();
     void dropDownWidth();
 };
 
-void TestPortCombo::entriesCarryNumbers()
+void TestPortCombo::entries_data()
 {
-    present({dev("ttyUSB0", "USB adapter"), dev("ttyS0"), dev("lp0", "Printer")});
+    QTest::addColumn<QList<DeviceInfo>>("devices");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QStringList>("names"); // of each entry once selected
+    QTest::addColumn<QList<int>>("numbers");
+
+    QTest::newRow("serial devices only, with numbers")
+        << QList<DeviceInfo>{dev("ttyUSB0", "USB adapter"), dev("ttyS0"), dev("lp0", "Printer")}
+        << QStringList() << QStringList{"COM1", "COM101 - USB adapter"}
+        << QStringList{"COM1", "COM101"} << QList<int>{1, 101};
+    QTest::newRow("description with blanks")
+        << QList<DeviceInfo>{dev("ttyUSB4", "FT232R USB UART")} << QStringList()
+        << QStringList{"COM105 - FT232R USB UART"} << QStringList{"COM105"} << QList<int>{105};
+    const QStringList extra{"/dev/pts/5", "/dev/serial/by-id/usb-Zart-if00"};
+    QTest::newRow("extra device paths")
+        << QList<DeviceInfo>{dev("ttyS0", "Board")} << extra << QStringList{"COM1 - Board"} + extra
+        << QStringList{"COM1"} + extra << QList<int>{1, 0, 0};
+}
+
+void TestPortCombo::entries()
+{
+    QFETCH(QList<DeviceInfo>, devices);
+    QFETCH(QStringList, extra);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, numbers);
+
+    present(devices);
     QComboBox combo;
     combo.addItem(QStringLiteral("old entry"), 99);
-    FillPortCombo(&combo);
-    QCOMPARE(texts(combo), QStringList({"COM1", "COM101 - USB adapter"}));
-    QCOMPARE(combo.itemData(0, Qt::UserRole).toInt(), 1);
-    QCOMPARE(combo.itemData(1, Qt::UserRole).toInt(), 101);
+    FillPortCombo(&combo, extra);
+    QCOMPARE(::texts(combo), texts);
     QCOMPARE(combo.currentIndex(), -1); // "old entry" has gone
+    QCOMPARE(ComboPortName(&combo), QString());
+    QCOMPARE(ComboPortNumber(&combo), 0);
+    for (int i = 0; i < combo.count(); ++i) {
+        combo.setCurrentIndex(i);
+        QCOMPARE(ComboPortName(&combo), names[i]);
+        QCOMPARE(ComboPortNumber(&combo), numbers[i]);
+        if (numbers[i] > 0)
+            QCOMPARE(combo.itemData(i, Qt::UserRole).toInt(), numbers[i]);
+    }
+    if (!extra.isEmpty()) { // an extra entry keeps its selection across a refill, too
+        combo.setCurrentIndex(1);
+        present(devices + QList<DeviceInfo>{dev("ttyS1", "Card")});
+        FillPortCombo(&combo, extra);
+        QCOMPARE(combo.currentText(), extra.first());
+    }
+    // An entry that carries 0, like "no power port".
+    combo.insertItem(0, QStringLiteral("Отключен"), 0);
+    combo.setCurrentIndex(0);
+    QCOMPARE(ComboPortName(&combo), QStringLiteral("Отключен"));
+    QCOMPARE(ComboPortNumber(&combo), 0);
 }
 
 void TestPortCombo::selectionAcrossRefill_data()
@@ -121,58 +164,6 @@ void TestPortCombo::refillIsNoUserPick()
     QCOMPARE(textChanged.count(), 0);
     QCOMPARE(activated.count(), 0);
     QVERIFY(!combo.signalsBlocked());
-}
-
-void TestPortCombo::nameAndNumberOfSelection_data()
-{
-    QTest::addColumn<DeviceInfo>("device");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("number");
-
-    QTest::newRow("without description") << dev("ttyACM1") << "COM202" << 202;
-    QTest::newRow("description with blanks") << dev("ttyUSB4", "FT232R USB UART") << "COM105" << 105;
-}
-
-void TestPortCombo::nameAndNumberOfSelection()
-{
-    QFETCH(DeviceInfo, device);
-    QFETCH(QString, name);
-    QFETCH(int, number);
-
-    present({device});
-    QComboBox combo;
-    FillPortCombo(&combo);
-    QCOMPARE(combo.currentIndex(), -1);
-    QCOMPARE(ComboPortName(&combo), QString());
-    QCOMPARE(ComboPortNumber(&combo), 0);
-
-    combo.setCurrentIndex(0);
-    QCOMPARE(ComboPortName(&combo), name);
-    QCOMPARE(ComboPortNumber(&combo), number);
-
-    // An entry that carries 0, like "no power port".
-    combo.insertItem(0, QStringLiteral("Отключен"), 0);
-    combo.setCurrentIndex(0);
-    QCOMPARE(ComboPortName(&combo), QStringLiteral("Отключен"));
-    QCOMPARE(ComboPortNumber(&combo), 0);
-}
-
-void TestPortCombo::extraDevicePaths()
-{
-    present({dev("ttyS0", "Board")});
-    QComboBox combo;
-    const QStringList extra {QStringLiteral("/dev/pts/5"), QStringLiteral("/dev/serial/by-id/usb-Zart-if00")};
-    FillPortCombo(&combo, extra);
-    QCOMPARE(texts(combo), QStringList({"COM1 - Board", "/dev/pts/5", "/dev/serial/by-id/usb-Zart-if00"}));
-
-    combo.setCurrentIndex(1);
-    QCOMPARE(ComboPortName(&combo), QStringLiteral("/dev/pts/5"));
-    QCOMPARE(ComboPortNumber(&combo), 0);
-
-    // The extra entry keeps its selection across a refill, too.
-    present({dev("ttyS0", "Board"), dev("ttyS1", "Card")});
-    FillPortCombo(&combo, extra);
-    QCOMPARE(combo.currentText(), QStringLiteral("/dev/pts/5"));
 }
 
 void TestPortCombo::dropDownWidth_data()

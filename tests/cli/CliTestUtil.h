@@ -2,10 +2,15 @@
 
 #include "cli/CliRunner.h"
 
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+
+#include <memory>
 
 // Helpers of the zart-cli tests: the front end run in-process on string streams.
 namespace clitest {
@@ -58,5 +63,25 @@ inline QString hex8(quint32 value)
 {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
 }
+
+// The simulated sensor on a pseudo-terminal for a whole test case.
+class SensorOnPty
+{
+protected:
+    SimSensor m_sensor;
+    std::unique_ptr<SimPtyServer> m_server;
+
+    // Call through QVERIFY2(startSensor(), ...) from initTestCase().
+    bool startSensor()
+    {
+        m_server = std::make_unique<SimPtyServer>(m_sensor);
+        return m_server->start();
+    }
+    // The arguments with the sensor's line as the data port.
+    QStringList onSensor(const QStringList &args) const
+    {
+        return QStringList{QStringLiteral("--port"), m_server->devicePath()} + args;
+    }
+};
 
 } // namespace clitest

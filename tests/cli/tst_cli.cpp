@@ -8,13 +8,8 @@
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
-
 #include <QTest>
-#include <QTextStream>
 
-#include <memory>
 
 using namespace clitest;
 
@@ -27,514 +22,465 @@ const QString UsageHead = QStringLiteral("Usage: zart-cli");
 
 Q_DECLARE_METATYPE(SimFault)
 
-class TestCli : public QObject
+class TestCli : public QObject, public SensorOnPty
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
-
-    void readVerbs_data();
-    void readVerbs();
-    void writeVerbs_data();
-    void writeVerbs();
-    void setAddressBroadcast_data();
-    void setAddressBroadcast();
-    void echoResults_data();
-    void echoResults();
-    void checksum();
-    void searchFindsNothing();
-    void usageErrors_data();
-    void usageErrors();
-    void help();
-    void failures_data();
-    void failures();
-    void colourAndProgressOnlyOnTerminal_data();
-    void colourAndProgressOnlyOnTerminal();
-    void demoSensor();
-    void power_data();
-    void power();
-    void powerFailure();
-
 private:
-    void verifyVerbose(const QStringList &args, const QString &quietOut);
-    QStringList onSensor(const QStringList &args) const
+    // The same run with --verbose: the same stdout, and the lines of each exchange on stderr.
+    void verifyVerbose(const QStringList &args, const QString &quietOut)
     {
-        return QStringList{QStringLiteral("--port"), m_server->devicePath()} + args;
+        m_sensor.clearRequestLog();
+        const CliRun verbose = runCli(onSensor(QStringList{"--verbose"} + args));
+        QCOMPARE(verbose.rc, 0);
+        QCOMPARE(verbose.out, quietOut);
+        QStringList traffic;
+        for (const SimRequestRecord &r : m_sensor.requestLog())
+            traffic << QStringLiteral("Послано: ") + hexLine(r.request)
+                    << QStringLiteral("Принято: ") + hexLine(r.reply);
+        QVERIFY(!traffic.isEmpty());
+        QCOMPARE(lines(verbose.err), traffic);
     }
 
-    SimSensor m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
-};
 
-void TestCli::initTestCase()
-{
-    m_server = std::make_unique<SimPtyServer>(m_sensor);
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
-}
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(startSensor(), qPrintable(m_server->errorString())); }
 
-void TestCli::init()
-{
-    m_sensor.clearFaults();
-    m_sensor.setFlash(SimSensor::defaultFlash());
-    m_sensor.setAddress(1);
-    m_sensor.setSerial(0x0000000A);
-    m_sensor.setCoordinates(10.0f, -3.2f);
-    m_sensor.setStatus(1, 0);
-    m_sensor.setPixels(1.0625f, 7.0f);
-    m_sensor.setDeviceId("Vendor", "P7", "2.1");
-    m_sensor.setWord(SimSensor::WordFirmware, 14);
-    m_sensor.setWord(SimSensor::WordDimension, 40);
-    m_sensor.setWord(SimSensor::WordCpu, 2);
-    m_sensor.setWord(5, 0xCAFE0042);
-    m_sensor.clearRequestLog();
-}
+    void init()
+    {
+        m_sensor.clearFaults();
+        m_sensor.setFlash(SimSensor::defaultFlash());
+        m_sensor.setAddress(1);
+        m_sensor.setSerial(0x0000000A);
+        m_sensor.setCoordinates(10.0f, -3.2f);
+        m_sensor.setStatus(1, 0);
+        m_sensor.setPixels(1.0625f, 7.0f);
+        m_sensor.setDeviceId("Vendor", "P7", "2.1");
+        m_sensor.setWord(SimSensor::WordFirmware, 14);
+        m_sensor.setWord(SimSensor::WordDimension, 40);
+        m_sensor.setWord(SimSensor::WordCpu, 2);
+        m_sensor.setWord(5, 0xCAFE0042);
+        m_sensor.clearRequestLog();
+    }
 
-void TestCli::cleanupTestCase()
-{
-    m_server.reset();
-}
+    void cleanupTestCase() { m_server.reset(); }
 
-void TestCli::readVerbs_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("stdoutLines");
-    QTest::addColumn<int>("requests");
+    void readVerbs_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("stdoutLines");
+        QTest::addColumn<int>("requests");
 
-    QTest::newRow("serial") << QStringList{"serial"} << QStringList{"0000000A"} << 1;
-    QTest::newRow("devid") << QStringList{"devid"}
-                           << QStringList{"VendorName: Vendor", "ProductCode: P7",
-                                          "MajorMinorRevision: 2.1"}
-                           << 1;
-    QTest::newRow("coords") << QStringList{"coords"} << QStringList{"10\t-3.2\tok\t?"} << 1;
-    QTest::newRow("pixels, integer") << QStringList{"pixels"} << QStringList{"1\t7\tok\t?"} << 1;
-    QTest::newRow("pixels, real") << QStringList{"--float-pix", "pixels"}
-                                  << QStringList{"1.063\t7\tok\t?"} << 1;
-    QTest::newRow("option after the verb") << QStringList{"pixels", "--float-pix"}
-                                           << QStringList{"1.063\t7\tok\t?"} << 1;
-    QTest::newRow("read-word") << QStringList{"read-word", "13FA"} << QStringList{"0000000E"} << 1;
-    QTest::newRow("read-word, low 16 bits of the field")
-        << QStringList{"read-word", "11005"} << QStringList{"CAFE0042"} << 1;
-    QTest::newRow("read-word, 0x prefix") << QStringList{"read-word", "0x1005"}
-                                          << QStringList{"CAFE0042"} << 1;
-    QTest::newRow("version") << QStringList{"version"}
-                             << QStringList{"Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)",
-                                            "Размерность прибора: 40",
-                                            "Версия CPU: 0x02 (ADuC841)"}
-                             << 3;
-}
+        QTest::newRow("serial") << QStringList{"serial"} << QStringList{"0000000A"} << 1;
+        QTest::newRow("devid") << QStringList{"devid"}
+                               << QStringList{"VendorName: Vendor", "ProductCode: P7",
+                                              "MajorMinorRevision: 2.1"}
+                               << 1;
+        QTest::newRow("coords") << QStringList{"coords"} << QStringList{"10\t-3.2\tok\t?"} << 1;
+        QTest::newRow("pixels, integer") << QStringList{"pixels"} << QStringList{"1\t7\tok\t?"} << 1;
+        QTest::newRow("pixels, real") << QStringList{"--float-pix", "pixels"}
+                                      << QStringList{"1.063\t7\tok\t?"} << 1;
+        QTest::newRow("option after the verb") << QStringList{"pixels", "--float-pix"}
+                                               << QStringList{"1.063\t7\tok\t?"} << 1;
+        QTest::newRow("read-word") << QStringList{"read-word", "13FA"} << QStringList{"0000000E"} << 1;
+        QTest::newRow("read-word, low 16 bits of the field")
+            << QStringList{"read-word", "11005"} << QStringList{"CAFE0042"} << 1;
+        QTest::newRow("read-word, 0x prefix") << QStringList{"read-word", "0x1005"}
+                                              << QStringList{"CAFE0042"} << 1;
+        QTest::newRow("version") << QStringList{"version"}
+                                 << QStringList{"Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)",
+                                                "Размерность прибора: 40",
+                                                "Версия CPU: 0x02 (ADuC841)"}
+                                 << 3;
+    }
+    void readVerbs()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, stdoutLines);
+        QFETCH(int, requests);
 
-void TestCli::readVerbs()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QStringList, stdoutLines);
-    QFETCH(int, requests);
+        const CliRun run = runCli(onSensor(args));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(lines(run.out), stdoutLines);
+        QCOMPARE(run.err, QString()); // a quiet success: no traffic lines without --verbose
+        QCOMPARE(m_sensor.requestCount(), requests);
+        verifyVerbose(args, run.out);
+    }
 
-    const CliRun run = runCli(onSensor(args));
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(lines(run.out), stdoutLines);
-    QCOMPARE(run.err, QString()); // a quiet success: no traffic lines without --verbose
-    QCOMPARE(m_sensor.requestCount(), requests);
-    verifyVerbose(args, run.out);
-}
+    void writeVerbs_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("word");
+        QTest::addColumn<quint32>("before");
+        QTest::addColumn<quint32>("after"); // the word's value once the verb has run
+        QTest::addColumn<QByteArray>("pdu"); // the write request, key included
 
-void TestCli::writeVerbs_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("word");
-    QTest::addColumn<quint32>("before");
-    QTest::addColumn<quint32>("after"); // the word's value once the verb has run
-    QTest::addColumn<QByteArray>("pdu"); // the write request, key included
+        QTest::newRow("light Y") << QStringList{"light", "Y"} << 6 << 0u << 2u
+                                 << QByteArray::fromHex("10100600030600000002A55A");
+        QTest::newRow("light off") << QStringList{"light", "off"} << 6 << 2u << 0u
+                                   << QByteArray::fromHex("10100600030600000000A55A");
+        QTest::newRow("write-word") << QStringList{"write-word", "1005", "12345678"} << 5 << 0u
+                                    << 0x12345678u << QByteArray::fromHex("10100500030612345678A55A");
+        QTest::newRow("write-word, short value")
+            << QStringList{"write-word", "1003", "7f"} << 3 << 0u << 0x7Fu
+            << QByteArray::fromHex("1010030003060000007FA55A");
+        QTest::newRow("write-word, address word not zero")
+            << QStringList{"--addr", "1", "write-word", "1000", "00000001"} << 0 << 1u << 1u
+            << QByteArray::fromHex("10100000030600000001A55A");
+    }
+    void writeVerbs()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, word);
+        QFETCH(quint32, before);
+        QFETCH(quint32, after);
+        QFETCH(QByteArray, pdu);
 
-    QTest::newRow("light Y") << QStringList{"light", "Y"} << 6 << 0u << 2u
-                             << QByteArray::fromHex("10100600030600000002A55A");
-    QTest::newRow("light off") << QStringList{"light", "off"} << 6 << 2u << 0u
-                               << QByteArray::fromHex("10100600030600000000A55A");
-    QTest::newRow("write-word") << QStringList{"write-word", "1005", "12345678"} << 5 << 0u
-                                << 0x12345678u << QByteArray::fromHex("10100500030612345678A55A");
-    QTest::newRow("write-word, short value")
-        << QStringList{"write-word", "1003", "7f"} << 3 << 0u << 0x7Fu
-        << QByteArray::fromHex("1010030003060000007FA55A");
-    QTest::newRow("write-word, address word not zero")
-        << QStringList{"--addr", "1", "write-word", "1000", "00000001"} << 0 << 1u << 1u
-        << QByteArray::fromHex("10100000030600000001A55A");
-}
+        m_sensor.setWord(word, before);
+        const CliRun run = runCli(onSensor(args));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(run.err, QString());
+        QCOMPARE(m_sensor.word(word), after);
+        QCOMPARE(m_sensor.requestCount(), 1);
+        QCOMPARE(m_sensor.requestLog().first().request, withCrc(QByteArray(1, '\x01') + pdu));
+        verifyVerbose(args, run.out);
+    }
 
-void TestCli::writeVerbs()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, word);
-    QFETCH(quint32, before);
-    QFETCH(quint32, after);
-    QFETCH(QByteArray, pdu);
+    void setAddressBroadcast_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("addressAfter");
 
-    m_sensor.setWord(word, before);
-    const CliRun run = runCli(onSensor(args));
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(run.err, QString());
-    QCOMPARE(m_sensor.word(word), after);
-    QCOMPARE(m_sensor.requestCount(), 1);
-    QCOMPARE(m_sensor.requestLog().first().request, withCrc(QByteArray(1, '\x01') + pdu));
-    verifyVerbose(args, run.out);
-}
+        QTest::newRow("own serial: takes 17") << QStringLiteral("0000000A") << 17;
+        QTest::newRow("own serial, short form") << QStringLiteral("a") << 17;
+        QTest::newRow("another serial: keeps 1") << QStringLiteral("0000000B") << 1;
+    }
+    void setAddressBroadcast()
+    {
+        QFETCH(QString, serial);
+        QFETCH(int, addressAfter);
 
-// The same run with --verbose: the same stdout, and the lines of each exchange on stderr.
-void TestCli::verifyVerbose(const QStringList &args, const QString &quietOut)
-{
-    m_sensor.clearRequestLog();
-    const CliRun verbose = runCli(onSensor(QStringList{"--verbose"} + args));
-    QCOMPARE(verbose.rc, 0);
-    QCOMPARE(verbose.out, quietOut);
-    QStringList traffic;
-    for (const SimRequestRecord &r : m_sensor.requestLog())
-        traffic << QStringLiteral("Послано: ") + hexLine(r.request)
-                << QStringLiteral("Принято: ") + hexLine(r.reply);
-    QVERIFY(!traffic.isEmpty());
-    QCOMPARE(lines(verbose.err), traffic);
-}
+        const CliRun run = runCli(onSensor({"--verbose", "set-address", serial, "17"}));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        // A broadcast to address 0: only the frame sent is logged, nothing is awaited.
+        const QByteArray frame = withCrc(QByteArray::fromHex("001000000003060011") + QByteArray::fromHex("0000000A"));
+        if (addressAfter == 17)
+            QCOMPARE(lines(run.err), QStringList{QStringLiteral("Послано: ") + hexLine(frame)});
+        QVERIFY(m_sensor.waitForRequests(1, 2000));
+        QCOMPARE(int(m_sensor.address()), addressAfter);
 
-void TestCli::setAddressBroadcast_data()
-{
-    QTest::addColumn<QString>("serial");
-    QTest::addColumn<int>("addressAfter");
+        // The sensor answers at its address, whichever it is now.
+        const CliRun check = runCli(onSensor({"--addr", QString::number(addressAfter), "serial"}));
+        QCOMPARE(check.rc, 0);
+        QCOMPARE(lines(check.out), QStringList{"0000000A"});
+    }
 
-    QTest::newRow("own serial: takes 17") << QStringLiteral("0000000A") << 17;
-    QTest::newRow("own serial, short form") << QStringLiteral("a") << 17;
-    QTest::newRow("another serial: keeps 1") << QStringLiteral("0000000B") << 1;
-}
+    void echoResults_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply"); // PDU the far end answers with
+        QTest::addColumn<QString>("result");
 
-void TestCli::setAddressBroadcast()
-{
-    QFETCH(QString, serial);
-    QFETCH(int, addressAfter);
+        const QByteArray ping = QByteArray::fromHex("080000AA55");
+        const QByteArray reset = QByteArray::fromHex("080001FF00");
+        QTest::newRow("ping echoed") << "ping" << ping << ping << "Ok";
+        QTest::newRow("ping AA 54") << "ping" << ping << QByteArray::fromHex("080000AA54") << "Ошибка";
+        QTest::newRow("reset FF 00") << "reset" << reset << reset << "Ok";
+        QTest::newRow("reset 00 00") << "reset" << reset << QByteArray::fromHex("0800010000") << "Ok";
+        QTest::newRow("reset 01 00") << "reset" << reset << QByteArray::fromHex("0800010100") << "Ошибка";
+    }
+    void echoResults()
+    {
+        QFETCH(QString, verb);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, result);
 
-    const CliRun run = runCli(onSensor({"--verbose", "set-address", serial, "17"}));
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(run.out, QString());
-    // A broadcast to address 0: only the frame sent is logged, nothing is awaited.
-    const QByteArray frame = withCrc(QByteArray::fromHex("001000000003060011") + QByteArray::fromHex("0000000A"));
-    if (addressAfter == 17)
-        QCOMPARE(lines(run.err), QStringList{QStringLiteral("Послано: ") + hexLine(frame)});
-    QVERIFY(m_sensor.waitForRequests(1, 2000));
-    QCOMPARE(int(m_sensor.address()), addressAfter);
+        // A device that answers with what the test gives it.
+        PtyPair pty;
+        QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+        ScriptedPeer peer(pty);
+        peer.expectBytes(withCrc(QByteArray(1, '\x01') + request)).write(withCrc(QByteArray(1, '\x01') + reply));
+        peer.start();
 
-    // The sensor answers at its address, whichever it is now.
-    const CliRun check = runCli(onSensor({"--addr", QString::number(addressAfter), "serial"}));
-    QCOMPARE(check.rc, 0);
-    QCOMPARE(lines(check.out), QStringList{"0000000A"});
-}
+        const CliRun run = runCli({"--port", pty.slavePath(), verb});
+        QVERIFY(peer.wait(5000));
+        QVERIFY2(peer.ok(), qPrintable(peer.failure()));
+        QCOMPARE(lines(run.out), QStringList{result});
+        QCOMPARE(run.err, QString()); // an answer, not a failed exchange: nothing to log
+        // "Ошибка" fails the command, so that a script can stop on it.
+        QCOMPARE(run.rc, result == QLatin1String("Ok") ? 0 : 1);
+    }
 
-void TestCli::echoResults_data()
-{
-    QTest::addColumn<QString>("verb");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply"); // PDU the far end answers with
-    QTest::addColumn<QString>("result");
+    void checksum()
+    {
+        // The sensor computes its checksum when asked; crc shows it, crc-correct
+        // copies it into the expected word.
+        m_sensor.setWord(SimSensor::WordCrcRequired, 0);
+        const QString expected = QStringLiteral("%1").arg(SimSensor::flashChecksum(m_sensor.flash()), 4, 16,
+                                                          QLatin1Char('0')).toUpper();
+        const CliRun crc = runCli(onSensor({"crc"}));
+        QCOMPARE(crc.rc, 0);
+        QCOMPARE(lines(crc.out), QStringList{expected});
+        QCOMPARE(crc.err, QString());
 
-    const QByteArray ping = QByteArray::fromHex("080000AA55");
-    const QByteArray reset = QByteArray::fromHex("080001FF00");
-    QTest::newRow("ping echoed") << "ping" << ping << ping << "Ok";
-    QTest::newRow("ping AA 54") << "ping" << ping << QByteArray::fromHex("080000AA54") << "Ошибка";
-    QTest::newRow("reset FF 00") << "reset" << reset << reset << "Ok";
-    QTest::newRow("reset 00 00") << "reset" << reset << QByteArray::fromHex("0800010000") << "Ok";
-    QTest::newRow("reset 01 00") << "reset" << reset << QByteArray::fromHex("0800010100") << "Ошибка";
-}
+        const CliRun correct = runCli(onSensor({"crc-correct"}));
+        QCOMPARE(correct.rc, 0);
+        QCOMPARE(correct.out, QString());
+        QCOMPARE(correct.err, QString());
+        QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), m_sensor.word(SimSensor::WordCrcActual));
+        QCOMPARE(QStringLiteral("%1").arg(m_sensor.word(SimSensor::WordCrcRequired), 4, 16, QLatin1Char('0')).toUpper(),
+                 expected);
+        QCOMPARE(m_sensor.requestCount(), 4); // one read, then read, read, write
+    }
 
-void TestCli::echoResults()
-{
-    QFETCH(QString, verb);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, result);
+    void searchFindsNothing()
+    {
+        // A line on which nothing answers; the shortest probe timeout keeps the
+        // 247 probes short.
+        PtyPair silent;
+        QVERIFY2(silent.isValid(), qPrintable(silent.errorString()));
+        const CliRun run = runCli({"--port", silent.slavePath(), "search", "--find-timeout", "10"});
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), (QStringList{"Идёт поиск датчика...", "Ничего не найдено!"}));
+        // Every address was probed, 1 to 247, with the echo request.
+        const QByteArray sent = silent.peerReadAvailable();
+        QByteArray expected;
+        for (int a = 1; a <= 247; ++a)
+            expected += withCrc(QByteArray(1, char(a)) + QByteArray::fromHex("080000AA55"));
+        QCOMPARE(sent, expected);
+    }
 
-    // A device that answers with what the test gives it.
-    PtyPair pty;
-    QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
-    ScriptedPeer peer(pty);
-    peer.expectBytes(withCrc(QByteArray(1, '\x01') + request)).write(withCrc(QByteArray(1, '\x01') + reply));
-    peer.start();
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("reason");
 
-    const CliRun run = runCli({"--port", pty.slavePath(), verb});
-    QVERIFY(peer.wait(5000));
-    QVERIFY2(peer.ok(), qPrintable(peer.failure()));
-    QCOMPARE(lines(run.out), QStringList{result});
-    QCOMPARE(run.err, QString()); // an answer, not a failed exchange: nothing to log
-    // "Ошибка" fails the command, so that a script can stop on it.
-    QCOMPARE(run.rc, result == QLatin1String("Ok") ? 0 : 1);
-}
+        QTest::newRow("nothing") << QStringList{} << "no command given";
+        QTest::newRow("unknown verb") << QStringList{"blink"} << "unknown command \"blink\"";
+        QTest::newRow("unknown option") << QStringList{"--fast", "serial"} << "unknown option \"--fast\"";
+        QTest::newRow("missing second argument") << QStringList{"write-word", "1000"}
+                                                 << "write-word: missing argument";
+        QTest::newRow("extra argument") << QStringList{"serial", "1"} << "serial: unexpected argument \"1\"";
+        QTest::newRow("option without value") << QStringList{"serial", "--addr"} << "--addr needs a value";
+        QTest::newRow("flag with value") << QStringList{"--yes=1", "serial"} << "--yes takes no value";
+        QTest::newRow("address 0") << QStringList{"--addr", "0", "serial"} << "--addr wants a number from 1 to 247";
+        QTest::newRow("address 248") << QStringList{"--addr=248", "serial"} << "--addr wants a number from 1 to 247";
+        QTest::newRow("address not a number") << QStringList{"--addr", "1a", "serial"} << "--addr wants";
+        QTest::newRow("timeout 0") << QStringList{"--timeout-short", "0", "serial"} << "--timeout-short wants";
+        QTest::newRow("pause too long") << QStringList{"--pause", "60001", "serial"} << "--pause wants";
+        QTest::newRow("speed 4800") << QStringList{"--speed", "4800", "serial"} << "--speed wants 9600, 57600 or 115200";
+        QTest::newRow("hex address with a bad digit") << QStringList{"read-word", "10G0"} << "read-word: ADDR wants";
+        QTest::newRow("empty hex") << QStringList{"read-word", "0x"} << "read-word: ADDR wants";
+        QTest::newRow("nine significant digits") << QStringList{"write-word", "1005", "123456789"}
+                                                 << "write-word: VALUE wants";
+        QTest::newRow("serial not hex") << QStringList{"set-address", "XYZ", "5"} << "set-address: SERIAL wants";
+        QTest::newRow("new address 0") << QStringList{"set-address", "0012AB7F", "0"}
+                                       << "set-address: NEWADDR wants a number from 1 to 247";
+        QTest::newRow("light z") << QStringList{"light", "z"} << "light wants x, y or off";
+        QTest::newRow("find timeout too short") << QStringList{"search", "--find-timeout", "5"}
+                                                << "--find-timeout wants a number from 10 to 10000";
+        QTest::newRow("find timeout on another verb") << QStringList{"serial", "--find-timeout", "70"}
+                                                      << "--find-timeout belongs to the search command";
+        QTest::newRow("power without its port") << QStringList{"power", "on"} << "power needs --power-port";
+        QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
+                                                  << "power wants on or off";
+        QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
+                                       << "--port and --demo exclude each other";
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, reason);
 
-void TestCli::checksum()
-{
-    // The sensor computes its checksum when asked; crc shows it, crc-correct
-    // copies it into the expected word.
-    m_sensor.setWord(SimSensor::WordCrcRequired, 0);
-    const QString expected = QStringLiteral("%1").arg(SimSensor::flashChecksum(m_sensor.flash()), 4, 16,
-                                                      QLatin1Char('0')).toUpper();
-    const CliRun crc = runCli(onSensor({"crc"}));
-    QCOMPARE(crc.rc, 0);
-    QCOMPARE(lines(crc.out), QStringList{expected});
-    QCOMPARE(crc.err, QString());
-
-    const CliRun correct = runCli(onSensor({"crc-correct"}));
-    QCOMPARE(correct.rc, 0);
-    QCOMPARE(correct.out, QString());
-    QCOMPARE(correct.err, QString());
-    QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), m_sensor.word(SimSensor::WordCrcActual));
-    QCOMPARE(QStringLiteral("%1").arg(m_sensor.word(SimSensor::WordCrcRequired), 4, 16, QLatin1Char('0')).toUpper(),
-             expected);
-    QCOMPARE(m_sensor.requestCount(), 4); // one read, then read, read, write
-}
-
-void TestCli::searchFindsNothing()
-{
-    // A line on which nothing answers; the shortest probe timeout keeps the
-    // 247 probes short.
-    PtyPair silent;
-    QVERIFY2(silent.isValid(), qPrintable(silent.errorString()));
-    const CliRun run = runCli({"--port", silent.slavePath(), "search", "--find-timeout", "10"});
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err), (QStringList{"Идёт поиск датчика...", "Ничего не найдено!"}));
-    // Every address was probed, 1 to 247, with the echo request.
-    const QByteArray sent = silent.peerReadAvailable();
-    QByteArray expected;
-    for (int a = 1; a <= 247; ++a)
-        expected += withCrc(QByteArray(1, char(a)) + QByteArray::fromHex("080000AA55"));
-    QCOMPARE(sent, expected);
-}
-
-void TestCli::usageErrors_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("reason");
-
-    QTest::newRow("nothing") << QStringList{} << "no command given";
-    QTest::newRow("unknown verb") << QStringList{"blink"} << "unknown command \"blink\"";
-    QTest::newRow("unknown option") << QStringList{"--fast", "serial"} << "unknown option \"--fast\"";
-    QTest::newRow("missing second argument") << QStringList{"write-word", "1000"}
-                                             << "write-word: missing argument";
-    QTest::newRow("extra argument") << QStringList{"serial", "1"} << "serial: unexpected argument \"1\"";
-    QTest::newRow("option without value") << QStringList{"serial", "--addr"} << "--addr needs a value";
-    QTest::newRow("flag with value") << QStringList{"--yes=1", "serial"} << "--yes takes no value";
-    QTest::newRow("address 0") << QStringList{"--addr", "0", "serial"} << "--addr wants a number from 1 to 247";
-    QTest::newRow("address 248") << QStringList{"--addr=248", "serial"} << "--addr wants a number from 1 to 247";
-    QTest::newRow("address not a number") << QStringList{"--addr", "1a", "serial"} << "--addr wants";
-    QTest::newRow("timeout 0") << QStringList{"--timeout-short", "0", "serial"} << "--timeout-short wants";
-    QTest::newRow("pause too long") << QStringList{"--pause", "60001", "serial"} << "--pause wants";
-    QTest::newRow("speed 4800") << QStringList{"--speed", "4800", "serial"} << "--speed wants 9600, 57600 or 115200";
-    QTest::newRow("hex address with a bad digit") << QStringList{"read-word", "10G0"} << "read-word: ADDR wants";
-    QTest::newRow("empty hex") << QStringList{"read-word", "0x"} << "read-word: ADDR wants";
-    QTest::newRow("nine significant digits") << QStringList{"write-word", "1005", "123456789"}
-                                             << "write-word: VALUE wants";
-    QTest::newRow("serial not hex") << QStringList{"set-address", "XYZ", "5"} << "set-address: SERIAL wants";
-    QTest::newRow("new address 0") << QStringList{"set-address", "0012AB7F", "0"}
-                                   << "set-address: NEWADDR wants a number from 1 to 247";
-    QTest::newRow("light z") << QStringList{"light", "z"} << "light wants x, y or off";
-    QTest::newRow("find timeout too short") << QStringList{"search", "--find-timeout", "5"}
-                                            << "--find-timeout wants a number from 10 to 10000";
-    QTest::newRow("find timeout on another verb") << QStringList{"serial", "--find-timeout", "70"}
-                                                  << "--find-timeout belongs to the search command";
-    QTest::newRow("power without its port") << QStringList{"power", "on"} << "power needs --power-port";
-    QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
-                                              << "power wants on or off";
-    QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
-                                   << "--port and --demo exclude each other";
-}
-
-void TestCli::usageErrors()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, reason);
-
-    // The port named is the sensor's: a usage error must not reach it.
-    const CliRun run = runCli(onSensor(args));
-    QCOMPARE(run.rc, 2);
-    QCOMPARE(run.out, QString());
-    QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
-    QVERIFY(run.err.contains(UsageHead));
-    QCOMPARE(m_sensor.requestCount(), 0);
-}
-
-void TestCli::help()
-{
-    const CliRun run = runCli({"serial", "--help"});
-    QCOMPARE(run.rc, 0);
-    QVERIFY(run.out.startsWith(UsageHead));
-    QCOMPARE(run.err, QString());
-    // The passport settings are looked up beside the passport: the help says so.
-    QVERIFY(run.out.contains(QStringLiteral("passport.ini beside FILE")));
-}
-
-void TestCli::failures_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("injectFault");
-    QTest::addColumn<SimFault>("fault");
-    QTest::addColumn<QStringList>("errLines");
-
-    const QString exception2 = QStringLiteral("Ошибка - Недопустимый адрес [код ошибки 2]");
-
-    QTest::newRow("timeout: nobody at the address")
-        << QStringList{"--addr", "2", "--timeout-short", "100", "serial"} << false << SimFault()
-        << QStringList{"Таймаут"};
-    QTest::newRow("timeout: reply swallowed")
-        << QStringList{"--timeout", "100", "coords"} << true << SimFault::noReply()
-        << QStringList{"Таймаут"};
-    QTest::newRow("exception reply, logged twice")
-        << QStringList{"read-word", "1005"} << true << SimFault::exception(2)
-        << QStringList{exception2, exception2};
-    QTest::newRow("bad CRC")
-        << QStringList{"crc"} << true << SimFault::badCrc() << QStringList{"Ошибка CRC", "Ошибка CRC"};
-    QTest::newRow("version stops at the second read")
-        << QStringList{"--timeout-short", "100", "version"} << true
-        << SimFault::noReply().onAddress(0x13FB) << QStringList{"Таймаут"};
-    QTest::newRow("data port cannot be opened")
-        << QStringList{"--port", "/nonexistent/ttyX", "serial"} << false << SimFault()
-        << QStringList{"Unable to open com port (Error: 2)"};
-    const QStringList zeroAddress{
-        "Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."};
-    QTest::newRow("zero to the address word refused")
-        << QStringList{"write-word", "1000", "00000000"} << false << SimFault() << zeroAddress;
-    QTest::newRow("zero to the address word, low 16 bits")
-        << QStringList{"write-word", "11000", "0"} << false << SimFault() << zeroAddress;
-    QTest::newRow("crc-correct stops before the write")
-        << QStringList{"--timeout-short", "100", "crc-correct"} << true
-        << SimFault::noReply().onFunction(3) << QStringList{"Таймаут"};
-}
-
-void TestCli::failures()
-{
-    QFETCH(QStringList, args);
-    QFETCH(bool, injectFault);
-    QFETCH(SimFault, fault);
-    QFETCH(QStringList, errLines);
-
-    m_sensor.setWord(SimSensor::WordCrcRequired, 0);
-    if (injectFault)
-        m_sensor.addFault(fault);
-    const CliRun run = runCli(onSensor(args));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err), errLines);
-    // Nothing was written after the failed request.
-    for (const SimRequestRecord &r : m_sensor.requestLog())
-        QVERIFY(quint8(r.request.at(1)) != 0x10);
-    QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), 0u);
-    QCOMPARE(int(m_sensor.address()), 1);
-    if (args.contains(QStringLiteral("write-word"))) // refused before anything is sent
+        // The port named is the sensor's: a usage error must not reach it.
+        const CliRun run = runCli(onSensor(args));
+        QCOMPARE(run.rc, 2);
+        QCOMPARE(run.out, QString());
+        QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
+        QVERIFY(run.err.contains(UsageHead));
         QCOMPARE(m_sensor.requestCount(), 0);
-}
-
-void TestCli::colourAndProgressOnlyOnTerminal_data()
-{
-    QTest::addColumn<bool>("terminal");
-
-    QTest::newRow("pipe") << false;
-    QTest::newRow("terminal") << true;
-}
-
-void TestCli::colourAndProgressOnlyOnTerminal()
-{
-    QFETCH(bool, terminal);
-
-    CliEnvironment env;
-    env.stderrIsTerminal = terminal;
-
-    // A failure: red on a terminal, plain text otherwise.
-    const CliRun failed = runCli(onSensor({"--addr", "3", "--timeout-short", "100", "ping"}), env);
-    QCOMPARE(failed.rc, 1);
-    const QString red = terminal ? QStringLiteral("\x1b[31mТаймаут\x1b[0m\n") : QStringLiteral("Таймаут\n");
-    QCOMPARE(failed.err, red);
-
-    // The search counts the addresses on a terminal; the found line replaces the count.
-    m_sensor.setAddress(2);
-    const CliRun search = runCli(onSensor({"search"}), env);
-    QCOMPARE(search.rc, 0);
-    QCOMPARE(lines(search.out), QStringList{"2"});
-    QCOMPARE(search.err.contains(QLatin1Char('\x1b')), terminal);
-    QCOMPARE(search.err.contains(QStringLiteral("Адрес 2")), terminal);
-    if (terminal) {
-        QVERIFY(search.err.endsWith(QStringLiteral("\r\x1b[KНайден по адресу 2 (0x02)\n")));
-    } else {
-        QCOMPARE(lines(search.err), (QStringList{"Идёт поиск датчика...", "Найден по адресу 2 (0x02)"}));
     }
-}
 
-void TestCli::demoSensor()
-{
-    // --demo runs its own simulated sensor with the factory image.
-    SimSensor factory;
-    const QString serial = hex8(factory.serial());
-    const CliRun run = runCli({"--demo", "serial"});
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(lines(run.out), QStringList{serial});
-    QCOMPARE(m_sensor.requestCount(), 0);
+    void help()
+    {
+        const CliRun run = runCli({"serial", "--help"});
+        QCOMPARE(run.rc, 0);
+        QVERIFY(run.out.startsWith(UsageHead));
+        QCOMPARE(run.err, QString());
+        // The passport settings are looked up beside the passport: the help says so.
+        QVERIFY(run.out.contains(QStringLiteral("passport.ini beside FILE")));
+    }
 
-    const CliRun coords = runCli({"--demo", "--verbose", "coords"});
-    QCOMPARE(coords.rc, 0);
-    QCOMPARE(lines(coords.err).size(), 2);
-}
+    void failures_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("injectFault");
+        QTest::addColumn<SimFault>("fault");
+        QTest::addColumn<QStringList>("errLines");
 
-void TestCli::power_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<bool>("dtr");
-    QTest::addColumn<bool>("rts");
+        const QString exception2 = QStringLiteral("Ошибка - Недопустимый адрес [код ошибки 2]");
 
-    // On: opened, DTR de-asserted, RTS asserted; the port closes as the run ends.
-    QTest::newRow("on") << QStringLiteral("on")
-                        << QStringList{"open /dev/ttyS2 9600", "dtr 0", "rts 1", "close"} << false << true;
-    // Off from a fresh process: opened without raising RTS, DTR asserted, RTS
-    // de-asserted, closed.
-    QTest::newRow("off") << QStringLiteral("OFF")
-                         << QStringList{"open /dev/ttyS2 9600", "dtr 1", "rts 0", "close"} << true << false;
-}
+        QTest::newRow("timeout: nobody at the address")
+            << QStringList{"--addr", "2", "--timeout-short", "100", "serial"} << false << SimFault()
+            << QStringList{"Таймаут"};
+        QTest::newRow("timeout: reply swallowed")
+            << QStringList{"--timeout", "100", "coords"} << true << SimFault::noReply()
+            << QStringList{"Таймаут"};
+        QTest::newRow("exception reply, logged twice")
+            << QStringList{"read-word", "1005"} << true << SimFault::exception(2)
+            << QStringList{exception2, exception2};
+        QTest::newRow("bad CRC")
+            << QStringList{"crc"} << true << SimFault::badCrc() << QStringList{"Ошибка CRC", "Ошибка CRC"};
+        QTest::newRow("version stops at the second read")
+            << QStringList{"--timeout-short", "100", "version"} << true
+            << SimFault::noReply().onAddress(0x13FB) << QStringList{"Таймаут"};
+        QTest::newRow("data port cannot be opened")
+            << QStringList{"--port", "/nonexistent/ttyX", "serial"} << false << SimFault()
+            << QStringList{"Unable to open com port (Error: 2)"};
+        const QStringList zeroAddress{
+            "Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."};
+        QTest::newRow("zero to the address word refused")
+            << QStringList{"write-word", "1000", "00000000"} << false << SimFault() << zeroAddress;
+        QTest::newRow("zero to the address word, low 16 bits")
+            << QStringList{"write-word", "11000", "0"} << false << SimFault() << zeroAddress;
+        QTest::newRow("crc-correct stops before the write")
+            << QStringList{"--timeout-short", "100", "crc-correct"} << true
+            << SimFault::noReply().onFunction(3) << QStringList{"Таймаут"};
+    }
+    void failures()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, injectFault);
+        QFETCH(SimFault, fault);
+        QFETCH(QStringList, errLines);
 
-void TestCli::power()
-{
-    QFETCH(QString, state);
-    QFETCH(QStringList, calls);
-    QFETCH(bool, dtr);
-    QFETCH(bool, rts);
+        m_sensor.setWord(SimSensor::WordCrcRequired, 0);
+        if (injectFault)
+            m_sensor.addFault(fault);
+        const CliRun run = runCli(onSensor(args));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), errLines);
+        // Nothing was written after the failed request.
+        for (const SimRequestRecord &r : m_sensor.requestLog())
+            QVERIFY(quint8(r.request.at(1)) != 0x10);
+        QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), 0u);
+        QCOMPARE(int(m_sensor.address()), 1);
+        if (args.contains(QStringLiteral("write-word"))) // refused before anything is sent
+            QCOMPARE(m_sensor.requestCount(), 0);
+    }
 
-    auto device = std::make_shared<FakeSerialDevice::State>();
-    int devicesMade = 0;
-    CliEnvironment env;
-    env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
-        ++devicesMade;
-        return std::make_unique<FakeSerialDevice>(device);
-    };
-    const CliRun run = runCli({"power", state, "--power-port", "COM3"}, env);
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(run.err, QString());
-    QCOMPARE(devicesMade, 1); // the power link only: no data port is made
-    QCOMPARE(device->calls, calls);
-    QCOMPARE(device->dtr, dtr);
-    QCOMPARE(device->rts, rts);
-}
+    void colourAndProgressOnlyOnTerminal_data()
+    {
+        QTest::addColumn<bool>("terminal");
 
-void TestCli::powerFailure()
-{
-    auto device = std::make_shared<FakeSerialDevice::State>();
-    device->failRts = true;
-    CliEnvironment env;
-    env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
-        return std::make_unique<FakeSerialDevice>(device);
-    };
-    const CliRun run = runCli({"power", "on", "--power-port", "COM3"}, env);
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(lines(run.err), QStringList{"EscapeCommFunction function failed (Error: 5)"});
+        QTest::newRow("pipe") << false;
+        QTest::newRow("terminal") << true;
+    }
+    void colourAndProgressOnlyOnTerminal()
+    {
+        QFETCH(bool, terminal);
 
-    // A port that cannot be opened.
-    const CliRun missing = runCli({"power", "off", "--power-port", "/nonexistent/ttyX"});
-    QCOMPARE(missing.rc, 1);
-    QVERIFY2(missing.err.startsWith(QStringLiteral("Unable to open com port")), qPrintable(missing.err));
-}
+        CliEnvironment env;
+        env.stderrIsTerminal = terminal;
+
+        // A failure: red on a terminal, plain text otherwise.
+        const CliRun failed = runCli(onSensor({"--addr", "3", "--timeout-short", "100", "ping"}), env);
+        QCOMPARE(failed.rc, 1);
+        const QString red = terminal ? QStringLiteral("\x1b[31mТаймаут\x1b[0m\n") : QStringLiteral("Таймаут\n");
+        QCOMPARE(failed.err, red);
+
+        // The search counts the addresses on a terminal; the found line replaces the count.
+        m_sensor.setAddress(2);
+        const CliRun search = runCli(onSensor({"search"}), env);
+        QCOMPARE(search.rc, 0);
+        QCOMPARE(lines(search.out), QStringList{"2"});
+        QCOMPARE(search.err.contains(QLatin1Char('\x1b')), terminal);
+        QCOMPARE(search.err.contains(QStringLiteral("Адрес 2")), terminal);
+        if (terminal) {
+            QVERIFY(search.err.endsWith(QStringLiteral("\r\x1b[KНайден по адресу 2 (0x02)\n")));
+        } else {
+            QCOMPARE(lines(search.err), (QStringList{"Идёт поиск датчика...", "Найден по адресу 2 (0x02)"}));
+        }
+    }
+
+    void demoSensor()
+    {
+        // --demo runs its own simulated sensor with the factory image.
+        SimSensor factory;
+        const QString serial = hex8(factory.serial());
+        const CliRun run = runCli({"--demo", "serial"});
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(lines(run.out), QStringList{serial});
+        QCOMPARE(m_sensor.requestCount(), 0);
+
+        const CliRun coords = runCli({"--demo", "--verbose", "coords"});
+        QCOMPARE(coords.rc, 0);
+        QCOMPARE(lines(coords.err).size(), 2);
+    }
+
+    void power_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<bool>("dtr");
+        QTest::addColumn<bool>("rts");
+
+        // On: opened, DTR de-asserted, RTS asserted; the port closes as the run ends.
+        QTest::newRow("on") << QStringLiteral("on")
+                            << QStringList{"open /dev/ttyS2 9600", "dtr 0", "rts 1", "close"} << false << true;
+        // Off from a fresh process: opened without raising RTS, DTR asserted, RTS
+        // de-asserted, closed.
+        QTest::newRow("off") << QStringLiteral("OFF")
+                             << QStringList{"open /dev/ttyS2 9600", "dtr 1", "rts 0", "close"} << true << false;
+    }
+    void power()
+    {
+        QFETCH(QString, state);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, dtr);
+        QFETCH(bool, rts);
+
+        auto device = std::make_shared<FakeSerialDevice::State>();
+        int devicesMade = 0;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            ++devicesMade;
+            return std::make_unique<FakeSerialDevice>(device);
+        };
+        const CliRun run = runCli({"power", state, "--power-port", "COM3"}, env);
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(run.err, QString());
+        QCOMPARE(devicesMade, 1); // the power link only: no data port is made
+        QCOMPARE(device->calls, calls);
+        QCOMPARE(device->dtr, dtr);
+        QCOMPARE(device->rts, rts);
+    }
+
+    void powerFailure()
+    {
+        auto device = std::make_shared<FakeSerialDevice::State>();
+        device->failRts = true;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            return std::make_unique<FakeSerialDevice>(device);
+        };
+        const CliRun run = runCli({"power", "on", "--power-port", "COM3"}, env);
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(lines(run.err), QStringList{"EscapeCommFunction function failed (Error: 5)"});
+
+        // A port that cannot be opened.
+        const CliRun missing = runCli({"power", "off", "--power-port", "/nonexistent/ttyX"});
+        QCOMPARE(missing.rc, 1);
+        QVERIFY2(missing.err.startsWith(QStringLiteral("Unable to open com port")), qPrintable(missing.err));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"

@@ -6,16 +6,12 @@
 
 #include "CliTestUtil.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
-
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <bit>
-#include <memory>
 
 using namespace clitest;
 
@@ -33,280 +29,253 @@ QByteArray readAll(const QString &path)
 
 Q_DECLARE_METATYPE(SimFault)
 
-class TestCliFlash : public QObject
+class TestCliFlash : public QObject, public SensorOnPty
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
-
-    void failedReadWritesNoFile();
-    void dumpWritesThreeFiles();
-    void viewShowsDump();
-    void viewErasedImage();
-    void badDumpFile_data();
-    void badDumpFile();
-    void restoreRefusedWithoutYes();
-    void restoreWithYes();
-    void passportRestoreRefusals_data();
-    void passportRestoreRefusals();
-
 private:
-    QStringList onSensor(const QStringList &args) const
-    {
-        return QStringList{QStringLiteral("--port"), m_server->devicePath()} + args;
-    }
     QString dumpPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".dmp")); }
     QString passportPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".ini")); }
 
-    SimSensor m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
     SimSensor::Flash m_image{}; // the sensor's image when the dump was taken
     QTemporaryDir m_dir;
-};
 
-void TestCliFlash::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_sensor.setSerial(Serial);
-    m_sensor.setWord(SimSensor::WordExposureX, 0x123); // only the low byte counts: 35
-    m_sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
-    m_sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
-    m_server = std::make_unique<SimPtyServer>(m_sensor);
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
-}
-
-void TestCliFlash::init()
-{
-    m_sensor.clearFaults();
-    m_sensor.clearRequestLog();
-}
-
-void TestCliFlash::cleanupTestCase()
-{
-    m_server.reset();
-}
-
-void TestCliFlash::failedReadWritesNoFile()
-{
-    QTemporaryDir dir;
-    m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
-    const CliRun run = runCli(onSensor({"--timeout-short", "100", "dump", dir.path()}));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err), (QStringList{"Чтение флеш...", "Таймаут"}));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
-    QCOMPARE(m_sensor.requestCount(), 0x11); // words 0 to 0x10, the last unanswered
-}
-
-void TestCliFlash::dumpWritesThreeFiles()
-{
-    m_image = m_sensor.flash();
-    CliEnvironment env;
-    env.stderrIsTerminal = true; // the progress line as well
-    const CliRun run = runCli(onSensor({"dump", m_dir.path()}), env);
-    QCOMPARE(run.rc, 0);
-
-    const QString ini = m_dir.filePath(QStringLiteral("passport.ini"));
-    QCOMPARE(lines(run.out), (QStringList{dumpPath(), passportPath(), ini}));
-
-    // One request per word, without traffic lines; the progress line counts to
-    // 100 and is taken away by the next log line.
-    QCOMPARE(m_sensor.requestCount(), 1024);
-    QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KЧтение флеш... 100%\r\x1b[K")));
-    QVERIFY(!run.err.contains(QStringLiteral("Послано")));
-    QStringList logLines;
-    for (const QString &line : lines(run.err))
-        logLines << line.split(QStringLiteral("\r\x1b[K")).last();
-    QCOMPARE(logLines, (QStringList{"Чтение флеш...",
-                                    "Дамп сохранён в файле 0012ABCD.dmp...",
-                                    "Паспорт сохранён в файле 0012ABCD.ini...",
-                                    "Данные паспорта сохранены в файле passport.ini..."}));
-
-    // The dump is the image, least significant byte first.
-    QByteArray expected;
-    for (const quint32 w : m_image)
-        for (int b = 0; b < 4; ++b)
-            expected.append(char((w >> (8 * b)) & 0xFF));
-    QCOMPARE(readAll(dumpPath()), expected);
-    QCOMPARE(readAll(passportPath()).count("\r\n"), 441);
-    QVERIFY(readAll(ini).contains("ExpLevel=35;40;118;42"));
-}
-
-void TestCliFlash::viewShowsDump()
-{
-    if (!QFile::exists(dumpPath()))
-        QSKIP("no dump from the previous slot");
-    const CliRun run = runCli({"view", dumpPath()});
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(run.err, QString());
-    const QStringList rows = lines(run.out);
-    QCOMPARE(rows.size(), 894);
-    for (const QString &row : rows)
-        QCOMPARE(row.count(QLatin1Char('\t')), 2);
-
-    QCOMPARE(rows.at(0), QStringLiteral("Адрес\t0x01\t00000001"));
-    QCOMPARE(rows.at(1), QStringLiteral("Серийный номер\t0x0012ABCD\t0012ABCD"));
-    QCOMPARE(rows.at(2), QStringLiteral("Экспозиция X\t35\t00000123"));
-    QCOMPARE(rows.at(12), QStringLiteral("X1\t1.063\t3F880000"));
-    QCOMPARE(rows.at(893), QStringLiteral("Y441\t-2.5\tC0200000"));
-    // Every calibration row shows its word.
-    for (int k = 0; k < 441; ++k) {
-        QCOMPARE(rows.at(12 + k).section(QLatin1Char('\t'), 2), hex8(m_image[128 + k]));
-        QCOMPARE(rows.at(453 + k).section(QLatin1Char('\t'), 0, 0), QStringLiteral("Y%1").arg(k + 1));
-        QCOMPARE(rows.at(453 + k).section(QLatin1Char('\t'), 2), hex8(m_image[570 + k]));
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_sensor.setSerial(Serial);
+        m_sensor.setWord(SimSensor::WordExposureX, 0x123); // only the low byte counts: 35
+        m_sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
+        m_sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
+        QVERIFY2(startSensor(), qPrintable(m_server->errorString()));
     }
-}
 
-void TestCliFlash::viewErasedImage()
-{
-    // An erased flash: every bit set. 4099 bytes: the odd bytes after the last
-    // whole word do not count.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("erased.dmp"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(4099, '\xFF'));
-    f.close();
+    void init()
+    {
+        m_sensor.clearFaults();
+        m_sensor.clearRequestLog();
+    }
 
-    const CliRun run = runCli({"view", path});
-    QCOMPARE(run.rc, 0);
-    const QStringList rows = lines(run.out);
-    QCOMPARE(rows.size(), 894);
-    QCOMPARE(rows.at(0), QStringLiteral("Адрес\t0xFF\tFFFFFFFF"));
-    QCOMPARE(rows.at(2), QStringLiteral("Экспозиция X\t255\tFFFFFFFF"));
-    QCOMPARE(rows.at(9), QStringLiteral("CRC\t0xFFFF\tFFFFFFFF"));
-    QCOMPARE(rows.at(12), QStringLiteral("X1\t-NAN\tFFFFFFFF"));
-    QCOMPARE(rows.at(893), QStringLiteral("Y441\t-NAN\tFFFFFFFF"));
-}
+    void cleanupTestCase() { m_server.reset(); }
 
-void TestCliFlash::badDumpFile_data()
-{
-    QTest::addColumn<QString>("verb");
-    QTest::addColumn<int>("size"); // -1: no file at all
-    QTest::addColumn<QString>("failure");
+    void failedReadWritesNoFile()
+    {
+        QTemporaryDir dir;
+        m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
+        const CliRun run = runCli(onSensor({"--timeout-short", "100", "dump", dir.path()}));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), (QStringList{"Чтение флеш...", "Таймаут"}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(m_sensor.requestCount(), 0x11); // words 0 to 0x10, the last unanswered
+    }
 
-    const QString wrongSize = QStringLiteral("Размер файла неверен");
-    QTest::newRow("view 4095 bytes") << QStringLiteral("view") << 4095 << wrongSize;
-    QTest::newRow("view 4100 bytes") << QStringLiteral("view") << 4100 << wrongSize;
-    QTest::newRow("restore 4100 bytes") << QStringLiteral("restore") << 4100 << wrongSize;
-    QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QString();
-}
+    void dumpWritesThreeFiles()
+    {
+        m_image = m_sensor.flash();
+        CliEnvironment env;
+        env.stderrIsTerminal = true; // the progress line as well
+        const CliRun run = runCli(onSensor({"dump", m_dir.path()}), env);
+        QCOMPARE(run.rc, 0);
 
-void TestCliFlash::badDumpFile()
-{
-    QFETCH(QString, verb);
-    QFETCH(int, size);
-    QFETCH(QString, failure);
+        const QString ini = m_dir.filePath(QStringLiteral("passport.ini"));
+        QCOMPARE(lines(run.out), (QStringList{dumpPath(), passportPath(), ini}));
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("bad.dmp"));
-    if (size >= 0) {
+        // One request per word, without traffic lines; the progress line counts to
+        // 100 and is taken away by the next log line.
+        QCOMPARE(m_sensor.requestCount(), 1024);
+        QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KЧтение флеш... 100%\r\x1b[K")));
+        QVERIFY(!run.err.contains(QStringLiteral("Послано")));
+        QStringList logLines;
+        for (const QString &line : lines(run.err))
+            logLines << line.split(QStringLiteral("\r\x1b[K")).last();
+        QCOMPARE(logLines, (QStringList{"Чтение флеш...",
+                                        "Дамп сохранён в файле 0012ABCD.dmp...",
+                                        "Паспорт сохранён в файле 0012ABCD.ini...",
+                                        "Данные паспорта сохранены в файле passport.ini..."}));
+
+        // The dump is the image, least significant byte first.
+        QByteArray expected;
+        for (const quint32 w : m_image)
+            for (int b = 0; b < 4; ++b)
+                expected.append(char((w >> (8 * b)) & 0xFF));
+        QCOMPARE(readAll(dumpPath()), expected);
+        QCOMPARE(readAll(passportPath()).count("\r\n"), 441);
+        QVERIFY(readAll(ini).contains("ExpLevel=35;40;118;42"));
+    }
+
+    void viewShowsDump()
+    {
+        if (!QFile::exists(dumpPath()))
+            QSKIP("no dump from the previous slot");
+        const CliRun run = runCli({"view", dumpPath()});
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.err, QString());
+        const QStringList rows = lines(run.out);
+        QCOMPARE(rows.size(), 894);
+        for (const QString &row : rows)
+            QCOMPARE(row.count(QLatin1Char('\t')), 2);
+
+        QCOMPARE(rows.at(0), QStringLiteral("Адрес\t0x01\t00000001"));
+        QCOMPARE(rows.at(1), QStringLiteral("Серийный номер\t0x0012ABCD\t0012ABCD"));
+        QCOMPARE(rows.at(2), QStringLiteral("Экспозиция X\t35\t00000123"));
+        QCOMPARE(rows.at(12), QStringLiteral("X1\t1.063\t3F880000"));
+        QCOMPARE(rows.at(893), QStringLiteral("Y441\t-2.5\tC0200000"));
+        // Every calibration row shows its word.
+        for (int k = 0; k < 441; ++k) {
+            QCOMPARE(rows.at(12 + k).section(QLatin1Char('\t'), 2), hex8(m_image[128 + k]));
+            QCOMPARE(rows.at(453 + k).section(QLatin1Char('\t'), 0, 0), QStringLiteral("Y%1").arg(k + 1));
+            QCOMPARE(rows.at(453 + k).section(QLatin1Char('\t'), 2), hex8(m_image[570 + k]));
+        }
+    }
+
+    void viewErasedImage()
+    {
+        // An erased flash: every bit set. 4099 bytes: the odd bytes after the last
+        // whole word do not count.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("erased.dmp"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(size, '\x01'));
+        f.write(QByteArray(4099, '\xFF'));
+        f.close();
+
+        const CliRun run = runCli({"view", path});
+        QCOMPARE(run.rc, 0);
+        const QStringList rows = lines(run.out);
+        QCOMPARE(rows.size(), 894);
+        QCOMPARE(rows.at(0), QStringLiteral("Адрес\t0xFF\tFFFFFFFF"));
+        QCOMPARE(rows.at(2), QStringLiteral("Экспозиция X\t255\tFFFFFFFF"));
+        QCOMPARE(rows.at(9), QStringLiteral("CRC\t0xFFFF\tFFFFFFFF"));
+        QCOMPARE(rows.at(12), QStringLiteral("X1\t-NAN\tFFFFFFFF"));
+        QCOMPARE(rows.at(893), QStringLiteral("Y441\t-NAN\tFFFFFFFF"));
     }
-    const CliRun run = runCli(onSensor({"--yes", verb, path}));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    const QStringList err = lines(run.err);
-    QCOMPARE(err.size(), 1); // one red line, whatever the system's text
-    if (!failure.isEmpty())
-        QCOMPARE(err.first(), failure);
-    else
-        QVERIFY(!err.first().isEmpty());
-    QCOMPARE(m_sensor.requestCount(), 0);
-}
 
-void TestCliFlash::restoreRefusedWithoutYes()
-{
-    if (!QFile::exists(dumpPath()))
-        QSKIP("no dump from an earlier slot");
-    const CliRun run = runCli(onSensor({"restore", dumpPath()}));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err),
-             (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет",
-                          "Запись отменена пользователем"}));
-    QCOMPARE(m_sensor.requestCount(), 0);
-}
+    void badDumpFile_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<int>("size"); // -1: no file at all
+        QTest::addColumn<QString>("failure");
 
-void TestCliFlash::restoreWithYes()
-{
-    if (!QFile::exists(dumpPath()))
-        QSKIP("no dump from an earlier slot");
-    // The sensor has moved on since the dump: other words, another address.
-    m_sensor.setWord(SimSensor::WordThresholdY, 99);
-    m_sensor.setWord(300, 0x12345678);
-    m_sensor.setWord(SimSensor::WordIllumination, 2);
-    m_sensor.setAddress(9);
-
-    const CliRun run = runCli(onSensor({"--addr", "9", "--yes", "restore", dumpPath()}));
-    QCOMPARE(run.rc, 0);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err),
-             (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Да",
-                          "Запись дампа во флеш...", "Проверка записи...", "Коррекция CRC...",
-                          "Новый адрес - $01. Записать? Да", "Восстановление успешно"}));
-
-    // Every word but the illumination word is the dump's again, the address word
-    // included (written last, on the question), and the checksum is corrected.
-    const SimSensor::Flash now = m_sensor.flash();
-    for (int n = 0; n < 1024; ++n) {
-        if (n == SimSensor::WordIllumination || n >= SimSensor::WordCrcActual)
-            continue;
-        QCOMPARE(now[n], m_image[n]);
+        const QString wrongSize = QStringLiteral("Размер файла неверен");
+        QTest::newRow("view 4095 bytes") << QStringLiteral("view") << 4095 << wrongSize;
+        QTest::newRow("view 4100 bytes") << QStringLiteral("view") << 4100 << wrongSize;
+        QTest::newRow("restore 4100 bytes") << QStringLiteral("restore") << 4100 << wrongSize;
+        QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QString();
     }
-    QCOMPARE(now[SimSensor::WordIllumination], 2u);
-    QCOMPARE(int(m_sensor.address()), 1);
-    QCOMPARE(now[SimSensor::WordCrcRequired], now[SimSensor::WordCrcActual]);
-    // The address write went to the sensor's old address, as the last request.
-    const QList<SimRequestRecord> log = m_sensor.requestLog();
-    QVERIFY(!log.isEmpty());
-    QCOMPARE(log.last().request.left(3), QByteArray::fromHex("091010"));
-}
+    void badDumpFile()
+    {
+        QFETCH(QString, verb);
+        QFETCH(int, size);
+        QFETCH(QString, failure);
 
-void TestCliFlash::passportRestoreRefusals_data()
-{
-    QTest::addColumn<bool>("iniBeside");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("errLines");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bad.dmp"));
+        if (size >= 0) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(size, '\x01'));
+        }
+        const CliRun run = runCli(onSensor({"--yes", verb, path}));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        const QStringList err = lines(run.err);
+        QCOMPARE(err.size(), 1); // one red line, whatever the system's text
+        if (!failure.isEmpty())
+            QCOMPARE(err.first(), failure);
+        else
+            QVERIFY(!err.first().isEmpty());
+        QCOMPARE(m_sensor.requestCount(), 0);
+    }
 
-    // The settings are found beside the passport: the question is reached.
-    QTest::newRow("passport.ini beside, no --yes")
-        << true << QStringLiteral("0012ABCD.ini")
-        << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет",
-                       "Запись отменена пользователем"};
-    QTest::newRow("no passport.ini beside")
-        << false << QStringLiteral("0012ABCD.ini")
-        << QStringList{"Отсутствуют значения уровней и экспозиций в файле паспорта"};
-    QTest::newRow("renamed passport: no section")
-        << true << QStringLiteral("0012ABCE.ini")
-        << QStringList{"Отсутствуют значения уровней и экспозиций в файле паспорта"};
-}
+    void restoreRefusedWithoutYes()
+    {
+        if (!QFile::exists(dumpPath()))
+            QSKIP("no dump from an earlier slot");
+        const CliRun run = runCli(onSensor({"restore", dumpPath()}));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err),
+                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет",
+                              "Запись отменена пользователем"}));
+        QCOMPARE(m_sensor.requestCount(), 0);
+    }
 
-void TestCliFlash::passportRestoreRefusals()
-{
-    QFETCH(bool, iniBeside);
-    QFETCH(QString, name);
-    QFETCH(QStringList, errLines);
+    void restoreWithYes()
+    {
+        if (!QFile::exists(dumpPath()))
+            QSKIP("no dump from an earlier slot");
+        // The sensor has moved on since the dump: other words, another address.
+        m_sensor.setWord(SimSensor::WordThresholdY, 99);
+        m_sensor.setWord(300, 0x12345678);
+        m_sensor.setWord(SimSensor::WordIllumination, 2);
+        m_sensor.setAddress(9);
 
-    if (!QFile::exists(passportPath()))
-        QSKIP("no passport from an earlier slot");
-    QTemporaryDir dir;
-    QVERIFY(QFile::copy(passportPath(), dir.filePath(name)));
-    if (iniBeside)
-        QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("passport.ini")),
-                            dir.filePath(QStringLiteral("passport.ini"))));
+        const CliRun run = runCli(onSensor({"--addr", "9", "--yes", "restore", dumpPath()}));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err),
+                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Да",
+                              "Запись дампа во флеш...", "Проверка записи...", "Коррекция CRC...",
+                              "Новый адрес - $01. Записать? Да", "Восстановление успешно"}));
 
-    const CliRun run = runCli(onSensor({"passport-restore", dir.filePath(name)}));
-    QCOMPARE(run.rc, 1);
-    QCOMPARE(run.out, QString());
-    QCOMPARE(lines(run.err), errLines);
-    QCOMPARE(m_sensor.requestCount(), 0);
-}
+        // Every word but the illumination word is the dump's again, the address word
+        // included (written last, on the question), and the checksum is corrected.
+        const SimSensor::Flash now = m_sensor.flash();
+        for (int n = 0; n < 1024; ++n) {
+            if (n == SimSensor::WordIllumination || n >= SimSensor::WordCrcActual)
+                continue;
+            QCOMPARE(now[n], m_image[n]);
+        }
+        QCOMPARE(now[SimSensor::WordIllumination], 2u);
+        QCOMPARE(int(m_sensor.address()), 1);
+        QCOMPARE(now[SimSensor::WordCrcRequired], now[SimSensor::WordCrcActual]);
+        // The address write went to the sensor's old address, as the last request.
+        const QList<SimRequestRecord> log = m_sensor.requestLog();
+        QVERIFY(!log.isEmpty());
+        QCOMPARE(log.last().request.left(3), QByteArray::fromHex("091010"));
+    }
+
+    void passportRestoreRefusals_data()
+    {
+        QTest::addColumn<bool>("iniBeside");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("errLines");
+
+        // The settings are found beside the passport: the question is reached.
+        QTest::newRow("passport.ini beside, no --yes")
+            << true << QStringLiteral("0012ABCD.ini")
+            << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет",
+                           "Запись отменена пользователем"};
+        QTest::newRow("no passport.ini beside")
+            << false << QStringLiteral("0012ABCD.ini")
+            << QStringList{"Отсутствуют значения уровней и экспозиций в файле паспорта"};
+        QTest::newRow("renamed passport: no section")
+            << true << QStringLiteral("0012ABCE.ini")
+            << QStringList{"Отсутствуют значения уровней и экспозиций в файле паспорта"};
+    }
+    void passportRestoreRefusals()
+    {
+        QFETCH(bool, iniBeside);
+        QFETCH(QString, name);
+        QFETCH(QStringList, errLines);
+
+        if (!QFile::exists(passportPath()))
+            QSKIP("no passport from an earlier slot");
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(passportPath(), dir.filePath(name)));
+        if (iniBeside)
+            QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("passport.ini")),
+                                dir.filePath(QStringLiteral("passport.ini"))));
+
+        const CliRun run = runCli(onSensor({"passport-restore", dir.filePath(name)}));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), errLines);
+        QCOMPARE(m_sensor.requestCount(), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCliFlash)
 #include "tst_cliflash.moc"
