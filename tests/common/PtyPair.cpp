@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
+
 PtyPair::PtyPair()
 {
     char name[256] = {};
@@ -92,36 +94,22 @@ QByteArray PtyPair::peerRead(qint32 count, int timeoutMs)
 QByteArray PtyPair::peerReadAvailable()
 {
     QByteArray out;
-    if (m_master < 0)
-        return out;
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n <= 0)
-            break;
+    for (ssize_t n; m_master >= 0 && (n = ::read(m_master, buf, sizeof buf)) > 0;)
         out.append(buf, n);
-    }
     return out;
-}
-
-qint64 PtyPair::pendingInput() const
-{
-    int n = 0;
-    if (m_slave < 0 || ::ioctl(m_slave, FIONREAD, &n) != 0)
-        return -1;
-    return n;
 }
 
 bool PtyPair::waitForPendingInput(qint64 count, int timeoutMs) const
 {
     QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (pendingInput() >= count)
+    for (int n = 0; m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &n) == 0; QThread::msleep(1)) {
+        if (n >= count)
             return true;
         if (deadline.hasExpired())
-            return false;
-        QThread::msleep(1);
+            break;
     }
+    return false;
 }
 
 void PtyPair::closeMaster()
@@ -134,22 +122,16 @@ void PtyPair::closeMaster()
 
 qint32 PtyPair::lineSpeed() const
 {
+    static constexpr std::pair<speed_t, qint32> Speeds[] = {
+        {B110, 110},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B2400, 2400},
+        {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},   {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}};
     termios tio {};
     if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0)
         return 0;
-    switch (::cfgetospeed(&tio)) {
-    case B110: return 110;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;
+    for (const auto &[code, rate] : Speeds) {
+        if (::cfgetospeed(&tio) == code)
+            return rate;
     }
+    return 0;
 }

@@ -4,12 +4,10 @@
 #include <QString>
 #include <QtGlobal>
 
-// A pseudo-terminal pair for tests and benchmarks: a link opens slavePath()
-// like any serial device, and the test plays the far end on the master.
-//
-// The pair keeps a descriptor of the slave open for its whole life, in raw
-// mode, so the master never sees a hang-up when the link closes and reopens,
-// and nothing the peer writes is echoed back to it.
+// A pseudo-terminal pair for tests and benchmarks: a link opens slavePath() like
+// any serial device, and the test plays the far end on the master. The pair keeps
+// the slave open in raw mode for its whole life, so the master never sees a
+// hang-up when the link closes and reopens, and nothing the peer writes is echoed.
 class PtyPair
 {
 public:
@@ -20,10 +18,7 @@ public:
 
     bool isValid() const { return m_master >= 0 && m_slave >= 0; }
     QString errorString() const { return m_error; }
-
     QString slavePath() const { return m_slavePath; }
-    int masterFd() const { return m_master; }
-    int slaveFd() const { return m_slave; }
 
     // Far end: writes bytes that the link will receive. False on failure.
     bool peerWrite(const QByteArray &bytes);
@@ -31,15 +26,10 @@ public:
     QByteArray peerRead(qint32 count, int timeoutMs);
     // Far end: everything the link sent that has arrived by now.
     QByteArray peerReadAvailable();
-
-    // Bytes the link has received but not yet read (its input queue).
-    qint64 pendingInput() const;
     // Waits at most timeoutMs until the link's input queue holds at least count bytes.
     bool waitForPendingInput(qint64 count, int timeoutMs) const;
-
     // The far end goes away: the master is closed and the link's device hangs up.
     void closeMaster();
-
     // Line speed currently set on the tty (as the link configured it), 0 if unknown.
     qint32 lineSpeed() const;
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTest>
 
+#include <algorithm>
+
 // A transaction engine host for tests: records the log lines and the busy
 // cursor calls, and answers with a settable bus address.
 namespace testhost {
@@ -33,10 +35,7 @@ public:
 
     int countOfKind(int kind) const
     {
-        int n = 0;
-        for (const LogLine &line : lines)
-            n += line.kind == kind;
-        return n;
+        return int(std::count_if(lines.cbegin(), lines.cend(), [kind](const LogLine &l) { return l.kind == kind; }));
     }
 
     int address = 1;

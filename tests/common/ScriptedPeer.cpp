@@ -4,8 +4,6 @@
 
 #include <chrono>
 
-ScriptedPeer::ScriptedPeer(PtyPair &pty) : m_pty(pty) {}
-
 ScriptedPeer::~ScriptedPeer()
 {
     m_stop = true;
@@ -18,30 +16,6 @@ qint64 ScriptedPeer::nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-ScriptedPeer &ScriptedPeer::expect(qint32 count, int timeoutMs)
-{
-    m_steps.append({Step::Expect, {}, count, timeoutMs});
-    return *this;
-}
-
-ScriptedPeer &ScriptedPeer::expectBytes(const QByteArray &bytes, int timeoutMs)
-{
-    m_steps.append({Step::ExpectBytes, bytes, qint32(bytes.size()), timeoutMs});
-    return *this;
-}
-
-ScriptedPeer &ScriptedPeer::write(const QByteArray &bytes)
-{
-    m_steps.append({Step::Write, bytes, 0, 0});
-    return *this;
-}
-
-ScriptedPeer &ScriptedPeer::pause(int ms)
-{
-    m_steps.append({Step::Pause, {}, 0, ms});
-    return *this;
 }
 
 void ScriptedPeer::start()
@@ -68,76 +42,55 @@ QString ScriptedPeer::failure() const
     return m_failure;
 }
 
-QByteArray ScriptedPeer::received() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_received;
-}
-
 QList<qint64> ScriptedPeer::writeTimesNs() const
 {
     std::lock_guard lock(m_mutex);
     return m_writeTimes;
 }
 
-void ScriptedPeer::fail(const QString &why)
+// One step; false (with m_failure set) when it failed.
+bool ScriptedPeer::runStep(qsizetype i)
 {
+    const Step &step = m_steps.at(i);
+    QString why;
+    if (step.kind == ExpectBytes) {
+        // Read in slices so that a stop request is seen soon.
+        QByteArray got;
+        const qint64 endNs = nowNs() + qint64(step.ms) * 1000000;
+        while (got.size() < step.bytes.size() && !m_stop && nowNs() < endNs)
+            got += m_pty.peerRead(qint32(step.bytes.size() - got.size()),
+                                  int(qMin<qint64>(50, (endNs - nowNs()) / 1000000 + 1)));
+        if (got != step.bytes)
+            why = QStringLiteral("expected %1, got %2")
+                      .arg(QString::fromLatin1(step.bytes.toHex(' ')), QString::fromLatin1(got.toHex(' ')));
+    } else if (step.kind == Write) {
+        if (m_pty.peerWrite(step.bytes)) {
+            const qint64 t = nowNs();
+            std::lock_guard lock(m_mutex);
+            m_writeTimes.append(t);
+        } else {
+            why = QStringLiteral("write failed");
+        }
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+    }
+    if (why.isEmpty())
+        return true;
     std::lock_guard lock(m_mutex);
-    if (m_failure.isEmpty())
-        m_failure = why;
+    m_failure = QStringLiteral("step %1: %2").arg(i).arg(why);
+    return false;
 }
 
 void ScriptedPeer::run()
 {
     for (qsizetype i = 0; i < m_steps.size() && !m_stop; ++i) {
-        const Step &step = m_steps.at(i);
-        bool good = true;
-        switch (step.kind) {
-        case Step::Expect:
-        case Step::ExpectBytes: {
-            // Read in slices so that a stop request is seen soon.
-            QByteArray got;
-            const qint64 endNs = nowNs() + qint64(step.ms) * 1000000;
-            while (got.size() < step.count && !m_stop && nowNs() < endNs)
-                got += m_pty.peerRead(step.count - qint32(got.size()),
-                                      int(qMin<qint64>(50, (endNs - nowNs()) / 1000000 + 1)));
-            {
-                std::lock_guard lock(m_mutex);
-                m_received += got;
-            }
-            if (got.size() < step.count) {
-                fail(QStringLiteral("step %1: expected %2 bytes, got %3 (%4)")
-                         .arg(i).arg(step.count).arg(got.size()).arg(QString::fromLatin1(got.toHex(' '))));
-                good = false;
-            } else if (step.kind == Step::ExpectBytes && got != step.bytes) {
-                fail(QStringLiteral("step %1: expected %2, got %3")
-                         .arg(i).arg(QString::fromLatin1(step.bytes.toHex(' ')),
-                                     QString::fromLatin1(got.toHex(' '))));
-                good = false;
-            }
-            break;
-        }
-        case Step::Write:
-            if (!m_pty.peerWrite(step.bytes)) {
-                fail(QStringLiteral("step %1: write failed").arg(i));
-                good = false;
-            } else {
-                const qint64 t = nowNs();
-                std::lock_guard lock(m_mutex);
-                m_writeTimes.append(t);
-            }
-            break;
-        case Step::Pause:
-            std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
-            break;
-        }
-        if (!good)
+        if (!runStep(i))
             break;
     }
-    if (m_stop)
-        fail(QStringLiteral("stopped before the end of the script"));
     {
         std::lock_guard lock(m_mutex);
+        if (m_stop && m_failure.isEmpty())
+            m_failure = QStringLiteral("stopped before the end of the script");
         m_finished = true;
     }
     m_done.notify_all();

@@ -28,10 +28,7 @@ inline QByteArray hex(const char *text)
 inline QByteArray withCrc(const QByteArray &bytes)
 {
     const quint16 crc = referenceCrc(bytes);
-    QByteArray frame = bytes;
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
+    return bytes + char(crc & 0xFF) + char(crc >> 8);
 }
 
 inline QByteArray withCrc(const char *text)

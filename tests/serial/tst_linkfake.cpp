@@ -23,20 +23,6 @@ struct Rig {
 
 const quint8 Frame[] = {0x01, 0x04, 0x00, 0x05, 0x00, 0x02, 0x61, 0xCA};
 
-// Runs f, which must raise an EComPort, and returns its text ("" when it did not raise).
-template<typename F>
-QString raisedText(F f, TComExceptions *code = nullptr)
-{
-    try {
-        f();
-    } catch (const EComPort &e) {
-        if (code)
-            *code = e.code();
-        return e.text();
-    }
-    return QString();
-}
-
 } // namespace
 
 class TestLinkFake : public QObject
@@ -44,57 +30,31 @@ class TestLinkFake : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void newLink();
     void speedTexts_data();
     void speedTexts();
     void portNameChanges_data();
     void portNameChanges();
-    void devicePathOfPortName_data();
-    void devicePathOfPortName();
-    void failureTexts_data();
-    void failureTexts();
-    void sendOpensPurgesWrites();
+    void callSequences_data();
+    void callSequences();
     void sendOutcome_data();
     void sendOutcome();
-    void openFailures_data();
-    void openFailures();
-    void purgeFailureRaises();
-    void speedChangeWhileOpen();
-    void powerSwitching();
-    void powerLineFailures_data();
-    void powerLineFailures();
+    void deviceFailures_data();
+    void deviceFailures();
     void receiveOnClosedLink();
-    void receiveReadFailureRaises();
-    void destructionClosesIgnoringState();
 };
-
-void TestLinkFake::newLink()
-{
-    TWinComPort link;
-    QCOMPARE(link.GetPortName(), QStringLiteral("COM1"));
-    QCOMPARE(link.speed(), 9600);
-    QCOMPARE(link.LinkStatus, quint8(0));
-    QCOMPARE(link.ReplyTimeout, 400);
-    QCOMPARE(link.RxCount, 0);
-    QCOMPARE(link.RxBuf.size(), size_t(10000));
-    QVERIFY(!link.isOpen());
-}
 
 void TestLinkFake::speedTexts_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("rate");
 
-    const int rates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
-                         38400, 56000, 57600, 115200, 128000, 256000};
-    for (int rate : rates)
+    for (int rate : {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000})
         QTest::newRow(qPrintable(QString::number(rate))) << QString::number(rate) << rate;
     QTest::newRow("with a unit") << QStringLiteral("57600 baud") << 9600;
     QTest::newRow("empty") << QString() << 9600;
     QTest::newRow("blank around") << QStringLiteral(" 57600") << 9600;
     QTest::newRow("not offered") << QStringLiteral("230400") << 9600;
     QTest::newRow("leading zero") << QStringLiteral("057600") << 9600;
-    QTest::newRow("word") << QStringLiteral("fast") << 9600;
 }
 
 void TestLinkFake::speedTexts()
@@ -103,7 +63,6 @@ void TestLinkFake::speedTexts()
     QFETCH(int, rate);
 
     QCOMPARE(TWinComPort::SpeedFromText(text), rate);
-
     // The same through a link, starting from a speed other than the default.
     Rig rig;
     rig.link.SetSpeed(QStringLiteral("300"));
@@ -115,130 +74,93 @@ void TestLinkFake::speedTexts()
 
 void TestLinkFake::portNameChanges_data()
 {
-    QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("after");
-    QTest::addColumn<bool>("reopens"); // when the link is open
+    QTest::addColumn<QString>("path"); // device opened when the link was open; empty: no reopening
 
-    QTest::newRow("empty is ignored") << "COM3" << "" << "COM3" << false;
-    QTest::newRow("same name") << "COM3" << "COM3" << "COM3" << false;
-    QTest::newRow("other case is another name") << "COM3" << "com3" << "com3" << true;
-    QTest::newRow("other port") << "COM3" << "COM4" << "COM4" << true;
-    QTest::newRow("device path") << "COM3" << "/dev/pts/4" << "/dev/pts/4" << true;
+    QTest::newRow("empty is ignored") << "" << "COM3" << "";
+    QTest::newRow("same name") << "COM3" << "COM3" << "";
+    QTest::newRow("other case is another name") << "com3" << "com3" << "/dev/ttyS2";
+    QTest::newRow("COM number") << "COM101" << "COM101" << "/dev/ttyUSB0";
+    QTest::newRow("device path") << "/dev/serial/by-id/usb-x-if00" << "/dev/serial/by-id/usb-x-if00"
+                                 << "/dev/serial/by-id/usb-x-if00";
+    QTest::newRow("bare device name") << "ttyUSB3" << "ttyUSB3" << "/dev/ttyUSB3";
 }
 
 void TestLinkFake::portNameChanges()
 {
-    QFETCH(QString, before);
     QFETCH(QString, name);
     QFETCH(QString, after);
-    QFETCH(bool, reopens);
-
-    // Closed: the name changes, nothing is opened.
-    {
-        Rig rig;
-        rig.link.SetPortName(before);
-        rig.link.SetPortName(name);
-        QCOMPARE(rig.link.GetPortName(), after);
-        QVERIFY(rig.state->calls.isEmpty());
-    }
-    // Open: a new name closes the device and opens the new one.
-    Rig rig;
-    rig.link.SetPortName(before);
-    rig.link.SetPower(true);
-    rig.state->calls.clear();
-    rig.link.SetPortName(name);
-    QCOMPARE(rig.link.GetPortName(), after);
-    QVERIFY(rig.link.isOpen());
-    if (reopens) {
-        QCOMPARE(rig.state->calls.size(), 2);
-        QCOMPARE(rig.state->calls.at(0), QStringLiteral("close"));
-        QVERIFY(rig.state->calls.at(1).startsWith(QStringLiteral("open ")));
-    } else {
-        QCOMPARE(rig.state->calls, QStringList());
-    }
-}
-
-void TestLinkFake::devicePathOfPortName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("path");
-
-    QTest::newRow("COM1") << "COM1" << "/dev/ttyS0";
-    QTest::newRow("com3") << "com3" << "/dev/ttyS2";
-    QTest::newRow("COM101") << "COM101" << "/dev/ttyUSB0";
-    QTest::newRow("COM215") << "COM215" << "/dev/ttyACM14";
-    QTest::newRow("pty path") << "/dev/pts/7" << "/dev/pts/7";
-    QTest::newRow("by-id link") << "/dev/serial/by-id/usb-x-if00" << "/dev/serial/by-id/usb-x-if00";
-    QTest::newRow("bare device name") << "ttyUSB3" << "/dev/ttyUSB3";
-}
-
-void TestLinkFake::devicePathOfPortName()
-{
-    QFETCH(QString, name);
     QFETCH(QString, path);
 
-    Rig rig;
-    rig.link.SetPortName(name);
-    rig.link.Send(Frame, sizeof Frame);
-    QCOMPARE(rig.state->calls.value(0), QStringLiteral("open %1 9600").arg(path));
+    for (const bool open : {false, true}) {
+        Rig rig;
+        rig.link.SetPortName(QStringLiteral("COM3"));
+        if (open)
+            rig.link.SetPower(true);
+        rig.state->calls.clear();
+        rig.link.SetPortName(name);
+        QCOMPARE(rig.link.GetPortName(), after);
+        QCOMPARE(rig.link.isOpen(), open);
+        // Closed: only the name changes. Open: a new name closes the device and opens the new one.
+        QStringList calls;
+        if (open && !path.isEmpty())
+            calls = QStringList{QStringLiteral("close"), QStringLiteral("open %1 9600").arg(path)};
+        QCOMPARE(rig.state->calls, calls);
+    }
 }
 
-void TestLinkFake::failureTexts_data()
+void TestLinkFake::callSequences_data()
 {
-    QTest::addColumn<TComExceptions>("code");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QStringList>("calls");
 
-    QTest::newRow("open, missing device") << TComExceptions::CE_OpenFailed << 2
-                                          << "Unable to open com port (Error: 2)";
-    QTest::newRow("open, no number") << TComExceptions::CE_OpenFailed << -1 << "Unable to open com port";
-    QTest::newRow("number 0 is none") << TComExceptions::CE_PurgeFailed << 0 << "PurgeComm function failed";
-    QTest::newRow("setup") << TComExceptions::CE_SetupComFailed << 13 << "SetupComm function failed (Error: 13)";
-    QTest::newRow("state") << TComExceptions::CE_SetStateFailed << 22 << "SetCommState function failed (Error: 22)";
-    QTest::newRow("timeouts") << TComExceptions::CE_TimeoutsFailed << 5 << "SetCommTimeouts failed (Error: 5)";
-    QTest::newRow("write") << TComExceptions::CE_WriteFailed << 5 << "WriteFile function failed (Error: 5)";
-    QTest::newRow("read") << TComExceptions::CE_ReadFailed << 5 << "ReadFile function failed (Error: 5)";
-    QTest::newRow("escape") << TComExceptions::CE_EscapeComFailed << 9
-                            << "EscapeCommFunction function failed (Error: 9)";
+    const QString frame = QStringLiteral("write 01 04 00 05 00 02 61 ca");
+    QTest::newRow("each send opens once, purges, writes")
+        << QStringList{"send", "send 3"}
+        << QStringList{"open /dev/ttyS0 9600", "purge", frame, "purge", "write 01 04 00"};
+    QTest::newRow("speed kept for the opening, then set on the open device")
+        << QStringList{"speed 115200", "send", "speed 115200", "speed 57600"}
+        << QStringList{"open /dev/ttyS0 115200", "purge", frame, "baud 57600"};
+    QTest::newRow("power on and off") << QStringList{"port COM2", "on", "off"}
+                                      << QStringList{"open /dev/ttyS1 9600", "dtr 0", "rts 1", "dtr 1", "rts 0", "close"};
+    QTest::newRow("destruction closes, modem lines as they were")
+        << QStringList{"on", "destroy"} << QStringList{"open /dev/ttyS0 9600", "dtr 0", "rts 1", "close"};
 }
 
-void TestLinkFake::failureTexts()
+void TestLinkFake::callSequences()
 {
-    QFETCH(TComExceptions, code);
-    QFETCH(int, error);
-    QFETCH(QString, text);
+    QFETCH(QStringList, actions);
+    QFETCH(QStringList, calls);
 
-    const EComPort e(code, error, ComExceptionText(code));
-    QCOMPARE(e.text(), text);
-    QCOMPARE(QString::fromUtf8(e.what()), text);
-    QCOMPARE(e.code(), code);
-    QCOMPARE(e.winCode(), error);
-}
-
-void TestLinkFake::sendOpensPurgesWrites()
-{
-    Rig rig;
-    rig.link.Send(Frame, sizeof Frame);
-    rig.link.Send(Frame, 3);
-    QCOMPARE(rig.state->calls, QStringList({
-                                   "open /dev/ttyS0 9600",
-                                   "purge",
-                                   "write 01 04 00 05 00 02 61 ca",
-                                   "purge",
-                                   "write 01 04 00",
-                               }));
+    auto state = std::make_shared<FakeSerialDevice::State>();
+    auto link = std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(state));
+    QCOMPARE(link->ReplyTimeout, 400);
+    for (const QString &action : actions) {
+        const QString arg = action.section(' ', 1);
+        if (action.startsWith("send"))
+            link->Send(Frame, arg.isEmpty() ? int(sizeof Frame) : arg.toInt());
+        else if (action.startsWith("speed"))
+            link->SetSpeed(arg);
+        else if (action.startsWith("port"))
+            link->SetPortName(arg);
+        else if (action == "destroy")
+            link.reset();
+        else
+            link->SetPower(action == "on");
+    }
+    QCOMPARE(state->calls, calls);
+    QCOMPARE(state->open, link && link->isOpen());
 }
 
 void TestLinkFake::sendOutcome_data()
 {
     QTest::addColumn<WriteResult>("result");
-    QTest::addColumn<int>("status"); // -1: raises
+    QTest::addColumn<int>("status");
 
-    QTest::newRow("written") << WriteResult::Done << 0;
-    QTest::newRow("cannot start") << WriteResult::NotStarted << 1;
-    QTest::newRow("wait ran out") << WriteResult::TimedOut << 2;
-    QTest::newRow("write failed") << WriteResult::Failed << -1;
+    QTest::newRow("written") << WriteResult::Done << int(TWinComPort::Ok);
+    QTest::newRow("cannot start") << WriteResult::NotStarted << int(TWinComPort::StartFailed);
+    QTest::newRow("wait ran out") << WriteResult::TimedOut << int(TWinComPort::TimedOut);
 }
 
 void TestLinkFake::sendOutcome()
@@ -247,154 +169,125 @@ void TestLinkFake::sendOutcome()
     QFETCH(int, status);
 
     Rig rig;
-    rig.link.LinkStatus = 3;
+    rig.link.LinkStatus = TWinComPort::Incomplete;
     rig.state->writeResult = result;
-    TComExceptions code {};
-    const QString text = raisedText([&] { rig.link.Send(Frame, sizeof Frame); }, &code);
-    if (status < 0) {
-        QCOMPARE(code, TComExceptions::CE_WriteFailed);
-        QCOMPARE(text, QStringLiteral("WriteFile function failed (Error: 5)"));
-        QCOMPARE(rig.link.LinkStatus, quint8(0)); // cleared before the write
-    } else {
-        QCOMPARE(text, QString());
-        QCOMPARE(int(rig.link.LinkStatus), status);
-    }
+    rig.link.Send(Frame, sizeof Frame);
+    QCOMPARE(int(rig.link.LinkStatus), status);
 }
 
-void TestLinkFake::openFailures_data()
+// A failing device call raises its code and text, records no call after it,
+// and leaves the link ready for the next exchange.
+void TestLinkFake::deviceFailures_data()
 {
-    QTest::addColumn<OpenResult>("result");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("action"); // receive, speed and off start on an open link
     QTest::addColumn<int>("error");
     QTest::addColumn<TComExceptions>("code");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("status"); // LinkStatus after, from Incomplete before
+    QTest::addColumn<bool>("open");
 
-    QTest::newRow("device") << OpenResult::OpenFailed << 16 << TComExceptions::CE_OpenFailed
-                            << "Unable to open com port (Error: 16)";
-    QTest::newRow("queues") << OpenResult::SetupFailed << 12 << TComExceptions::CE_SetupComFailed
-                            << "SetupComm function failed (Error: 12)";
-    QTest::newRow("line state") << OpenResult::StateFailed << 22 << TComExceptions::CE_SetStateFailed
-                                << "SetCommState function failed (Error: 22)";
-    QTest::newRow("timeouts") << OpenResult::TimeoutsFailed << -1 << TComExceptions::CE_TimeoutsFailed
-                              << "SetCommTimeouts failed";
+    const QString opening = QStringLiteral("open /dev/ttyS0 9600");
+    const int kept = TWinComPort::Incomplete;
+    QTest::newRow("open: device") << "OpenFailed" << "send" << 16 << TComExceptions::CE_OpenFailed
+                                  << "Unable to open com port (Error: 16)" << QStringList{opening} << kept << false;
+    QTest::newRow("open: queues") << "SetupFailed" << "send" << 12 << TComExceptions::CE_SetupComFailed
+                                  << "SetupComm function failed (Error: 12)" << QStringList{opening} << kept
+                                  << false;
+    QTest::newRow("open: line state") << "StateFailed" << "send" << 22 << TComExceptions::CE_SetStateFailed
+                                      << "SetCommState function failed (Error: 22)" << QStringList{opening} << kept
+                                      << false;
+    QTest::newRow("open: timeouts") << "TimeoutsFailed" << "send" << -1 << TComExceptions::CE_TimeoutsFailed
+                                    << "SetCommTimeouts failed" << QStringList{opening} << kept << false;
+    QTest::newRow("purge, error number 0 is none") << "purge" << "send" << 0 << TComExceptions::CE_PurgeFailed
+                                                   << "PurgeComm function failed" << QStringList{opening, "purge"}
+                                                   << 0 << true;
+    QTest::newRow("write") << "write" << "send" << 5 << TComExceptions::CE_WriteFailed
+                           << "WriteFile function failed (Error: 5)"
+                           << QStringList{opening, "purge", "write 01 04 00 05 00 02 61 ca"} << 0 << true;
+    QTest::newRow("read") << "read" << "receive" << 5 << TComExceptions::CE_ReadFailed
+                          << "ReadFile function failed (Error: 5)" << QStringList{} << 0 << true;
+    QTest::newRow("speed") << "baud" << "speed" << 22 << TComExceptions::CE_SetStateFailed
+                           << "SetCommState function failed (Error: 22)" << QStringList{"baud 57600"} << kept
+                           << true;
+    QTest::newRow("power on, DTR") << "dtr" << "on" << 5 << TComExceptions::CE_EscapeComFailed
+                                   << "EscapeCommFunction function failed (Error: 5)"
+                                   << QStringList{opening, "dtr 0"} << kept << true;
+    QTest::newRow("power on, RTS") << "rts" << "on" << 5 << TComExceptions::CE_EscapeComFailed
+                                   << "EscapeCommFunction function failed (Error: 5)"
+                                   << QStringList{opening, "dtr 0", "rts 1"} << kept << true;
+    QTest::newRow("power off, DTR") << "dtr" << "off" << 5 << TComExceptions::CE_EscapeComFailed
+                                    << "EscapeCommFunction function failed (Error: 5)" << QStringList{"dtr 1"}
+                                    << kept << true;
+    QTest::newRow("power off, RTS") << "rts" << "off" << 5 << TComExceptions::CE_EscapeComFailed
+                                    << "EscapeCommFunction function failed (Error: 5)"
+                                    << QStringList{"dtr 1", "rts 0"} << kept << true;
+    QTest::newRow("power off on a closed link") << "" << "off closed" << EBADF << TComExceptions::CE_EscapeComFailed
+                                                << QStringLiteral("EscapeCommFunction function failed (Error: %1)")
+                                                       .arg(EBADF)
+                                                << QStringList{"dtr 1"} << kept << false;
 }
 
-void TestLinkFake::openFailures()
+void TestLinkFake::deviceFailures()
 {
-    QFETCH(OpenResult, result);
+    QFETCH(QString, fault);
+    QFETCH(QString, action);
     QFETCH(int, error);
     QFETCH(TComExceptions, code);
     QFETCH(QString, text);
-
-    Rig rig;
-    rig.state->openResult = result;
-    rig.state->failError = error;
-    rig.link.LinkStatus = 2;
-
-    TComExceptions raised {};
-    QCOMPARE(raisedText([&] { rig.link.Send(Frame, sizeof Frame); }, &raised), text);
-    QCOMPARE(raised, code);
-    QCOMPARE(rig.link.LinkStatus, quint8(2));
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.state->calls.size(), 1); // nothing after the failed opening
-
-    // The next exchange tries again.
-    rig.state->openResult = OpenResult::Ok;
-    rig.link.Send(Frame, sizeof Frame);
-    QVERIFY(rig.link.isOpen());
-    QCOMPARE(rig.link.LinkStatus, quint8(0));
-}
-
-void TestLinkFake::purgeFailureRaises()
-{
-    Rig rig;
-    rig.state->failPurge = true;
-    rig.state->failError = 5;
-    QCOMPARE(raisedText([&] { rig.link.Send(Frame, sizeof Frame); }),
-             QStringLiteral("PurgeComm function failed (Error: 5)"));
-    QVERIFY(!rig.state->calls.join(' ').contains(QStringLiteral("write")));
-}
-
-void TestLinkFake::speedChangeWhileOpen()
-{
-    Rig rig;
-    rig.link.SetSpeed(QStringLiteral("115200")); // closed: kept for the opening
-    QVERIFY(rig.state->calls.isEmpty());
-    rig.link.Send(Frame, sizeof Frame);
-    QCOMPARE(rig.state->calls.value(0), QStringLiteral("open /dev/ttyS0 115200"));
-
-    rig.state->calls.clear();
-    rig.link.SetSpeed(QStringLiteral("115200")); // no change
-    rig.link.SetSpeed(QStringLiteral("57600"));
-    QCOMPARE(rig.state->calls, QStringList({"baud 57600"}));
-    QCOMPARE(rig.state->baud, 57600);
-
-    rig.state->failBaud = true;
-    rig.state->failError = 22;
-    QCOMPARE(raisedText([&] { rig.link.SetSpeed(QStringLiteral("9600")); }),
-             QStringLiteral("SetCommState function failed (Error: 22)"));
-}
-
-void TestLinkFake::powerSwitching()
-{
-    Rig rig;
-    rig.link.SetPortName(QStringLiteral("COM2"));
-
-    rig.link.SetPower(true);
-    QCOMPARE(rig.state->calls, QStringList({"open /dev/ttyS1 9600", "dtr 0", "rts 1"}));
-    QVERIFY(rig.link.isOpen());
-    QCOMPARE(rig.state->dtr, false);
-    QCOMPARE(rig.state->rts, true);
-
-    rig.state->calls.clear();
-    rig.link.SetPower(false);
-    QCOMPARE(rig.state->calls, QStringList({"dtr 1", "rts 0", "close"}));
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.state->dtr, true);
-    QCOMPARE(rig.state->rts, false);
-
-    // Off again, on a closed link: the line change fails on the missing handle.
-    rig.state->calls.clear();
-    TComExceptions code {};
-    QCOMPARE(raisedText([&] { rig.link.SetPower(false); }, &code),
-             QStringLiteral("EscapeCommFunction function failed (Error: %1)").arg(EBADF));
-    QCOMPARE(code, TComExceptions::CE_EscapeComFailed);
-    QCOMPARE(rig.state->calls, QStringList({"dtr 1"}));
-}
-
-void TestLinkFake::powerLineFailures_data()
-{
-    QTest::addColumn<bool>("on");
-    QTest::addColumn<bool>("failDtr");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<bool>("openAfter");
-
-    QTest::newRow("on, DTR fails") << true << true << QStringList({"dtr 0"}) << true;
-    QTest::newRow("on, RTS fails") << true << false << QStringList({"dtr 0", "rts 1"}) << true;
-    QTest::newRow("off, DTR fails") << false << true << QStringList({"dtr 1"}) << true;
-    QTest::newRow("off, RTS fails") << false << false << QStringList({"dtr 1", "rts 0"}) << true;
-}
-
-void TestLinkFake::powerLineFailures()
-{
-    QFETCH(bool, on);
-    QFETCH(bool, failDtr);
     QFETCH(QStringList, calls);
-    QFETCH(bool, openAfter);
+    QFETCH(int, status);
+    QFETCH(bool, open);
 
     Rig rig;
-    if (!on)
+    FakeSerialDevice::State &s = *rig.state;
+    if (action == "receive" || action == "speed" || action == "off")
         rig.link.SetPower(true);
-    rig.state->calls.clear();
-    rig.state->failDtr = failDtr;
-    rig.state->failRts = !failDtr;
-    rig.state->failError = 5;
+    s.calls.clear();
+    s.failError = error;
+    const QMap<QString, OpenResult> openResults{{"OpenFailed", OpenResult::OpenFailed},
+                                                {"SetupFailed", OpenResult::SetupFailed},
+                                                {"StateFailed", OpenResult::StateFailed},
+                                                {"TimeoutsFailed", OpenResult::TimeoutsFailed}};
+    s.openResult = openResults.value(fault, OpenResult::Ok);
+    s.failPurge = fault == "purge";
+    s.writeResult = fault == "write" ? WriteResult::Failed : WriteResult::Done;
+    s.failRead = fault == "read";
+    s.failBaud = fault == "baud";
+    s.failDtr = fault == "dtr";
+    s.failRts = fault == "rts";
+    rig.link.LinkStatus = TWinComPort::Incomplete;
+    rig.link.RxCount = 5;
 
-    QCOMPARE(raisedText([&] { rig.link.SetPower(on); }),
-             QStringLiteral("EscapeCommFunction function failed (Error: 5)"));
-    if (on)
-        calls.prepend(QStringLiteral("open /dev/ttyS0 9600"));
-    QCOMPARE(rig.state->calls, calls);
-    QCOMPARE(rig.link.isOpen(), openAfter);
+    try {
+        if (action == "send")
+            rig.link.Send(Frame, sizeof Frame);
+        else if (action == "receive")
+            rig.link.Receive();
+        else if (action == "speed")
+            rig.link.SetSpeed(QStringLiteral("57600"));
+        else
+            rig.link.SetPower(action == "on");
+        QFAIL("no failure raised");
+    } catch (const EComPort &e) {
+        QCOMPARE(e.text(), text);
+        QCOMPARE(QString::fromUtf8(e.what()), text);
+        QCOMPARE(e.code(), code);
+        QCOMPARE(e.winCode(), error);
+    }
+    QCOMPARE(s.calls, calls);
+    QCOMPARE(int(rig.link.LinkStatus), status);
+    QCOMPARE(rig.link.RxCount, action == "receive" ? 0 : 5);
+    QCOMPARE(rig.link.isOpen(), open);
+
+    // The next exchange goes through.
+    s.openResult = OpenResult::Ok;
+    s.writeResult = WriteResult::Done;
+    s.failPurge = s.failRead = s.failBaud = s.failDtr = s.failRts = false;
+    rig.link.Send(Frame, sizeof Frame);
+    QVERIFY(rig.link.isOpen());
+    QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::Ok));
 }
 
 void TestLinkFake::receiveOnClosedLink()
@@ -404,33 +297,6 @@ void TestLinkFake::receiveOnClosedLink()
     rig.link.Receive();
     QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::StartFailed));
     QCOMPARE(rig.link.RxCount, 0);
-}
-
-void TestLinkFake::receiveReadFailureRaises()
-{
-    Rig rig;
-    rig.link.Send(Frame, sizeof Frame);
-    rig.state->failRead = true;
-    rig.state->failError = 5;
-    TComExceptions code {};
-    QCOMPARE(raisedText([&] { rig.link.Receive(); }, &code),
-             QStringLiteral("ReadFile function failed (Error: 5)"));
-    QCOMPARE(code, TComExceptions::CE_ReadFailed);
-    QCOMPARE(rig.link.RxCount, 0);
-}
-
-void TestLinkFake::destructionClosesIgnoringState()
-{
-    auto state = std::make_shared<FakeSerialDevice::State>();
-    {
-        TWinComPort link(std::make_unique<FakeSerialDevice>(state));
-        link.SetPower(true);
-        state->calls.clear();
-    }
-    // Closed, and the modem lines were left as they were.
-    QCOMPARE(state->calls, QStringList({"close"}));
-    QVERIFY(!state->open);
-    QCOMPARE(state->rts, true);
 }
 
 QTEST_GUILESS_MAIN(TestLinkFake)
