@@ -1,66 +1,101 @@
 #pragma once
 
-// Shared pieces of the long-operation tests: the simulated sensor on a
-// pseudo-terminal with a link and an engine on it, hosts that record what an
-// operation shows and asks, and expected file contents built here, apart from
-// the tool's own writers.
+// Shared pieces of the flash tests: file helpers, a file size limit, the
+// simulated sensor on a pty with an engine on it, a recording operation host,
+// and expected file contents built here, apart from the tool's own writers.
+
+#include "common/RecordingBusHost.h"
 
 #include "flash/FlashImage.h"
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
+#include "modbus/UCrc.h"
 #include "sensor/NumberFormat.h"
 #include "serial/UComWin.h"
+#include "serial/ZartError.h"
 
 #include "SimPtyServer.h"
 #include "SimSensor.h"
 
-#include <QByteArray>
 #include <QFile>
-#include <QList>
 #include <QMap>
-#include <QString>
 #include <QStringList>
 
 #include <bit>
+#include <csignal>
+#include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace flashtest {
 
-struct LogLine
-{
-    QString text;
-    int kind = 0;
-    bool operator==(const LogLine &o) const { return text == o.text && kind == o.kind; }
-};
-using LogLines = QList<LogLine>;
+using testhost::LogLine;
+using testhost::LogLines;
+using testhost::RecordingHost;
 
-inline char *toString(const LogLine &line)
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
-    return qstrdup(QStringLiteral("[%1] %2").arg(line.kind).arg(line.text).toUtf8().constData());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-class RecordingBusHost : public IBusHost
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// The text of the ZartError that f throws, or "<no failure>".
+inline QString failureOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const ZartError &e) {
+        return e.text();
+    }
+    return QStringLiteral("<no failure>");
+}
+
+// The lines of one kind, in order.
+inline QStringList texts(const RecordingHost &host, int kind)
+{
+    QStringList out;
+    for (const LogLine &l : host.lines)
+        if (l.kind == kind)
+            out << l.text;
+    return out;
+}
+
+// Lowers RLIMIT_FSIZE while it lives, so that a write past `bytes` fails with
+// EFBIG even for a user whom file permissions do not stop (root).
+class FileSizeLimit
 {
 public:
-    void Log(const QString &text, quint8 kind) override { lines.append({text, kind}); }
-    int busAddress() const override { return address; }
-
-    // The lines of one kind, in order.
-    QStringList texts(int kind) const
+    explicit FileSizeLimit(rlim_t bytes)
     {
-        QStringList out;
-        for (const LogLine &l : lines)
-            if (l.kind == kind)
-                out << l.text;
-        return out;
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
     }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool active() const { return m_ok; }
 
-    int address = 1;
-    LogLines lines;
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
 };
 
-// One thing an operation did through its IOperationHost, with the number of
-// requests the sensor had received by then.
+// One thing an operation did through its host, with the number of requests
+// the sensor had received by then.
 struct HostEvent
 {
     enum Kind { Progress, Events, Pause, Ask };
@@ -84,24 +119,10 @@ public:
         return answers.isEmpty() ? false : answers.takeFirst();
     }
 
-    QList<int> values(HostEvent::Kind kind) const
-    {
-        QList<int> out;
-        for (const HostEvent &e : events)
-            if (e.kind == kind)
-                out << e.value;
-        return out;
-    }
-    QList<int> requestCounts(HostEvent::Kind kind) const
-    {
-        QList<int> out;
-        for (const HostEvent &e : events)
-            if (e.kind == kind)
-                out << e.requestsSoFar;
-        return out;
-    }
+    QList<int> values(HostEvent::Kind kind) const { return collect(kind, false); }
+    QList<int> requestCounts(HostEvent::Kind kind) const { return collect(kind, true); }
 
-    QList<bool> answers; // Yes/No in the order the questions come; No when none is left
+    QList<bool> answers; // in the order the questions come; No when none is left
     QStringList questions;
     QList<HostEvent> events;
 
@@ -109,6 +130,14 @@ private:
     void record(HostEvent::Kind kind, int value)
     {
         events.append({kind, value, m_sensor ? m_sensor->requestCount() : 0});
+    }
+    QList<int> collect(HostEvent::Kind kind, bool counts) const
+    {
+        QList<int> out;
+        for (const HostEvent &e : events)
+            if (e.kind == kind)
+                out << (counts ? e.requestsSoFar : e.value);
+        return out;
     }
 
     const SimSensor *m_sensor;
@@ -120,7 +149,7 @@ struct SimRig
     SimSensor sensor;
     std::unique_ptr<SimPtyServer> server;
     std::unique_ptr<TWinComPort> port;
-    RecordingBusHost host;
+    RecordingHost host;
     std::unique_ptr<TModbusEngine> engine;
 
     bool start(QString *error)
@@ -159,7 +188,7 @@ struct SimRig
 struct Request
 {
     int function = 0;
-    int address = 0;  // start address (functions 3, 4, 16)
+    int address = 0;   // start address (functions 3, 4, 16)
     quint32 value = 0; // function 16: the first two registers
     QByteArray frame;
 };
@@ -193,31 +222,19 @@ inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
     return out;
 }
 
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
+inline FlashImage imageOf(const SimSensor::Flash &flash)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    FlashImage image;
+    std::copy(flash.begin(), flash.end(), image.begin());
+    return image;
 }
 
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// CRC-16 of the Modbus serial line, bit by bit, over words 0..0x3FC least
-// significant byte first: what a sensor computes over its image.
+// The Modbus CRC-16 over words 0..0x3FC least significant byte first: what a
+// sensor computes over its image.
 inline quint16 referenceChecksum(const SimSensor::Flash &flash)
 {
-    quint16 crc = 0xFFFF;
-    for (int n = 0; n <= SimSensor::WordCpu; ++n) {
-        for (int b = 0; b < 4; ++b) {
-            crc ^= quint8(flash[std::size_t(n)] >> (8 * b));
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-        }
-    }
-    return crc;
+    const QByteArray bytes = dumpBytesOf(flash).left(4 * (SimSensor::WordCpu + 1));
+    return Crc16(reinterpret_cast<const quint8 *>(bytes.constData()), qint32(bytes.size()));
 }
 
 inline quint32 bitsOf(float v)
@@ -226,22 +243,18 @@ inline quint32 bitsOf(float v)
 }
 
 // The passport text of an image: line k = point k (row k / 21, column k % 21),
-// X and Y values, then the two grid coordinates, TAB-separated, CR LF after
-// every line.
+// X and Y values, then the two grid coordinates, TAB-separated, CR LF after each.
 inline QByteArray expectedPassportText(const SimSensor::Flash &flash)
 {
     const long double step = GridStep(int(flash[SimSensor::WordFirmware] & 0xFF),
                                       int(flash[SimSensor::WordDimension] & 0xFF));
     QByteArray out;
-    for (int i = 0; i < 21; ++i) {
-        for (int j = 0; j < 21; ++j) {
-            const int k = i * 21 + j;
-            const QStringList fields{
-                FormatSingleBits(flash[std::size_t(SimSensor::WordTableX + k)]),
-                FormatSingleBits(flash[std::size_t(SimSensor::WordTableY + k)]),
-                FormatFloat((i - 10) * step), FormatFloat((j - 10) * step)};
-            out += fields.join(u'\t').toLatin1() + "\r\n";
-        }
+    for (int k = 0; k < 441; ++k) {
+        const QStringList fields{FormatSingleBits(flash[std::size_t(SimSensor::WordTableX + k)]),
+                                 FormatSingleBits(flash[std::size_t(SimSensor::WordTableY + k)]),
+                                 FormatFloat((k / 21 - 10) * step),
+                                 FormatFloat((k % 21 - 10) * step)};
+        out += fields.join(u'\t').toLatin1() + "\r\n";
     }
     return out;
 }
@@ -264,5 +277,3 @@ inline QMap<QString, QMap<QString, QString>> parseIni(const QByteArray &text)
 }
 
 } // namespace flashtest
-
-Q_DECLARE_METATYPE(flashtest::LogLine)

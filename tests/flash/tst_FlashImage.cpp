@@ -1,4 +1,5 @@
 #include "flash/FlashImage.h"
+#include "flash/FlashOperations.h"
 #include "sensor/NumberFormat.h"
 #include "sensor/SensorRequests.h"
 
@@ -10,82 +11,13 @@ class TestFlashImage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void fieldDisplay_data();
-    void fieldDisplay();
-    void calibrationValue_data();
-    void calibrationValue();
     void gridStep_data();
     void gridStep();
-    void gridStepOfImageUsesLowBytes();
     void versionNoteAgreesWithGridStep();
-    void tableLayout();
-    void restoreSkipsAddressAndIllumination();
-    void fileNames();
+    void viewRows_data();
+    void viewRows();
+    void viewRowsCoverTables();
 };
-
-void TestFlashImage::fieldDisplay_data()
-{
-    QTest::addColumn<int>("row"); // position in FlashList
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<quint32>("word");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("raw");
-
-    QTest::newRow("address 5") << 0 << "Адрес" << 0x000 << 5u << "0x05" << "00000005";
-    QTest::newRow("address word 0x105") << 0 << "Адрес" << 0x000 << 0x105u << "0x05" << "00000105";
-    QTest::newRow("serial") << 1 << "Серийный номер" << 0x001 << 0x0012AB7Fu << "0x0012AB7F"
-                            << "0012AB7F";
-    QTest::newRow("exposure X 0x123") << 2 << "Экспозиция X" << 0x002 << 0x123u << "35"
-                                      << "00000123";
-    QTest::newRow("exposure Y") << 3 << "Экспозиция Y" << 0x003 << 118u << "118" << "00000076";
-    QTest::newRow("threshold X") << 4 << "Порог компарации X" << 0x004 << 40u << "40"
-                                 << "00000028";
-    QTest::newRow("threshold Y") << 5 << "Порог компарации Y" << 0x005 << 0xFFFFFF2Au << "42"
-                                 << "FFFFFF2A";
-    QTest::newRow("firmware") << 6 << "Версия прошивки" << 0x3FA << 14u << "14" << "0000000E";
-    QTest::newRow("dimension") << 7 << "Размерность прибора" << 0x3FB << 40u << "40"
-                               << "00000028";
-    QTest::newRow("cpu erased") << 8 << "Версия CPU" << 0x3FC << 0xFFFFFFFFu << "255"
-                                << "FFFFFFFF";
-    QTest::newRow("crc") << 9 << "CRC" << 0x3FD << 0xBEEFu << "0xBEEF" << "0000BEEF";
-    QTest::newRow("real crc 12345") << 10 << "Реальное CRC" << 0x3FE << 0x12345u << "0x2345"
-                                    << "00012345";
-    QTest::newRow("required crc small") << 11 << "Требуемое CRC" << 0x3FF << 0x7u << "0x0007"
-                                        << "00000007";
-}
-
-void TestFlashImage::fieldDisplay()
-{
-    QFETCH(int, row);
-    QFETCH(QString, name);
-    QFETCH(int, index);
-    QFETCH(quint32, word);
-    QFETCH(QString, value);
-    QFETCH(QString, raw);
-    const TFlashListRec &rec = FlashList[std::size_t(row)];
-    QCOMPARE(rec.Name.toString(), name);
-    QCOMPARE(rec.Index, index);
-    QCOMPARE(FieldValueText(rec, word), value);
-    QCOMPARE(RawText(word), raw);
-}
-
-void TestFlashImage::calibrationValue_data()
-{
-    QTest::addColumn<quint32>("word");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("erased") << 0xFFFFFFFFu << "-NAN";
-    QTest::newRow("10") << 0x41200000u << "10";
-    QTest::newRow("-20.5") << 0xC1A40000u << "-20.5";
-    QTest::newRow("2.05 as a single") << 0x40033333u << "2.05";
-}
-
-void TestFlashImage::calibrationValue()
-{
-    QFETCH(quint32, word);
-    QFETCH(QString, text);
-    QCOMPARE(CalibrationValueText(word), text);
-}
 
 void TestFlashImage::gridStep_data()
 {
@@ -96,12 +28,9 @@ void TestFlashImage::gridStep_data()
     QTest::newRow("11, 40") << 11 << 40 << QByteArray("2");
     QTest::newRow("15, 40") << 15 << 40 << QByteArray("2");
     QTest::newRow("12, 40") << 12 << 40 << QByteArray("2.05");
-    QTest::newRow("13, 40") << 13 << 40 << QByteArray("2.05");
-    QTest::newRow("14, 40") << 14 << 40 << QByteArray("2.05");
     QTest::newRow("16, 40") << 16 << 40 << QByteArray("2.05");
     QTest::newRow("0, 40") << 0 << 40 << QByteArray("2.05");
     QTest::newRow("11, 100") << 11 << 100 << QByteArray("5");
-    QTest::newRow("12, 100") << 12 << 100 << QByteArray("5");
     QTest::newRow("13, 100") << 13 << 100 << QByteArray("5");
     QTest::newRow("15, 100") << 15 << 100 << QByteArray("5");
     QTest::newRow("14, 100") << 14 << 100 << QByteArray("5.05");
@@ -117,69 +46,93 @@ void TestFlashImage::gridStep()
     QFETCH(QByteArray, step);
     const long double expected = std::strtold(step.constData(), nullptr);
     QVERIFY(GridStep(version, dimension) == expected);
-}
-
-void TestFlashImage::gridStepOfImageUsesLowBytes()
-{
+    // Of an image, only the low bytes of the two words count.
     FlashImage image{};
-    image[WordFirmware] = 0xABCD0C;  // version 12
-    image[WordDimension] = 0x7700028; // dimension 40
-    QVERIFY(GridStepOf(image) == std::strtold("2.05", nullptr));
-    image[WordDimension] = 0x100; // low byte 0: not the fine grid
-    QVERIFY(GridStepOf(image) == 5.0L);
+    image[WordFirmware] = 0xABCD00u | quint32(version);
+    image[WordDimension] = 0x7700000u | quint32(dimension);
+    QVERIFY(GridStepOf(image) == expected);
 }
 
 void TestFlashImage::versionNoteAgreesWithGridStep()
 {
-    // The note of the version display names the two steps GridStep gives for that
-    // version: the first for dimension 40, the second for any other.
+    // The note names the two steps of that version: for dimension 40, for any other.
     for (int v = 0; v <= 255; ++v) {
         const QString line = FirmwareVersionLine(quint8(v));
         const QString prefix = QString::asprintf("Версия прошивки: 0x%.2X", unsigned(v));
         QVERIFY2(line.startsWith(prefix), qPrintable(line));
-        const QString note = line.mid(prefix.size());
         QString expected;
         if (v >= 11 && v <= 15) {
             expected = QStringLiteral(" (шаг сетки %1 мм, %2 мм)")
                            .arg(FormatFloat(GridStep(v, 40)), FormatFloat(GridStep(v, 100)));
         }
-        QCOMPARE(note, expected);
+        QCOMPARE(line.mid(prefix.size()), expected);
     }
 }
 
-void TestFlashImage::tableLayout()
+void TestFlashImage::viewRows_data()
 {
-    QCOMPARE(FlashWordAddress(XTableIndex), quint16(0x1080));
-    QCOMPARE(FlashWordAddress(XTableIndex + GridPoints - 1), quint16(0x1238));
-    QCOMPARE(FlashWordAddress(YTableIndex), quint16(0x123A));
-    QCOMPARE(FlashWordAddress(YTableIndex + GridPoints - 1), quint16(0x13F2));
-    QCOMPARE(GridCentre / GridSide, 10);
-    QCOMPARE(GridCentre % GridSide, 10);
-    // The flash words the sensor commands name agree with the image layout.
-    QCOMPARE(FlashWordAddress(WordFirmware), FirmwareVersionAddress);
-    QCOMPARE(FlashWordAddress(WordDimension), DimensionAddress);
-    QCOMPARE(FlashWordAddress(WordCpu), CpuVersionAddress);
-    QCOMPARE(FlashWordAddress(WordRealCrc), RealCrcAddress);
-    QCOMPARE(FlashWordAddress(WordRequiredCrc), RequiredCrcAddress);
-    QCOMPARE(FlashWordAddress(WordIllumination), IlluminationAddress);
-    QCOMPARE(FlashWordAddress(WordAddress), AddressWordAddress);
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("index"); // flash word shown in the row
+    QTest::addColumn<quint32>("word");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("address, low byte") << 0 << 0x000 << 0x105u << "Адрес" << "0x05";
+    QTest::newRow("serial") << 1 << 0x001 << 0x0012AB7Fu << "Серийный номер" << "0x0012AB7F";
+    QTest::newRow("exposure X, low byte") << 2 << 0x002 << 0x123u << "Экспозиция X" << "35";
+    QTest::newRow("exposure Y") << 3 << 0x003 << 118u << "Экспозиция Y" << "118";
+    QTest::newRow("threshold X") << 4 << 0x004 << 40u << "Порог компарации X" << "40";
+    QTest::newRow("threshold Y") << 5 << 0x005 << 0xFFFFFF2Au << "Порог компарации Y" << "42";
+    QTest::newRow("firmware") << 6 << 0x3FA << 14u << "Версия прошивки" << "14";
+    QTest::newRow("dimension") << 7 << 0x3FB << 40u << "Размерность прибора" << "40";
+    QTest::newRow("cpu erased") << 8 << 0x3FC << 0xFFFFFFFFu << "Версия CPU" << "255";
+    QTest::newRow("crc, low half") << 9 << 0x3FD << 0xABCD1234u << "CRC" << "0x1234";
+    QTest::newRow("real crc") << 10 << 0x3FE << 0x12345u << "Реальное CRC" << "0x2345";
+    QTest::newRow("required crc, four digits") << 11 << 0x3FF << 0x7u << "Требуемое CRC" << "0x0007";
+    QTest::newRow("X1") << 12 << 128 << 0x3FC00000u << "X1" << "1.5";
+    QTest::newRow("X2, three decimals") << 13 << 129 << 0xC1A0FBE7u << "X2" << "-20.123";
+    QTest::newRow("X441") << 452 << 568 << 0xC0100000u << "X441" << "-2.25";
+    QTest::newRow("Y1, erased") << 453 << 570 << 0xFFFFFFFFu << "Y1" << "-NAN";
+    QTest::newRow("Y441") << 893 << 1010 << 0u << "Y441" << "0";
 }
 
-void TestFlashImage::restoreSkipsAddressAndIllumination()
+void TestFlashImage::viewRows()
 {
-    QList<int> skipped;
-    for (int n = 0; n < FlashWords; ++n) {
-        if (IsRestoreSkipped(n))
-            skipped << n;
+    QFETCH(int, row);
+    QFETCH(int, index);
+    QFETCH(quint32, word);
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+
+    FlashImage image{};
+    image[std::size_t(index)] = word;
+    const QList<QStringList> rows = DumpViewRows(image);
+    QCOMPARE(rows.size(), 894);
+    QCOMPARE(rows[row], QStringList({name, value, QString::asprintf("%08X", word)}));
+}
+
+void TestFlashImage::viewRowsCoverTables()
+{
+    // Every table word shows in its own row; the words outside the named fields
+    // and the tables (7..127, 569, 1011..1017) show nowhere.
+    FlashImage image{};
+    for (int n = 0; n < FlashWords; ++n)
+        image[std::size_t(n)] = 0x40000000u + quint32(n); // positive singles near 2
+    const QList<QStringList> rows = DumpViewRows(image);
+    QCOMPARE(rows.size(), 894);
+    QStringList raws;
+    for (const QStringList &r : rows) {
+        QCOMPARE(r.size(), 3);
+        raws << r[2];
     }
-    QCOMPARE(skipped, QList<int>({0, 6}));
-}
-
-void TestFlashImage::fileNames()
-{
-    QCOMPARE(DumpFileName(0x12ABCD), QStringLiteral("0012ABCD.dmp"));
-    QCOMPARE(PassportFileName(0x12ABCD), QStringLiteral("0012ABCD.ini"));
-    QCOMPARE(DumpFileName(0xFFFFFFFF), QStringLiteral("FFFFFFFF.dmp"));
+    for (int k = 0; k < 441; ++k) {
+        QCOMPARE(rows[12 + k][0], QStringLiteral("X%1").arg(k + 1));
+        QCOMPARE(rows[12 + k][2], QString::asprintf("%08X", 0x40000000u + 128 + k));
+        QCOMPARE(rows[453 + k][0], QStringLiteral("Y%1").arg(k + 1));
+        QCOMPARE(rows[453 + k][2], QString::asprintf("%08X", 0x40000000u + 570 + k));
+    }
+    for (int n : {7, 127, 569, 1011, 1017})
+        QVERIFY(!raws.contains(QString::asprintf("%08X", 0x40000000u + n)));
 }
 
 QTEST_GUILESS_MAIN(TestFlashImage)

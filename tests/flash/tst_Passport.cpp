@@ -1,13 +1,13 @@
 #include "flash/DumpFile.h"
 #include "flash/IniFile.h"
 #include "flash/Passport.h"
-#include "serial/ZartError.h"
 
-#include <QFile>
+#include "FlashTestUtil.h"
+
 #include <QTemporaryDir>
 #include <QTest>
-#include <bit>
-#include <functional>
+
+using namespace flashtest;
 
 namespace {
 
@@ -52,16 +52,6 @@ QByteArray expectedLine(int k, int stepHundredths)
         + hundredths(qint64(j - 10) * stepHundredths) + "\r\n";
 }
 
-QString failureOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ZartError &e) {
-        return e.text();
-    }
-    return QStringLiteral("<no failure>");
-}
-
 // A well-formed passport text of 441 lines: X = k, Y = -k, coordinates 0.
 QByteArray plainText(int lines = GridPoints, const QByteArray &lineEnd = "\r\n")
 {
@@ -69,12 +59,6 @@ QByteArray plainText(int lines = GridPoints, const QByteArray &lineEnd = "\r\n")
     for (int k = 0; k < lines; ++k)
         t += QByteArray::number(k) + "\t-" + QByteArray::number(k) + "\t0\t0" + lineEnd;
     return t;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 const QString NoValues = QStringLiteral("Отсутствуют значения уровней и экспозиций в файле паспорта");
@@ -92,7 +76,6 @@ class TestPassport : public QObject
 private Q_SLOTS:
     void writer_data();
     void writer();
-    void writerFileReplacesOld();
     void readsWhatItWrites();
 
     void pointCount_data();
@@ -111,7 +94,6 @@ private Q_SLOTS:
     void parseExpLevel_data();
     void parseExpLevel();
     void expLevelThroughIni();
-    void expLevelWordsOrder();
 };
 
 void TestPassport::writer_data()
@@ -123,6 +105,7 @@ void TestPassport::writer_data()
     QTest::newRow("step 2.05") << 12 << 40 << 205;
     QTest::newRow("step 5") << 11 << 100 << 500;
     QTest::newRow("step 5.05") << 14 << 100 << 505;
+    QTest::newRow("low bytes only: step 2") << 0xAB0B << 0x7728 << 200;
 }
 
 void TestPassport::writer()
@@ -130,35 +113,22 @@ void TestPassport::writer()
     QFETCH(int, version);
     QFETCH(int, dimension);
     QFETCH(int, stepHundredths);
-    const QByteArray text = PassportText(gridImage(version, dimension));
+    const FlashImage image = gridImage(version, dimension);
+    const QByteArray text = PassportText(image);
 
     QByteArray expected;
     for (int k = 0; k < GridPoints; ++k)
         expected += expectedLine(k, stepHundredths);
-    if (text != expected) {
-        const QList<QByteArray> a = text.split('\n');
-        const QList<QByteArray> b = expected.split('\n');
-        for (int n = 0; n < qMin(a.size(), b.size()); ++n)
-            QCOMPARE(a[n], b[n]);
-        QCOMPARE(a.size(), b.size());
-    }
-    QCOMPARE(text.count("\r\n"), GridPoints);
-    QVERIFY(text.endsWith("\r\n"));
+    QCOMPARE(text.split('\n'), expected.split('\n'));
     // The centre point sits at 0, 0.
     QVERIFY(text.split('\n')[GridCentre].endsWith("\t0\t0\r"));
-}
 
-void TestPassport::writerFileReplacesOld()
-{
+    // The file replaces a larger one whole.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("0012ABCD.ini"));
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(100000, 'x'));
-    old.close();
-    const FlashImage image = gridImage(14, 40);
+    QVERIFY(writeBytes(path, QByteArray(100000, 'x')));
     WritePassportFile(path, image);
-    QCOMPARE(readAll(path), PassportText(image));
+    QCOMPARE(readBytes(path), text);
 }
 
 void TestPassport::readsWhatItWrites()
@@ -225,8 +195,6 @@ void TestPassport::numbers_data()
         << QByteArray("\x01 \t 3.25\x1A\x1A-4 0 0") << QByteArray("3.25") << QByteArray("-4");
     QTest::newRow("missing numbers at the end read 0") << QByteArray("7") << QByteArray("7")
                                                        << QByteArray("0");
-    QTest::newRow("fifth number dropped") << QByteArray("1 2 3 4 5\r\n") << QByteArray("1")
-                                          << QByteArray("2");
     QTest::newRow("64-character number")
         << QByteArray("0.00000000000000000000000000000000000000000000000000000000000001 1 0 0")
         << QByteArray("1e-62") << QByteArray("1");
@@ -259,9 +227,7 @@ void TestPassport::badNumbers_data()
     QTest::newRow("INF in coordinates") << QByteArray("1 2 INF 0") << "\"INF\"";
     QTest::newRow("decimal comma") << QByteArray("1,5 2 0 0") << "\"1,5\"";
     QTest::newRow("exponent without digits") << QByteArray("1e 2 0 0") << "\"1e\"";
-    QTest::newRow("double sign") << QByteArray("--1 2 0 0") << "\"--1\"";
     QTest::newRow("sign alone") << QByteArray("- 2 0 0") << "\"-\"";
-    QTest::newRow("point alone") << QByteArray(". 2 0 0") << "\".\"";
     QTest::newRow("hex") << QByteArray("0x10 2 0 0") << "\"0x10\"";
     QTest::newRow("65 characters") << QByteArray("1" + QByteArray(64, '0') + " 2 0 0")
                                    << "(строка 1)";
@@ -283,11 +249,9 @@ void TestPassport::passportWord_data()
 {
     QTest::addColumn<QByteArray>("literal");
     QTest::addColumn<quint32>("bits");
-    QTest::newRow("1.0625") << QByteArray("1.0625") << 0x3F880000u;
     QTest::newRow("1.063 nearest single") << QByteArray("1.063") << 0x3F881062u;
     QTest::newRow("0.1") << QByteArray("0.1") << 0x3DCCCCCDu;
     QTest::newRow("-20.5") << QByteArray("-20.5") << 0xC1A40000u;
-    QTest::newRow("zero") << QByteArray("0") << 0u;
 }
 
 void TestPassport::passportWord()
@@ -339,22 +303,16 @@ void TestPassport::parseExpLevel_data()
                                                     << QList<int>{127, 16, -5, 3};
     QTest::newRow("limits") << "2147483647;-2147483648;$FFFFFFFF;0X7fffffff" << ""
                             << QList<int>{2147483647, int(0x80000000), -1, 0x7FFFFFFF};
-    QTest::newRow("300 parses") << "300;40;118;42" << "" << QList<int>{300, 40, 118, 42};
 
     QTest::newRow("empty") << "" << NoValues << QList<int>{};
-    QTest::newRow("blanks only") << " \t " << NoValues << QList<int>{};
     QTest::newRow("no semicolon") << "120" << NoExpX << QList<int>{};
     QTest::newRow("12a") << "12a;40;118;42" << NoExpX << QList<int>{};
-    QTest::newRow("first empty") << ";40;118;42" << NoExpX << QList<int>{};
     QTest::newRow("trailing blank in a field") << "120 ;40;118;42" << NoExpX << QList<int>{};
     QTest::newRow("$ alone") << "$;40;118;42" << NoExpX << QList<int>{};
-    QTest::newRow("0x alone") << "0x;40;118;42" << NoExpX << QList<int>{};
     QTest::newRow("decimal overflow") << "2147483648;40;118;42" << NoExpX << QList<int>{};
     QTest::newRow("hex overflow") << "$100000000;40;118;42" << NoExpX << QList<int>{};
     QTest::newRow("second empty") << "120;;118;42" << NoLevelX << QList<int>{};
-    QTest::newRow("second hex garbage") << "120;0x1G;118;42" << NoLevelX << QList<int>{};
     QTest::newRow("120;40;118") << "120;40;118" << NoExpY << QList<int>{};
-    QTest::newRow("third empty") << "120;40;;42" << NoExpY << QList<int>{};
     QTest::newRow("fourth empty") << "120;40;118;" << NoLevelY << QList<int>{};
     QTest::newRow("120;40;118;42;7") << "120;40;118;42;7" << NoLevelY << QList<int>{};
     QTest::newRow("fourth decimal point") << "120;40;118;4.2" << NoLevelY << QList<int>{};
@@ -379,11 +337,7 @@ void TestPassport::expLevelThroughIni()
 {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("passport.ini"));
-    {
-        QFile f(ini);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("; passports\r\n[00000001]\r\nExpLevel=1;2;3;4\r\n");
-    }
+    QVERIFY(writeBytes(ini, "; passports\r\n[00000001]\r\nExpLevel=1;2;3;4\r\n"));
     FlashImage image{};
     image[WordSerial] = 0x12ABCD;
     image[WordExposureX] = 120;
@@ -394,7 +348,7 @@ void TestPassport::expLevelThroughIni()
     image[WordExposureX] = 121;
     WriteExpLevel(ini, image); // a second run replaces the value
 
-    const QByteArray content = readAll(ini);
+    const QByteArray content = readBytes(ini);
     QVERIFY2(content.contains("[0012ABCD]\nExpLevel=121;40;118;42"), content.constData());
     QCOMPARE(content.count("ExpLevel="), 2);
     QVERIFY(content.contains("; passports"));
@@ -408,25 +362,6 @@ void TestPassport::expLevelThroughIni()
     // A passport renamed away from its section.
     QCOMPARE(failureOf([&] { ReadExpLevel(ini, QStringLiteral("0012ABCE")); }), NoValues);
     QCOMPARE(failureOf([&] { ReadExpLevel(dir.filePath("none.ini"), "0012ABCD"); }), NoValues);
-}
-
-void TestPassport::expLevelWordsOrder()
-{
-    TPsp psp;
-    ApplyExpLevel(psp, ParseExpLevel(QStringLiteral("300;40;118;42")));
-    const std::array<ExpLevelWord, 4> words = ExpLevelWords(psp);
-    QCOMPARE(words[0].address, quint16(0x1002));
-    QCOMPARE(words[0].value, 300);
-    QCOMPARE(words[1].address, quint16(0x1003));
-    QCOMPARE(words[1].value, 118);
-    QCOMPARE(words[2].address, quint16(0x1004));
-    QCOMPARE(words[2].value, 40);
-    QCOMPARE(words[3].address, quint16(0x1005));
-    QCOMPARE(words[3].value, 42);
-    // 300 is written as its low byte, 44, and then no longer equals the value read back.
-    QCOMPARE(ExpLevelWordValue(300), 44u);
-    QVERIFY(ExpLevelWordValue(300) != quint32(words[0].value));
-    QCOMPARE(ExpLevelWordValue(-1), 0xFFu);
 }
 
 QTEST_GUILESS_MAIN(TestPassport)

@@ -3,8 +3,6 @@
 
 #include "FlashTestUtil.h"
 
-#include "flash/FlashOperations.h"
-
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,9 +58,9 @@ void TestFlashRestoreFaults::readBackDifferenceStops()
     const QString path = m_dir.filePath("diff.dmp");
     QVERIFY(writeBytes(path, dumpBytesOf(file)));
     m_rig.reset(SimSensor::defaultFlash(), 1);
-    // The sensor acknowledges the write of word 0x3FD but keeps its old value.
-    m_rig.sensor.addFault(SimFault::ignoreWrite(0x3FD));
-    QVERIFY(m_rig.sensor.word(0x3FD) != file[0x3FD]);
+    // The sensor acknowledges the write of word 0x081 but keeps its old value.
+    m_rig.sensor.addFault(SimFault::ignoreWrite(0x081));
+    QVERIFY(m_rig.sensor.word(0x081) != file[0x081]);
 
     RecordingOpHost op(&m_rig.sensor);
     op.answers = {true, true};
@@ -74,19 +72,19 @@ void TestFlashRestoreFaults::readBackDifferenceStops()
         failure = e.text();
     }
 
-    QCOMPARE(failure, QStringLiteral("Данные различаются по адресу 0x13FD"));
+    QCOMPARE(failure, QStringLiteral("Данные различаются по адресу 0x1081"));
     const LogLines expectedLog{{"Запись дампа во флеш...", 0},
                                {"Проверка записи...", 0},
-                               {"Данные различаются по адресу 0x13FD", 3}};
+                               {"Данные различаются по адресу 0x1081", 3}};
     QCOMPARE(m_rig.host.lines, expectedLog);
 
-    // The verify pass stopped at 0x13FD: no later word read, no correction.
+    // The verify pass stopped at 0x1081 (its 128th read): no later word read, no correction.
     const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 1022 + 1020);
+    QCOMPARE(requests.size(), 1022 + 128);
     QCOMPARE(requests.last().function, 3);
-    QCOMPARE(requests.last().address, 0x13FD);
+    QCOMPARE(requests.last().address, 0x1081);
     QCOMPARE(op.questions.size(), 1);
-    QCOMPARE(op.values(HostEvent::Progress).size(), 1024 + 0x3FD); // positions 0..0x3FC
+    QCOMPARE(op.values(HostEvent::Progress).size(), 1024 + 0x81); // positions 0..0x80
 }
 
 void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
@@ -107,9 +105,9 @@ void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
 
     // The correction stopped at its first request; the restore went on to the
     // address and ended well.
-    QCOMPARE(m_rig.host.texts(0), QStringList({"Запись дампа во флеш...", "Проверка записи...",
+    QCOMPARE(texts(m_rig.host, 0), QStringList({"Запись дампа во флеш...", "Проверка записи...",
                                                "Коррекция CRC...", "Восстановление успешно"}));
-    QCOMPARE(m_rig.host.texts(3), QStringList{"Таймаут"});
+    QCOMPARE(texts(m_rig.host, 3), QStringList{"Таймаут"});
     QCOMPARE(op.questions.last(), QStringLiteral("Новый адрес - $07. Записать?"));
     QCOMPARE(addressesSet, QList<int>{7});
     QCOMPARE(int(m_rig.sensor.address()), 7);
@@ -121,8 +119,8 @@ void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
     QCOMPARE(requests[2045].address, 0x1000);
     QCOMPARE(requests[2045].value, 7u);
     // The address write is in the log with its traffic, after the correction's request.
-    QCOMPARE(m_rig.host.texts(1).size(), 2);
-    QCOMPARE(m_rig.host.texts(2).size(), 1);
+    QCOMPARE(texts(m_rig.host, 1).size(), 2);
+    QCOMPARE(texts(m_rig.host, 2).size(), 1);
     QCOMPARE(m_rig.host.lines.last(), (LogLine{"Восстановление успешно", 0}));
 }
 

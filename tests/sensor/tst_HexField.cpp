@@ -41,16 +41,12 @@ void TestHexField::reading_data()
 
     QTest::newRow("empty") << "" << 0u << false;
     QTest::newRow("0") << "0" << 0u << true;
-    QTest::newRow("1000") << "1000" << 0x1000u << true;
     QTest::newRow("lower case") << "abc" << 0xABCu << true;
     QTest::newRow("eight digits") << "FFFFFFFF" << 0xFFFFFFFFu << true;
     QTest::newRow("leading zeros do not count") << "00000000FFFFFFFF" << 0xFFFFFFFFu << true;
     QTest::newRow("nine digits: first eight") << "123456789" << 0x12345678u << false;
     QTest::newRow("stops at a non-digit") << "12G4" << 0x12u << false;
-    QTest::newRow("begins with a non-digit") << "G1" << 0u << false;
     QTest::newRow("leading blank") << " 12" << 0u << false;
-    QTest::newRow("trailing blank") << "12 " << 0x12u << false;
-    QTest::newRow("zeros only") << "0000000000" << 0u << true;
 }
 
 void TestHexField::reading()
@@ -68,16 +64,12 @@ void TestHexField::keyFilter_data()
     QTest::addColumn<QChar>("key");
     QTest::addColumn<QString>("result");
     QTest::newRow("g refused") << QChar(u'g') << Refused;
-    QTest::newRow("z refused") << QChar(u'z') << Refused;
-    QTest::newRow("minus refused") << QChar(u'-') << Refused;
     QTest::newRow("Cyrillic refused") << QChar(u'Я') << Refused;
     QTest::newRow("a becomes A") << QChar(u'a') << "A";
-    QTest::newRow("f becomes F") << QChar(u'f') << "F";
     QTest::newRow("F stays") << QChar(u'F') << "F";
     QTest::newRow("digit") << QChar(u'7') << "7";
     QTest::newRow("blank passes") << QChar(u' ') << " ";
     QTest::newRow("backspace passes") << QChar(0x08) << QString(QChar(0x08));
-    QTest::newRow("control passes") << QChar(0x03) << QString(QChar(0x03));
 }
 
 void TestHexField::keyFilter()
@@ -121,7 +113,6 @@ void TestHexField::pad_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("padded");
     QTest::newRow("ABC") << "ABC" << "00000ABC";
-    QTest::newRow("1F") << "1F" << "0000001F";
     QTest::newRow("empty") << "" << "00000000";
     QTest::newRow("eight") << "12345678" << "12345678";
     QTest::newRow("nine stays") << "123456789" << "123456789";
@@ -142,7 +133,6 @@ void TestHexField::addressStep_data()
 
     QTest::newRow("FFFF") << "FFFF" << "0000" << "FFFE";
     QTest::newRow("0000") << "0000" << "0001" << "FFFF";
-    QTest::newRow("00FF") << "00FF" << "0100" << "00FE";
     QTest::newRow("ABC") << "ABC" << "0ABD" << "0ABB";
     QTest::newRow("empty: no step") << "" << "0000" << "0000";
     QTest::newRow("12345") << "12345" << "0000" << "12344";
@@ -194,7 +184,6 @@ void TestHexField::flashAddress_data()
     QTest::addColumn<int>("address");
     QTest::addColumn<bool>("refused");
     QTest::newRow("1000, 0") << "1000" << "00000000" << 0x1000 << true;
-    QTest::newRow("01000, 0") << "01000" << "00000000" << 0x1000 << true;
     QTest::newRow("11000 uses the low 16 bits") << "11000" << "00000000" << 0x1000 << true;
     QTest::newRow("1000, 1 is sent") << "1000" << "00000001" << 0x1000 << false;
     QTest::newRow("1000, 100000000 reads as 10000000") << "1000" << "100000000" << 0x1000 << false;

@@ -37,25 +37,19 @@ void TestNumberFormat::singleBits_data()
     QTest::newRow("10") << 0x41200000u << "10";
     QTest::newRow("-3.2") << 0xC04CCCCDu << "-3.2";
     QTest::newRow("1.0625 rounds up") << 0x3F880000u << "1.063";
-    QTest::newRow("2.5") << 0x40200000u << "2.5";
     QTest::newRow("7 without point") << 0x40E00000u << "7";
-    QTest::newRow("0.1") << 0x3DCCCCCDu << "0.1";
     QTest::newRow("123.456") << 0x42F6E979u << "123.456";
 
     // Exact ties in the fourth decimal go away from zero.
     QTest::newRow("0.0625") << 0x3D800000u << "0.063";
-    QTest::newRow("-0.0625") << 0xBD800000u << "-0.063";
-    QTest::newRow("0.1875") << 0x3E400000u << "0.188";
     // 0.0005 as a single lies just above the tie.
     QTest::newRow("0.0005") << 0x3A03126Fu << "0.001";
-    QTest::newRow("-0.0005") << 0xBA03126Fu << "-0.001";
     // 2.0005 as a single is 2.000499963...: below the tie.
     QTest::newRow("2.0005 below tie") << 0x40000831u << "2";
     // 1.9995 as a single is 1.999500036...: rounds up into the integer.
     QTest::newRow("1.9995 carries") << 0x3FFFEF9Eu << "2";
     // 1 - 2^-11 = 0.99951171875 and 1023 + that.
     QTest::newRow("0.9995117 carries to 1") << 0x3F7FE000u << "1";
-    QTest::newRow("-0.9995117 carries to -1") << 0xBF7FE000u << "-1";
 
     // Nothing left after rounding: no minus sign.
     QTest::newRow("0.0004") << 0x39D1B717u << "0";
@@ -63,16 +57,12 @@ void TestNumberFormat::singleBits_data()
     QTest::newRow("zero") << 0x00000000u << "0";
     QTest::newRow("negative zero") << 0x80000000u << "0";
     QTest::newRow("smallest subnormal") << 0x00000001u << "0";
-    QTest::newRow("negative subnormal") << 0x80000001u << "0";
 
     // Large values: all digits below 1e18, the general format from 1e18 on.
     QTest::newRow("2^59 all digits") << 0x5D000000u << "576460752303423488";
     QTest::newRow("single below 1e18") << 0x5D5E0B6Bu << "999999984306749440";
     QTest::newRow("single above 1e18") << 0x5D5E0B6Cu << "1.00000005302623E18";
-    QTest::newRow("2^61") << 0x5E000000u << "2.30584300921369E18";
     QTest::newRow("largest single") << 0x7F7FFFFFu << "3.40282346638529E38";
-    QTest::newRow("lowest single") << 0xFF7FFFFFu << "-3.40282346638529E38";
-    QTest::newRow("2^64 exact digits") << 0x5F800000u << "1.84467440737096E19";
 
     // Infinities and NaNs, sign bit shown.
     QTest::newRow("INF") << 0x7F800000u << "INF";
@@ -80,7 +70,6 @@ void TestNumberFormat::singleBits_data()
     QTest::newRow("quiet NAN") << 0x7FC00000u << "NAN";
     QTest::newRow("all bits set") << 0xFFFFFFFFu << "-NAN";
     QTest::newRow("signalling NAN") << 0x7F800001u << "NAN";
-    QTest::newRow("negative signalling NAN") << 0xFF800001u << "-NAN";
 }
 
 void TestNumberFormat::singleBits()
@@ -101,18 +90,13 @@ void TestNumberFormat::extended_data()
     QTest::newRow("0.0005") << QByteArray("0.0005") << "0.001";
     QTest::newRow("-0.0005") << QByteArray("-0.0005") << "-0.001";
     QTest::newRow("1234.5675") << QByteArray("1234.5675") << "1234.568";
-    QTest::newRow("0.00049") << QByteArray("0.00049") << "0";
     QTest::newRow("grid -18.45") << QByteArray("-18.45") << "-18.45";
-    QTest::newRow("grid 45.45") << QByteArray("45.45") << "45.45";
     QTest::newRow("1e-30") << QByteArray("1e-30") << "0";
-    QTest::newRow("-1e-30") << QByteArray("-1e-30") << "0";
     QTest::newRow("negative zero") << QByteArray("-0.0") << "0";
 
     // The edge of the fixed format.
     QTest::newRow("18 nines") << QByteArray("999999999999999999") << "999999999999999999";
-    QTest::newRow("-18 nines") << QByteArray("-999999999999999999") << "-999999999999999999";
     QTest::newRow("1e18") << QByteArray("1e18") << "1E18";
-    QTest::newRow("-1e18") << QByteArray("-1e18") << "-1E18";
     QTest::newRow("just below 1e18 rounds to it")
         << QByteArray("999999999999999999.75") << "1E18";
     QTest::newRow("17 digits and a fraction") << QByteArray("12345678901234567.8")
@@ -123,7 +107,6 @@ void TestNumberFormat::extended_data()
     QTest::newRow("huge") << QByteArray("1.5e4000") << "1.5E4000";
 
     QTest::newRow("inf") << QByteArray("inf") << "INF";
-    QTest::newRow("-inf") << QByteArray("-inf") << "-INF";
     QTest::newRow("nan") << QByteArray("nan") << "NAN";
     QTest::newRow("-nan") << QByteArray("-nan") << "-NAN";
 }

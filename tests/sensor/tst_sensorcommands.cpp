@@ -472,7 +472,6 @@ void TestSensorCommands::searchFinds_data()
     QTest::addColumn<QString>("foundLine");
 
     QTest::newRow("at 1") << 1 << QStringLiteral("Найден по адресу 1 (0x01)");
-    QTest::newRow("at 17") << 17 << QStringLiteral("Найден по адресу 17 (0x11)");
     QTest::newRow("at 247") << 247 << QStringLiteral("Найден по адресу 247 (0xF7)");
 }
 
