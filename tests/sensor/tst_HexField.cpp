@@ -25,10 +25,8 @@ private Q_SLOTS:
     void serialKeyFilter();
     void pad_data();
     void pad();
-    void addressStep_data();
-    void addressStep();
-    void dataStep_data();
-    void dataStep();
+    void step_data();
+    void step();
     void flashAddress_data();
     void flashAddress();
 };
@@ -125,56 +123,41 @@ void TestHexField::pad()
     QCOMPARE(PadHexField(text), padded);
 }
 
-void TestHexField::addressStep_data()
+void TestHexField::step_data()
 {
+    QTest::addColumn<bool>("data"); // the data field (eight digits), else the address field
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("up");
     QTest::addColumn<QString>("down");
 
-    QTest::newRow("FFFF") << "FFFF" << "0000" << "FFFE";
-    QTest::newRow("0000") << "0000" << "0001" << "FFFF";
-    QTest::newRow("ABC") << "ABC" << "0ABD" << "0ABB";
-    QTest::newRow("empty: no step") << "" << "0000" << "0000";
-    QTest::newRow("12345") << "12345" << "0000" << "12344";
-    QTest::newRow("1000") << "1000" << "1001" << "0FFF";
-    QTest::newRow("incomplete: no step") << "1G" << "0001" << "0001";
-    // Taken as signed 32-bit: -1 goes up to 0 and down below 0 to FFFF.
-    QTest::newRow("FFFFFFFF is -1") << "FFFFFFFF" << "0000" << "FFFF";
-    // A negative value going up shows as its eight-digit two's complement.
-    // Down from the lowest value wraps round in 32 bits to the highest.
-    QTest::newRow("80000000") << "80000000" << "80000001" << "7FFFFFFF";
-    QTest::newRow("7FFFFFFF wraps negative") << "7FFFFFFF" << "80000000" << "7FFFFFFE";
+    QTest::newRow("address FFFF") << false << "FFFF" << "0000" << "FFFE";
+    QTest::newRow("address 0000") << false << "0000" << "0001" << "FFFF";
+    QTest::newRow("address ABC") << false << "ABC" << "0ABD" << "0ABB";
+    QTest::newRow("address empty: no step") << false << "" << "0000" << "0000";
+    QTest::newRow("address 12345") << false << "12345" << "0000" << "12344";
+    QTest::newRow("address 1000") << false << "1000" << "1001" << "0FFF";
+    QTest::newRow("address incomplete: no step") << false << "1G" << "0001" << "0001";
+    // Taken as signed 32-bit: -1 goes up to 0 and down below 0 to FFFF; a negative
+    // value shows as its eight-digit two's complement; the lowest wraps to the highest.
+    QTest::newRow("address FFFFFFFF is -1") << false << "FFFFFFFF" << "0000" << "FFFF";
+    QTest::newRow("address 80000000") << false << "80000000" << "80000001" << "7FFFFFFF";
+    QTest::newRow("address 7FFFFFFF wraps negative") << false << "7FFFFFFF" << "80000000" << "7FFFFFFE";
+    QTest::newRow("data FFFFFFFF") << true << "FFFFFFFF" << "00000000" << "FFFFFFFE";
+    QTest::newRow("data 00000000") << true << "00000000" << "00000001" << "FFFFFFFF";
+    QTest::newRow("data 7FFFFFFF") << true << "7FFFFFFF" << "80000000" << "7FFFFFFE";
+    QTest::newRow("data 1F") << true << "1F" << "00000020" << "0000001E";
+    QTest::newRow("data empty: no step") << true << "" << "00000000" << "00000000";
+    QTest::newRow("data nine digits: no step") << true << "123456789" << "12345678" << "12345678";
 }
 
-void TestHexField::addressStep()
+void TestHexField::step()
 {
+    QFETCH(bool, data);
     QFETCH(QString, text);
     QFETCH(QString, up);
     QFETCH(QString, down);
-    QCOMPARE(StepAddressUp(text), up);
-    QCOMPARE(StepAddressDown(text), down);
-}
-
-void TestHexField::dataStep_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("up");
-    QTest::addColumn<QString>("down");
-    QTest::newRow("FFFFFFFF") << "FFFFFFFF" << "00000000" << "FFFFFFFE";
-    QTest::newRow("00000000") << "00000000" << "00000001" << "FFFFFFFF";
-    QTest::newRow("7FFFFFFF") << "7FFFFFFF" << "80000000" << "7FFFFFFE";
-    QTest::newRow("1F") << "1F" << "00000020" << "0000001E";
-    QTest::newRow("empty: no step") << "" << "00000000" << "00000000";
-    QTest::newRow("nine digits: no step") << "123456789" << "12345678" << "12345678";
-}
-
-void TestHexField::dataStep()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, up);
-    QFETCH(QString, down);
-    QCOMPARE(StepDataUp(text), up);
-    QCOMPARE(StepDataDown(text), down);
+    QCOMPARE(data ? StepDataUp(text) : StepAddressUp(text), up);
+    QCOMPARE(data ? StepDataDown(text) : StepAddressDown(text), down);
 }
 
 void TestHexField::flashAddress_data()

@@ -7,8 +7,8 @@
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 
-#include "modbus/FrameCodec.h"
 #include "common/RecordingBusHost.h"
+#include "modbus/FrameCodec.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorCommands.h"
 #include "serial/SerialDevice.h"
@@ -27,7 +27,6 @@ using namespace testhost;
 
 namespace {
 
-
 // Bound of an exchange that is expected to succeed (a reply ends 40 ms after
 // its last byte).
 constexpr int kReplyTimeoutMs = 1000;
@@ -39,23 +38,10 @@ constexpr int kQuickFindTimeoutMs = 10;
 
 const QList<bool> kBusyOnOff{true, false};
 
-// The commands under test, run through one dispatcher so that the tables can
-// name them. Each result is rendered as a list of texts.
-enum class Command
-{
-    Serial,
-    Ping,
-    Reset,
-    DeviceId,
-    Coordinates,
-    PixelsReal,
-    PixelsInteger,
-    IlluminationX,
-    ReadWord,
-    WriteWord,
-    Checksum,
-    Correction,
-    Version,
+// The commands under test, named in the tables; each result rendered as texts.
+enum class Command {
+    Serial, Ping, Reset, DeviceId, Coordinates, PixelsReal, PixelsInteger,
+    IlluminationX, ReadWord, WriteWord, Checksum, Correction, Version
 };
 
 // Word written by the WriteWord command, and where.
@@ -220,8 +206,6 @@ std::optional<QString> TestSensorCommands::runCatching(Command command, QStringL
     return std::nullopt;
 }
 
-// ---- one exchange per command ------------------------------------------------
-
 void TestSensorCommands::command_data()
 {
     QTest::addColumn<Command>("command");
@@ -287,8 +271,6 @@ void TestSensorCommands::command()
     if (command == Command::WriteWord)
         QCOMPARE(m_sensor.word(kWriteAddress - 0x1000), kWriteValue);
 }
-
-// ---- failures ------------------------------------------------------------------
 
 void TestSensorCommands::failedCommand_data()
 {
@@ -399,8 +381,6 @@ void TestSensorCommands::stopsAtFirstFailure()
     QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), quint32(0xDEAD));
 }
 
-// ---- effects on the sensor ------------------------------------------------------
-
 void TestSensorCommands::assignAddress_data()
 {
     QTest::addColumn<quint32>("serial");
@@ -452,8 +432,6 @@ void TestSensorCommands::correctionCopiesComputedChecksum()
     QCOMPARE(seen[2].request, withCrc(hex("01 10 13 FF 00 03 06") + be32(computed) + key));
     QCOMPARE(m_host.lines.size(), 6); // three frames sent, three received
 }
-
-// ---- bus search ----------------------------------------------------------------
 
 int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs)
 {
