@@ -58,9 +58,9 @@ void TestFlashRestoreFaults::readBackDifferenceStops()
     const QString path = m_dir.filePath("diff.dmp");
     QVERIFY(writeBytes(path, dumpBytesOf(file)));
     m_rig.reset(SimSensor::defaultFlash(), 1);
-    // The sensor acknowledges the write of word 0x081 but keeps its old value.
-    m_rig.sensor.addFault(SimFault::ignoreWrite(0x081));
-    QVERIFY(m_rig.sensor.word(0x081) != file[0x081]);
+    // The sensor acknowledges the write of CRC word 0x3FD but keeps its old value.
+    m_rig.sensor.addFault(SimFault::ignoreWrite(0x3FD));
+    QVERIFY(m_rig.sensor.word(0x3FD) != file[0x3FD]);
 
     RecordingOpHost op(&m_rig.sensor);
     op.answers = {true, true};
@@ -72,19 +72,19 @@ void TestFlashRestoreFaults::readBackDifferenceStops()
         failure = e.text();
     }
 
-    QCOMPARE(failure, QStringLiteral("Данные различаются по адресу 0x1081"));
+    QCOMPARE(failure, QStringLiteral("Данные различаются по адресу 0x13FD"));
     const LogLines expectedLog{{"Запись дампа во флеш...", 0},
                                {"Проверка записи...", 0},
-                               {"Данные различаются по адресу 0x1081", 3}};
+                               {"Данные различаются по адресу 0x13FD", 3}};
     QCOMPARE(m_rig.host.lines, expectedLog);
 
-    // The verify pass stopped at 0x1081 (its 128th read): no later word read, no correction.
+    // The verify pass stopped at 0x13FD (its 1020th read): no later word read, no correction.
     const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 1022 + 128);
+    QCOMPARE(requests.size(), 1022 + 1020);
     QCOMPARE(requests.last().function, 3);
-    QCOMPARE(requests.last().address, 0x1081);
+    QCOMPARE(requests.last().address, 0x13FD);
     QCOMPARE(op.questions.size(), 1);
-    QCOMPARE(op.values(HostEvent::Progress).size(), 1024 + 0x81); // positions 0..0x80
+    QCOMPARE(op.values(HostEvent::Progress).size(), 1024 + 0x3FD); // positions 0..0x3FC
 }
 
 void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
