@@ -81,6 +81,18 @@ struct SeenFileDialog
     bool mustExist = false;
 };
 
+// Checks one open dialog as a handler set it up: title, filters, default
+// suffix, the executable's directory, and an existing file required.
+void verifyFileDialog(const SeenFileDialog &seen, const QString &title,
+                      const QStringList &filters, const QString &suffix)
+{
+    QCOMPARE(seen.title, title);
+    QCOMPARE(seen.filters, filters);
+    QCOMPARE(seen.suffix, suffix);
+    QCOMPARE(seen.directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
+    QVERIFY(seen.mustExist);
+}
+
 // The viewer as it was shown.
 struct SeenViewer
 {
@@ -240,12 +252,10 @@ private Q_SLOTS:
         m_window->click("LoadFlashFileButton");
 
         QCOMPARE(m_fileDialogs.size(), 1);
-        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить флеш из файла..."));
-        QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
-        QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("dmp"));
-        QCOMPARE(m_fileDialogs[0].directory,
-                 QDir(QCoreApplication::applicationDirPath()).absolutePath());
-        QVERIFY(m_fileDialogs[0].mustExist);
+        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Восстановить флеш из файла..."),
+                         DumpFilters, QStringLiteral("dmp"));
+        if (QTest::currentTestFailed())
+            return;
 
         // Two questions, both as warnings with Yes and No, asked with the commands off.
         QCOMPARE(runner.dialogs.size(), 3);
@@ -359,11 +369,10 @@ private Q_SLOTS:
         m_window->click("LoadFromPassportFlashFileButton");
 
         QCOMPARE(m_fileDialogs.size(), 1);
-        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Восстановить паспорт из файла..."));
-        QCOMPARE(m_fileDialogs[0].filters, PassportFilters);
-        QCOMPARE(m_fileDialogs[0].suffix, QStringLiteral("ini"));
-        QCOMPARE(m_fileDialogs[0].directory,
-                 QDir(QCoreApplication::applicationDirPath()).absolutePath());
+        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Восстановить паспорт из файла..."),
+                         PassportFilters, QStringLiteral("ini"));
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(runner.dialogs.size(), 2);
         QCOMPARE(runner.dialogs[1].title, QStringLiteral("Внимание!"));
         QCOMPARE(runner.dialogs[1].icon, int(QMessageBox::Warning));
