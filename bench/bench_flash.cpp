@@ -1,11 +1,14 @@
 // Time per exchange of the long flash operations against the simulated sensor
 // on a pseudo-terminal, with no pause between requests: a full dump, a dump
-// restore and a passport restore. A reply ends only after 40 ms of silence on
-// the line, so that is the floor of every exchange; the figure of interest is
-// what the tool adds above it.
+// restore and a passport restore, once with the reply ended by 40 ms of
+// silence (the floor of every exchange; the figure of interest is what the
+// tool adds above it) and once with the fast reply end (the whole exchange is
+// overhead). Last, a bus search sweep of all 247 addresses on a silent line
+// with the fast end and a 10 ms probe timeout.
 
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
+#include "sensor/SensorCommands.h"
 #include "serial/UComWin.h"
 
 #include "SimPtyServer.h"
@@ -48,7 +51,7 @@ struct Figure
     double seconds;
 };
 
-bool measure(SimSensor &sensor, const char *name, const std::function<void()> &run,
+bool measure(SimSensor &sensor, const char *name, double floorMs, const std::function<void()> &run,
              QList<Figure> &out)
 {
     sensor.clearRequestLog();
@@ -63,9 +66,46 @@ bool measure(SimSensor &sensor, const char *name, const std::function<void()> &r
     const Figure f{name, sensor.requestCount(), double(clock.nsecsElapsed()) / 1e9};
     out.append(f);
     const double perExchange = f.seconds * 1000.0 / f.exchanges;
-    std::printf("%-18s %10d %10.2f %14.2f %16.2f\n", f.name, f.exchanges, f.seconds, perExchange,
-                perExchange - TWinComPort::SilenceMs);
+    std::printf("%-18s %10d %10.2f %14.2f %14.2f\n", f.name, f.exchanges, f.seconds, perExchange,
+                perExchange - floorMs);
     std::fflush(stdout);
+    return true;
+}
+
+// Dump, restore and passport restore in one reply mode; false when one failed.
+bool measureMode(SimSensor &sensor, TWinComPort &port, TModbusEngine &engine, bool fast,
+                 const CommandTimeouts &timeouts, const QString &dir)
+{
+    port.FastReply = fast;
+    const double floorMs = fast ? 0.0 : double(TWinComPort::SilenceMs);
+    std::printf("\n%s reply end, reply timeout %d ms, no pause\n",
+                fast ? "fast (frame length)" : "described (40 ms of silence)", timeouts.shortMs);
+    std::printf("%-18s %10s %10s %14s %14s\n", "operation", "exchanges", "total s", "ms/exchange",
+                fast ? "overhead" : "above 40 ms");
+    YesHost op;
+    QList<Figure> figures;
+    DumpFiles files;
+    bool ok = measure(sensor, "dump", floorMs, [&] {
+        files = CreateDump(engine, op, dir, timeouts.shortMs, 0);
+    }, figures);
+    ok = ok && measure(sensor, "dump restore", floorMs, [&] {
+        RestoreDump(engine, op, files.dump, timeouts, 0, {});
+    }, figures);
+    ok = ok && measure(sensor, "passport restore", floorMs, [&] {
+        RestorePassport(engine, op, files.passport, files.passportIni, timeouts, 0);
+    }, figures);
+    if (!ok)
+        return false;
+
+    int exchanges = 0;
+    double seconds = 0;
+    for (const Figure &f : figures) {
+        exchanges += f.exchanges;
+        seconds += f.seconds;
+    }
+    const double perExchange = seconds * 1000.0 / exchanges;
+    std::printf("%-18s %10d %10.2f %14.2f %14.2f\n", "all", exchanges, seconds, perExchange,
+                perExchange - floorMs);
     return true;
 }
 
@@ -86,35 +126,23 @@ int main(int argc, char **argv)
     port.SetPortName(server.devicePath());
     QuietHost log;
     TModbusEngine engine(port, log);
-    YesHost op;
     QTemporaryDir dir;
     const CommandTimeouts timeouts{3000, argc > 1 ? atoi(argv[1]) : 300};
 
-    std::printf("reply timeout %d ms, no pause\n", timeouts.shortMs);
-    std::printf("%-18s %10s %10s %14s %16s\n", "operation", "exchanges", "total s",
-                "ms/exchange", "above 40 ms");
-    QList<Figure> figures;
-    DumpFiles files;
-    bool ok = measure(sensor, "dump", [&] {
-        files = CreateDump(engine, op, dir.path(), timeouts.shortMs, 0);
-    }, figures);
-    ok = ok && measure(sensor, "dump restore", [&] {
-        RestoreDump(engine, op, files.dump, timeouts, 0, {});
-    }, figures);
-    ok = ok && measure(sensor, "passport restore", [&] {
-        RestorePassport(engine, op, files.passport, files.passportIni, timeouts, 0);
-    }, figures);
-    if (!ok)
+    if (!measureMode(sensor, port, engine, false, timeouts, dir.path())
+        || !measureMode(sensor, port, engine, true, timeouts, dir.path()))
         return 1;
 
-    int exchanges = 0;
-    double seconds = 0;
-    for (const Figure &f : figures) {
-        exchanges += f.exchanges;
-        seconds += f.seconds;
-    }
-    const double perExchange = seconds * 1000.0 / exchanges;
-    std::printf("%-18s %10d %10.2f %14.2f %16.2f\n", "all", exchanges, seconds, perExchange,
-                perExchange - TWinComPort::SilenceMs);
+    // A search that finds nothing: every probe waits out its 10 ms.
+    sensor.addFault(SimFault::noReply().always());
+    port.FastReply = true;
+    QElapsedTimer clock;
+    clock.start();
+    const int found = SearchSensor(engine, 10, [](int) {}, [] {});
+    const double sweep = double(clock.nsecsElapsed()) / 1e9;
+    std::printf("\nsearch sweep, fast reply end, 10 ms probe timeout, silent line: %.2f s for 247"
+                " probes (%.2f ms per probe)%s\n",
+                sweep, sweep * 1000.0 / 247, found ? ", yet something answered" : "");
+    sensor.clearFaults();
     return 0;
 }

@@ -342,6 +342,7 @@ void TForm1::FormActivate()
 
     PortComboBoxChange();
     ApplySpeed();
+    ApplyFastReply();
     runGuarded([this] { ApplyPowerPort(); });
 }
 
@@ -506,4 +507,13 @@ void TForm1::SetupMenuClick()
         ApplyPowerPort();
     if (m_setup->SpeedChanged)
         ApplySpeed();
+    ApplyFastReply();
+}
+
+void TForm1::ApplyFastReply()
+{
+    const bool on = m_setup->fastReply();
+    if (on && !DataPort->FastReply)
+        Log(QStringLiteral("Быстрый приём: конец ответа по длине кадра"), LogInfo);
+    DataPort->FastReply = on;
 }

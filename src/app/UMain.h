@@ -132,6 +132,9 @@ public:
     void PortComboBoxChange();
     void ApplySpeed();
     void ApplyPowerPort();
+    // Gives the data link the reply end chosen in the settings dialog; logs
+    // when the fast end is switched on.
+    void ApplyFastReply();
     void PowerButtonClick();
     void SetupMenuClick();
 

@@ -70,8 +70,9 @@ void TForm1::LoadSettings()
         spin->setValue(ini.readInt(SectionMain, key, spin->textValue()));
     }
 
-    QCheckBox *floatPix = m_setup->floatPixCheckBox();
-    floatPix->setChecked(ini.readBool(SectionMain, QStringLiteral("FloatPix"), floatPix->isChecked()));
+    for (auto [key, box] : {std::pair{QStringLiteral("FloatPix"), m_setup->floatPixCheckBox()},
+                            std::pair{QStringLiteral("FastReply"), m_setup->fastReplyCheckBox()}})
+        box->setChecked(ini.readBool(SectionMain, key, box->isChecked()));
 
     ServiceMode = qBound(0, ini.readInt(SectionOptions, QStringLiteral("ServiceMode"), ServiceMode), 2);
 }
@@ -89,4 +90,5 @@ void TForm1::SaveSettings()
     ini.writeInt(SectionMain, QStringLiteral("TimeoutShort"), m_setup->timeoutShortMs());
     ini.writeInt(SectionMain, QStringLiteral("PauseGroup"), m_setup->pauseGroupMs());
     ini.writeBool(SectionMain, QStringLiteral("FloatPix"), m_setup->floatPix());
+    ini.writeBool(SectionMain, QStringLiteral("FastReply"), m_setup->fastReply());
 }

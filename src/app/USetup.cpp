@@ -11,7 +11,9 @@ TSetupForm::TSetupForm(QWidget *parent) : QDialog(parent), ui(new Ui::TSetupForm
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(261, 399);
+    // The designed 261 x 399, wider where the fast reply check box needs it.
+    const QSize hint = sizeHint();
+    setFixedSize(qMax(261, hint.width()), qMax(399, hint.height()));
 
     connect(ui->OkButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -55,6 +57,11 @@ bool TSetupForm::floatPix() const
     return ui->FloatPixCheckBox->isChecked();
 }
 
+bool TSetupForm::fastReply() const
+{
+    return ui->FastReplyCheckBox->isChecked();
+}
+
 QComboBox *TSetupForm::speedComboBox() const
 {
     return ui->SpeedComboBox;
@@ -85,6 +92,11 @@ QCheckBox *TSetupForm::floatPixCheckBox() const
     return ui->FloatPixCheckBox;
 }
 
+QCheckBox *TSetupForm::fastReplyCheckBox() const
+{
+    return ui->FastReplyCheckBox;
+}
+
 void TSetupForm::fillPowerPortList()
 {
     QComboBox *combo = ui->PortPowerComboBox;
@@ -102,6 +114,7 @@ void TSetupForm::FormCreate()
     ui->TimeoutSpinEdit->setValue(3000);
     ui->PauseGroupSpinEdit->setValue(0);
     ui->FloatPixCheckBox->setChecked(false);
+    ui->FastReplyCheckBox->setChecked(false);
     ui->PortPowerComboBox->clear();
     fillPowerPortList();
 }
@@ -116,6 +129,7 @@ void TSetupForm::FormShow()
     SavedSetup.TimeoutShort = ui->TimeoutShortSpinEdit->value();
     SavedSetup.PauseGroup = ui->PauseGroupSpinEdit->value();
     SavedSetup.FloatPix = ui->FloatPixCheckBox->isChecked();
+    SavedSetup.FastReply = ui->FastReplyCheckBox->isChecked();
 }
 
 void TSetupForm::FormClose()
@@ -131,6 +145,7 @@ void TSetupForm::FormClose()
     ui->TimeoutShortSpinEdit->setValue(SavedSetup.TimeoutShort);
     ui->PauseGroupSpinEdit->setValue(SavedSetup.PauseGroup);
     ui->FloatPixCheckBox->setChecked(SavedSetup.FloatPix);
+    ui->FastReplyCheckBox->setChecked(SavedSetup.FastReply);
 }
 
 void TSetupForm::PortPowerComboBoxDropDown()

@@ -31,6 +31,7 @@ public:
         qint32 TimeoutShort = 0;
         qint32 PauseGroup = 0;
         bool FloatPix = false;
+        bool FastReply = false;
     };
 
     explicit TSetupForm(QWidget *parent = nullptr);
@@ -41,6 +42,7 @@ public:
     int timeoutShortMs() const;
     int pauseGroupMs() const;
     bool floatPix() const;
+    bool fastReply() const;
 
     // The controls, for the settings file and the port handling of the main window.
     QComboBox *speedComboBox() const;
@@ -49,6 +51,7 @@ public:
     ZSpinEdit *timeoutShortSpinEdit() const;
     ZSpinEdit *pauseGroupSpinEdit() const;
     QCheckBox *floatPixCheckBox() const;
+    QCheckBox *fastReplyCheckBox() const;
 
     // Refills the power port list with the ports present, "Отключен" first.
     void fillPowerPortList();

@@ -43,6 +43,7 @@ struct CliCommand
     int timeoutShortMs = 300;     // --timeout-short: everything else
     int pauseMs = 0;              // --pause: between the requests of group operations
     bool floatPix = false;        // --float-pix
+    bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too
     bool yes = false;             // --yes: answers the confirmation questions
     bool help = false;            // --help / -h

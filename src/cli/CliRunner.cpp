@@ -167,6 +167,7 @@ int CliSession::runOnDataPort()
         link->SetPortName(portName);
     }
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
+    link->FastReply = m_cmd.fastReply;
 
     CliBusHost host(m_console, m_cmd.address);
     TModbusEngine engine(*link, host);

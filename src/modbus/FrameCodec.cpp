@@ -66,6 +66,48 @@ bool IsFrameComplete(const quint8 *rx, qint32 n)
     }
 }
 
+qint32 ReplyFrameLength(const quint8 *rx, qint32 n, qint32 requestLen)
+{
+    if (rx == nullptr || n < 2)
+        return 0;
+    switch (rx[1]) {
+    case 3:
+    case 4:
+        return n >= 3 && rx[2] != 0 ? rx[2] + 5 : 0;
+    case 8: {
+        if (n < 4)
+            return 0;
+        const int subFunction = rx[2] * 256 + rx[3];
+        if (subFunction == 0)
+            return qMax(6, requestLen);
+        return subFunction == 1 ? 8 : 0;
+    }
+    case 16:
+        return 8;
+    case 43: {
+        if (n < kDevIdHeaderLen || rx[2] != 0x0E || rx[7] == 0)
+            return 0;
+        const int objects = rx[7];
+        quint8 sum = 0;
+        for (int i = 1; i <= objects; ++i) {
+            const int p = 2 * i + kDevIdHeaderLen + sum;
+            if (p > n)
+                return 0; // the length byte of object i has not come yet
+            sum = quint8(sum + rx[p - 1]);
+        }
+        return 2 * objects + 10 + sum;
+    }
+    case 0x83:
+    case 0x84:
+    case 0x88:
+    case 0x90:
+    case 0xAB:
+        return 5;
+    default:
+        return 0;
+    }
+}
+
 QString HexLine(const quint8 *data, qint32 count)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";

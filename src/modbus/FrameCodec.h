@@ -8,6 +8,14 @@
 // recognises (functions 3, 4, 8, 16, 43/14 and their exception replies).
 bool IsFrameComplete(const quint8 *rx, qint32 n);
 
+// The exact length of the reply frame that the received bytes begin, as far
+// as they tell it: the length by the same rules as IsFrameComplete, with a
+// diagnostics echo (function 8, sub-function 0) as long as the request that
+// it echoes (requestLen bytes, at least 6). 0 while the bytes do not tell it
+// yet, or never will (an unknown function). The fast reply end uses it to
+// stop at a whole frame; bytes beyond it trail the frame.
+qint32 ReplyFrameLength(const quint8 *rx, qint32 n, qint32 requestLen);
+
 // Bytes as upper-case hex pairs separated by single spaces ("01 04 00 05").
 QString HexLine(const quint8 *data, qint32 count);
 

@@ -5,11 +5,13 @@
 #include <QThread>
 
 #include <cerrno>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -242,20 +244,55 @@ ISerialDevice::WriteResult QtSerialDevice::write(const quint8 *data, qint32 coun
     return WriteResult::Done;
 }
 
-bool QtSerialDevice::waitForBytes(int timeoutMs)
+bool QtSerialDevice::waitForBytes(std::chrono::nanoseconds timeout)
 {
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 totalNs = qMax<qint64>(0, timeout.count());
+    const auto nsLeft = [&] { return qMax<qint64>(0, totalNs - timer.nsecsElapsed()); };
+    const auto sitOut = [&] { std::this_thread::sleep_for(std::chrono::nanoseconds(nsLeft())); };
+
     if (!m_port.isOpen()) {
         m_lastError = EBADF;
-        QThread::msleep(qMax(0, timeoutMs));
+        sitOut();
         return false;
     }
     if (m_port.bytesAvailable() > 0)
         return true;
 
-    QElapsedTimer timer;
-    timer.start();
+#ifdef Q_OS_UNIX
+    // QSerialPort's own waits count in whole milliseconds; the end of a reply
+    // is timed here to the microsecond, on the descriptor itself.
     for (;;) {
-        const int left = msLeft(timer, timeoutMs);
+        const qint64 left = nsLeft();
+        pollfd fd {int(m_port.handle()), POLLIN, 0};
+        const timespec limit {time_t(left / 1000000000), long(left % 1000000000)};
+        const int ready = ::ppoll(&fd, 1, &limit, nullptr);
+        if (ready == 0)
+            return false;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            m_lastError = errno;
+            sitOut();
+            return false;
+        }
+        if (fd.revents & POLLIN) {
+            // Bytes are waiting: QSerialPort takes them into its buffer.
+            m_port.waitForReadyRead(0);
+            m_port.clearError();
+            if (m_port.bytesAvailable() > 0)
+                return true;
+        }
+        // The far end has gone (a hung-up pty, an unplugged adapter): the
+        // descriptor would report at once from now on. No bytes can come, so
+        // sit out the rest of the wait instead of spinning.
+        sitOut();
+        return m_port.bytesAvailable() > 0;
+    }
+#else
+    for (;;) {
+        const int left = int((nsLeft() + 999999) / 1000000);
         if (left <= 0)
             return false;
         if (m_port.waitForReadyRead(left))
@@ -265,13 +302,11 @@ bool QtSerialDevice::waitForBytes(int timeoutMs)
         if (m_port.bytesAvailable() > 0)
             return true;
         if (error != QSerialPort::TimeoutError && error != QSerialPort::NoError) {
-            // The far end has gone (a hung-up pty, an unplugged adapter):
-            // waitForReadyRead would return at once from now on. No bytes can
-            // come, so sit out the rest of the wait instead of spinning.
-            QThread::msleep(msLeft(timer, timeoutMs));
+            sitOut();
             return m_port.bytesAvailable() > 0;
         }
     }
+#endif
 }
 
 qint32 QtSerialDevice::read(quint8 *buffer, qint32 maxCount)

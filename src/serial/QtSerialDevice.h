@@ -24,7 +24,7 @@ public:
     bool setBaudRate(qint32 baudRate) override;
     bool purge() override;
     WriteResult write(const quint8 *data, qint32 count, int timeoutMs) override;
-    bool waitForBytes(int timeoutMs) override;
+    bool waitForBytes(std::chrono::nanoseconds timeout) override;
     qint32 read(quint8 *buffer, qint32 maxCount) override;
     bool setDtr(bool asserted) override;
     bool setRts(bool asserted) override;

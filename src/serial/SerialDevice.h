@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+
 // The few things a serial link needs from the operating system's serial
 // device. TWinComPort drives one of these; QtSerialDevice is the real one,
 // tests use fakes that record the calls.
@@ -49,10 +51,12 @@ public:
 
     // Writes count bytes, waiting at most timeoutMs for the driver to take them.
     virtual WriteResult write(const quint8 *data, qint32 count, int timeoutMs) = 0;
-    // Waits at most timeoutMs for received bytes; true when some can be read.
+    // Waits at most timeout for received bytes; true when some can be read.
     // Never returns early without bytes (a device whose far end has gone
-    // simply stays silent for the whole wait).
-    virtual bool waitForBytes(int timeoutMs) = 0;
+    // simply stays silent for the whole wait). The wait keeps to the timeout
+    // with sub-millisecond resolution where the platform allows: the end of a
+    // reply is timed by it.
+    virtual bool waitForBytes(std::chrono::nanoseconds timeout) = 0;
     // Reads at most maxCount of the bytes already received; -1 on failure.
     virtual qint32 read(quint8 *buffer, qint32 maxCount) = 0;
 

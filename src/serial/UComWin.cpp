@@ -143,6 +143,7 @@ void TWinComPort::Send(const quint8 *frame, int count)
 {
     open();
     LinkStatus = Ok;
+    m_sentCount = qMax(0, count);
     // Whatever arrived since the last exchange is stale.
     if (!m_device->purge())
         raise(TComExceptions::CE_PurgeFailed, m_device->lastError());
@@ -169,8 +170,9 @@ void TWinComPort::Receive()
         return;
     }
 
-    // A reply ends when more than SilenceMs pass after a byte without another
-    // one; that end must come within ReplyTimeout of the start of Receive.
+    // A reply ends when SilenceMs pass after a byte without another one; that
+    // end must come within ReplyTimeout of the start of Receive. With
+    // FastReply it ends as soon as the bytes form a whole frame.
     constexpr qint64 NsPerMs = 1000000;
     const qint64 silenceNs = qint64(SilenceMs) * NsPerMs;
     const qint64 deadlineNs = qint64(qMax(0, ReplyTimeout)) * NsPerMs;
@@ -187,9 +189,17 @@ void TWinComPort::Receive()
         if (n > 0) {
             count += n;
             lastByteNs = now;
+            // Every read follows a wait that ended by the deadline, so a frame
+            // that is whole now was whole in time. Bytes after it are left to
+            // the purge before the next request.
+            const qint32 frameLen = FastReply ? ReplyFrameLength(RxBuf.data(), count, m_sentCount) : 0;
+            if (frameLen > 0 && count >= frameLen) {
+                RxCount = frameLen;
+                return;
+            }
         }
         const bool full = count >= RxBufSize;
-        const bool silent = lastByteNs >= 0 && now - lastByteNs > silenceNs;
+        const bool silent = lastByteNs >= 0 && now - lastByteNs >= silenceNs;
         if (full || silent) {
             // The read ended at the last byte (full) or when the silence ran
             // out; either must lie within the reply timeout.
@@ -204,10 +214,8 @@ void TWinComPort::Receive()
         }
         if (now >= deadlineNs)
             break;
-        const qint64 untilNs = lastByteNs >= 0 ? qMin(lastByteNs + silenceNs + 1, deadlineNs) : deadlineNs;
-        // Round up: waking early would only mean another lap.
-        const int waitMs = int(qMax<qint64>(1, (untilNs - now + NsPerMs - 1) / NsPerMs));
-        m_device->waitForBytes(waitMs);
+        const qint64 untilNs = lastByteNs >= 0 ? qMin(lastByteNs + silenceNs, deadlineNs) : deadlineNs;
+        m_device->waitForBytes(std::chrono::nanoseconds(untilNs - now));
     }
     // Timed out: whatever the read had collected is dropped.
     RxCount = 0;

@@ -75,6 +75,10 @@ public:
     // Outcome of the last Send/Receive and the reply buffer, as the callers read them.
     quint8 LinkStatus = Ok;
     qint32 ReplyTimeout = 400;
+    // Fast reply end: Receive returns as soon as the bytes received form a
+    // whole frame (ReplyFrameLength), instead of after the silence; bytes
+    // that trail the frame are not taken. Off by default.
+    bool FastReply = false;
     std::vector<quint8> RxBuf;
     qint32 RxCount = 0;
 
@@ -84,5 +88,6 @@ private:
 
     std::unique_ptr<ISerialDevice> m_device;
     QString m_portName = QStringLiteral("COM1");
+    qint32 m_sentCount = 0; // length of the last request frame: an echo is as long
     qint32 m_baud = 9600;
 };

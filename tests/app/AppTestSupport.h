@@ -75,7 +75,7 @@ public:
     }
     bool purge() override { return m_line->open; }
     WriteResult write(const quint8 *, qint32, int) override { return WriteResult::Done; }
-    bool waitForBytes(int) override { return false; }
+    bool waitForBytes(std::chrono::nanoseconds) override { return false; }
     qint32 read(quint8 *, qint32) override { return 0; }
     bool setDtr(bool asserted) override { return modemLine(m_line->dtr, "dtr", asserted); }
     bool setRts(bool asserted) override { return modemLine(m_line->rts, "rts", asserted); }

@@ -6,7 +6,7 @@
 
 #include "AppTestSupport.h"
 
-#include "../modbus/ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 
 #include "app/UFind.h"
 #include "app/USetup.h"
@@ -15,8 +15,7 @@
 #include "app/ZSpinEdit.h"
 #include "modbus/FrameCodec.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "common/SensorOnPty.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,8 +26,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 
-// Timeouts of the settings dialog while a test expects the sensor to answer
-// (a reply ends 40 ms after its last byte), and while it expects none.
+// Timeouts of the settings dialog while a test expects the sensor to answer,
+// and while it expects none.
 constexpr int kAnswerTimeoutMs = 1000;
 constexpr int kSilentTimeoutMs = 150;
 
@@ -75,6 +74,7 @@ public:
         if (!QTest::qWaitFor([this] { return form()->formActivated(); }, 5000))
             return false;
         setTimeouts(kAnswerTimeoutMs, kAnswerTimeoutMs);
+        setFastReply(true);
         clearLog();
         return form()->dataPort().GetPortName() == m_preferred();
     }
@@ -129,6 +129,13 @@ public:
         setup()->timeoutShortSpinEdit()->setValue(timeoutShortMs);
     }
     void setFloatPix(bool on) const { setup()->floatPixCheckBox()->setChecked(on); }
+    // The reply end as the settings dialog's OK would apply it: by the frame's
+    // length (the tests' default) or after 40 ms of silence.
+    void setFastReply(bool on) const
+    {
+        setup()->fastReplyCheckBox()->setChecked(on);
+        form()->ApplyFastReply();
+    }
 
     QList<LogLine> log() const { return logLines(form()); }
     void clearLog() const { child<QListWidget>(QStringLiteral("ConsoleListBox"))->clear(); }
@@ -142,34 +149,7 @@ private:
     ZartWindows m_windows;
 };
 
-// The simulated sensor on a pseudo-terminal for a whole test case.
-class SimLine
-{
-public:
-    bool start()
-    {
-        m_server = std::make_unique<SimPtyServer>(sensor);
-        return m_server->start();
-    }
-    QString errorString() const { return m_server ? m_server->errorString() : QString(); }
-    QString devicePath() const { return m_server->devicePath(); }
-
-    // The sensor as it leaves the factory, at address 1, without faults or history.
-    void reset()
-    {
-        sensor.clearFaults();
-        sensor.setFlash(SimSensor::defaultFlash());
-        sensor.setAddress(1);
-        sensor.clearRequestLog();
-    }
-
-    void stop() { m_server.reset(); }
-
-    SimSensor sensor;
-
-private:
-    std::unique_ptr<SimPtyServer> m_server;
-};
+using SimLine = testsim::SensorOnPty;
 
 // The request frame of a PDU to a bus address, CRC (the bitwise reference) appended.
 inline QByteArray requestFrame(int address, const QByteArray &pdu)

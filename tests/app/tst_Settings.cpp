@@ -13,6 +13,10 @@
 
 #include <functional>
 
+namespace {
+const QString kFastReplyLine = QStringLiteral("Быстрый приём: конец ответа по длине кадра");
+}
+
 class TestSettings : public QObject, public FakeLinkWindows
 {
     Q_OBJECT
@@ -87,14 +91,17 @@ private:
                 type(setup()->timeoutShortSpinEdit(), arg);
             else if (a.startsWith(u'G'))
                 type(setup()->pauseGroupSpinEdit(), arg);
-            else if (a == u"F")
-                QTest::mouseClick(setup()->floatPixCheckBox(), Qt::LeftButton, {},
-                                  QPoint(8, setup()->floatPixCheckBox()->height() / 2));
+            else if (a == u"F" || a == u"Q")
+                clickBox(a == u"F" ? setup()->floatPixCheckBox() : setup()->fastReplyCheckBox());
             else if (a.startsWith(u's'))
                 setup()->speedComboBox()->setCurrentIndex(arg.toInt());
             else
                 QFAIL(qPrintable("unknown action " + a));
         }
+    }
+    static void clickBox(QCheckBox *box)
+    {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     }
     static void type(ZSpinEdit *spin, const QString &text)
     {
@@ -168,6 +175,8 @@ private Q_SLOTS:
             {"PauseGroup -5", "[Main]\nPauseGroup=-5\nTimeoutShort=0X64\n", {{"timeoutShort", 100}}},
             {"FloatPix 2", "[Main]\nFloatPix=2\n", {{"floatPix", true}}},
             {"FloatPix no integer", "[Main]\nFloatPix=yes\n", {}},
+            {"FastReply 1", "[Main]\nFastReply=1\n", {{"fastReply", true}}},
+            {"FastReply no integer", "[Main]\nFastReply=on\n", {}},
         };
         for (const Row &r : rows)
             QTest::newRow(r.name) << (r.settings ? QByteArray(r.settings) : QByteArray())
@@ -181,7 +190,8 @@ private Q_SLOTS:
                              {"power", TSetupForm::noPowerPortText()},
                              {"address", 1},            {"timeout", 3000},
                              {"timeoutShort", 300},     {"pause", 0},
-                             {"floatPix", false},       {"serviceMode", 0}};
+                             {"floatPix", false},       {"fastReply", false},
+                             {"serviceMode", 0}};
         expected.insert(changed);
         start(settings, {3, 7});
 
@@ -194,6 +204,9 @@ private Q_SLOTS:
         QCOMPARE(setup()->timeoutShortMs(), expected["timeoutShort"].toInt());
         QCOMPARE(setup()->pauseGroupMs(), expected["pause"].toInt());
         QCOMPARE(setup()->floatPix(), expected["floatPix"].toBool());
+        QCOMPARE(setup()->fastReply(), expected["fastReply"].toBool());
+        QCOMPARE(form()->dataPort().FastReply, expected["fastReply"].toBool());
+        QCOMPARE(logLines(form()).contains(LogLine{kFastReplyLine, Black}), expected["fastReply"].toBool());
         QCOMPARE(form()->ServiceMode, expected["serviceMode"].toInt());
     }
 
@@ -205,7 +218,7 @@ private Q_SLOTS:
         QCOMPARE(ScopedSettingsFile::lines(),
                  (QStringList{"[Setup]", "ComPort=0", "SpeedComPort=0", "PowerComPort=0", "[Main]",
                               "Addr=1", "Timeout=3000", "TimeoutShort=300", "PauseGroup=0",
-                              "FloatPix=0"}));
+                              "FloatPix=0", "FastReply=0"}));
     }
 
     void exitWritesTheControls_data()
@@ -220,8 +233,9 @@ private Q_SLOTS:
         QTest::newRow("speed 7 written as -1") << QByteArray("[Setup]\nSpeedComPort=7\n")
                                                << QStringList{"ComPort=0", "SpeedComPort=-1",
                                                               "PowerComPort=0"};
-        QTest::newRow("clamped values") << QByteArray("[Main]\nAddr=300\nTimeout=0\nFloatPix=2\n")
-                                        << QStringList{"Addr=247", "Timeout=1", "FloatPix=1"};
+        QTest::newRow("clamped values")
+            << QByteArray("[Main]\nAddr=300\nTimeout=0\nFloatPix=2\nFastReply=2\n")
+            << QStringList{"Addr=247", "Timeout=1", "FloatPix=1", "FastReply=1"};
         QTest::newRow("ServiceMode never written: kept") << QByteArray("[Options]\nServiceMode=5\n")
                                                          << QStringList{"ServiceMode=5"};
     }
@@ -502,11 +516,12 @@ private Q_SLOTS:
               "PauseGroup=10\n",
               {3, 7});
         const auto lines = logLines(form()).size();
-        runDialog([&] { edit({"S+", "P+", "T4500", "U900", "G70", "F"});
+        runDialog([&] { edit({"S+", "P+", "T4500", "U900", "G70", "F", "Q"});
                         // the edits did reach the controls before the dialog ends
                         QCOMPARE(setup()->speedComboBox()->currentIndex(), 2);
                         QCOMPARE(setup()->timeoutMs(), 4500);
                         QCOMPARE(setup()->floatPix(), true);
+                        QCOMPARE(setup()->fastReply(), true);
                         QVERIFY(setup()->SpeedChanged && setup()->PortPowerChanged); },
                   how);
         QCOMPARE(setup()->speedComboBox()->currentIndex(), 1);
@@ -515,6 +530,8 @@ private Q_SLOTS:
         QCOMPARE(setup()->timeoutShortMs(), 200);
         QCOMPARE(setup()->pauseGroupMs(), 10);
         QCOMPARE(setup()->floatPix(), false);
+        QCOMPARE(setup()->fastReply(), false);
+        QVERIFY(!form()->dataPort().FastReply);
         QVERIFY(!setup()->SpeedChanged);
         QVERIFY(!setup()->PortPowerChanged);
         QCOMPARE(newLines(lines), QList<LogLine>());
@@ -537,6 +554,9 @@ private Q_SLOTS:
         QTest::newRow("speed set by the program") << QStringList{"s2"} << QList<LogLine>{} << 9600;
         QTest::newRow("power port off")
             << QStringList{"P-"} << QList<LogLine>{{"Порт питания не используется", Black}} << 9600;
+        QTest::newRow("fast reply on")
+            << QStringList{"Q"} << QList<LogLine>{{kFastReplyLine, Black}} << 9600;
+        QTest::newRow("fast reply on and off again") << QStringList{"Q", "Q"} << QList<LogLine>{} << 9600;
         QTest::newRow("power port, then speed")
             << QStringList{"S+", "P+"}
             << QList<LogLine>{{"Установлен порт питания COM7", Black},
@@ -555,6 +575,7 @@ private Q_SLOTS:
         QCOMPARE(form()->dataPort().speed(), speed);
         if (actions.contains(QStringLiteral("T4500")))
             QCOMPARE(setup()->timeoutMs(), 4500);
+        QCOMPARE(form()->dataPort().FastReply, actions.count(QStringLiteral("Q")) % 2 == 1);
     }
 
     void powerListRefilledWhenOpened_data()

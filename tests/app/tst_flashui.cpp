@@ -307,9 +307,10 @@ private Q_SLOTS:
         m_files = {path};
         m_answers = {answer};
         int requestsWhenRun = -1;
+        QObject caseScope; // a timer still pending when the case ends goes with it
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
             if (qobject_cast<QMessageBox *>(&dialog))
-                QTimer::singleShot(0, this,
+                QTimer::singleShot(0, &caseScope,
                                    [&] { requestsWhenRun = m_line.sensor.requestCount(); });
             return act(dialog);
         });

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/CliRunner.h"
+#include "common/ModbusFrames.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "common/SensorOnPty.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,22 +42,8 @@ inline QStringList lines(const QString &text)
     return list;
 }
 
-// The Modbus serial line CRC, bit by bit: independent of the tool's table.
-inline QByteArray withCrc(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (const char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return bytes + char(crc & 0xFF) + char(crc >> 8);
-}
-
-inline QString hexLine(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
+using modbustest::hexLine;
+using modbustest::withCrc;
 
 inline QString hex8(quint32 value)
 {
@@ -65,22 +51,15 @@ inline QString hex8(quint32 value)
 }
 
 // The simulated sensor on a pseudo-terminal for a whole test case.
-class SensorOnPty
+class SensorOnPty : public testsim::SensorOnPty
 {
 protected:
-    SimSensor m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
-
-    // Call through QVERIFY2(startSensor(), ...) from initTestCase().
-    bool startSensor()
+    // The arguments with the sensor's line as the data port, with the fast
+    // reply end unless the described 40 ms end is asked for.
+    QStringList onSensor(const QStringList &args, bool fast = true) const
     {
-        m_server = std::make_unique<SimPtyServer>(m_sensor);
-        return m_server->start();
-    }
-    // The arguments with the sensor's line as the data port.
-    QStringList onSensor(const QStringList &args) const
-    {
-        return QStringList{QStringLiteral("--port"), m_server->devicePath()} + args;
+        return QStringList{QStringLiteral("--port"), devicePath()}
+            + (fast ? QStringList{QStringLiteral("--fast")} : QStringList{}) + args;
     }
 };
 

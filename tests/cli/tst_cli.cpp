@@ -30,12 +30,12 @@ private:
     // The same run with --verbose: the same stdout, and the lines of each exchange on stderr.
     void verifyVerbose(const QStringList &args, const QString &quietOut)
     {
-        m_sensor.clearRequestLog();
+        sensor.clearRequestLog();
         const CliRun verbose = runCli(onSensor(QStringList{"--verbose"} + args));
         QCOMPARE(verbose.rc, 0);
         QCOMPARE(verbose.out, quietOut);
         QStringList traffic;
-        for (const SimRequestRecord &r : m_sensor.requestLog())
+        for (const SimRequestRecord &r : sensor.requestLog())
             traffic << QStringLiteral("Послано: ") + hexLine(r.request)
                     << QStringLiteral("Принято: ") + hexLine(r.reply);
         QVERIFY(!traffic.isEmpty());
@@ -44,26 +44,26 @@ private:
 
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY2(startSensor(), qPrintable(m_server->errorString())); }
+    void initTestCase() { QVERIFY2(start(), qPrintable(errorString())); }
 
     void init()
     {
-        m_sensor.clearFaults();
-        m_sensor.setFlash(SimSensor::defaultFlash());
-        m_sensor.setAddress(1);
-        m_sensor.setSerial(0x0000000A);
-        m_sensor.setCoordinates(10.0f, -3.2f);
-        m_sensor.setStatus(1, 0);
-        m_sensor.setPixels(1.0625f, 7.0f);
-        m_sensor.setDeviceId("Vendor", "P7", "2.1");
-        m_sensor.setWord(SimSensor::WordFirmware, 14);
-        m_sensor.setWord(SimSensor::WordDimension, 40);
-        m_sensor.setWord(SimSensor::WordCpu, 2);
-        m_sensor.setWord(5, 0xCAFE0042);
-        m_sensor.clearRequestLog();
+        sensor.clearFaults();
+        sensor.setFlash(SimSensor::defaultFlash());
+        sensor.setAddress(1);
+        sensor.setSerial(0x0000000A);
+        sensor.setCoordinates(10.0f, -3.2f);
+        sensor.setStatus(1, 0);
+        sensor.setPixels(1.0625f, 7.0f);
+        sensor.setDeviceId("Vendor", "P7", "2.1");
+        sensor.setWord(SimSensor::WordFirmware, 14);
+        sensor.setWord(SimSensor::WordDimension, 40);
+        sensor.setWord(SimSensor::WordCpu, 2);
+        sensor.setWord(5, 0xCAFE0042);
+        sensor.clearRequestLog();
     }
 
-    void cleanupTestCase() { m_server.reset(); }
+    void cleanupTestCase() { stop(); }
 
     void readVerbs_data()
     {
@@ -103,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 0);
         QCOMPARE(lines(run.out), stdoutLines);
         QCOMPARE(run.err, QString()); // a quiet success: no traffic lines without --verbose
-        QCOMPARE(m_sensor.requestCount(), requests);
+        QCOMPARE(sensor.requestCount(), requests);
         verifyVerbose(args, run.out);
     }
 
@@ -136,14 +136,14 @@ private Q_SLOTS:
         QFETCH(quint32, after);
         QFETCH(QByteArray, pdu);
 
-        m_sensor.setWord(word, before);
+        sensor.setWord(word, before);
         const CliRun run = runCli(onSensor(args));
         QCOMPARE(run.rc, 0);
         QCOMPARE(run.out, QString());
         QCOMPARE(run.err, QString());
-        QCOMPARE(m_sensor.word(word), after);
-        QCOMPARE(m_sensor.requestCount(), 1);
-        QCOMPARE(m_sensor.requestLog().first().request, withCrc(QByteArray(1, '\x01') + pdu));
+        QCOMPARE(sensor.word(word), after);
+        QCOMPARE(sensor.requestCount(), 1);
+        QCOMPARE(sensor.requestLog().first().request, withCrc(QByteArray(1, '\x01') + pdu));
         verifyVerbose(args, run.out);
     }
 
@@ -168,8 +168,8 @@ private Q_SLOTS:
         const QByteArray frame = withCrc(QByteArray::fromHex("001000000003060011") + QByteArray::fromHex("0000000A"));
         if (addressAfter == 17)
             QCOMPARE(lines(run.err), QStringList{QStringLiteral("Послано: ") + hexLine(frame)});
-        QVERIFY(m_sensor.waitForRequests(1, 2000));
-        QCOMPARE(int(m_sensor.address()), addressAfter);
+        QVERIFY(sensor.waitForRequests(1, 2000));
+        QCOMPARE(int(sensor.address()), addressAfter);
 
         // The sensor answers at its address, whichever it is now.
         const CliRun check = runCli(onSensor({"--addr", QString::number(addressAfter), "serial"}));
@@ -219,8 +219,8 @@ private Q_SLOTS:
     {
         // The sensor computes its checksum when asked; crc shows it, crc-correct
         // copies it into the expected word.
-        m_sensor.setWord(SimSensor::WordCrcRequired, 0);
-        const QString expected = QStringLiteral("%1").arg(SimSensor::flashChecksum(m_sensor.flash()), 4, 16,
+        sensor.setWord(SimSensor::WordCrcRequired, 0);
+        const QString expected = QStringLiteral("%1").arg(SimSensor::flashChecksum(sensor.flash()), 4, 16,
                                                           QLatin1Char('0')).toUpper();
         const CliRun crc = runCli(onSensor({"crc"}));
         QCOMPARE(crc.rc, 0);
@@ -231,10 +231,10 @@ private Q_SLOTS:
         QCOMPARE(correct.rc, 0);
         QCOMPARE(correct.out, QString());
         QCOMPARE(correct.err, QString());
-        QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), m_sensor.word(SimSensor::WordCrcActual));
-        QCOMPARE(QStringLiteral("%1").arg(m_sensor.word(SimSensor::WordCrcRequired), 4, 16, QLatin1Char('0')).toUpper(),
+        QCOMPARE(sensor.word(SimSensor::WordCrcRequired), sensor.word(SimSensor::WordCrcActual));
+        QCOMPARE(QStringLiteral("%1").arg(sensor.word(SimSensor::WordCrcRequired), 4, 16, QLatin1Char('0')).toUpper(),
                  expected);
-        QCOMPARE(m_sensor.requestCount(), 4); // one read, then read, read, write
+        QCOMPARE(sensor.requestCount(), 4); // one read, then read, read, write
     }
 
     void searchFindsNothing()
@@ -262,7 +262,7 @@ private Q_SLOTS:
 
         QTest::newRow("nothing") << QStringList{} << "no command given";
         QTest::newRow("unknown verb") << QStringList{"blink"} << "unknown command \"blink\"";
-        QTest::newRow("unknown option") << QStringList{"--fast", "serial"} << "unknown option \"--fast\"";
+        QTest::newRow("unknown option") << QStringList{"--quick", "serial"} << "unknown option \"--quick\"";
         QTest::newRow("missing second argument") << QStringList{"write-word", "1000"}
                                                  << "write-word: missing argument";
         QTest::newRow("extra argument") << QStringList{"serial", "1"} << "serial: unexpected argument \"1\"";
@@ -303,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(run.out, QString());
         QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
         QVERIFY(run.err.contains(UsageHead));
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     void help()
@@ -359,20 +359,20 @@ private Q_SLOTS:
         QFETCH(SimFault, fault);
         QFETCH(QStringList, errLines);
 
-        m_sensor.setWord(SimSensor::WordCrcRequired, 0);
+        sensor.setWord(SimSensor::WordCrcRequired, 0);
         if (injectFault)
-            m_sensor.addFault(fault);
+            sensor.addFault(fault);
         const CliRun run = runCli(onSensor(args));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err), errLines);
         // Nothing was written after the failed request.
-        for (const SimRequestRecord &r : m_sensor.requestLog())
+        for (const SimRequestRecord &r : sensor.requestLog())
             QVERIFY(quint8(r.request.at(1)) != 0x10);
-        QCOMPARE(m_sensor.word(SimSensor::WordCrcRequired), 0u);
-        QCOMPARE(int(m_sensor.address()), 1);
+        QCOMPARE(sensor.word(SimSensor::WordCrcRequired), 0u);
+        QCOMPARE(int(sensor.address()), 1);
         if (args.contains(QStringLiteral("write-word"))) // refused before anything is sent
-            QCOMPARE(m_sensor.requestCount(), 0);
+            QCOMPARE(sensor.requestCount(), 0);
     }
 
     void colourAndProgressOnlyOnTerminal_data()
@@ -396,7 +396,7 @@ private Q_SLOTS:
         QCOMPARE(failed.err, red);
 
         // The search counts the addresses on a terminal; the found line replaces the count.
-        m_sensor.setAddress(2);
+        sensor.setAddress(2);
         const CliRun search = runCli(onSensor({"search"}), env);
         QCOMPARE(search.rc, 0);
         QCOMPARE(lines(search.out), QStringList{"2"});
@@ -417,7 +417,7 @@ private Q_SLOTS:
         const CliRun run = runCli({"--demo", "serial"});
         QCOMPARE(run.rc, 0);
         QCOMPARE(lines(run.out), QStringList{serial});
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
 
         const CliRun coords = runCli({"--demo", "--verbose", "coords"});
         QCOMPARE(coords.rc, 0);

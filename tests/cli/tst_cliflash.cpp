@@ -44,36 +44,36 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_sensor.setSerial(Serial);
-        m_sensor.setWord(SimSensor::WordExposureX, 0x123); // only the low byte counts: 35
-        m_sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
-        m_sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
-        QVERIFY2(startSensor(), qPrintable(m_server->errorString()));
+        sensor.setSerial(Serial);
+        sensor.setWord(SimSensor::WordExposureX, 0x123); // only the low byte counts: 35
+        sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
+        sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
+        QVERIFY2(start(), qPrintable(errorString()));
     }
 
     void init()
     {
-        m_sensor.clearFaults();
-        m_sensor.clearRequestLog();
+        sensor.clearFaults();
+        sensor.clearRequestLog();
     }
 
-    void cleanupTestCase() { m_server.reset(); }
+    void cleanupTestCase() { stop(); }
 
     void failedReadWritesNoFile()
     {
         QTemporaryDir dir;
-        m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
+        sensor.addFault(SimFault::noReply().onAddress(0x1010));
         const CliRun run = runCli(onSensor({"--timeout-short", "100", "dump", dir.path()}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err), (QStringList{"Чтение флеш...", "Таймаут"}));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
-        QCOMPARE(m_sensor.requestCount(), 0x11); // words 0 to 0x10, the last unanswered
+        QCOMPARE(sensor.requestCount(), 0x11); // words 0 to 0x10, the last unanswered
     }
 
     void dumpWritesThreeFiles()
     {
-        m_image = m_sensor.flash();
+        m_image = sensor.flash();
         CliEnvironment env;
         env.stderrIsTerminal = true; // the progress line as well
         const CliRun run = runCli(onSensor({"dump", m_dir.path()}), env);
@@ -84,7 +84,7 @@ private Q_SLOTS:
 
         // One request per word, without traffic lines; the progress line counts to
         // 100 and is taken away by the next log line.
-        QCOMPARE(m_sensor.requestCount(), 1024);
+        QCOMPARE(sensor.requestCount(), 1024);
         QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KЧтение флеш... 100%\r\x1b[K")));
         QVERIFY(!run.err.contains(QStringLiteral("Послано")));
         QStringList logLines;
@@ -186,7 +186,7 @@ private Q_SLOTS:
             QCOMPARE(err.first(), failure);
         else
             QVERIFY(!err.first().isEmpty());
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     void restoreRefusedWithoutYes()
@@ -199,7 +199,7 @@ private Q_SLOTS:
         QCOMPARE(lines(run.err),
                  (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет",
                               "Запись отменена пользователем"}));
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     void restoreWithYes()
@@ -207,10 +207,10 @@ private Q_SLOTS:
         if (!QFile::exists(dumpPath()))
             QSKIP("no dump from an earlier slot");
         // The sensor has moved on since the dump: other words, another address.
-        m_sensor.setWord(SimSensor::WordThresholdY, 99);
-        m_sensor.setWord(300, 0x12345678);
-        m_sensor.setWord(SimSensor::WordIllumination, 2);
-        m_sensor.setAddress(9);
+        sensor.setWord(SimSensor::WordThresholdY, 99);
+        sensor.setWord(300, 0x12345678);
+        sensor.setWord(SimSensor::WordIllumination, 2);
+        sensor.setAddress(9);
 
         const CliRun run = runCli(onSensor({"--addr", "9", "--yes", "restore", dumpPath()}));
         QCOMPARE(run.rc, 0);
@@ -222,17 +222,17 @@ private Q_SLOTS:
 
         // Every word but the illumination word is the dump's again, the address word
         // included (written last, on the question), and the checksum is corrected.
-        const SimSensor::Flash now = m_sensor.flash();
+        const SimSensor::Flash now = sensor.flash();
         for (int n = 0; n < 1024; ++n) {
             if (n == SimSensor::WordIllumination || n >= SimSensor::WordCrcActual)
                 continue;
             QCOMPARE(now[n], m_image[n]);
         }
         QCOMPARE(now[SimSensor::WordIllumination], 2u);
-        QCOMPARE(int(m_sensor.address()), 1);
+        QCOMPARE(int(sensor.address()), 1);
         QCOMPARE(now[SimSensor::WordCrcRequired], now[SimSensor::WordCrcActual]);
         // The address write went to the sensor's old address, as the last request.
-        const QList<SimRequestRecord> log = m_sensor.requestLog();
+        const QList<SimRequestRecord> log = sensor.requestLog();
         QVERIFY(!log.isEmpty());
         QCOMPARE(log.last().request.left(3), QByteArray::fromHex("091010"));
     }
@@ -273,7 +273,7 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err), errLines);
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 };
 

@@ -77,9 +77,10 @@ public:
         return WriteResult::Done;
     }
     // A silent line: the wait runs its course, and nothing is ever read.
-    bool waitForBytes(int timeoutMs) override
+    bool waitForBytes(std::chrono::nanoseconds timeout) override
     {
-        QThread::msleep(qMax(0, timeoutMs));
+        if (timeout.count() > 0)
+            QThread::usleep(quint64((timeout.count() + 999) / 1000));
         return false;
     }
     qint32 read(quint8 *, qint32) override { return attempt({}, m_state->failRead) ? 0 : -1; }

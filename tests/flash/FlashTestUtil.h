@@ -14,8 +14,7 @@
 #include "serial/UComWin.h"
 #include "serial/ZartError.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "common/SensorOnPty.h"
 
 #include <QFile>
 #include <QMap>
@@ -143,24 +142,24 @@ private:
     const SimSensor *m_sensor;
 };
 
-// The simulated sensor on a pty, a link on its slave side and an engine on the link.
-struct SimRig
+// The simulated sensor on a pty, a link on its slave side and an engine on the
+// link. The link ends a reply by the frame's length unless told otherwise: the
+// long operations then take seconds, not minutes.
+struct SimRig : testsim::SensorOnPty
 {
-    SimSensor sensor;
-    std::unique_ptr<SimPtyServer> server;
     std::unique_ptr<TWinComPort> port;
     RecordingHost host;
     std::unique_ptr<TModbusEngine> engine;
 
-    bool start(QString *error)
+    bool start(QString *error, bool fastReply = true)
     {
-        server = std::make_unique<SimPtyServer>(sensor);
-        if (!server->start()) {
-            *error = server->errorString();
+        if (!SensorOnPty::start()) {
+            *error = errorString();
             return false;
         }
         port = std::make_unique<TWinComPort>();
-        port->SetPortName(server->devicePath());
+        port->SetPortName(devicePath());
+        port->FastReply = fastReply;
         engine = std::make_unique<TModbusEngine>(*port, host);
         return true;
     }
@@ -169,16 +168,13 @@ struct SimRig
     {
         engine.reset();
         port.reset();
-        server.reset();
+        SensorOnPty::stop();
     }
 
     // A fresh sensor at `address` holding `flash`, no faults, empty logs.
     void reset(const SimSensor::Flash &flash, int address)
     {
-        sensor.clearFaults();
-        sensor.setFlash(flash);
-        sensor.setAddress(quint8(address));
-        sensor.clearRequestLog();
+        SensorOnPty::reset(flash, address);
         host.lines.clear();
         host.address = address;
     }

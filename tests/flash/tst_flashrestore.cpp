@@ -6,6 +6,7 @@
 
 #include "modbus/FrameCodec.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -233,22 +234,30 @@ void TestFlashRestore::fileSize()
     QVERIFY(op.values(HostEvent::Progress).isEmpty());
 }
 
+// Short enough to run with the reply ended by 40 ms of silence as well.
 void TestFlashRestore::failedExchangeStops_data()
 {
+    QTest::addColumn<bool>("fast");
     QTest::addColumn<SimFault>("fault");
     QTest::addColumn<QStringList>("engineLines"); // red lines, all from the engine
 
-    QTest::newRow("no reply") << SimFault::noReply().onFunction(16).onAddress(0x1010)
-                              << QStringList{"Таймаут"};
     const QString refused = QStringLiteral("Ошибка - Ошибка устройства [код ошибки 4]");
-    QTest::newRow("exception reply") << SimFault::exception(4).onFunction(16).onAddress(0x1010)
-                                     << QStringList{refused, refused};
+    for (const bool fast : {false, true}) {
+        const char *mode = fast ? "fast" : "40 ms";
+        QTest::addRow("%s, no reply", mode)
+            << fast << SimFault::noReply().onFunction(16).onAddress(0x1010) << QStringList{"Таймаут"};
+        QTest::addRow("%s, exception reply", mode)
+            << fast << SimFault::exception(4).onFunction(16).onAddress(0x1010) << QStringList{refused, refused};
+    }
 }
 
 void TestFlashRestore::failedExchangeStops()
 {
+    QFETCH(bool, fast);
     QFETCH(SimFault, fault);
     QFETCH(QStringList, engineLines);
+    m_rig.port->FastReply = fast;
+    const auto restoreMode = qScopeGuard([this] { m_rig.port->FastReply = true; });
 
     const QString path = m_dir.filePath("stop.dmp");
     QVERIFY(writeBytes(path, dumpBytesOf(restoreFile())));

@@ -1,4 +1,4 @@
-#include "ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 
 #include "modbus/FrameCodec.h"
 #include "modbus/UCrc.h"

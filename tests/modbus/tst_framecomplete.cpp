@@ -1,4 +1,4 @@
-#include "ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 
 #include "modbus/FrameCodec.h"
 
@@ -38,6 +38,8 @@ private Q_SLOTS:
     void completeness_data();
     void completeness();
     void readsNothingPastCount();
+    void frameLength_data();
+    void frameLength();
 };
 
 void TestFrameComplete::completeness_data()
@@ -113,6 +115,42 @@ void TestFrameComplete::readsNothingPastCount()
     }
     QVERIFY(IsFrameComplete(u8(devId), qint32(devId.size())));
     QVERIFY(!IsFrameComplete(nullptr, 0));
+}
+
+// The length at which the fast reply end stops: the whole frame, told by no
+// prefix as anything shorter, and whole by the completeness rule as well.
+void TestFrameComplete::frameLength_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("requestLen");
+    QTest::addColumn<int>("length"); // 0: never told
+
+    QTest::newRow("fn3 two registers") << withCrc("01 03 04 00 00 00 01") << 8 << 9;
+    QTest::newRow("fn4 byte count 255") << withCrc(hex("01 04 FF") + QByteArray(255, '\x11')) << 8 << 260;
+    QTest::newRow("fn8 echo of AA 55") << withCrc("01 08 00 00 AA 55") << 8 << 8;
+    QTest::newRow("fn8 echo, request shorter than 6") << hex("01 08 00 00 AA 55") << 4 << 6;
+    QTest::newRow("fn8 sub 1") << withCrc("01 08 00 01 00 00") << 8 << 8;
+    QTest::newRow("fn8 sub 2") << withCrc("01 08 00 02 00 00") << 8 << 0;
+    QTest::newRow("fn16") << withCrc("01 10 00 10 00 03") << 13 << 8;
+    QTest::newRow("fn43 K=3 lengths 5 6 4") << deviceIdReply({5, 6, 4}) << 7 << 31;
+    QTest::newRow("fn43 K=0") << deviceIdReply({}) << 7 << 0;
+    QTest::newRow("exception 84") << withCrc("01 84 02") << 8 << 5;
+    QTest::newRow("fn6") << withCrc("01 06 00 10 00 03") << 8 << 0;
+}
+
+void TestFrameComplete::frameLength()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, requestLen);
+    QFETCH(int, length);
+    const QByteArray received = frame + hex("00 00 00"); // trailing bytes change nothing
+    QCOMPARE(ReplyFrameLength(u8(received), qint32(received.size()), requestLen), length);
+    for (int n = 0; n < frame.size(); ++n) {
+        const qint32 told = ReplyFrameLength(u8(frame), n, requestLen);
+        QVERIFY2(told == 0 || told == length, qPrintable(QStringLiteral("%1 bytes: %2").arg(n).arg(told)));
+    }
+    if (length > 0)
+        QVERIFY(IsFrameComplete(u8(frame), length));
 }
 
 QTEST_APPLESS_MAIN(TestFrameComplete)

@@ -1,7 +1,7 @@
 // The transaction engine end to end: a real link on a pseudo-terminal, the simulated
 // sensor on the far side, and a host that records what the engine shows to the user.
 
-#include "ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 
 #include "modbus/FrameCodec.h"
 #include "common/RecordingBusHost.h"
@@ -60,7 +60,7 @@ private Q_SLOTS:
 private:
     // A fault that sends its bytes after the engine gave up: waits (bounded) for
     // them on the link, so that they cannot spill into the next exchange.
-    void drainLateBytes(const SimFault &fault);
+    void drainLateBytes(const SimFault &fault, qint32 timeoutMs);
     // Runs Transact on a PDU from outside RequestBuf, which holds a stale request: the
     // reply must be judged against pdu. Returns the failure text, if any.
     std::optional<QString> transact(const QByteArray &pdu, qint32 timeoutMs, bool noReply, bool logTraffic);
@@ -98,11 +98,12 @@ void TestTransact::cleanupTestCase()
     m_server.reset();
 }
 
-void TestTransact::drainLateBytes(const SimFault &fault)
+void TestTransact::drainLateBytes(const SimFault &fault, qint32 timeoutMs)
 {
-    if (fault.kind != SimFault::Kind::Delay && fault.kind != SimFault::Kind::SplitReply)
-        return;
-    if (fault.kind == SimFault::Kind::Delay && fault.value == 0)
+    const bool late = fault.kind == SimFault::Kind::Delay ? fault.value > timeoutMs
+                                                          : fault.kind == SimFault::Kind::SplitReply
+                                                                && fault.gapMs > TWinComPort::SilenceMs;
+    if (!late)
         return;
     m_port->ReplyTimeout = 2000;
     m_port->Receive();
@@ -128,6 +129,7 @@ std::optional<QString> TestTransact::transact(const QByteArray &pdu, qint32 time
 
 void TestTransact::exchange_data()
 {
+    QTest::addColumn<bool>("fast");         // the link ends a reply by the frame's length
     QTest::addColumn<int>("address");
     QTest::addColumn<QByteArray>("pdu");
     QTest::addColumn<SimFault>("fault");
@@ -138,43 +140,75 @@ void TestTransact::exchange_data()
     QTest::addColumn<bool>("ruleBroken");   // logged once by CheckReply, once by Transact
 
     const QByteArray serial = hex("04 00 05 00 02");
+    const QByteArray flashWord = hex("03 10 04 00 02");
     const SimFault none = SimFault::delay(0);
     const int t = kReplyTimeoutMs;
     const QString exception2 = QStringLiteral("Ошибка - Недопустимый адрес [код ошибки 2]");
     const QString timeout = QStringLiteral("Таймаут");
     const QString unrecognised = QStringLiteral("Пакет не распознан");
 
-    QTest::newRow("serial number at 5, logged") << 5 << serial << none << t << true << QString() << 0 << false;
-    QTest::newRow("serial number at 5, quiet") << 5 << serial << none << t << false << QString() << -1 << false;
-    QTest::newRow("echo at 247") << 247 << hex("08 00 00 AA 55") << none << t << true << QString() << 0 << false;
-    QTest::newRow("flash word write") << 1 << hex("10 10 04 00 03 06 00 00 00 2A A5 5A") << none << t << true
-                                      << QString() << 0 << false;
-    QTest::newRow("device identification") << 1 << hex("2B 0E 01 00") << none << t << true << QString() << 0
-                                           << false;
-    QTest::newRow("silent sensor, logged") << 1 << serial << SimFault::noReply() << 150 << true << timeout << -1
-                                           << false;
-    QTest::newRow("silent sensor, quiet") << 1 << serial << SimFault::noReply() << 150 << false << timeout << -1
-                                          << false;
-    QTest::newRow("reply later than the timeout") << 1 << serial << SimFault::delay(400) << 150 << true << timeout
-                                                  << -1 << false;
-    QTest::newRow("reply in two bursts, logged") << 1 << serial << SimFault::splitReply(3, 150) << t << true
-                                                 << unrecognised << 3 << false;
-    QTest::newRow("reply in two bursts, quiet: still shown") << 1 << serial << SimFault::splitReply(3, 150) << t
-                                                             << false << unrecognised << 3 << false;
-    QTest::newRow("exception 2, logged") << 1 << serial << SimFault::exception(2) << t << true << exception2 << 0
-                                         << true;
-    QTest::newRow("exception 2, quiet") << 1 << serial << SimFault::exception(2) << t << false << exception2 << -1
-                                        << true;
-    QTest::newRow("reply from another address") << 1 << serial << SimFault::wrongAddress(2) << t << true
-                                                << QStringLiteral("Неверный адрес устройства") << 0 << true;
-    QTest::newRow("damaged CRC") << 1 << serial << SimFault::badCrc() << t << true << QStringLiteral("Ошибка CRC")
-                                 << 0 << true;
-    QTest::newRow("bytes after the reply") << 1 << serial << SimFault::trailingBytes(hex("00 00")).onFunction(4)
-                                           << t << true << QStringLiteral("Неверная длина пакета") << 0 << true;
+    // Every row runs in both reply modes; a fault gives the same outcome in
+    // both, but for the bytes that trail a whole frame, which the fast end
+    // does not wait for.
+    struct Row
+    {
+        const char *name;
+        int address;
+        QByteArray pdu;
+        SimFault fault;
+        int timeoutMs;
+        bool logTraffic;
+        QString failure;
+        int receivedBytes;
+        bool ruleBroken;
+        QString fastFailure;
+        int fastReceivedBytes;
+        bool fastRuleBroken;
+    };
+    const auto same = [](const char *name, int address, const QByteArray &pdu, const SimFault &fault,
+                         int timeoutMs, bool logTraffic, const QString &failure, int receivedBytes,
+                         bool ruleBroken) {
+        return Row{name, address, pdu, fault, timeoutMs, logTraffic, failure, receivedBytes, ruleBroken,
+                   failure, receivedBytes, ruleBroken};
+    };
+    const QList<Row> rows{
+        same("serial number at 5, logged", 5, serial, none, t, true, {}, 0, false),
+        same("serial number at 5, quiet", 5, serial, none, t, false, {}, -1, false),
+        same("echo at 247", 247, hex("08 00 00 AA 55"), none, t, true, {}, 0, false),
+        same("flash word write", 1, hex("10 10 04 00 03 06 00 00 00 2A A5 5A"), none, t, true, {}, 0, false),
+        same("device identification", 1, hex("2B 0E 01 00"), none, t, true, {}, 0, false),
+        same("silent sensor, logged", 1, serial, SimFault::noReply(), 150, true, timeout, -1, false),
+        same("silent sensor, quiet", 1, serial, SimFault::noReply(), 150, false, timeout, -1, false),
+        same("reply just after the timeout", 1, serial, SimFault::delay(170), 150, true, timeout, -1, false),
+        same("reply in two bursts 5 ms apart", 1, serial, SimFault::splitReply(3, 5), t, true, {}, 0, false),
+        // A whole frame by its length only once the promised bytes are in.
+        same("word read cut after 5 bytes, 30 ms", 1, flashWord, SimFault::splitReply(5, 30), t, true, {}, 0,
+             false),
+        same("reply in two bursts 60 ms apart, logged", 1, serial, SimFault::splitReply(3, 60), t, true,
+             unrecognised, 3, false),
+        same("reply in two bursts 60 ms apart, quiet: still shown", 1, serial, SimFault::splitReply(3, 60), t,
+             false, unrecognised, 3, false),
+        same("exception 2, logged", 1, serial, SimFault::exception(2), t, true, exception2, 0, true),
+        same("exception 2, quiet", 1, serial, SimFault::exception(2), t, false, exception2, -1, true),
+        same("reply from another address", 1, serial, SimFault::wrongAddress(2), t, true,
+             QStringLiteral("Неверный адрес устройства"), 0, true),
+        same("damaged CRC", 1, serial, SimFault::badCrc(), t, true, QStringLiteral("Ошибка CRC"), 0, true),
+        Row{"bytes after the reply", 1, serial, SimFault::trailingBytes(hex("00 00")).onFunction(4), t, true,
+            QStringLiteral("Неверная длина пакета"), 0, true, {}, 9, false},
+    };
+    for (const bool fast : {false, true}) {
+        for (const Row &r : rows) {
+            QTest::addRow("%s, %s", fast ? "fast" : "40 ms", r.name)
+                << fast << r.address << r.pdu << r.fault << r.timeoutMs << r.logTraffic
+                << (fast ? r.fastFailure : r.failure) << (fast ? r.fastReceivedBytes : r.receivedBytes)
+                << (fast ? r.fastRuleBroken : r.ruleBroken);
+        }
+    }
 }
 
 void TestTransact::exchange()
 {
+    QFETCH(bool, fast);
     QFETCH(int, address);
     QFETCH(QByteArray, pdu);
     QFETCH(SimFault, fault);
@@ -184,6 +218,7 @@ void TestTransact::exchange()
     QFETCH(int, receivedBytes);
     QFETCH(bool, ruleBroken);
 
+    m_port->FastReply = fast;
     m_sensor.setAddress(quint8(address));
     m_sensor.addFault(fault);
     m_host.address = address;
@@ -194,7 +229,7 @@ void TestTransact::exchange()
     QCOMPARE(m_host.busyCalls, kBusyOnOff);
     QCOMPARE(m_engine->RequestLen, qint32(pdu.size()));
     QCOMPARE(m_port->ReplyTimeout, timeoutMs);
-    drainLateBytes(fault);
+    drainLateBytes(fault, timeoutMs);
 
     // The sensor saw exactly the frame the tool is meant to send.
     QVERIFY(m_sensor.waitForRequests(1, 2000));
@@ -203,9 +238,10 @@ void TestTransact::exchange()
     const QByteArray expectedFrame = withCrc(QByteArray(1, char(address)) + pdu);
     QCOMPARE(seen.first().request, expectedFrame);
     const QByteArray reply = seen.first().reply;
+    const QByteArray replyShown = receivedBytes > 0 ? reply.left(receivedBytes) : reply;
 
     // On success ReplyBuf holds the reply without address and CRC.
-    const QByteArray replyPdu = failure.isEmpty() ? reply.mid(1, reply.size() - 3) : QByteArray();
+    const QByteArray replyPdu = failure.isEmpty() ? replyShown.mid(1, replyShown.size() - 3) : QByteArray();
     QVERIFY(!failure.isEmpty() || replyPdu.size() >= 2);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(m_engine->ReplyBuf.data()), m_engine->ReplyLen), replyPdu);
 
@@ -213,7 +249,7 @@ void TestTransact::exchange()
     if (logTraffic)
         expected.append({sentLine(expectedFrame), LogSent});
     if (receivedBytes >= 0)
-        expected.append({receivedLine(receivedBytes == 0 ? reply : reply.left(receivedBytes)), LogReceived});
+        expected.append({receivedLine(replyShown), LogReceived});
     for (int i = failure.isEmpty() ? 0 : ruleBroken ? 2 : 1; i > 0; --i)
         expected.append({failure, LogError});
     QCOMPARE(m_host.lines, expected);
@@ -227,7 +263,7 @@ void TestTransact::exchange()
     m_engine->ReplyLen = 77;
     useRequest(pdu);
     m_engine->Probe(m_engine->RequestBuf.data(), qint32(pdu.size()), timeoutMs);
-    drainLateBytes(fault);
+    drainLateBytes(fault, timeoutMs);
     QVERIFY(m_sensor.waitForRequests(1, 2000));
     QCOMPARE(m_sensor.requestLog().first().request, expectedFrame);
     QCOMPARE(m_engine->RequestLen, qint32(pdu.size()));

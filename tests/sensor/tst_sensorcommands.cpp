@@ -2,7 +2,7 @@
 // pseudo-terminal, the simulated sensor on the far side, and a host that records
 // the log lines, the busy cursor and the address changes of the search.
 
-#include "../modbus/ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
@@ -144,6 +144,7 @@ void TestSensorCommands::init()
     m_engine->ReplyLen = 0;
     m_addressesSet.clear();
     m_pumps = 0;
+    m_port->FastReply = true; // the 40 ms end is the link tests' and the engine tests' business
 }
 
 void TestSensorCommands::cleanupTestCase()
@@ -446,22 +447,31 @@ int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint3
 
 void TestSensorCommands::searchFinds_data()
 {
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<int>("sensorAddress");
     QTest::addColumn<QString>("foundLine");
 
-    QTest::newRow("at 1") << 1 << QStringLiteral("Найден по адресу 1 (0x01)");
-    QTest::newRow("at 247") << 247 << QStringLiteral("Найден по адресу 247 (0xF7)");
+    QTest::newRow("40 ms end, at 1") << false << kFindTimeoutMs << 1 << QStringLiteral("Найден по адресу 1 (0x01)");
+    // With the fast end a probe timeout far below the 40 ms silence finds it.
+    QTest::newRow("fast end, at 1") << true << kQuickFindTimeoutMs << 1
+                                    << QStringLiteral("Найден по адресу 1 (0x01)");
+    QTest::newRow("fast end, at 247") << true << kQuickFindTimeoutMs << 247
+                                      << QStringLiteral("Найден по адресу 247 (0xF7)");
 }
 
 void TestSensorCommands::searchFinds()
 {
+    QFETCH(bool, fast);
+    QFETCH(int, timeoutMs);
     QFETCH(int, sensorAddress);
     QFETCH(QString, foundLine);
 
+    m_port->FastReply = fast;
     m_sensor.setAddress(quint8(sensorAddress));
     m_host.address = 100;
 
-    QCOMPARE(search(*m_engine, m_host, kFindTimeoutMs), sensorAddress);
+    QCOMPARE(search(*m_engine, m_host, timeoutMs), sensorAddress);
 
     // Every address up to the sensor's was probed, in order, with the echo request.
     QList<int> probed;
@@ -470,11 +480,16 @@ void TestSensorCommands::searchFinds()
     QCOMPARE(m_addressesSet, probed);
     QCOMPARE(m_pumps, sensorAddress - 1);
     QCOMPARE(m_host.address, sensorAddress);
-
-    const QList<SimRequestRecord> seen = m_sensor.requestLog();
-    QCOMPARE(seen.size(), qsizetype(sensorAddress));
-    for (int a = 1; a <= sensorAddress; ++a)
-        QCOMPARE(seen[a - 1].request, probeFrame(a));
+    // (Of the probes to silent addresses the line may have dropped one in its
+    // purge before the next request, as searchFindsNothing says.)
+    int previous = 0;
+    for (const SimRequestRecord &r : m_sensor.requestLog()) {
+        const int a = quint8(r.request.at(0));
+        QVERIFY(a > previous && a <= sensorAddress);
+        QCOMPARE(r.request, probeFrame(a));
+        previous = a;
+    }
+    QCOMPARE(previous, sensorAddress);
 
     QCOMPARE(m_host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
                                      {foundLine, LogReceived}}));

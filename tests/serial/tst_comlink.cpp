@@ -1,6 +1,6 @@
 // The serial link against a real pseudo-terminal, with a scripted far end.
 
-#include "../modbus/ModbusTestUtil.h"
+#include "common/ModbusFrames.h"
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 #include "serial/QtSerialDevice.h"
@@ -90,6 +90,7 @@ void TestComLink::initTestCase()
 
 void TestComLink::replyTiming_data()
 {
+    QTest::addColumn<bool>("fast");   // the reply ends at a whole frame
     QTest::addColumn<int>("delayMs"); // before the first burst
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<int>("gapMs");   // -1: no second burst
@@ -97,23 +98,44 @@ void TestComLink::replyTiming_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("received");
 
+    // The head's byte count promises four data bytes that are still to come.
     const QByteArray head = Reply.left(4);
     const QByteArray tail = Reply.mid(4);
+    const QByteArray trailing = hex("00 00");
     const int ok = TWinComPort::Ok, incomplete = TWinComPort::Incomplete, timedOut = TWinComPort::TimedOut;
-    QTest::newRow("whole reply") << 0 << Reply << -1 << QByteArray() << ok << Reply;
-    QTest::newRow("reply without its last byte") << 0 << Reply.chopped(1) << -1 << QByteArray() << incomplete
-                                                 << Reply.chopped(1);
-    QTest::newRow("two bursts 50 ms apart are two replies") << 0 << head << 50 << tail << incomplete << head;
-    QTest::newRow("two bursts 10 ms apart are one reply") << 0 << head << 10 << tail << ok << Reply;
-    QTest::newRow("last byte 100 ms before the timeout") << 200 << Reply << -1 << QByteArray() << ok << Reply;
-    QTest::newRow("last byte 30 ms before the timeout") << 270 << Reply << -1 << QByteArray() << timedOut
-                                                        << QByteArray();
-    QTest::newRow("silent peer") << 0 << QByteArray() << -1 << QByteArray() << timedOut << QByteArray();
+    for (const bool fast : {false, true}) {
+        const char *mode = fast ? "fast" : "40 ms";
+        QTest::addRow("%s, whole reply", mode) << fast << 0 << Reply << -1 << QByteArray() << ok << Reply;
+        QTest::addRow("%s, reply without its last byte", mode)
+            << fast << 0 << Reply.chopped(1) << -1 << QByteArray() << incomplete << Reply.chopped(1);
+        QTest::addRow("%s, two bursts 50 ms apart are two replies", mode)
+            << fast << 0 << head << 50 << tail << incomplete << head;
+        QTest::addRow("%s, two bursts 10 ms apart are one reply", mode)
+            << fast << 0 << head << 10 << tail << ok << Reply;
+        QTest::addRow("%s, last byte 100 ms before the timeout", mode)
+            << fast << 200 << Reply << -1 << QByteArray() << ok << Reply;
+        QTest::addRow("%s, silent peer", mode) << fast << 0 << QByteArray() << -1 << QByteArray() << timedOut
+                                               << QByteArray();
+    }
+    // Where the two ends differ: the fast end does not wait for the silence,
+    // and takes the frame without what trails it.
+    QTest::newRow("40 ms, last byte 30 ms before the timeout")
+        << false << 270 << Reply << -1 << QByteArray() << timedOut << QByteArray();
+    QTest::newRow("fast, last byte 30 ms before the timeout")
+        << true << 270 << Reply << -1 << QByteArray() << ok << Reply;
+    QTest::newRow("40 ms, trailing bytes") << false << 0 << Reply + trailing << -1 << QByteArray() << ok
+                                           << Reply + trailing;
+    QTest::newRow("fast, trailing bytes") << true << 0 << Reply + trailing << -1 << QByteArray() << ok << Reply;
+    QTest::newRow("40 ms, trailing bytes 10 ms later") << false << 0 << Reply << 10 << trailing << ok
+                                                       << Reply + trailing;
+    QTest::newRow("fast, trailing bytes 10 ms later") << true << 0 << Reply << 10 << trailing << ok << Reply;
 }
 
-// ReplyTimeout 300 ms; a reply ends once the line has been silent for more than 40 ms.
+// ReplyTimeout 300 ms; a reply ends once the line has been silent for 40 ms,
+// or with the fast end as soon as it is a whole frame.
 void TestComLink::replyTiming()
 {
+    QFETCH(bool, fast);
     QFETCH(int, delayMs);
     QFETCH(QByteArray, first);
     QFETCH(int, gapMs);
@@ -125,6 +147,7 @@ void TestComLink::replyTiming()
     TWinComPort link;
     link.SetPortName(pty.slavePath());
     link.ReplyTimeout = 300;
+    link.FastReply = fast;
 
     ScriptedPeer peer(pty);
     peer.expectBytes(Request);
@@ -152,13 +175,26 @@ void TestComLink::replyTiming()
         QVERIFY2(elapsed >= 300 * Ms && elapsed < 800 * Ms, qPrintable(QString::number(elapsed)));
         return;
     }
-    // The read ends more than 40 ms after the last byte received before it returned.
-    qint64 lastByte = 0;
-    for (const qint64 t : peer.writeTimesNs())
-        lastByte = t < returned ? t : lastByte;
-    const qint64 afterLastByte = returned - lastByte;
-    QVERIFY2(afterLastByte > TWinComPort::SilenceMs * Ms && afterLastByte < 500 * Ms,
-             qPrintable(QStringLiteral("returned %1 ns after the last byte").arg(afterLastByte)));
+    // The read ends 40 ms after the last byte received before it returned.
+    const QList<qint64> writes = peer.writeTimesNs();
+    if (!fast || status != TWinComPort::Ok) {
+        qint64 lastByte = 0;
+        for (const qint64 t : writes)
+            lastByte = t < returned ? t : lastByte;
+        const qint64 afterLastByte = returned - lastByte;
+        QVERIFY2(afterLastByte >= TWinComPort::SilenceMs * Ms && afterLastByte < 500 * Ms,
+                 qPrintable(QStringLiteral("returned %1 ns after the last byte").arg(afterLastByte)));
+        return;
+    }
+    // A whole frame with the fast end: at the write that completed it, long
+    // before a silence could have ended the read. (The peer notes the time of
+    // a write once it is done, which may be just after the link has seen the
+    // bytes.)
+    const int completing = gapMs >= 0 && first.size() < received.size() ? 1 : 0;
+    QVERIFY(writes.size() > completing);
+    const qint64 sinceFrame = qAbs(returned - writes.at(completing));
+    QVERIFY2(sinceFrame < TWinComPort::SilenceMs * Ms,
+             qPrintable(QStringLiteral("returned %1 ns from the frame's last byte").arg(sinceFrame)));
 }
 
 void TestComLink::bytesBetweenExchangesAreDiscarded()

@@ -2,6 +2,7 @@
 
 // Frames and raw pty access shared by the simulated sensor tests.
 
+#include "common/ModbusFrames.h"
 #include "modbus/UCrc.h"
 
 #include <QByteArray>
@@ -14,11 +15,7 @@
 
 namespace simtest {
 
-inline QByteArray withCrc(const QByteArray &body)
-{
-    const quint16 crc = Crc16(reinterpret_cast<const quint8 *>(body.constData()), qint32(body.size()));
-    return body + char(crc & 0xFF) + char(crc >> 8);
-}
+using modbustest::withCrc;
 
 inline QByteArray frame(const char *hexBody)
 {

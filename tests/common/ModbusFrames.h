@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
-// Helpers of the Modbus tests. The CRC here is the bit-by-bit form of the
+// Frame helpers of the tests. The CRC here is the bit-by-bit form of the
 // Modbus serial line CRC, independent of the table-driven one under test.
 namespace modbustest {
 
@@ -34,6 +35,12 @@ inline QByteArray withCrc(const QByteArray &bytes)
 inline QByteArray withCrc(const char *text)
 {
     return withCrc(hex(text));
+}
+
+// A frame as the log writes it: "01 04 00 05".
+inline QString hexLine(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 inline const quint8 *u8(const QByteArray &bytes)

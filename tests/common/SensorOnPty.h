@@ -1,0 +1,42 @@
+#pragma once
+
+#include "SimPtyServer.h"
+#include "SimSensor.h"
+
+#include <QString>
+#include <memory>
+
+namespace testsim {
+
+// The simulated sensor answering on a pseudo-terminal, for a whole test case.
+class SensorOnPty
+{
+public:
+    // Call through QVERIFY2(start(), qPrintable(errorString())) from initTestCase().
+    bool start()
+    {
+        m_server = std::make_unique<SimPtyServer>(sensor);
+        return m_server->start();
+    }
+    void stop() { m_server.reset(); }
+
+    QString errorString() const { return m_server ? m_server->errorString() : QString(); }
+    // The slave side of the pty, where the tool opens its link.
+    QString devicePath() const { return m_server->devicePath(); }
+
+    // A sensor at `address` holding `flash`, without faults or request history.
+    void reset(const SimSensor::Flash &flash = SimSensor::defaultFlash(), int address = 1)
+    {
+        sensor.clearFaults();
+        sensor.setFlash(flash);
+        sensor.setAddress(quint8(address));
+        sensor.clearRequestLog();
+    }
+
+    SimSensor sensor;
+
+private:
+    std::unique_ptr<SimPtyServer> m_server;
+};
+
+} // namespace testsim
