@@ -3,6 +3,7 @@
 #include "app/DropDownComboBox.h"
 
 #include <QDialog>
+#include <QStringList>
 
 namespace Ui {
 class TSetupForm;
@@ -50,8 +51,12 @@ public:
     ZSpinEdit *pauseGroupSpinEdit() const;
     QCheckBox *floatPixCheckBox() const;
 
-    // Refills the power port list with the ports present, "Отключен" first.
+    // Refills the power port list with the ports present, "Отключен" first,
+    // and the extra device paths last.
     void fillPowerPortList();
+    // Device paths offered in the power port list besides the ports present
+    // (--power-port PATH); the list is refilled at once.
+    void setExtraPowerPortPaths(const QStringList &paths);
 
     void FormCreate();
     void FormShow();
@@ -75,4 +80,5 @@ protected:
 
 private:
     Ui::TSetupForm *ui;
+    QStringList m_extraPowerPortPaths;
 };
