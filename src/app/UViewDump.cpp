@@ -4,6 +4,8 @@
 #include "sensor/NumberFormat.h"
 
 #include <QFileInfo>
+#include <QFontMetricsF>
+#include <QtMath>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableWidgetItem>
@@ -29,11 +31,12 @@ QTableWidget *TViewDumpForm::grid() const
 
 int TViewDumpForm::cellWidthFor(const QString &text) const
 {
-    // An item view keeps a margin on both sides of a cell's text; the grid
-    // line takes a pixel of the cell.
+    // An item view keeps a margin on both sides of a cell's text and elides a
+    // text whose exact (fractional) width exceeds the rest; the grid line
+    // takes a pixel of the cell.
     const QTableWidget *g = ui->ViewDumpStringGrid;
     const int margin = g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, g) + 1;
-    return g->fontMetrics().horizontalAdvance(text) + 2 * margin + 1;
+    return qCeil(QFontMetricsF(g->font()).horizontalAdvance(text)) + 2 * margin + 1;
 }
 
 int TViewDumpForm::valueColumnWidth() const

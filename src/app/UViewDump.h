@@ -35,8 +35,6 @@ public:
     int valueColumnWidth() const;
     // Width of column 2 (eight hexadecimal digits): ValueColumnWidth, or more.
     int rawColumnWidth() const;
-    // Width a cell needs to show text whole in this window's grid.
-    int cellWidthFor(const QString &text) const;
 
     void FormCreate();
     void FormResize();
@@ -46,6 +44,9 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Width a cell needs to show text whole in this window's grid.
+    int cellWidthFor(const QString &text) const;
+
     Ui::TViewDumpForm *ui;
     int m_valueColumnWidth = ValueColumnWidth;
     int m_rawColumnWidth = ValueColumnWidth;
