@@ -1,5 +1,6 @@
 #include "PortCombo.h"
 
+#include "serial/PortNaming.h"
 #include "serial/UEnumComPorts.h"
 
 #include <QAbstractItemView>
@@ -24,12 +25,16 @@ void FillPortCombo(QComboBox *combo, const QStringList &extraDevicePaths)
 
     QList<PortEntry> ports;
     if (ListComPorts(ports, false, true)) {
-        for (const PortEntry &port : ports)
+        for (const PortEntry &port : ports) {
             combo->addItem(port.text, port.number);
+            combo->setItemData(combo->count() - 1, PortNaming::comName(port.number), PortNameRole);
+        }
     }
     for (const QString &path : extraDevicePaths) {
-        if (!path.isEmpty())
-            combo->addItem(path, 0);
+        if (path.isEmpty() || FindPortEntry(combo, path) >= 0)
+            continue;
+        combo->addItem(path, 0);
+        combo->setItemData(combo->count() - 1, path, PortNameRole);
     }
 
     combo->setMaxVisibleItems(PortComboRows);
@@ -49,10 +54,29 @@ void FillPortCombo(QComboBox *combo, const QStringList &extraDevicePaths)
     combo->setCurrentIndex(selected.isEmpty() ? -1 : combo->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
+int FindPortEntry(const QComboBox *combo, const QString &nameOrPath)
+{
+    if (!combo || nameOrPath.isEmpty())
+        return -1;
+    qint32 number = PortNaming::comNumberOfName(nameOrPath);
+    if (number == 0 && nameOrPath.startsWith(u'/'))
+        number = PortNaming::comNumberForDevice(nameOrPath);
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemData(i, PortNameRole).toString() == nameOrPath)
+            return i;
+        if (number != 0 && combo->itemData(i, Qt::UserRole).toInt() == number)
+            return i;
+    }
+    return -1;
+}
+
 QString ComboPortName(const QComboBox *combo)
 {
     if (!combo || combo->currentIndex() < 0)
         return QString();
+    const QVariant name = combo->currentData(PortNameRole);
+    if (name.isValid())
+        return name.toString();
     const QString text = combo->currentText();
     const qsizetype blank = text.indexOf(u' ');
     return blank < 0 ? text : text.left(blank);

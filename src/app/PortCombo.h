@@ -3,12 +3,17 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <QtCore/qnamespace.h>
 
 class QComboBox;
 
 // Port lists of the user interface. Each entry's text is "COMN - description"
 // (or "COMN"), and its item data (Qt::UserRole) is the port number N, 0 for
-// entries that are no numbered port.
+// entries that are no numbered port. The entries FillPortCombo makes carry
+// their port name as well (PortNameRole): "COMN", or a device path as it was
+// given, blanks and all.
+
+constexpr int PortNameRole = Qt::UserRole + 1;
 
 // Number of rows the drop-down part of a port list shows at once.
 constexpr int PortComboRows = 8;
@@ -24,11 +29,17 @@ void FillPortCombo(QComboBox *combo);
 
 // The same, followed by entries for device paths that the enumeration does not
 // list (a pseudo-terminal, a /dev/serial/by-id link given on the command line),
-// each with the path as its text and the number 0.
+// each with the path as its text and the number 0. A path of a device that is
+// listed ("/dev/ttyUSB0" while COM101 is present) adds no entry: the listed
+// one stands for it.
 void FillPortCombo(QComboBox *combo, const QStringList &extraDevicePaths);
 
-// Port name of the selected entry: its text up to the first blank; empty when
-// nothing is selected.
+// Index of the entry for a port given by name or device path: the entry with
+// that port name, or the listed entry of the same COM number; -1 when none.
+int FindPortEntry(const QComboBox *combo, const QString &nameOrPath);
+
+// Port name of the selected entry (PortNameRole; for an entry without one,
+// its text up to the first blank); empty when nothing is selected.
 QString ComboPortName(const QComboBox *combo);
 
 // Port number of the selected entry; 0 when nothing is selected.

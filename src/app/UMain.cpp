@@ -18,12 +18,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLocale>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionFrame>
 
 // Watches every key typed in the main window's controls: M raises the bus
 // address by one and N lowers it, whichever control has the focus.
@@ -58,6 +59,34 @@ private:
     TForm1 *m_form;
 };
 
+namespace {
+
+// Whether a line edit shows its whole text (QLineEdit keeps two pixels free on
+// each side of the text and one for the cursor).
+bool textFits(const QLineEdit *edit)
+{
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.rect = edit->rect();
+    option.lineWidth =
+        edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+    const QRect contents = edit->style()
+                               ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                               .marginsRemoved(edit->textMargins());
+    return edit->fontMetrics().horizontalAdvance(edit->text()) + 2 <= contents.width() - 4;
+}
+
+// A result longer than its field shows its start (the sign and the leading
+// digits, not the end the cursor would scroll to), and the whole text in the
+// field's tooltip.
+void showResultStart(QLineEdit *edit)
+{
+    edit->setCursorPosition(0);
+    edit->setToolTip(textFits(edit) ? QString() : edit->text());
+}
+
+} // namespace
+
 const TForm1::TOpenDialogSetup TForm1::FlashOpenDialog{
     QStringLiteral("Дамп (*.dmp)|*.dmp|Все файлы (*.*)|*.*"), QStringLiteral("dmp"), true, true};
 
@@ -87,10 +116,8 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // "." is the decimal separator of every number the tool formats or reads,
-    // whatever the system's regional settings (Qt's own number conversions
-    // ignore them in any case).
-    QLocale::setDefault(QLocale::c());
+    // The number locale (Latin digits, '.') is fixed by createWindows() before
+    // this window and its controls are made.
 
     setWindowTitle(QStringLiteral("%1 v%2.%3.%4.%5")
                        .arg(windowTitle())
@@ -120,6 +147,17 @@ void TForm1::FormCreate()
     ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->TabSheet2), false);
     ui->PageControl1->setCurrentWidget(ui->TabSheet1);
 
+    for (QLineEdit *result : findChildren<QLineEdit *>()) {
+        if (!result->isReadOnly())
+            continue;
+        connect(result, &QLineEdit::textChanged, this, [result] { showResultStart(result); });
+        watchField(result, [result](QEvent *event) {
+            if (event->type() == QEvent::Resize)
+                showResultStart(result);
+            return false;
+        });
+    }
+
     m_keyPreview = new AddrKeyPreview(this);
     qApp->installEventFilter(m_keyPreview);
 
@@ -141,6 +179,7 @@ void TForm1::buildLog()
 void TForm1::connectShellHandlers()
 {
     connectHandler(ui->PowerButton, &QPushButton::clicked, &TForm1::PowerButtonClick);
+    connect(ui->PortComboBox, &QComboBox::activated, this, [this] { m_portPicked = true; });
     connectHandler(ui->PortComboBox, &QComboBox::activated, &TForm1::PortComboBoxChange);
     connectHandler(ui->PortComboBox, &DropDownComboBox::dropDown, &TForm1::PortComboBoxDropDown);
     connectHandler(ui->SetupMenu, &QAction::triggered, &TForm1::SetupMenuClick);
@@ -322,6 +361,8 @@ void TForm1::FormActivate()
     m_activated = true;
 
     FillPortCombo(ui->PortComboBox, m_extraPortPaths);
+    if (!m_preferredPowerPort.isEmpty())
+        m_setup->setExtraPowerPortPaths({m_preferredPowerPort});
     LoadSettings();
     selectPreferredPort();
 
@@ -348,16 +389,12 @@ void TForm1::FormActivate()
 
 void TForm1::selectPreferredPort()
 {
-    if (m_preferredPort.isEmpty())
-        return;
-    QComboBox *combo = ui->PortComboBox;
-    const int before = combo->currentIndex();
-    for (int i = 0; i < combo->count(); ++i) {
-        combo->setCurrentIndex(i);
-        if (ComboPortName(combo) == m_preferredPort)
-            return;
-    }
-    combo->setCurrentIndex(before);
+    const int data = FindPortEntry(ui->PortComboBox, m_preferredPort);
+    if (data >= 0)
+        ui->PortComboBox->setCurrentIndex(data);
+    const int power = FindPortEntry(m_setup->portPowerComboBox(), m_preferredPowerPort);
+    if (power >= 0)
+        m_setup->portPowerComboBox()->setCurrentIndex(power);
 }
 
 void TForm1::FormClose()
@@ -503,8 +540,10 @@ void TForm1::SetupMenuClick()
 {
     if (ModalRunner::exec(*m_setup) != QDialog::Accepted)
         return;
-    if (m_setup->PortPowerChanged)
+    if (m_setup->PortPowerChanged) {
+        m_powerPortPicked = true;
         ApplyPowerPort();
+    }
     if (m_setup->SpeedChanged)
         ApplySpeed();
     ApplyFastReply();

@@ -66,6 +66,9 @@ public:
     void setExtraPortPaths(const QStringList &paths) { m_extraPortPaths = paths; }
     QStringList extraPortPaths() const { return m_extraPortPaths; }
     void setPreferredPort(const QString &path) { m_preferredPort = path; }
+    // A power port given by its device path on the command line: offered in
+    // the power port list and selected at the first activation.
+    void setPreferredPowerPort(const QString &path) { m_preferredPowerPort = path; }
 
     TModbusEngine &engine() { return m_engine; }
     TWinComPort &dataPort() { return *DataPort; }
@@ -209,6 +212,14 @@ private:
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;
+    QString m_preferredPowerPort;
+    // The ports read from the settings file, and whether the user picked
+    // another one in this run: a port chosen on the command line is for this
+    // run only, the stored one is written back.
+    qint32 m_storedComPort = 0;
+    qint32 m_storedPowerComPort = 0;
+    bool m_portPicked = false;
+    bool m_powerPortPicked = false;
     bool m_activated = false;
     bool m_commandsEnabled = true;
     QObject *m_keyPreview = nullptr;

@@ -17,12 +17,44 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 
 #include <functional>
 #include <optional>
 
 namespace {
+
+// The labels of the measurement fields: coordinates or pixels.
+struct MeasurementLabels
+{
+    const char16_t *x, *y, *xError, *yError;
+};
+constexpr MeasurementLabels CoordLabels{u"X=", u"Y=", u"Ошибка X", u"Ошибка Y"};
+constexpr MeasurementLabels PixLabels{u"nx=", u"ny=", u"Ошибка nx", u"Ошибка ny"};
+
+void showLabels(Ui::TForm1 *ui, const MeasurementLabels &texts)
+{
+    ui->XLabel->setText(QString::fromUtf16(texts.x));
+    ui->YLabel->setText(QString::fromUtf16(texts.y));
+    ui->XerLabel->setText(QString::fromUtf16(texts.xError));
+    ui->YerLabel->setText(QString::fromUtf16(texts.yError));
+}
+
+// Each measurement label keeps the width of the wider of its two texts, so
+// that switching them does not move the fields around it.
+void reserveLabelWidths(Ui::TForm1 *ui)
+{
+    const QList<QLabel *> labels{ui->XLabel, ui->YLabel, ui->XerLabel, ui->YerLabel};
+    QList<int> widths(labels.size(), 0);
+    for (const MeasurementLabels &texts : {PixLabels, CoordLabels}) {
+        showLabels(ui, texts);
+        for (qsizetype i = 0; i < labels.size(); ++i)
+            widths[i] = qMax(widths[i], labels[i]->sizeHint().width());
+    }
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        labels[i]->setMinimumWidth(widths[i]);
+}
 
 // Reply timeouts used when no settings dialog is attached (its defaults).
 constexpr qint32 DefaultTimeoutMs = 3000;
@@ -122,6 +154,7 @@ std::optional<QChar> hexKey(const QString &, bool, QChar key)
 
 void TForm1::connectCommandHandlers()
 {
+    reserveLabelWidths(ui); // leaves the coordinate texts, as designed
     connectHandler(ui->FindAddrButton, &QToolButton::clicked, &TForm1::FindAddrButtonClick);
 
     connectHandler(ui->ReadIDButton, &QPushButton::clicked, &TForm1::ReadIDButtonClick);
@@ -239,10 +272,7 @@ void TForm1::SerialSetEditExit()
 
 void TForm1::ReadCoordButtonClick()
 {
-    ui->XLabel->setText(QStringLiteral("X="));
-    ui->YLabel->setText(QStringLiteral("Y="));
-    ui->XerLabel->setText(QStringLiteral("Ошибка X"));
-    ui->YerLabel->setText(QStringLiteral("Ошибка Y"));
+    showLabels(ui, CoordLabels);
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;
     if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); }))
@@ -259,10 +289,7 @@ void TForm1::ReadCoordButtonClick()
 
 void TForm1::ReadPixButtonClick()
 {
-    ui->XLabel->setText(QStringLiteral("nx="));
-    ui->YLabel->setText(QStringLiteral("ny="));
-    ui->XerLabel->setText(QStringLiteral("Ошибка nx"));
-    ui->YerLabel->setText(QStringLiteral("Ошибка ny"));
+    showLabels(ui, PixLabels);
     const bool floatPix = m_setup && m_setup->floatPix();
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;

@@ -31,6 +31,18 @@ bool selectPortNumber(QComboBox *combo, qint32 number)
     return false;
 }
 
+// The port number to store for a port list. A port chosen on the command line
+// is for this run only: the stored number stays unless the user picked an entry
+// that is no device path (a numbered port, or "Отключен").
+qint32 portToStore(const QComboBox *combo, bool chosenOnCommandLine, bool picked, qint32 stored)
+{
+    const qint32 selected = ComboPortNumber(combo);
+    const bool pathEntry = selected == 0 && combo->currentData(PortNameRole).isValid();
+    if (chosenOnCommandLine && !(picked && !pathEntry))
+        return stored;
+    return selected;
+}
+
 } // namespace
 
 QString TForm1::settingsFilePath()
@@ -48,13 +60,14 @@ void TForm1::LoadSettings()
     // on the command line carry 0 as well).
     QComboBox *port = ui->PortComboBox;
     port->setCurrentIndex(-1);
-    const qint32 comPort = ini.readInt(SectionSetup, QStringLiteral("ComPort"), 0);
-    if (comPort != 0)
-        selectPortNumber(port, comPort);
+    m_storedComPort = ini.readInt(SectionSetup, QStringLiteral("ComPort"), 0);
+    if (m_storedComPort != 0)
+        selectPortNumber(port, m_storedComPort);
 
     QComboBox *power = m_setup->portPowerComboBox();
     power->setCurrentIndex(0);
-    selectPortNumber(power, ini.readInt(SectionSetup, QStringLiteral("PowerComPort"), 0));
+    m_storedPowerComPort = ini.readInt(SectionSetup, QStringLiteral("PowerComPort"), 0);
+    selectPortNumber(power, m_storedPowerComPort);
 
     QComboBox *speed = m_setup->speedComboBox();
     const qint32 speedIndex =
@@ -80,11 +93,14 @@ void TForm1::LoadSettings()
 void TForm1::SaveSettings()
 {
     const IniFile ini(settingsFilePath());
-    ini.writeInt(SectionSetup, QStringLiteral("ComPort"), ComboPortNumber(ui->PortComboBox));
+    ini.writeInt(SectionSetup, QStringLiteral("ComPort"),
+                 portToStore(ui->PortComboBox, !m_preferredPort.isEmpty(), m_portPicked,
+                             m_storedComPort));
     ini.writeInt(SectionSetup, QStringLiteral("SpeedComPort"),
                  m_setup->speedComboBox()->currentIndex());
     ini.writeInt(SectionSetup, QStringLiteral("PowerComPort"),
-                 ComboPortNumber(m_setup->portPowerComboBox()));
+                 portToStore(m_setup->portPowerComboBox(), !m_preferredPowerPort.isEmpty(),
+                             m_powerPortPicked, m_storedPowerComPort));
     ini.writeInt(SectionMain, QStringLiteral("Addr"), ui->AddrSpinEdit->textValue());
     ini.writeInt(SectionMain, QStringLiteral("Timeout"), m_setup->timeoutMs());
     ini.writeInt(SectionMain, QStringLiteral("TimeoutShort"), m_setup->timeoutShortMs());

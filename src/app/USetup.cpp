@@ -100,12 +100,18 @@ QCheckBox *TSetupForm::fastReplyCheckBox() const
 void TSetupForm::fillPowerPortList()
 {
     QComboBox *combo = ui->PortPowerComboBox;
-    FillPortCombo(combo);
+    FillPortCombo(combo, m_extraPowerPortPaths);
     // Inserting into an empty list would select the new entry by itself; keep
     // the selection the refill left (none, or the same entry one row lower).
     const int selected = combo->currentIndex();
     combo->insertItem(0, noPowerPortText(), NoPowerPortNumber);
     combo->setCurrentIndex(selected < 0 ? -1 : selected + 1);
+}
+
+void TSetupForm::setExtraPowerPortPaths(const QStringList &paths)
+{
+    m_extraPowerPortPaths = paths;
+    fillPowerPortList();
 }
 
 void TSetupForm::FormCreate()

@@ -3,6 +3,7 @@
 #include "app/DropDownComboBox.h"
 
 #include <QDialog>
+#include <QStringList>
 
 namespace Ui {
 class TSetupForm;
@@ -53,8 +54,12 @@ public:
     QCheckBox *floatPixCheckBox() const;
     QCheckBox *fastReplyCheckBox() const;
 
-    // Refills the power port list with the ports present, "Отключен" first.
+    // Refills the power port list with the ports present, "Отключен" first,
+    // and the extra device paths last.
     void fillPowerPortList();
+    // Device paths offered in the power port list besides the ports present
+    // (--power-port PATH); the list is refilled at once.
+    void setExtraPowerPortPaths(const QStringList &paths);
 
     void FormCreate();
     void FormShow();
@@ -78,4 +83,5 @@ protected:
 
 private:
     Ui::TSetupForm *ui;
+    QStringList m_extraPowerPortPaths;
 };

@@ -1,8 +1,13 @@
 #include "app/UViewDump.h"
 #include "ui_UViewDump.h"
 
+#include "sensor/NumberFormat.h"
+
 #include <QFileInfo>
+#include <QFontMetricsF>
+#include <QtMath>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableWidgetItem>
 
 TViewDumpForm::TViewDumpForm(QWidget *parent) : QDialog(parent), ui(new Ui::TViewDumpForm)
@@ -24,6 +29,40 @@ QTableWidget *TViewDumpForm::grid() const
     return ui->ViewDumpStringGrid;
 }
 
+int TViewDumpForm::cellWidthFor(const QString &text) const
+{
+    // An item view keeps a margin on both sides of a cell's text and elides a
+    // text whose exact (fractional) width exceeds the rest; the grid line
+    // takes a pixel of the cell.
+    const QTableWidget *g = ui->ViewDumpStringGrid;
+    const int margin = g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, g) + 1;
+    return qCeil(QFontMetricsF(g->font()).horizontalAdvance(text)) + 2 * margin + 1;
+}
+
+int TViewDumpForm::valueColumnWidth() const
+{
+    int width = ValueColumnWidth;
+    for (const QChar digit : QStringLiteral("0123456789ABCDEF"))
+        width = qMax(width, cellWidthFor(QStringLiteral("0x") + QString(8, digit)));
+    // Negative singles of every binary exponent: the longest "0.###" texts
+    // (fifteen digits and an exponent, or eighteen integer digits).
+    for (quint32 exponent = 0; exponent < 256; ++exponent) {
+        for (const quint32 mantissa : {0x7FFFFFu, 0x7FFFFEu, 0x4CCCCDu, 0x19999Au, 1u}) {
+            const quint32 bits = 0x80000000u | (exponent << 23) | mantissa;
+            width = qMax(width, cellWidthFor(FormatSingleBits(bits)));
+        }
+    }
+    return width;
+}
+
+int TViewDumpForm::rawColumnWidth() const
+{
+    int width = ValueColumnWidth;
+    for (const QChar digit : QStringLiteral("0123456789ABCDEF"))
+        width = qMax(width, cellWidthFor(QString(8, digit)));
+    return width;
+}
+
 void TViewDumpForm::FormCreate()
 {
     QTableWidget *g = ui->ViewDumpStringGrid;
@@ -36,14 +75,16 @@ void TViewDumpForm::FormCreate()
     g->verticalHeader()->setDefaultSectionSize(16);
     g->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     g->horizontalHeader()->setStretchLastSection(false);
+    m_valueColumnWidth = valueColumnWidth();
+    m_rawColumnWidth = rawColumnWidth();
     FormResize();
 }
 
 void TViewDumpForm::FormResize()
 {
     QTableWidget *g = ui->ViewDumpStringGrid;
-    g->setColumnWidth(1, ValueColumnWidth);
-    g->setColumnWidth(2, ValueColumnWidth);
+    g->setColumnWidth(1, m_valueColumnWidth);
+    g->setColumnWidth(2, m_rawColumnWidth);
     g->setColumnWidth(0, qMax(0, g->width() - g->columnWidth(1) - g->columnWidth(2) -
                                      NameColumnSpare));
 }

@@ -16,7 +16,7 @@ class TViewDumpForm : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int ValueColumnWidth = 80; // columns 1 and 2
+    static constexpr int ValueColumnWidth = 80; // columns 1 and 2 at least
     static constexpr int NameColumnSpare = 24;  // left for the scroll bar
 
     explicit TViewDumpForm(QWidget *parent = nullptr);
@@ -29,6 +29,13 @@ public:
 
     QTableWidget *grid() const;
 
+    // Width of column 1: ValueColumnWidth, or more when the widest value text
+    // of the window's font would not fit ("0x" and eight hexadecimal digits,
+    // and the "0.###" text of a single of any magnitude).
+    int valueColumnWidth() const;
+    // Width of column 2 (eight hexadecimal digits): ValueColumnWidth, or more.
+    int rawColumnWidth() const;
+
     void FormCreate();
     void FormResize();
 
@@ -37,5 +44,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Width a cell needs to show text whole in this window's grid.
+    int cellWidthFor(const QString &text) const;
+
     Ui::TViewDumpForm *ui;
+    int m_valueColumnWidth = ValueColumnWidth;
+    int m_rawColumnWidth = ValueColumnWidth;
 };

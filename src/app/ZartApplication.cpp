@@ -2,10 +2,26 @@
 
 #include "serial/ZartError.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <exception>
 
-ZartApplication::ZartApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+ZartApplication::ZartApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    installQtTranslation();
+}
+
+bool ZartApplication::installQtTranslation()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ru"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 bool ZartApplication::notify(QObject *receiver, QEvent *event)
 {

@@ -11,6 +11,7 @@ namespace {
 
 const QString DemoName = QStringLiteral("demo");
 const QString PortName = QStringLiteral("port");
+const QString PowerPortName = QStringLiteral("power-port");
 
 void describeOptions(QCommandLineParser &parser)
 {
@@ -19,6 +20,10 @@ void describeOptions(QCommandLineParser &parser)
                                                "and select it as the data port.")});
     parser.addOption({PortName,
                       QStringLiteral("Offer the serial device PATH in the data port list and "
+                                     "select it."),
+                      QStringLiteral("PATH")});
+    parser.addOption({PowerPortName,
+                      QStringLiteral("Offer the serial device PATH in the power port list and "
                                      "select it."),
                       QStringLiteral("PATH")});
 }
@@ -46,6 +51,7 @@ bool parseStartOptions(const QStringList &arguments, StartOptions &options, QStr
     }
     options.demo = parser.isSet(DemoName);
     options.port = parser.value(PortName);
+    options.powerPort = parser.value(PowerPortName);
     return true;
 }
 
@@ -88,5 +94,6 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     m_windows = createWindows();
     m_windows.mainForm->setExtraPortPaths(extraPorts);
     m_windows.mainForm->setPreferredPort(preferredPort);
+    m_windows.mainForm->setPreferredPowerPort(options.powerPort);
     return true;
 }

@@ -14,6 +14,7 @@ struct StartOptions
 {
     bool demo = false; // a simulated sensor on a pseudo-terminal, selected as the data port
     QString port;      // a device path to offer in the data port list and select
+    QString powerPort; // a device path to offer in the power port list and select
 };
 
 // Reads the options from the arguments (the program name first). False with

@@ -6,9 +6,16 @@
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
 
+#include <QLocale>
+
 ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort,
                           std::unique_ptr<TWinComPort> powerPort)
 {
+    // '.' and Latin digits in every number the tool shows or reads, whatever
+    // the system's regional settings. A widget takes the default locale when
+    // it is made, so the default is fixed before the first window exists.
+    QLocale::setDefault(QLocale::c());
+
     ZartWindows w;
     w.mainForm = std::make_unique<TForm1>(std::move(dataPort), std::move(powerPort));
     TForm1 *main = w.mainForm.get();

@@ -22,6 +22,7 @@ struct ZartWindows
     TSetupForm *setupForm = nullptr;
 };
 
-// Without links the main window makes its own on the real serial devices.
+// Fixes the process's number locale (QLocale::c()) first. Without links the
+// main window makes its own on the real serial devices.
 ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort = nullptr,
                           std::unique_ptr<TWinComPort> powerPort = nullptr);

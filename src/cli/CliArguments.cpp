@@ -237,6 +237,9 @@ CliCommand ParseCliArguments(const QStringList &args)
         usage(QStringLiteral("--find-timeout belongs to the search command"));
     if (powerPort && cmd.verb != CliVerb::Power)
         usage(QStringLiteral("--power-port belongs to the power command"));
+    // Never a port the user did not name.
+    if (cmd.usesDataPort() && cmd.port.isEmpty() && !cmd.demo)
+        usage(QStringLiteral("no data port: give --port NAME|PATH or --demo"));
 
     switch (cmd.verb) {
     case CliVerb::SetAddress:
@@ -309,8 +312,8 @@ QString CliUsageText()
         "\n"
         "Options (before or after the command):\n"
         "  --port NAME|PATH      data port: COMN, a device path (/dev/ttyUSB0) or a\n"
-        "                        device name in /dev; without --port and --demo the\n"
-        "                        data port is COM1\n"
+        "                        device name in /dev; every command but power and\n"
+        "                        view needs --port or --demo\n"
         "  --demo                run a simulated sensor in the process, on a\n"
         "                        pseudo-terminal, and use it as the data port\n"
         "  --speed RATE          9600, 57600 or 115200 bit/s (default 9600)\n"

@@ -83,5 +83,5 @@ private:
 // With --help or -h anywhere before "--" the rest is not examined.
 CliCommand ParseCliArguments(const QStringList &args);
 
-// The usage text printed by --help and after a usage error.
+// The usage text printed by --help.
 QString CliUsageText();

@@ -38,20 +38,35 @@ std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
     throw EComPort(code, error, ComExceptionText(code));
 }
 
-// Opens a link that is still closed, with the link's own failure texts, and
-// leaves both lines de-asserted. Switching the supply off needs an open port,
-// and a process of its own has only just made its link.
+// "Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied": the
+// link's text, then the port and the system's reason.
+[[noreturn]] void raiseOpenFailed(const QString &port, int error)
+{
+    QString reason = qt_error_string(error).trimmed();
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    if (!reason.isEmpty())
+        reason[0] = reason[0].toLower();
+    const TComExceptions code = TComExceptions::CE_OpenFailed;
+    throw EComPort(code, error, ComExceptionText(code), QStringLiteral("%1: %2").arg(port, reason));
+}
+
+// Opens a link that is still closed, with the link's own failure texts (one
+// that cannot be opened names the port and the reason), and leaves both lines
+// de-asserted. The command line opens its links before the first request, so
+// that an open failure is reported with its reason; switching the supply off
+// needs an open port in any case.
 void openLink(TWinComPort &link)
 {
     if (link.isOpen())
         return;
     const QString path = PortNaming::devicePathForPortName(link.GetPortName());
     if (path.isEmpty())
-        raiseLink(TComExceptions::CE_OpenFailed, ENOENT);
+        raiseOpenFailed(link.GetPortName(), ENOENT);
     ISerialDevice &device = link.device();
     switch (device.open(path, link.speed())) {
     case ISerialDevice::OpenResult::Ok: return;
-    case ISerialDevice::OpenResult::OpenFailed: raiseLink(TComExceptions::CE_OpenFailed, device.lastError());
+    case ISerialDevice::OpenResult::OpenFailed: raiseOpenFailed(path, device.lastError());
     case ISerialDevice::OpenResult::SetupFailed: raiseLink(TComExceptions::CE_SetupComFailed, device.lastError());
     case ISerialDevice::OpenResult::StateFailed: raiseLink(TComExceptions::CE_SetStateFailed, device.lastError());
     case ISerialDevice::OpenResult::TimeoutsFailed: raiseLink(TComExceptions::CE_TimeoutsFailed, device.lastError());
@@ -127,8 +142,7 @@ int CliSession::runPower()
 {
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(m_cmd.powerPort);
-    if (!m_cmd.powerOn)
-        openLink(*link);
+    openLink(*link);
     link->SetPower(m_cmd.powerOn);
     return ExitOk;
 }
@@ -159,15 +173,12 @@ int CliSession::runOnDataPort()
     }
 
     // Declared after the simulated sensor, the link goes first.
+    // The parser has made sure that a port is named (or the simulated one runs).
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
-    if (portName.isEmpty()) {
-        m_console.log(QStringLiteral("Порт не выбран! По умолчанию используется %1").arg(link->GetPortName()),
-                      LogError);
-    } else {
-        link->SetPortName(portName);
-    }
+    link->SetPortName(portName);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
     link->FastReply = m_cmd.fastReply;
+    openLink(*link);
 
     CliBusHost host(m_console, m_cmd.address);
     TModbusEngine engine(*link, host);
@@ -283,7 +294,7 @@ int RunCli(const QStringList &args, QTextStream &out, QTextStream &err, const Cl
     try {
         cmd = ParseCliArguments(args);
     } catch (const CliUsageError &e) {
-        err << "zart-cli: " << e.text() << "\n\n" << CliUsageText();
+        err << "zart-cli: " << e.text() << "\nTry 'zart-cli --help'.\n";
         err.flush();
         return ExitUsage;
     }

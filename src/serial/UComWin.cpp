@@ -45,8 +45,12 @@ QString ComExceptionText(TComExceptions code)
     return {};
 }
 
-EComPort::EComPort(TComExceptions code, int winCode, const QString &baseText)
-    : ZartError(composeText(baseText, winCode)), m_code(code), m_winCode(winCode)
+EComPort::EComPort(TComExceptions code, int winCode, const QString &baseText,
+                   const QString &detail)
+    : ZartError(detail.isEmpty() ? composeText(baseText, winCode)
+                                 : composeText(baseText, winCode) + QStringLiteral(": ") + detail),
+      m_code(code),
+      m_winCode(winCode)
 {
 }
 

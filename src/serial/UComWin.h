@@ -23,11 +23,13 @@ enum class TComExceptions {
 QString ComExceptionText(TComExceptions code);
 
 // A failure of the serial port: the text, plus " (Error: N)" when the
-// platform gave an error number above 0.
+// platform gave an error number above 0, plus ": " and the detail when one is
+// given ("Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied").
 class EComPort : public ZartError
 {
 public:
-    EComPort(TComExceptions code, int winCode, const QString &baseText);
+    EComPort(TComExceptions code, int winCode, const QString &baseText,
+             const QString &detail = QString());
     TComExceptions code() const { return m_code; }
     int winCode() const { return m_winCode; } // -1 when the platform gave none
     static QString composeText(const QString &baseText, int winCode);

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QImage>
+#include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -309,6 +311,71 @@ private Q_SLOTS:
         QFETCH(QString, pipe);
         QFETCH(QString, qt);
         QCOMPARE(TForm1::qtNameFilter(pipe), qt);
+    }
+
+    // Under a locale with other digits every number still shows and reads in
+    // Latin digits, in the main window and in the dialogs made after it.
+    void numbersUseLatinDigits()
+    {
+        const QLocale arabic(QStringLiteral("ar_EG"));
+        QCOMPARE_NE(arabic.toString(123), QStringLiteral("123")); // the locale can show the fault
+        QLocale::setDefault(arabic);
+        makeWindows("[Main]\nAddr=123\n");
+        form()->FormActivate();
+        QCOMPARE(addr()->text(), QStringLiteral("123"));
+        QCOMPARE(form()->busAddress(), 123);
+        const QList<ZSpinEdit *> spins = form()->findChildren<ZSpinEdit *>();
+        QVERIFY(spins.size() >= 6); // address fields, settings and search dialogs
+        for (const ZSpinEdit *spin : spins)
+            QCOMPARE(spin->text(), QString::number(spin->value()));
+        QCOMPARE(QLocale().toString(1.5), QStringLiteral("1.5")); // dialogs made later
+        form()->close();
+        QVERIFY(ScopedSettingsFile::lines().contains(QStringLiteral("Addr=123")));
+    }
+
+    // A result longer than its field shows its start, and the whole text as tooltip.
+    void resultFieldShowsItsStart_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("largest negative single") << "XEdit" << "-3.40282346638529E38" << false;
+        QTest::newRow("short coordinate") << "YEdit" << "-1.5" << true;
+        QTest::newRow("long text in the version field") << "SerialEdit"
+                                                        << QString(40, u'8') << false;
+    }
+    void resultFieldShowsItsStart()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(bool, fits);
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        auto *edit = child<QLineEdit>(qPrintable(field));
+        edit->setText(QStringLiteral("1"));
+        edit->setText(text);
+        QCOMPARE(edit->cursorPosition(), 0);
+        QCOMPARE(edit->toolTip(), fits ? QString() : text);
+    }
+
+    // Switching between the coordinate and the pixel labels moves no control.
+    void measurementLabelsKeepTheLayout()
+    {
+        setup()->timeoutSpinEdit()->setValue(1);
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        const QList<QWidget *> fields{child<QWidget>("XEdit"), child<QWidget>("XerEdit"),
+                                      child<QWidget>("YEdit"), child<QWidget>("YerEdit"),
+                                      child<QWidget>("XerLabel")};
+        QList<QRect> before;
+        for (const QWidget *w : fields)
+            before << w->geometry();
+        ScopedModalRunner runner;
+        form()->ReadPixButtonClick();
+        QCOMPARE(child<QLabel>("XerLabel")->text(), QStringLiteral("Ошибка nx"));
+        QCoreApplication::processEvents();
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            QCOMPARE(fields[i]->geometry(), before[i]);
     }
 
     void busyCursor()

@@ -308,16 +308,88 @@ private Q_SLOTS:
             QVERIFY(!line.text.contains(QStringLiteral("скорость")));
     }
 
-    // A port given on the command line is listed and wins over the stored one.
-    void preferredPortWins()
+    // A port given on the command line is listed (unless the enumeration lists
+    // it already), wins over the stored one for this run, and the stored one is
+    // written back unless the user picks another port from the list.
+    void commandLinePorts_data()
+    {
+        QTest::addColumn<bool>("power"); // --power-port, else --port
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("pick");   // index the user picks afterwards; -1 none
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("portName");
+        QTest::addColumn<QString>("written");
+
+        QTest::newRow("pty") << false << "/dev/pts/77" << -1 << "/dev/pts/77" << "/dev/pts/77"
+                             << "ComPort=3";
+        QTest::newRow("path with a blank") << false << "/tmp/my dir/pty" << -1 << "/tmp/my dir/pty"
+                                           << "/tmp/my dir/pty" << "ComPort=3";
+        QTest::newRow("listed device selects its entry")
+            << false << "/dev/ttyS6" << -1 << ScopedPorts::text(7) << "COM7" << "ComPort=3";
+        QTest::newRow("user picks another port") << false << "/dev/pts/77" << 1 << ScopedPorts::text(7)
+                                                 << "COM7" << "ComPort=7";
+        QTest::newRow("user picks the path again") << false << "/dev/pts/77" << 2 << "/dev/pts/77"
+                                                   << "/dev/pts/77" << "ComPort=3";
+        QTest::newRow("power: by-id link")
+            << true << "/dev/serial/by-id/usb-FTDI_x-if00" << -1 << "/dev/serial/by-id/usb-FTDI_x-if00"
+            << "/dev/serial/by-id/usb-FTDI_x-if00" << "PowerComPort=3";
+        QTest::newRow("power: listed device") << true << "/dev/ttyS6" << -1 << ScopedPorts::text(7)
+                                              << "COM7" << "PowerComPort=3";
+        QTest::newRow("power: user picks Отключен") << true << "/dev/pts/5" << 0 << "Отключен" << ""
+                                                    << "PowerComPort=0";
+    }
+    void commandLinePorts()
+    {
+        QFETCH(bool, power);
+        QFETCH(QString, path);
+        QFETCH(int, pick);
+        QFETCH(QString, shown);
+        QFETCH(QString, portName);
+        QFETCH(QString, written);
+
+        makeWindows("[Setup]\nComPort=3\nPowerComPort=3\n", {3, 7});
+        if (power) {
+            form()->setPreferredPowerPort(path);
+        } else {
+            form()->setExtraPortPaths({path});
+            form()->setPreferredPort(path);
+        }
+        form()->FormActivate();
+        QComboBox *combo = power ? setup()->portPowerComboBox() : portCombo();
+        // A device the enumeration lists gets no entry of its own.
+        QCOMPARE(combo->findText(path) < 0, path == QStringLiteral("/dev/ttyS6"));
+        if (pick >= 0) {
+            if (power) {
+                pickPowerPort(pick);
+            } else {
+                combo->setCurrentIndex(pick);
+                Q_EMIT combo->activated(pick);
+            }
+        }
+        QCOMPARE(selected(combo), shown);
+        if (!portName.isEmpty()) {
+            TWinComPort &link = power ? form()->powerPort() : form()->dataPort();
+            QCOMPARE(link.GetPortName(), portName);
+            // The exchange goes to the port chosen, blanks and all.
+            if (!power)
+                openDataLink();
+            else
+                link.SetPower(true);
+            const QString device = portName.startsWith(u'/') ? portName : QStringLiteral("/dev/ttyS6");
+            QCOMPARE((power ? m_power : m_data)->path, device);
+        }
+        form()->close();
+        QVERIFY2(ScopedSettingsFile::lines().contains(written), qPrintable(ScopedSettingsFile::lines().join(u' ')));
+    }
+
+    // Refilling the list on opening keeps the command line's path listed.
+    void commandLinePathStaysListed()
     {
         makeWindows("[Setup]\nComPort=3\n", {3});
         form()->setExtraPortPaths({QStringLiteral("/dev/pts/77")});
         form()->setPreferredPort(QStringLiteral("/dev/pts/77"));
         form()->FormActivate();
-        QCOMPARE(portCombo()->currentText(), QStringLiteral("/dev/pts/77"));
         QCOMPARE(logLines(form()).first(), (LogLine{QStringLiteral("Установлен порт /dev/pts/77"), Black}));
-        // Refilling the list on opening keeps the path listed.
         portCombo()->showPopup();
         portCombo()->hidePopup();
         QCOMPARE(portCombo()->findText(QStringLiteral("/dev/pts/77")), portCombo()->currentIndex());

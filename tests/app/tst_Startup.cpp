@@ -53,6 +53,15 @@ private Q_SLOTS:
         }
     }
 
+    void powerPortOption()
+    {
+        StartOptions options;
+        QVERIFY(parseStartOptions({"zart", "--power-port", "/dev/serial/by-id/usb-x", "--demo"},
+                                  options, nullptr));
+        QCOMPARE(options.powerPort, QStringLiteral("/dev/serial/by-id/usb-x"));
+        QVERIFY(!parseStartOptions({"zart", "--power-port"}, options, nullptr));
+    }
+
     void windowsCreatedHidden()
     {
         ScopedPorts ports;
@@ -85,7 +94,7 @@ private Q_SLOTS:
         ScopedSettingsFile settings(QByteArray("[Setup]\nComPort=3\n"));
         ZartSession session;
         QString error;
-        QVERIFY2(session.start({true, port}, &error), qPrintable(error));
+        QVERIFY2(session.start({true, port, {}}, &error), qPrintable(error));
         const QString pty = session.demoDevicePath();
         QVERIFY(pty.startsWith(QStringLiteral("/dev/")));
         TForm1 *form = session.mainForm();

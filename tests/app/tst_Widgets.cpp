@@ -8,10 +8,15 @@
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
 #include "app/ZSpinEdit.h"
+#include "app/ZartApplication.h"
+#include "flash/FlashOperations.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
@@ -121,9 +126,59 @@ private Q_SLOTS:
         form.resize(width, 400);
         QTableWidget *grid = form.grid();
         QTRY_COMPARE(grid->width(), width);
-        QCOMPARE(grid->columnWidth(1), 80);
+        const int value = form.valueColumnWidth();
+        QVERIFY(value >= 80);
+        QCOMPARE(grid->columnWidth(1), value);
         QCOMPARE(grid->columnWidth(2), 80);
-        QCOMPARE(grid->columnWidth(0), width - 80 - 80 - 24);
+        QCOMPARE(grid->columnWidth(0), width - value - 80 - 24);
+    }
+
+    // The viewers have the main window's font, and every value of a dump fits
+    // its column whole: the serial number, and the widest "0.###" texts.
+    void dumpViewerFontAndValuesFit()
+    {
+        const ZartWindows w = createWindows();
+        QCOMPARE(w.viewDumpForm->font(), w.mainForm->font());
+        QCOMPARE(w.viewTextForm->font(), w.mainForm->font());
+
+        FlashImage image{};
+        image[WordSerial] = 0x0012AB7F;
+        for (int k = 0; k < 441; ++k) {
+            image[XTableIndex + k] = 0xFF7FFFFFu - quint32(k);       // -3.40282346638529E38 ...
+            image[YTableIndex + k] = 0xDE5E0B6Bu - quint32(k * 977); // -3.99999e18 ... below 1e18
+        }
+        TViewDumpForm *view = w.viewDumpForm;
+        view->setRows(DumpViewRows(image), QStringLiteral("0012AB7F.dmp"));
+        QTableWidget *grid = view->grid();
+        QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("0x0012AB7F"));
+        // A cell elides a text wider than the cell less the grid line and the
+        // style's text margin on both sides.
+        const QFontMetricsF metrics(grid->font());
+        const int margin = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            for (int c : {1, 2}) {
+                const QString text = grid->item(r, c)->text();
+                QVERIFY2(metrics.horizontalAdvance(text) <= grid->columnWidth(c) - 1 - 2 * margin,
+                         qPrintable(text));
+            }
+        }
+    }
+
+    // Qt's own texts are Russian; the captions the windows give stay theirs.
+    void qtTextsInRussian()
+    {
+        QVERIFY(ZartApplication::installQtTranslation());
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Внимание!"), QStringLiteral("?"),
+                        QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Да"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Нет"));
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QVERIFY2(menu->actions().first()->text().startsWith(QStringLiteral("&Отменить")),
+                 qPrintable(menu->actions().first()->text()));
+        const ZartWindows w = createWindows();
+        QCOMPARE(w.setupForm->findChild<QPushButton *>(QStringLiteral("CancelButton"))->text(),
+                 QStringLiteral("Отмена"));
     }
 
     void textViewerShowsTheLines_data()

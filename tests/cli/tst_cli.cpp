@@ -10,13 +10,16 @@
 
 #include <QTest>
 
+#include <cerrno>
+
 
 using namespace clitest;
 
 namespace {
 
-// Every usage error ends with the usage text on stderr and nothing on stdout.
 const QString UsageHead = QStringLiteral("Usage: zart-cli");
+// Every usage error ends with this line on stderr, and nothing goes to stdout.
+const QString TryHelp = QStringLiteral("Try 'zart-cli --help'.");
 
 } // namespace
 
@@ -302,8 +305,66 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 2);
         QCOMPARE(run.out, QString());
         QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
-        QVERIFY(run.err.contains(UsageHead));
+        QCOMPARE(lines(run.err).size(), 2);
+        QCOMPARE(lines(run.err).last(), TryHelp);
         QCOMPARE(sensor.requestCount(), 0);
+    }
+
+    void noDataPort_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("serial") << QStringList{"serial"};
+        QTest::newRow("search") << QStringList{"search"};
+        QTest::newRow("dump") << QStringList{"--yes", "dump", "/tmp"};
+    }
+    void noDataPort()
+    {
+        QFETCH(QStringList, args);
+        int devicesMade = 0;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            ++devicesMade;
+            return std::make_unique<FakeSerialDevice>(std::make_shared<FakeSerialDevice::State>());
+        };
+        const CliRun run = runCli(args, env);
+        QCOMPARE(run.rc, 2);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err),
+                 (QStringList{"zart-cli: no data port: give --port NAME|PATH or --demo", TryHelp}));
+        QCOMPARE(devicesMade, 0);
+    }
+
+    void openFailureNamesPortAndReason_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("errLine");
+        QTest::newRow("data port, permission") << QStringList{"--port", "/dev/ttyUSB0", "serial"} << EACCES
+            << "Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied";
+        QTest::newRow("data port by number, busy") << QStringList{"--port", "COM101", "ping"} << EBUSY
+            << "Unable to open com port (Error: 16): /dev/ttyUSB0: device or resource busy";
+        QTest::newRow("power port") << QStringList{"power", "on", "--power-port", "ttyS3"} << EACCES
+            << "Unable to open com port (Error: 13): /dev/ttyS3: permission denied";
+        QTest::newRow("number without a device") << QStringList{"--port", "COM999", "serial"} << 0
+            << "Unable to open com port (Error: 2): COM999: no such file or directory";
+    }
+    void openFailureNamesPortAndReason()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, error);
+        QFETCH(QString, errLine);
+        auto device = std::make_shared<FakeSerialDevice::State>();
+        device->openResult = ISerialDevice::OpenResult::OpenFailed;
+        device->failError = error;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            return std::make_unique<FakeSerialDevice>(device);
+        };
+        const CliRun run = runCli(args, env);
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), QStringList{errLine});
+        QVERIFY(!device->calls.contains(QStringLiteral("purge"))); // nothing was sent
     }
 
     void help()
@@ -341,7 +402,7 @@ private Q_SLOTS:
             << SimFault::noReply().onAddress(0x13FB) << QStringList{"Таймаут"};
         QTest::newRow("data port cannot be opened")
             << QStringList{"--port", "/nonexistent/ttyX", "serial"} << false << SimFault()
-            << QStringList{"Unable to open com port (Error: 2)"};
+            << QStringList{"Unable to open com port (Error: 2): /nonexistent/ttyX: no such file or directory"};
         const QStringList zeroAddress{
             "Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."};
         QTest::newRow("zero to the address word refused")

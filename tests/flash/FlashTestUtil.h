@@ -17,7 +17,6 @@
 #include "common/SensorOnPty.h"
 
 #include <QFile>
-#include <QMap>
 #include <QStringList>
 
 #include <bit>
@@ -251,23 +250,6 @@ inline QByteArray expectedPassportText(const SimSensor::Flash &flash)
                                  FormatFloat((k / 21 - 10) * step),
                                  FormatFloat((k % 21 - 10) * step)};
         out += fields.join(u'\t').toLatin1() + "\r\n";
-    }
-    return out;
-}
-
-// Sections of an INI text: section -> key -> value, as written (no case folding).
-inline QMap<QString, QMap<QString, QString>> parseIni(const QByteArray &text)
-{
-    QMap<QString, QMap<QString, QString>> out;
-    QString section;
-    for (QString line : QString::fromUtf8(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.startsWith(u'[') && line.endsWith(u']')) {
-            section = line.mid(1, line.size() - 2);
-            out[section];
-        } else if (const qsizetype eq = line.indexOf(u'='); eq > 0) {
-            out[section][line.left(eq)] = line.mid(eq + 1);
-        }
     }
     return out;
 }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,9 +43,11 @@ private Q_SLOTS:
     void parseInt();
     void readIntAndBool();
 
-    void writeKeepsEverythingElse();
-    void writeCreatesMissingFile();
-    void writeDropsByteOrderMark();
+    void write_data();
+    void write();
+    void refusedWrite_data();
+    void refusedWrite();
+    void unreadableFileIsNotReplaced();
     void failedWriteReportsFullPath();
     void failedWriteKeepsOldFile();
 
@@ -63,23 +64,38 @@ void TestIniFile::init()
 
 void TestIniFile::readString_data()
 {
+    QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
 
-    QTest::newRow("section and key of other case") << "Setup" << "ComPort" << "3";
-    QTest::newRow("upper-case section in file") << "Main" << "addr" << "0x10";
-    QTest::newRow("blanks around '=' trimmed") << "SETUP" << "speedcomport" << "2";
-    QTest::newRow("missing key") << "Setup" << "PowerComPort" << "";
-    QTest::newRow("missing section") << "Nowhere" << "Addr" << "";
-    QTest::newRow("key from another section") << "Options" << "Addr" << "";
+    QTest::newRow("section and key of other case") << Settings << "Setup" << "ComPort" << "3";
+    QTest::newRow("upper-case section in file") << Settings << "Main" << "addr" << "0x10";
+    QTest::newRow("blanks around '=' trimmed") << Settings << "SETUP" << "speedcomport" << "2";
+    QTest::newRow("missing key") << Settings << "Setup" << "PowerComPort" << "";
+    QTest::newRow("missing section") << Settings << "Nowhere" << "Addr" << "";
+    QTest::newRow("key from another section") << Settings << "Options" << "Addr" << "";
+    QTest::newRow("first of duplicate keys")
+        << QByteArray("[A]\nk=1\nK=2\n") << "a" << "k" << "1";
+    QTest::newRow("section that stands twice")
+        << QByteArray("[A]\nx=1\n[B]\ny=2\n[a]\nk=3\n") << "A" << "k" << "3";
+    QTest::newRow("key before any section belongs to none")
+        << QByteArray("k=1\n[A]\n") << "A" << "k" << "";
+    QTest::newRow("commented-out key") << QByteArray("[A]\n;k=1\n#k=2\n") << "A" << "k" << "";
+    QTest::newRow("byte-order mark before the first header")
+        << QByteArray("\xEF\xBB\xBF[A]\r\nk=1\r\n") << "A" << "k" << "1";
+    QTest::newRow("after a NUL byte") << QByteArrayLiteral("[A]\r\nx=\0\r\n[B]\r\nk=5") << "B"
+                                      << "k" << "5";
+    QTest::newRow("UTF-8 section") << QByteArray("[Датчик]\nk=да\n") << "Датчик" << "k" << "да";
 }
 
 void TestIniFile::readString()
 {
+    QFETCH(QByteArray, file);
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, value);
+    QVERIFY(writeBytes(m_path, file));
     QCOMPARE(IniFile(m_path).readString(section, key), value);
 }
 
@@ -132,53 +148,114 @@ void TestIniFile::readIntAndBool()
     QCOMPARE(IniFile(m_dir.filePath("none.ini")).readInt("Main", "Addr", 1), 1);
 }
 
-void TestIniFile::writeKeepsEverythingElse()
+void TestIniFile::write_data()
 {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("after");
+
+    auto edited = [](QByteArray text, const char *from, const char *to) {
+        return text.replace(from, to);
+    };
+
+    QTest::newRow("value replaced, blanks around '=' kept")
+        << Settings << "Setup" << "SpeedComPort" << "1"
+        << edited(Settings, "SpeedComPort = 2", "SpeedComPort = 1");
+    QTest::newRow("key of other case keeps its spelling")
+        << Settings << "Setup" << "ComPort" << "5" << edited(Settings, "comport=3", "comport=5");
+    QTest::newRow("missing key after the section's last key")
+        << Settings << "Main" << "TimeoutShort" << "300"
+        << edited(Settings, "PauseGroup=abc\r\n", "PauseGroup=abc\r\nTimeoutShort=300\r\n");
+    QTest::newRow("missing section at the end, CRLF")
+        << Settings << "Other" << "Key" << "value" << Settings + "[Other]\r\nKey=value\r\n";
+    QTest::newRow("first of duplicate keys")
+        << QByteArray("[A]\r\nk=1\r\nk=2\r\n") << "A" << "k" << "3"
+        << QByteArray("[A]\r\nk=3\r\nk=2\r\n");
+    QTest::newRow("key in the second occurrence of its section")
+        << QByteArray("[A]\nx=1\n[B]\n[a]\nk=1\n") << "A" << "k" << "2"
+        << QByteArray("[A]\nx=1\n[B]\n[a]\nk=2\n");
+    QTest::newRow("missing key: LF file, blank line and comment stay after it")
+        << QByteArray("[A]\nx=1\n\n; the B part\n[B]\n") << "A" << "k" << "v"
+        << QByteArray("[A]\nx=1\nk=v\n\n; the B part\n[B]\n");
+    QTest::newRow("key before any section is another key")
+        << QByteArray("k=1\n[A]\n") << "A" << "k" << "2" << QByteArray("k=1\n[A]\nk=2\n");
+    QTest::newRow("trailing blanks go with the old value")
+        << QByteArray("[A]\r\nk =  old \t\r\nline without equals\r\n") << "A" << "k" << "new"
+        << QByteArray("[A]\r\nk =  new\r\nline without equals\r\n");
+    QTest::newRow("empty value") << QByteArray("[A]\nk=\n") << "A" << "k" << "5"
+                                 << QByteArray("[A]\nk=5\n");
+    QTest::newRow("last line without line end gets one")
+        << QByteArray("[A]\nx=1") << "A" << "k" << "v" << QByteArray("[A]\nx=1\nk=v");
+    QTest::newRow("new section after a last line without line end")
+        << QByteArray("[A]\nx=1") << "B" << "k" << "v" << QByteArray("[A]\nx=1\n[B]\nk=v\n");
+    QTest::newRow("header alone, no line end: CRLF")
+        << QByteArray("[A]") << "A" << "k" << "v" << QByteArray("[A]\r\nk=v");
+    QTest::newRow("new file") << QByteArray() << "Main" << "Addr" << "17"
+                              << QByteArray("[Main]\r\nAddr=17\r\n");
+    QTest::newRow("byte-order mark kept")
+        << QByteArray("\xEF\xBB\xBF[A]\r\nk=1\r\n") << "a" << "K" << "2"
+        << QByteArray("\xEF\xBB\xBF[A]\r\nk=2\r\n");
+    const QByteArray binary = QByteArrayLiteral("[A]\r\nx=\0\xFF\xFE tail\r\n[B]\r\n");
+    QTest::newRow("NUL and invalid bytes kept")
+        << binary << "B" << "k" << "v" << binary + "k=v\r\n";
+}
+
+void TestIniFile::write()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, after);
+
+    if (before.isNull())
+        QVERIFY(QFile::remove(m_path));
+    else
+        QVERIFY(writeBytes(m_path, before));
     const IniFile ini(m_path);
-    ini.writeInt("Setup", "ComPort", 5); // the file's "comport" of "[setup]"
-    ini.writeInt("Setup", "PowerComPort", 4);
-    ini.writeBool("Main", "FloatPix", false);
-    ini.writeString("Other", "Key", "value");
-
-    const QString text = QString::fromUtf8(readBytes(m_path));
-    QVERIFY(text.contains("; settings of the configurator"));
-    QVERIFY(text.contains("; the speed list position"));
-    QVERIFY(text.contains("ServiceMode=-1"));
-    QVERIFY(text.contains("PauseGroup=abc"));
-    QVERIFY(text.contains(QRegularExpression("(?m)^PowerComPort=4\\r?$")));
-    QVERIFY(text.contains(QRegularExpression("(?m)^\\[Other\\]\\r?\\nKey=value\\r?$")));
-    // key=value without blanks, also for the keys that had them.
-    QVERIFY(!text.contains(" = "));
-    QVERIFY(!text.contains("= "));
-
-    QCOMPARE(text.count(QRegularExpression("(?im)^comport=")), 1);
-    QCOMPARE(text.count(QRegularExpression("(?im)^\\[setup\\]")), 1);
-    QCOMPARE(ini.readInt("SETUP", "COMPORT", 0), 5);
-    QCOMPARE(ini.readInt("Setup", "SpeedComPort", 0), 2);
-    QCOMPARE(ini.readInt("Setup", "PowerComPort", 0), 4);
-    QCOMPARE(ini.readBool("Main", "FloatPix", true), false);
-    QCOMPARE(ini.readString("main", "FLOATPIX"), QStringLiteral("0"));
-    QCOMPARE(ini.readString("Other", "key"), QStringLiteral("value"));
+    ini.writeString(section, key, value);
+    QCOMPARE(readBytes(m_path), after);
+    QCOMPARE(ini.readString(section, key), value);
+    // Writing the same value again changes nothing.
+    ini.writeString(section, key, value);
+    QCOMPARE(readBytes(m_path), after);
 }
 
-void TestIniFile::writeCreatesMissingFile()
+void TestIniFile::refusedWrite_data()
 {
-    const QString path = m_dir.filePath(QStringLiteral("new.ini"));
-    QVERIFY(!QFile::exists(path));
-    IniFile(path).writeString("Main", "Addr", "17");
-    QVERIFY(readBytes(path).startsWith("[Main]"));
-    QCOMPARE(IniFile(path).readInt("main", "addr", 1), 17);
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("line break in the value") << "Main" << "Addr" << "1\r\n[Setup]";
+    QTest::newRow("'=' in the key") << "Main" << "a=b" << "1";
+    QTest::newRow("key that reads as a comment") << "Main" << ";Addr" << "1";
+    QTest::newRow("']' in the section") << "Ma]in" << "Addr" << "1";
+    QTest::newRow("value with a leading blank") << "Main" << "Addr" << " 1";
+    QTest::newRow("empty key") << "Main" << "" << "1";
 }
 
-void TestIniFile::writeDropsByteOrderMark()
+void TestIniFile::refusedWrite()
 {
-    QVERIFY(writeBytes(m_path, QByteArray("\xEF\xBB\xBF") + Settings));
-    QCOMPARE(IniFile(m_path).readInt("Setup", "ComPort", 0), 3);
-    IniFile(m_path).writeInt("Main", "Addr", 2);
-    const QByteArray bytes = readBytes(m_path);
-    QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
-    QVERIFY(bytes.startsWith("; settings of the configurator"));
-    QCOMPARE(IniFile(m_path).readInt("Setup", "ComPort", 0), 3);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QCOMPARE(failureOf([&] { IniFile(m_path).writeString(section, key, value); }),
+             QStringLiteral("Unable to write to ")
+                 + QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath()));
+    QCOMPARE(readBytes(m_path), Settings);
+}
+
+void TestIniFile::unreadableFileIsNotReplaced()
+{
+    // A directory in the file's place cannot be read: nothing is written over it.
+    const QString path = m_dir.filePath(QStringLiteral("dir.ini"));
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("dir.ini")));
+    QVERIFY(!failureOf([&] { IniFile(path).writeInt("Main", "Addr", 1); }).isEmpty());
+    QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(IniFile(path).readInt("Main", "Addr", 7), 7);
 }
 
 void TestIniFile::failedWriteReportsFullPath()
