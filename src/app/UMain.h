@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ZartPlaces.h"
 #include "modbus/Transact.h"
 #include "serial/UComWin.h"
 
@@ -67,6 +68,12 @@ public:
     QStringList extraPortPaths() const { return m_extraPortPaths; }
     void setPreferredPort(const QString &path) { m_preferredPort = path; }
 
+    // Where the settings are read and written, and the folder of the dumps
+    // and passports (made when first needed). Without a call: beside the
+    // executable.
+    void setPlaces(const ZartPlaces &places) { m_places = places; }
+    const ZartPlaces &places() const { return m_places; }
+
     TModbusEngine &engine() { return m_engine; }
     TWinComPort &dataPort() { return *DataPort; }
     TWinComPort &powerPort() { return *PowerPort; }
@@ -115,6 +122,8 @@ public:
 
     // The settings file: "<executable name>.ini" beside the executable.
     static QString settingsFilePath();
+    // The folder of the dumps and passports, made when missing.
+    QString filesDir() const;
     void LoadSettings();
     // Throws ZartError("Unable to write to <path>") when a key cannot be written;
     // the keys after it are not written.
@@ -206,6 +215,7 @@ private:
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;
+    ZartPlaces m_places;
     bool m_activated = false;
     bool m_commandsEnabled = true;
     QObject *m_keyPreview = nullptr;

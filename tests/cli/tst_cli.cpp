@@ -480,6 +480,41 @@ private Q_SLOTS:
         QCOMPARE(missing.rc, 1);
         QVERIFY2(missing.err.startsWith(QStringLiteral("Unable to open com port")), qPrintable(missing.err));
     }
+
+    // A port the user may not open (data or supply): the failure, then the
+    // advice, each once; any other opening failure goes without it.
+    void deniedPortIsExplained_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("advised");
+        const QStringList data{"--port", "COM3", "serial"};
+        QTest::newRow("data port denied") << data << EACCES << true;
+        QTest::newRow("supply port denied") << QStringList{"power", "on", "--power-port", "COM3"} << EACCES << true;
+        QTest::newRow("data port busy") << data << EBUSY << false;
+    }
+    void deniedPortIsExplained()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, error);
+        QFETCH(bool, advised);
+        auto device = std::make_shared<FakeSerialDevice::State>();
+        device->openResult = ISerialDevice::OpenResult::OpenFailed;
+        device->failError = error;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            return std::make_unique<FakeSerialDevice>(device);
+        };
+        const CliRun run = runCli(args, env);
+        QCOMPARE(run.rc, 1);
+        const QStringList err = lines(run.err);
+        QCOMPARE(err.size(), advised ? 2 : 1);
+        QVERIFY2(err[0].startsWith(QStringLiteral("Unable to open com port (Error: %1)").arg(error)),
+                 qPrintable(run.err));
+        if (advised)
+            QCOMPARE(err[1], QStringLiteral("Нет доступа к порту: пользователь должен входить в группу "
+                                            "dialout (sudo usermod -aG dialout $USER, затем войти заново)"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)
