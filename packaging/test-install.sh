@@ -110,7 +110,8 @@ for page in zart-cli zart-configurator; do
         { cat "$tmp/man.err"; fail "man -l $page"; }
     [[ $text == *NAME*"$page"*DESCRIPTION* ]] || fail "man page of $page: $text"
 done
-man -l "$share/man/man1/zart-cli.1.gz" 2>/dev/null | grep -q -- '--demo' || fail "zart-cli.1 lacks the options"
+cli_page=$(man -l "$share/man/man1/zart-cli.1.gz" 2>/dev/null)
+[[ $cli_page == *--demo* && $cli_page == *Ошибка* ]] || fail "zart-cli.1 lacks the options or the Russian texts"
 
 # 5. The completion, with the installed zart-cli first in PATH.
 complete_words() {
