@@ -5,6 +5,7 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,8 +17,10 @@ int g_pipe[2] = {-1, -1}; // [0] written by the signal, [1] read by the notifier
 
 void onSignalNumber(int)
 {
+    const int saved = errno; // the interrupted code may be about to read it
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[0], &byte, 1);
+    errno = saved;
 }
 
 } // namespace
