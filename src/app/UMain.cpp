@@ -9,6 +9,7 @@
 #include "app/USetup.h"
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
+#include "serial/PortAccess.h"
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
 
@@ -96,7 +97,8 @@ TForm1::TForm1(std::unique_ptr<TWinComPort> dataPort, std::unique_ptr<TWinComPor
       ui(new Ui::TForm1),
       DataPort(dataPort ? std::move(dataPort) : std::make_unique<TWinComPort>()),
       PowerPort(powerPort ? std::move(powerPort) : std::make_unique<TWinComPort>()),
-      m_engine(*DataPort, *this)
+      m_engine(*DataPort, *this),
+      m_places{settingsFilePath(), QCoreApplication::applicationDirPath()}
 {
     ui->setupUi(this);
     FormCreate();
@@ -449,7 +451,7 @@ QString TForm1::qtNameFilter(const QString &pipeFilter)
 void TForm1::setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const
 {
     dialog.setWindowTitle(title);
-    dialog.setDirectory(QCoreApplication::applicationDirPath());
+    dialog.setDirectory(filesDir());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(FlashOpenDialog.FileMustExist ? QFileDialog::ExistingFile
                                                      : QFileDialog::AnyFile);
@@ -532,8 +534,15 @@ void TForm1::ApplyPowerPort()
 void TForm1::PowerButtonClick()
 {
     // The click has already put the button down or up; a failure goes to the
-    // general error report and the button keeps its new state.
-    PowerPort->SetPower(ui->PowerButton->isChecked());
+    // general error report and the button keeps its new state. A port the
+    // user may not open gets its advice in the log.
+    try {
+        PowerPort->SetPower(ui->PowerButton->isChecked());
+    } catch (const EComPort &e) {
+        if (const QString hint = PortAccessHint(e); !hint.isEmpty())
+            Log(hint, LogError);
+        throw;
+    }
 }
 
 void TForm1::SetupMenuClick()

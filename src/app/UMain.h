@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ZartPlaces.h"
 #include "modbus/Transact.h"
 #include "serial/UComWin.h"
 
@@ -70,6 +71,12 @@ public:
     // the power port list and selected at the first activation.
     void setPreferredPowerPort(const QString &path) { m_preferredPowerPort = path; }
 
+    // Where the settings are read and written, and the folder of the dumps
+    // and passports (made when first needed). Without a call: beside the
+    // executable.
+    void setPlaces(const ZartPlaces &places) { m_places = places; }
+    const ZartPlaces &places() const { return m_places; }
+
     TModbusEngine &engine() { return m_engine; }
     TWinComPort &dataPort() { return *DataPort; }
     TWinComPort &powerPort() { return *PowerPort; }
@@ -118,6 +125,8 @@ public:
 
     // The settings file: "<executable name>.ini" beside the executable.
     static QString settingsFilePath();
+    // The folder of the dumps and passports, made when missing.
+    QString filesDir() const;
     void LoadSettings();
     // Throws ZartError("Unable to write to <path>") when a key cannot be written;
     // the keys after it are not written.
@@ -220,6 +229,7 @@ private:
     qint32 m_storedPowerComPort = 0;
     bool m_portPicked = false;
     bool m_powerPortPicked = false;
+    ZartPlaces m_places;
     bool m_activated = false;
     bool m_commandsEnabled = true;
     QObject *m_keyPreview = nullptr;

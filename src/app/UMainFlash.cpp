@@ -68,12 +68,13 @@ private:
     bool m_before;
 };
 
-QString flashFilesDir()
-{
-    return QCoreApplication::applicationDirPath();
-}
-
 } // namespace
+
+QString TForm1::filesDir() const
+{
+    QDir().mkpath(m_places.dataDir);
+    return m_places.dataDir;
+}
 
 void TForm1::connectFlashHandlers()
 {
@@ -89,7 +90,7 @@ void TForm1::SaveFlashFileButtonClick()
     WindowOperationHost host(this, ui->FlashProcessGauge);
     CommandsOff off(*this);
     try {
-        CreateDump(m_engine, host, flashFilesDir(), m_setup->timeoutShortMs(),
+        CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
                    m_setup->pauseGroupMs());
     } catch (const EOperationFailed &) {
         // Already in the log.
@@ -149,7 +150,7 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
     const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
     try {
         RestorePassport(m_engine, host, path,
-                        QDir(flashFilesDir()).filePath(QString::fromUtf16(PassportIniName)),
+                        QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
                         timeouts, m_setup->pauseGroupMs());
     } catch (const EOperationFailed &) {
         // Already in the log.

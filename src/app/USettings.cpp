@@ -54,7 +54,7 @@ QString TForm1::settingsFilePath()
 
 void TForm1::LoadSettings()
 {
-    const IniFile ini(settingsFilePath());
+    const IniFile ini(m_places.settingsFile);
 
     // Data port: 0 means none chosen, so it never picks an entry (paths given
     // on the command line carry 0 as well).
@@ -92,7 +92,7 @@ void TForm1::LoadSettings()
 
 void TForm1::SaveSettings()
 {
-    const IniFile ini(settingsFilePath());
+    const IniFile ini(m_places.settingsFile);
     ini.writeInt(SectionSetup, QStringLiteral("ComPort"),
                  portToStore(ui->PortComboBox, !m_preferredPort.isEmpty(), m_portPicked,
                              m_storedComPort));

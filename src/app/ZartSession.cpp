@@ -6,6 +6,7 @@
 #include "SimSensor.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 namespace {
 
@@ -92,6 +93,14 @@ bool ZartSession::start(const StartOptions &options, QString *error)
         preferredPort = options.port; // an explicit port wins
     }
     m_windows = createWindows();
+    TForm1 *form = m_windows.mainForm.get();
+    const ZartPlaces places = SystemPlaces();
+    form->setPlaces(places);
+    form->Log(QStringLiteral("Файл настроек: %1").arg(QDir::toNativeSeparators(places.settingsFile)),
+              LogInfo);
+    if (const QString problem = PrepareSettingsPlace(places.settingsFile); !problem.isEmpty())
+        form->Log(QStringLiteral("Нет доступа на запись: %1").arg(QDir::toNativeSeparators(problem)),
+                  LogError);
     m_windows.mainForm->setExtraPortPaths(extraPorts);
     m_windows.mainForm->setPreferredPort(preferredPort);
     m_windows.mainForm->setPreferredPowerPort(options.powerPort);

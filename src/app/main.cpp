@@ -1,3 +1,4 @@
+#include "app/SignalCloser.h"
 #include "app/UMain.h"
 #include "app/ZartApplication.h"
 #include "app/ZartSession.h"
@@ -7,6 +8,8 @@
 int main(int argc, char *argv[])
 {
     ZartApplication app(argc, argv);
+    // The desktop entry that starts this program: its name and icon on the desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zart-configurator"));
 
     StartOptions options;
     QString message;
@@ -25,6 +28,12 @@ int main(int argc, char *argv[])
     TForm1 *mainForm = session.mainForm();
     app.setErrorReport([mainForm](const QString &text) { mainForm->showErrorReport(text); });
     mainForm->show();
+    // Asked to stop (the session ends, kill): the window closes as on the
+    // user's click, so the settings are saved.
+    const SignalCloser closer([mainForm] {
+        mainForm->FormActivate();
+        mainForm->close();
+    });
     const int result = app.exec();
     app.setErrorReport({});
     return result;

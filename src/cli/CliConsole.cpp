@@ -45,11 +45,14 @@ void CliConsole::log(const QString &text, quint8 kind)
     m_err.flush();
 }
 
-void CliConsole::reportFailure(const QString &text)
+void CliConsole::reportFailure(const QString &text, const QString &hint)
 {
-    if (text.isEmpty() || (m_lastKind == LogError && m_lastText == text))
+    const QString &last = hint.isEmpty() ? text : hint;
+    if (text.isEmpty() || (m_lastKind == LogError && m_lastText == last))
         return;
     log(text, LogError);
+    if (!hint.isEmpty())
+        log(hint, LogError);
 }
 
 void CliConsole::progress(const QString &text)

@@ -22,9 +22,10 @@ public:
 
     void log(const QString &text, quint8 kind);
 
-    // Logs a failure in red unless the line just logged is that very failure
-    // (the transaction engine logs its failures before it throws them).
-    void reportFailure(const QString &text);
+    // Logs a failure in red, and its hint (if any) after it, unless the lines
+    // just logged are that very failure (the transaction engine logs its
+    // failures before it throws them).
+    void reportFailure(const QString &text, const QString &hint = {});
 
     // A progress line (terminal only), rewritten in place by the next one.
     void progress(const QString &text);

@@ -8,6 +8,7 @@
 #include "modbus/Transact.h"
 #include "sensor/HexField.h"
 #include "sensor/SensorCommands.h"
+#include "serial/PortAccess.h"
 #include "serial/PortNaming.h"
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
@@ -131,7 +132,7 @@ int CliSession::run()
         default: return runOnDataPort();
         }
     } catch (const ZartError &e) {
-        m_console.reportFailure(e.text());
+        m_console.reportFailure(e.text(), PortAccessHint(e));
     } catch (const std::exception &e) {
         m_console.reportFailure(QString::fromLocal8Bit(e.what()));
     }
@@ -257,7 +258,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     case CliVerb::Dump: {
         QString dir = c.path;
         if (dir.isEmpty())
-            dir = !m_env.executableDir.isEmpty() ? m_env.executableDir : QCoreApplication::applicationDirPath();
+            dir = !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath();
         CliOperationHost op(m_console, c.yes);
         const DumpFiles files = CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs);
         m_console.clearProgress();

@@ -14,9 +14,9 @@ struct CliEnvironment
 {
     // stderr is a terminal: failures in colour, a progress line for long operations.
     bool stderrIsTerminal = false;
-    // Where dump writes its files when no DIR is given; empty: the directory of
-    // the running executable.
-    QString executableDir;
+    // Where dump writes its files when no DIR is given; empty: the current
+    // directory.
+    QString dumpDir;
     // Makes the serial device of each link; empty: the system's serial port.
     std::function<std::unique_ptr<ISerialDevice>()> makeSerialDevice;
 };

@@ -14,6 +14,5 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     CliEnvironment env;
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    env.executableDir = QCoreApplication::applicationDirPath();
     return RunCli(app.arguments().mid(1), out, err, env);
 }

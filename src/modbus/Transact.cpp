@@ -1,6 +1,7 @@
 #include "modbus/Transact.h"
 
 #include "modbus/FrameCodec.h"
+#include "serial/PortAccess.h"
 #include "serial/UComWin.h"
 
 #include <algorithm>
@@ -71,6 +72,8 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
     } catch (const ZartError &e) {
         ReplyLen = 0;
         m_host.Log(e.text(), LogError);
+        if (const QString hint = PortAccessHint(e); !hint.isEmpty())
+            m_host.Log(hint, LogError);
         throw; // a port failure keeps its class (EComPort) for callers that look at it
     } catch (const std::exception &e) {
         // A failure from outside the tool's own classes (out of memory, for one)

@@ -32,6 +32,7 @@ struct FakeLine
     bool dtr = false;
     bool rts = false;
     bool failOpen = false;
+    int openError = ENOENT; // the error number of a failed opening
     bool failBaud = false;
     int opens = 0;
     QStringList calls; // "open <path>", "close", "dtr 1", "rts 0", "baud 57600"
@@ -45,7 +46,7 @@ public:
     OpenResult open(const QString &devicePath, qint32 baudRate) override
     {
         if (m_line->failOpen) {
-            m_error = ENOENT;
+            m_error = m_line->openError;
             return OpenResult::OpenFailed;
         }
         m_line->open = true;

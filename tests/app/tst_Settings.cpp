@@ -6,10 +6,12 @@
 #include "AppTestSupport.h"
 
 #include "app/ZSpinEdit.h"
+#include "app/ZartPlaces.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -266,6 +268,79 @@ private Q_SLOTS:
                      .arg(QDir::toNativeSeparators(ScopedSettingsFile::path())));
         QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
         QVERIFY(!form()->isVisible());
+    }
+
+    // Where the files go: everything beside an executable whose directory is
+    // writable, or whose settings file is already there; otherwise the user's
+    // configuration and documents folders.
+    void places_data()
+    {
+        QTest::addColumn<bool>("exeDirWritable");
+        QTest::addColumn<bool>("settingsBeside");
+        QTest::addColumn<bool>("userFolders");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("data");
+        const QString beside = QStringLiteral("bin/zart-configurator.ini");
+        const QString config = QStringLiteral("config/zart-configurator/zart-configurator.ini");
+        const QString documents = QStringLiteral("documents/zart-configurator");
+        QTest::newRow("build tree") << true << false << true << beside << "bin";
+        QTest::newRow("installed") << false << false << true << config << documents;
+        QTest::newRow("installed, settings beside") << false << true << true << beside << documents;
+        QTest::newRow("no user folders") << false << false << false << beside << "bin";
+    }
+    void places()
+    {
+        QFETCH(bool, exeDirWritable);
+        QFETCH(bool, settingsBeside);
+        QFETCH(bool, userFolders);
+        QFETCH(QString, settings);
+        QFETCH(QString, data);
+        QTemporaryDir tmp;
+        QVERIFY(QDir(tmp.path()).mkdir(QStringLiteral("bin")));
+        if (settingsBeside) {
+            QFile file(tmp.filePath(QStringLiteral("bin/zart-configurator.ini")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const ZartPlaces places = ChoosePlaces(
+            tmp.filePath(QStringLiteral("bin/zart-configurator")), exeDirWritable,
+            userFolders ? tmp.filePath(QStringLiteral("config")) : QString(),
+            userFolders ? tmp.filePath(QStringLiteral("documents")) : QString());
+        QCOMPARE(places.settingsFile, tmp.filePath(settings));
+        QCOMPARE(places.dataDir, tmp.filePath(data));
+    }
+
+    // The settings folder is made at start; one that cannot be is named.
+    void settingsPlaceIsPrepared()
+    {
+        QTemporaryDir tmp;
+        const QString file = tmp.filePath(QStringLiteral("config/zart-configurator/zart-configurator.ini"));
+        QCOMPARE(PrepareSettingsPlace(file), QString());
+        QVERIFY(QFileInfo(file).dir().exists());
+        // A file where the folder should be (as a read-only home would refuse it).
+        QFile blocker(tmp.filePath(QStringLiteral("blocked")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        QCOMPARE(PrepareSettingsPlace(tmp.filePath(QStringLiteral("blocked/zart/zart.ini"))),
+                 tmp.filePath(QStringLiteral("blocked/zart")));
+    }
+
+    // The window reads and writes the settings file it is given, not the one
+    // beside the executable.
+    void handedDownSettingsFile()
+    {
+        QTemporaryDir tmp;
+        const QString file = tmp.filePath(QStringLiteral("zart-configurator.ini"));
+        QFile stored(file);
+        QVERIFY(stored.open(QIODevice::WriteOnly));
+        stored.write("[Main]\nAddr=9\n");
+        stored.close();
+        makeWindows(QByteArray());
+        form()->setPlaces({file, tmp.path()});
+        form()->FormActivate();
+        QCOMPARE(form()->busAddress(), 9);
+        form()->close();
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll().contains("TimeoutShort=300"));
+        QVERIFY(!QFile::exists(ScopedSettingsFile::path()));
     }
 
     // No settings file, no ports: the three start-up lines, the supply button disabled.
@@ -571,6 +646,25 @@ private Q_SLOTS:
         QCOMPARE(runner.dialogs[1].text,
                  comFailure(TComExceptions::CE_EscapeComFailed, EBADF));
         QVERIFY(form()->isVisible());
+    }
+
+    // A supply port the user may not open: the advice follows in the log.
+    void deniedPowerPortIsExplained()
+    {
+        startShown("[Setup]\nPowerComPort=3\n", {3});
+        m_power->failOpen = true;
+        m_power->openError = EACCES;
+        ScopedModalRunner runner(QMessageBox::Ok);
+        const qsizetype before = logLines(form()).size();
+        QTest::mouseClick(powerButton(), Qt::LeftButton);
+        QCOMPARE(runner.dialogs.size(), 1);
+        QVERIFY2(runner.dialogs[0].text.startsWith(QStringLiteral("Unable to open com port (Error: 13)")),
+                 qPrintable(runner.dialogs[0].text));
+        QCOMPARE(newLines(before),
+                 (QList<LogLine>{{QStringLiteral("Нет доступа к порту: пользователь должен входить в "
+                                                 "группу dialout (sudo usermod -aG dialout $USER, "
+                                                 "затем войти заново)"),
+                                  Red}}));
     }
 
 

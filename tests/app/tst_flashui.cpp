@@ -199,9 +199,11 @@ private Q_SLOTS:
 
     void cleanupTestCase() { m_line.stop(); }
 
+    // Into the data folder handed to the window, made on this first use.
     void saveDump()
     {
-        ScopedExeDirFiles files({"0012AB7F.dmp", "0012AB7F.ini", "passport.ini"});
+        const QDir data(m_dir.filePath(QStringLiteral("dumps")));
+        m_window->form()->setPlaces({TForm1::settingsFilePath(), data.path()});
         ScopedModalRunner runner(script());
         auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
         gauge->setValue(37);
@@ -221,9 +223,9 @@ private Q_SLOTS:
         QVERIFY(!commandsDuringRun.contains(true));
         QVERIFY(commandsOn());
 
-        QCOMPARE(readBytes(exeDirPath("0012AB7F.dmp")), dumpBytesOf(SimSensor::defaultFlash()));
-        QVERIFY(readBytes(exeDirPath("0012AB7F.ini")).count("\r\n") == 441);
-        QVERIFY(readBytes(exeDirPath("passport.ini")).contains("ExpLevel=120;40;118;42"));
+        QCOMPARE(readBytes(data.filePath("0012AB7F.dmp")), dumpBytesOf(SimSensor::defaultFlash()));
+        QVERIFY(readBytes(data.filePath("0012AB7F.ini")).count("\r\n") == 441);
+        QVERIFY(readBytes(data.filePath("passport.ini")).contains("ExpLevel=120;40;118;42"));
         const QList<LogLine> expected{{"Чтение флеш...", Black},
                                       {"Дамп сохранён в файле 0012AB7F.dmp...", Black},
                                       {"Паспорт сохранён в файле 0012AB7F.ini...", Black},
@@ -457,12 +459,16 @@ private Q_SLOTS:
     void cancelledDialog()
     {
         QFETCH(QString, buttonName);
+        // The dialog opens in the data folder handed to the window, made for it.
+        const QString data = m_dir.filePath(QStringLiteral("files-") + buttonName);
+        m_window->form()->setPlaces({TForm1::settingsFilePath(), data});
         m_files = {QString()};
         ScopedModalRunner runner(script());
 
         m_window->click(buttonName);
 
         QCOMPARE(runner.dialogs.size(), 1);
+        QCOMPARE(m_fileDialogs[0].directory, data);
         QVERIFY(m_window->log().isEmpty());
         QCOMPARE(m_line.sensor.requestCount(), 0);
         QVERIFY(commandsOn());

@@ -334,25 +334,29 @@ private Q_SLOTS:
         QCOMPARE(devicesMade, 0);
     }
 
+    // A port that cannot be opened is named with the reason; one the user may
+    // not open (data or supply) adds the advice, once.
     void openFailureNamesPortAndReason_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("errLine");
+        QTest::addColumn<bool>("advised");
         QTest::newRow("data port, permission") << QStringList{"--port", "/dev/ttyUSB0", "serial"} << EACCES
-            << "Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied";
+            << "Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied" << true;
         QTest::newRow("data port by number, busy") << QStringList{"--port", "COM101", "ping"} << EBUSY
-            << "Unable to open com port (Error: 16): /dev/ttyUSB0: device or resource busy";
+            << "Unable to open com port (Error: 16): /dev/ttyUSB0: device or resource busy" << false;
         QTest::newRow("power port") << QStringList{"power", "on", "--power-port", "ttyS3"} << EACCES
-            << "Unable to open com port (Error: 13): /dev/ttyS3: permission denied";
+            << "Unable to open com port (Error: 13): /dev/ttyS3: permission denied" << true;
         QTest::newRow("number without a device") << QStringList{"--port", "COM999", "serial"} << 0
-            << "Unable to open com port (Error: 2): COM999: no such file or directory";
+            << "Unable to open com port (Error: 2): COM999: no such file or directory" << false;
     }
     void openFailureNamesPortAndReason()
     {
         QFETCH(QStringList, args);
         QFETCH(int, error);
         QFETCH(QString, errLine);
+        QFETCH(bool, advised);
         auto device = std::make_shared<FakeSerialDevice::State>();
         device->openResult = ISerialDevice::OpenResult::OpenFailed;
         device->failError = error;
@@ -363,7 +367,11 @@ private Q_SLOTS:
         const CliRun run = runCli(args, env);
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
-        QCOMPARE(lines(run.err), QStringList{errLine});
+        QStringList expected{errLine};
+        if (advised)
+            expected << QStringLiteral("Нет доступа к порту: пользователь должен входить в группу "
+                                       "dialout (sudo usermod -aG dialout $USER, затем войти заново)");
+        QCOMPARE(lines(run.err), expected);
         QVERIFY(!device->calls.contains(QStringLiteral("purge"))); // nothing was sent
     }
 

@@ -76,7 +76,11 @@ private Q_SLOTS:
         m_image = sensor.flash();
         CliEnvironment env;
         env.stderrIsTerminal = true; // the progress line as well
-        const CliRun run = runCli(onSensor({"dump", m_dir.path()}), env);
+        // Without DIR the files go into the current directory.
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const CliRun run = runCli(onSensor({"dump"}), env);
+        QDir::setCurrent(before);
         QCOMPARE(run.rc, 0);
 
         const QString ini = m_dir.filePath(QStringLiteral("passport.ini"));
