@@ -181,8 +181,12 @@ void TestComLink::replyTiming()
         qint64 lastByte = 0;
         for (const qint64 t : writes)
             lastByte = t < returned ? t : lastByte;
+        // The peer notes a write once it is done, which on a loaded machine can
+        // be a few milliseconds after the link has the bytes; a read that did
+        // not wait for the silence would return at once. (How closely the end
+        // keeps to 40 ms is measured by bench_link.)
         const qint64 afterLastByte = returned - lastByte;
-        QVERIFY2(afterLastByte >= TWinComPort::SilenceMs * Ms && afterLastByte < 500 * Ms,
+        QVERIFY2(afterLastByte >= (TWinComPort::SilenceMs - 5) * Ms && afterLastByte < 500 * Ms,
                  qPrintable(QStringLiteral("returned %1 ns after the last byte").arg(afterLastByte)));
         return;
     }
