@@ -279,7 +279,8 @@ void TForm1::setCommandsEnabled(bool enabled)
         ui->WriteFlashButton, ui->SaveFlashFileButton, ui->LoadFlashFileButton,
         ui->ViewFlashFileButton, ui->LoadFromPassportFlashFileButton, ui->VerButton,
         ui->CRCCorrectionButton, ui->LightXButton,    ui->LightYButton,
-        ui->SpinButton1,     ui->SpinButton2};
+        ui->SpinButton1,     ui->SpinButton2,         ui->CompareFlashFileButton,
+        ui->ContinuousCheckBox};
     for (QWidget *w : commands)
         w->setEnabled(enabled);
     ui->SetupMenu->setEnabled(enabled);
@@ -401,6 +402,7 @@ void TForm1::selectPreferredPort()
 
 void TForm1::FormClose()
 {
+    ui->ContinuousCheckBox->setChecked(false);
     try {
         SaveSettings();
     } catch (const ZartError &e) {

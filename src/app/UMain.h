@@ -16,6 +16,8 @@ class TForm1;
 class QFileDialog;
 class QKeyEvent;
 class QMenu;
+class QTimer;
+struct MeasurementTexts;
 class TFindForm;
 class TSetupForm;
 class TViewDumpForm;
@@ -164,6 +166,12 @@ public:
     void SerialSetEditExit();
     void ReadCoordButtonClick();
     void ReadPixButtonClick();
+    // "Непрерывно": while ticked the coordinates are read again and again, at
+    // the group pause of the settings (at least ContinuousMinIntervalMs), with
+    // the other commands off; the first failure unticks it.
+    void ContinuousCheckBoxClick();
+    void ContinuousTimerTimer();
+    static constexpr int ContinuousMinIntervalMs = 100;
     void LightXYButtonClick();
     void ReadCRCButtonClick();
     void ReadFlashButtonClick();
@@ -182,6 +190,7 @@ public:
     void LoadFlashFileButtonClick();
     void ViewFlashFileButtonClick();
     void LoadFromPassportFlashFileButtonClick();
+    void CompareFlashFileButtonClick();
 
     // The "ServiceMode" setting: 0 no service tab, 1 available but hidden at
     // start, 2 shown at start.
@@ -205,9 +214,12 @@ private:
     void showServicePopup(const QPoint &pos);
     void stepBusAddress(int delta);
     void selectPreferredPort();
+    void setCoordinateLabels();
+    void showCoordinates(const MeasurementTexts &m);
 
     Ui::TForm1 *ui;
     QMenu *ServicePopupMenu = nullptr;
+    QTimer *ContinuousTimer = nullptr;
     bool m_servicePopupAttached = true;
 
     std::unique_ptr<TWinComPort> DataPort;

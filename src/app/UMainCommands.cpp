@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -164,6 +165,11 @@ void TForm1::connectCommandHandlers()
     connectHandler(ui->SetAddrButton, &QPushButton::clicked, &TForm1::SetAddrButtonClick);
     connectHandler(ui->ReadCoordButton, &QPushButton::clicked, &TForm1::ReadCoordButtonClick);
     connectHandler(ui->ReadPixButton, &QPushButton::clicked, &TForm1::ReadPixButtonClick);
+    ContinuousTimer = new QTimer(this);
+    ContinuousTimer->setObjectName(QStringLiteral("ContinuousTimer"));
+    ContinuousTimer->setSingleShot(true);
+    connectHandler(ContinuousTimer, &QTimer::timeout, &TForm1::ContinuousTimerTimer);
+    connectHandler(ui->ContinuousCheckBox, &QCheckBox::toggled, &TForm1::ContinuousCheckBoxClick);
     connectHandler(ui->ReadCRCButton, &QPushButton::clicked, &TForm1::ReadCRCButtonClick);
 
     // The illumination buttons: the window has already put the other button up
@@ -270,13 +276,13 @@ void TForm1::SerialSetEditExit()
 
 // ---- measurement and illumination ------------------------------------------------
 
-void TForm1::ReadCoordButtonClick()
+void TForm1::setCoordinateLabels()
 {
     showLabels(ui, CoordLabels);
-    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
-    MeasurementTexts m;
-    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); }))
-        return;
+}
+
+void TForm1::showCoordinates(const MeasurementTexts &m)
+{
     ui->XEdit->setText(m.x);
     ui->XerEdit->setText(m.xStatus);
     ui->XEdit->repaint();
@@ -285,6 +291,45 @@ void TForm1::ReadCoordButtonClick()
     ui->YerEdit->setText(m.yStatus);
     ui->YEdit->repaint();
     ui->YerEdit->repaint();
+}
+
+void TForm1::ReadCoordButtonClick()
+{
+    setCoordinateLabels();
+    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    MeasurementTexts m;
+    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); }))
+        return;
+    showCoordinates(m);
+}
+
+void TForm1::ContinuousCheckBoxClick()
+{
+    if (ui->ContinuousCheckBox->isChecked()) {
+        setCoordinateLabels();
+        setCommandsEnabled(false);
+        ui->ContinuousCheckBox->setEnabled(true); // the way to stop
+        ContinuousTimer->start(0);
+    } else {
+        ContinuousTimer->stop();
+        setCommandsEnabled(true);
+    }
+}
+
+void TForm1::ContinuousTimerTimer()
+{
+    if (!ui->ContinuousCheckBox->isChecked())
+        return;
+    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    MeasurementTexts m;
+    // Without the traffic lines: the log gets the failure only.
+    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout, /*logTraffic=*/false); })) {
+        ui->ContinuousCheckBox->setChecked(false);
+        return;
+    }
+    showCoordinates(m);
+    const int pause = m_setup ? m_setup->pauseGroupMs() : 0;
+    ContinuousTimer->start(std::max(ContinuousMinIntervalMs, pause));
 }
 
 void TForm1::ReadPixButtonClick()

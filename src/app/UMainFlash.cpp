@@ -4,6 +4,8 @@
 #include "app/ModalRunner.h"
 #include "app/USetup.h"
 #include "app/UViewDump.h"
+#include "app/UViewText.h"
+#include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
 
@@ -83,6 +85,8 @@ void TForm1::connectFlashHandlers()
     connectHandler(ui->ViewFlashFileButton, &QPushButton::clicked, &TForm1::ViewFlashFileButtonClick);
     connectHandler(ui->LoadFromPassportFlashFileButton, &QPushButton::clicked,
                    &TForm1::LoadFromPassportFlashFileButtonClick);
+    connectHandler(ui->CompareFlashFileButton, &QPushButton::clicked,
+                   &TForm1::CompareFlashFileButtonClick);
 }
 
 void TForm1::SaveFlashFileButtonClick()
@@ -126,6 +130,7 @@ void TForm1::ViewFlashFileButtonClick()
         return;
     }
     m_viewDump->setRows(DumpViewRows(image), path);
+    m_viewDump->setCalibration(GridOfImage(image, path));
     ModalRunner::exec(*m_viewDump);
 }
 
@@ -155,4 +160,35 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
+}
+
+void TForm1::CompareFlashFileButtonClick()
+{
+    const QString path = runFlashOpenDialog(QStringLiteral("Сравнить флеш с файлом..."));
+    if (path.isEmpty())
+        return;
+    FlashImage image;
+    try {
+        image = ReadDumpFile(path);
+    } catch (const ZartError &e) {
+        Log(e.text(), LogError);
+        return;
+    }
+    WindowOperationHost host(this, ui->FlashProcessGauge);
+    FlashComparison result;
+    {
+        CommandsOff off(*this);
+        try {
+            result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
+                                  m_setup->pauseGroupMs());
+        } catch (const EOperationFailed &) {
+            return; // already in the log
+        }
+    }
+    if (result.differences.isEmpty() || !m_viewText)
+        return;
+    QStringList lines;
+    for (const WordDifference &d : result.differences)
+        lines << DifferenceLine(d);
+    m_viewText->showLines(lines);
 }

@@ -1,6 +1,7 @@
 #include "app/UViewDump.h"
 #include "ui_UViewDump.h"
 
+#include "app/CalibrationView.h"
 #include "sensor/NumberFormat.h"
 
 #include <QFileInfo>
@@ -61,6 +62,21 @@ int TViewDumpForm::rawColumnWidth() const
     for (const QChar digit : QStringLiteral("0123456789ABCDEF"))
         width = qMax(width, cellWidthFor(QString(8, digit)));
     return width;
+}
+
+QTabWidget *TViewDumpForm::tabs() const
+{
+    return ui->ViewDumpTabs;
+}
+
+CalibrationView *TViewDumpForm::calibrationView() const
+{
+    return ui->CalibrationPicture;
+}
+
+void TViewDumpForm::setCalibration(const CalibrationGrid &grid)
+{
+    ui->CalibrationPicture->setGrid(grid);
 }
 
 void TViewDumpForm::FormCreate()

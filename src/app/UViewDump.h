@@ -7,10 +7,14 @@
 namespace Ui {
 class TViewDumpForm;
 }
+class CalibrationView;
+class QTabWidget;
 class QTableWidget;
+struct CalibrationGrid;
 
-// The dump viewer: a three-column table (name, value, raw word) of one dump
-// file. The window is created once and shown modally for each dump.
+// The dump viewer: on the tab "Таблица" a three-column table (name, value, raw
+// word) of one dump file, on the tab "Калибровка" the picture of its
+// calibration grid. The window is created once and shown modally for each dump.
 class TViewDumpForm : public QDialog
 {
     Q_OBJECT
@@ -27,7 +31,12 @@ public:
     // "Просмотр дампа - " followed by the file name without its directory.
     void setRows(const QList<QStringList> &rows, const QString &fileName);
 
+    // The picture of the "Калибровка" tab.
+    void setCalibration(const CalibrationGrid &grid);
+
     QTableWidget *grid() const;
+    QTabWidget *tabs() const;
+    CalibrationView *calibrationView() const;
 
     // Width of column 1: ValueColumnWidth, or more when the widest value text
     // of the window's font would not fit ("0x" and eight hexadecimal digits,

@@ -1,5 +1,6 @@
 #include "cli/CliArguments.h"
 
+#include "app/picture/CalibrationPainter.h"
 #include "sensor/HexField.h"
 
 #include <array>
@@ -15,7 +16,7 @@ struct VerbInfo
     int maxArgs;
 };
 
-constexpr std::array<VerbInfo, 19> Verbs = {{
+constexpr std::array<VerbInfo, 21> Verbs = {{
     {"serial", CliVerb::Serial, 0, 0},
     {"ping", CliVerb::Ping, 0, 0},
     {"reset", CliVerb::Reset, 0, 0},
@@ -35,6 +36,8 @@ constexpr std::array<VerbInfo, 19> Verbs = {{
     {"view", CliVerb::View, 1, 1},
     {"restore", CliVerb::Restore, 1, 1},
     {"passport-restore", CliVerb::PassportRestore, 1, 1},
+    {"plot", CliVerb::Plot, 2, 2},
+    {"verify", CliVerb::Verify, 1, 1},
 }};
 
 enum class Opt {
@@ -52,6 +55,9 @@ enum class Opt {
     Help,
     FindTimeout,
     PowerPort,
+    Watch,
+    Interval,
+    Count,
 };
 
 struct OptInfo
@@ -61,7 +67,7 @@ struct OptInfo
     bool takesValue;
 };
 
-constexpr std::array<OptInfo, 14> Options = {{
+constexpr std::array<OptInfo, 17> Options = {{
     {"port", Opt::Port, true},
     {"demo", Opt::Demo, false},
     {"speed", Opt::Speed, true},
@@ -76,6 +82,9 @@ constexpr std::array<OptInfo, 14> Options = {{
     {"help", Opt::Help, false},
     {"find-timeout", Opt::FindTimeout, true},
     {"power-port", Opt::PowerPort, true},
+    {"watch", Opt::Watch, false},
+    {"interval", Opt::Interval, true},
+    {"count", Opt::Count, true},
 }};
 
 [[noreturn]] void usage(const QString &text)
@@ -138,7 +147,7 @@ CliUsageError::CliUsageError(QString text) : m_text(std::move(text)), m_utf8(m_t
 
 bool CliCommand::usesDataPort() const
 {
-    return verb != CliVerb::Power && verb != CliVerb::View;
+    return verb != CliVerb::Power && verb != CliVerb::View && verb != CliVerb::Plot;
 }
 
 CliCommand ParseCliArguments(const QStringList &args)
@@ -157,6 +166,8 @@ CliCommand ParseCliArguments(const QStringList &args)
     QStringList positionals;
     std::optional<QString> findTimeout;
     std::optional<QString> powerPort;
+    std::optional<QString> interval;
+    std::optional<QString> count;
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
@@ -215,6 +226,9 @@ CliCommand ParseCliArguments(const QStringList &args)
         case Opt::Help: cmd.help = true; break; // not reached: handled above
         case Opt::FindTimeout: findTimeout = *value; break;
         case Opt::PowerPort: powerPort = *value; break;
+        case Opt::Watch: cmd.watch = true; break;
+        case Opt::Interval: interval = *value; break;
+        case Opt::Count: count = *value; break;
         }
     }
 
@@ -240,6 +254,14 @@ CliCommand ParseCliArguments(const QStringList &args)
     // Never a port the user did not name.
     if (cmd.usesDataPort() && cmd.port.isEmpty() && !cmd.demo)
         usage(QStringLiteral("no data port: give --port NAME|PATH or --demo"));
+    if (cmd.watch && cmd.verb != CliVerb::Coords && cmd.verb != CliVerb::Pixels)
+        usage(QStringLiteral("--watch belongs to the coords and pixels commands"));
+    if ((interval || count) && !cmd.watch)
+        usage(QStringLiteral("--interval and --count go with --watch"));
+    if (interval)
+        cmd.intervalMs = decimalIn(*interval, 0, 3600000, QStringLiteral("--interval"));
+    if (count)
+        cmd.count = decimalIn(*count, 1, 100000000, QStringLiteral("--count"));
 
     switch (cmd.verb) {
     case CliVerb::SetAddress:
@@ -289,9 +311,15 @@ CliCommand ParseCliArguments(const QStringList &args)
             cmd.path = positionals.at(0);
         }
         break;
+    case CliVerb::Plot:
+        if (!IsPictureFileName(positionals.at(1)))
+            usage(QStringLiteral("plot: OUT must end in .png or .svg, not \"%1\"").arg(positionals.at(1)));
+        cmd.picturePath = positionals.at(1);
+        [[fallthrough]];
     case CliVerb::View:
     case CliVerb::Restore:
     case CliVerb::PassportRestore:
+    case CliVerb::Verify:
         if (positionals.at(0).isEmpty())
             usage(QStringLiteral("%1: FILE is empty").arg(cmd.verbName));
         cmd.path = positionals.at(0);
@@ -343,6 +371,13 @@ QString CliUsageText()
         "                        (hexadecimal) takes the bus address NEWADDR (1..247)\n"
         "  coords                X, Y and their error codes, TAB-separated\n"
         "  pixels                nx, ny and their error codes, TAB-separated\n"
+        "  coords|pixels --watch [--interval MS] [--count N]\n"
+        "                        reads again and again, one line per reading with\n"
+        "                        the ISO time first; MS between readings (0..3600000,\n"
+        "                        default 500); N readings, or until Ctrl+C (exit 0).\n"
+        "                        A failed reading is logged and the watch goes on;\n"
+        "                        with --count the exit status is 1 if any failed.\n"
+        "                        A port failure ends the watch (exit 1)\n"
         "  light x|y|off         illumination of the X or the Y channel, or off\n"
         "  read-word ADDR        the flash word at ADDR (hexadecimal, 1000 to 13FF;\n"
         "                        the low 16 bits are sent): 8 hexadecimal digits\n"
@@ -375,6 +410,14 @@ QString CliUsageText()
         "                        the checksum; the ExpLevel entry is looked up in the\n"
         "                        passport.ini beside FILE, in the section named after\n"
         "                        FILE (0012AB7F.ini: section 0012AB7F)\n"
+        "  verify FILE           reads the whole flash (writing nothing) and compares\n"
+        "                        it with the dump FILE: one TAB-separated line per\n"
+        "                        differing word (address, file, sensor, name); the\n"
+        "                        words a restore does not bring back (0x1006 and the\n"
+        "                        checksums) are marked and do not count. Exit 0: no\n"
+        "                        difference, 1: a difference or a failed exchange\n"
+        "  plot FILE OUT         draws the calibration of a dump or a passport text\n"
+        "                        FILE into OUT, a .png or .svg picture (no sensor)\n"
         "\n"
         "Exit status: 0 success; 1 a failed exchange with the sensor, a failed\n"
         "operation, an echo or restart answered with Ошибка, or nothing found by\n"

@@ -30,6 +30,8 @@ enum class CliVerb {
     View,
     Restore,
     PassportRestore,
+    Plot,
+    Verify,
 };
 
 struct CliCommand
@@ -60,7 +62,11 @@ struct CliCommand
     int findTimeoutMs = 70;       // search --find-timeout, 10..10000
     bool powerOn = false;         // power on|off
     QString powerPort;            // power --power-port
-    QString path;                 // dump DIR (empty: default), view/restore/passport-restore FILE
+    QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE
+    QString picturePath;          // plot OUT (.png or .svg)
+    bool watch = false;           // coords/pixels --watch: read again and again
+    int intervalMs = 500;         // --watch --interval MS, pause between readings
+    int count = 0;                // --watch --count N; 0: until Ctrl+C
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

@@ -3,6 +3,8 @@
 #include "cli/CliArguments.h"
 #include "cli/CliConsole.h"
 
+#include "app/picture/CalibrationPainter.h"
+#include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
@@ -17,6 +19,8 @@
 #include "SimSensor.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -112,6 +116,12 @@ public:
 private:
     int runPower();
     int runView();
+    int runPlot();
+    int runVerify(TModbusEngine &engine);
+    int runWatch(TModbusEngine &engine);
+    bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
+    // Waits ms, in short slices, ending early when interrupted.
+    void sleepUnlessInterrupted(int ms) const;
     int runOnDataPort();
     int runSensorVerb(TModbusEngine &engine, CliBusHost &host);
 
@@ -129,6 +139,7 @@ int CliSession::run()
         switch (m_cmd.verb) {
         case CliVerb::Power: return runPower();
         case CliVerb::View: return runView();
+        case CliVerb::Plot: return runPlot();
         default: return runOnDataPort();
         }
     } catch (const ZartError &e) {
@@ -154,6 +165,72 @@ int CliSession::runView()
     for (const QStringList &row : DumpViewRows(image))
         m_out << row.join(QLatin1Char('\t')) << '\n';
     return ExitOk;
+}
+
+int CliSession::runPlot()
+{
+    CalibrationGrid grid;
+    try {
+        grid = ReadCalibrationFile(m_cmd.path);
+    } catch (const ZartError &e) {
+        m_console.log(e.text(), LogError);
+        return ExitUsage; // a file that cannot be drawn is bad input
+    }
+    SaveCalibrationPicture(grid, m_cmd.picturePath);
+    return ExitOk;
+}
+
+int CliSession::runVerify(TModbusEngine &engine)
+{
+    FlashImage image;
+    try {
+        image = ReadDumpFile(m_cmd.path);
+    } catch (const ZartError &e) {
+        m_console.log(e.text(), LogError);
+        return ExitUsage; // nothing has been sent
+    }
+    CliOperationHost op(m_console, false);
+    const FlashComparison result = CompareFlash(engine, op, image, m_cmd.timeoutShortMs, m_cmd.pauseMs);
+    m_console.clearProgress();
+    for (const WordDifference &d : result.differences)
+        m_out << DifferenceLine(d) << '\n';
+    return result.counted() == 0 ? ExitOk : ExitFailed;
+}
+
+void CliSession::sleepUnlessInterrupted(int ms) const
+{
+    constexpr int SliceMs = 20;
+    const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+    while (!interrupted() && !deadline.hasExpired())
+        QThread::msleep(ulong(std::min<qint64>(SliceMs, std::max<qint64>(1, deadline.remainingTime()))));
+}
+
+int CliSession::runWatch(TModbusEngine &engine)
+{
+    const CliCommand &c = m_cmd;
+    bool anyFailed = false;
+    for (int n = 0; (c.count == 0 || n < c.count) && !interrupted(); ++n) {
+        if (n > 0) {
+            sleepUnlessInterrupted(c.intervalMs);
+            if (interrupted())
+                break;
+        }
+        try {
+            const MeasurementTexts m = c.verb == CliVerb::Coords
+                                           ? ReadCoordinates(engine, c.timeoutMs)
+                                           : ReadPixels(engine, c.floatPix, c.timeoutMs);
+            m_out << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << '\t' << m.x << '\t'
+                  << m.y << '\t' << m.xStatus << '\t' << m.yStatus << '\n';
+            m_out.flush();
+        } catch (const EComPort &) {
+            // The port is gone or cannot be opened: no later reading can do
+            // better. The engine has logged the link's text.
+            return ExitFailed;
+        } catch (const ZartError &) {
+            anyFailed = true; // logged by the engine; the watch goes on
+        }
+    }
+    return c.count > 0 && anyFailed ? ExitFailed : ExitOk;
 }
 
 int CliSession::runOnDataPort()
@@ -212,6 +289,8 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     case CliVerb::Coords:
     case CliVerb::Pixels: {
+        if (c.watch)
+            return runWatch(engine);
         const MeasurementTexts m = c.verb == CliVerb::Coords
                                        ? ReadCoordinates(engine, c.timeoutMs)
                                        : ReadPixels(engine, c.floatPix, c.timeoutMs);
@@ -280,14 +359,27 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
         return ExitOk;
     }
+    case CliVerb::Verify:
+        return runVerify(engine);
     case CliVerb::Power:
     case CliVerb::View:
+    case CliVerb::Plot:
         break; // run without the data port
     }
     return ExitUsage; // not reached: the parser knows every verb
 }
 
 } // namespace
+
+bool CliDrawsPicture(const QStringList &args)
+{
+    try {
+        const CliCommand cmd = ParseCliArguments(args);
+        return !cmd.help && cmd.verb == CliVerb::Plot;
+    } catch (const CliUsageError &) {
+        return false;
+    }
+}
 
 int RunCli(const QStringList &args, QTextStream &out, QTextStream &err, const CliEnvironment &env)
 {

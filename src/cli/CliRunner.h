@@ -19,7 +19,14 @@ struct CliEnvironment
     QString dumpDir;
     // Makes the serial device of each link; empty: the system's serial port.
     std::function<std::unique_ptr<ISerialDevice>()> makeSerialDevice;
+    // Whether the user asked to stop (Ctrl+C); asked between the readings of a
+    // watch. Empty: never.
+    std::function<bool()> interrupted;
 };
+
+// Whether the command line draws a picture (plot): the process then needs a
+// QGuiApplication (fonts), on the offscreen platform.
+bool CliDrawsPicture(const QStringList &args);
 
 // Runs one zart-cli command line (args without the program name): results on
 // out, log lines on err. Returns the exit status: 0 success, 1 a failed

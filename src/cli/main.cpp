@@ -3,16 +3,57 @@
 #include "cli/CliRunner.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QStringList>
 #include <QTextStream>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+// Ctrl+C: the watch ends after the reading under way, and the port is closed
+// on the way out. The handler goes back to the default at once, so a second
+// Ctrl+C ends the process the usual way.
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+void catchInterrupt()
+{
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    // Drawing needs fonts, and so a GUI application; it never shows a window.
+    std::unique_ptr<QCoreApplication> app;
+    if (CliDrawsPicture(args)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    catchInterrupt();
+
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliEnvironment env;
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    return RunCli(app.arguments().mid(1), out, err, env);
+    env.interrupted = [] { return g_interrupted != 0; };
+    return RunCli(app->arguments().mid(1), out, err, env);
 }

@@ -12,6 +12,11 @@ bool IsRestoreSkipped(int index)
     return false;
 }
 
+bool IsNotRestored(int index)
+{
+    return index == WordIllumination || (index >= WordCrc && index <= WordRequiredCrc);
+}
+
 quint32 FieldValue(const TFlashListRec &rec, quint32 word)
 {
     switch (rec.Size) {

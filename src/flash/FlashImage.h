@@ -44,6 +44,11 @@ inline constexpr int YTableIndex = 570;                // words 570..1010
 inline constexpr std::array<int, 2> RestoreSkippedWords = {WordAddress, WordIllumination};
 bool IsRestoreSkipped(int index);
 
+// Words whose value a dump restore does not bring back: the illumination control
+// word and the three checksum words (the sensor computes one, the checksum
+// correction rewrites another).
+bool IsNotRestored(int index);
+
 // One named field of the dump viewer.
 struct TFlashListRec
 {

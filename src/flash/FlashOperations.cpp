@@ -5,6 +5,7 @@
 #include "sensor/SensorRequests.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QFileInfo>
 #include <exception>
 
@@ -284,6 +285,67 @@ void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPs
             pauseIfSet(opHost, pauseMs);
         }
     });
+}
+
+// --- Comparison of the sensor with a dump ------------------------------------------
+
+int FlashComparison::counted() const
+{
+    return int(std::count_if(differences.begin(), differences.end(),
+                             [](const WordDifference &d) { return d.counts(); }));
+}
+
+FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+                             qint32 timeoutShortMs, int pauseMs)
+{
+    IBusHost &log = engine.host();
+    return reported(log, [&] {
+        opHost.progress(0);
+        log.Log(QStringLiteral("Сравнение с дампом..."), LogInfo);
+        FlashComparison result;
+        constexpr int last = FlashWords - 1;
+        for (int n = 0; n <= last; ++n) {
+            const quint32 word = readWord(engine, FlashWordAddress(n), timeoutShortMs);
+            if (word != image[std::size_t(n)])
+                result.differences.append({n, image[std::size_t(n)], word});
+            opHost.progress(percent(n, last));
+            opHost.processEvents();
+            if (n != last)
+                pauseIfSet(opHost, pauseMs);
+        }
+        const int counted = result.counted();
+        const int other = int(result.differences.size()) - counted;
+        if (other > 0)
+            log.Log(QStringLiteral("Отличаются невосстанавливаемые слова: %1").arg(other), LogInfo);
+        if (counted == 0)
+            log.Log(QStringLiteral("Отличий нет"), LogReceived);
+        else
+            log.Log(QStringLiteral("Отличается слов: %1").arg(counted), LogError);
+        return result;
+    });
+}
+
+QString DifferenceLine(const WordDifference &difference)
+{
+    QString name = FlashWordName(difference.index);
+    if (!difference.counts())
+        name = (name.isEmpty() ? QString() : name + u' ') + QStringLiteral("(не восстанавливается)");
+    return QStringLiteral("0x%1\t%2\t%3\t%4")
+        .arg(QString::number(FlashWordAddress(difference.index), 16).toUpper(),
+             RawText(difference.fileValue), RawText(difference.sensorValue), name);
+}
+
+QString FlashWordName(int index)
+{
+    for (const TFlashListRec &rec : FlashList) {
+        if (rec.Index == index)
+            return rec.Name.toString();
+    }
+    if (index >= XTableIndex && index < XTableIndex + GridPoints)
+        return QStringLiteral("X%1").arg(index - XTableIndex + 1);
+    if (index >= YTableIndex && index < YTableIndex + GridPoints)
+        return QStringLiteral("Y%1").arg(index - YTableIndex + 1);
+    return {};
 }
 
 // --- Dump viewer -------------------------------------------------------------------

@@ -114,6 +114,44 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
                         qint32 timeoutShortMs, int pauseMs);
 
+// --- Comparison of the sensor with a dump ------------------------------------------
+
+// A flash word whose value in the sensor differs from the dump's.
+struct WordDifference
+{
+    int index; // word index, 0..1023
+    quint32 fileValue;
+    quint32 sensorValue;
+    // Whether the difference counts: not for a word that a restore does not
+    // bring back (IsNotRestored).
+    bool counts() const { return !IsNotRestored(index); }
+};
+
+struct FlashComparison
+{
+    QList<WordDifference> differences; // index ascending
+    int counted() const;
+};
+
+// Reads every one of the 1024 flash words (one request each, no traffic lines,
+// nothing written) and compares it with the image. Logs "Сравнение с дампом..."
+// first; after every word sets the gauge to n / 1023 * 100 rounded, lets pending
+// events run and pauses, except after the last. Ends with "Отличий нет" (green)
+// or "Отличается слов: N" (red) for the differences that count, preceded by an
+// information line when words that are not restored differ. A failed exchange
+// ends it as an EOperationFailed.
+FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+                             qint32 timeoutShortMs, int pauseMs);
+
+// "0x%.4X<TAB>file<TAB>sensor<TAB>name": the sensor address, the two words as eight
+// hex digits, the viewer's name of the word, followed by " (не восстанавливается)"
+// for a word that does not count.
+QString DifferenceLine(const WordDifference &difference);
+
+// The name the dump viewer gives word `index`: a field's name, "X%d" or "Y%d" of
+// a calibration point, empty for a word the viewer does not show.
+QString FlashWordName(int index);
+
 // --- Dump viewer -------------------------------------------------------------------
 
 // The 894 rows of the dump viewer below its header, each (name, value, raw):

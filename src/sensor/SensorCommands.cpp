@@ -59,15 +59,16 @@ void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qin
     run(engine, RequestSetAddress(newAddress, serial), timeoutMs, /*noReply=*/true);
 }
 
-MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs)
+MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic)
 {
-    run(engine, RequestReadCoordinates(), timeoutMs);
+    run(engine, RequestReadCoordinates(), timeoutMs, false, logTraffic);
     return decode(engine, DecodeCoordinates);
 }
 
-MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs)
+MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs,
+                            bool logTraffic)
 {
-    run(engine, RequestReadPixels(floatPix), timeoutMs);
+    run(engine, RequestReadPixels(floatPix), timeoutMs, false, logTraffic);
     return decode(engine, [floatPix](const quint8 *reply, qint32 len) {
         return DecodePixels(reply, len, floatPix);
     });

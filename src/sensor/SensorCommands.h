@@ -28,8 +28,10 @@ QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs);
 // Broadcast: the sensor whose serial number is `serial` takes `newAddress`; no reply.
 void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
 
-MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs);
-MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs);
+// logTraffic off: the frames are not logged (readings repeated again and again).
+MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic = true);
+MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs,
+                            bool logTraffic = true);
 // Illumination code 0 off, 1 X, 2 Y (IlluminationCode()).
 void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs);
 

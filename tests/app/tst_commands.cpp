@@ -8,6 +8,7 @@
 #include "common/ScriptedPeer.h"
 
 #include <QFocusEvent>
+#include <QTimer>
 
 #include <functional>
 
@@ -423,6 +424,46 @@ private Q_SLOTS:
         } else {
             QCOMPARE(m_line.sensor.word(SimSensor::WordIllumination), quint32(codes.last()));
         }
+    }
+
+    // "Непрерывно": the coordinates again and again, at least 100 ms apart,
+    // without traffic lines and with the other commands off; the first failure
+    // unticks the box with one red line and gives the commands back.
+    void continuousReadings()
+    {
+        auto *box = m_window->child<QCheckBox>("ContinuousCheckBox");
+        auto *pixels = m_window->child<QPushButton>("ReadPixButton");
+        m_window->setup()->pauseGroupSpinEdit()->setValue(0);
+        m_window->setText("XLabel", "nx=");
+        m_line.sensor.setCoordinates(1.5f, -2.25f);
+
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(box->isChecked());
+        QCOMPARE(m_window->text("XLabel"), QStringLiteral("X="));
+        QVERIFY(!pixels->isEnabled());
+        QVERIFY(box->isEnabled());
+        QTRY_COMPARE(m_window->text("YEdit"), QStringLiteral("-2.25"));
+        m_line.sensor.setCoordinates(3, 4);
+        QTRY_COMPARE(m_window->text("YEdit"), QStringLiteral("4"));
+        QCOMPARE(m_window->text("XEdit"), QStringLiteral("3"));
+        QVERIFY(m_window->log().isEmpty());
+
+        m_window->setTimeouts(kSilentTimeoutMs, kSilentTimeoutMs);
+        m_line.sensor.addFault(SimFault::noReply());
+        QTRY_VERIFY(!box->isChecked());
+        QCOMPARE(m_window->log(), (QList<LogLine>{{"Таймаут", Red}}));
+        QVERIFY(pixels->isEnabled());
+        QCOMPARE(m_window->text("XEdit"), QStringLiteral("3"));
+
+        const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
+        QVERIFY(seen.size() >= 3);
+        for (qsizetype i = 1; i < seen.size(); ++i) {
+            QCOMPARE(quint8(seen[i].request.at(1)), quint8(0x04));
+            const qint64 gapUs = seen[i].receivedAtUs - seen[i - 1].receivedAtUs;
+            QVERIFY2(gapUs >= TForm1::ContinuousMinIntervalMs * 1000, qPrintable(QString::number(gapUs)));
+        }
+        // Nothing more is due once the box is off.
+        QVERIFY(!m_window->child<QTimer>("ContinuousTimer")->isActive());
     }
 
     void timeoutsAtTheMomentOfUse_data()

@@ -4,6 +4,7 @@
 
 #include "AppTestUtil.h"
 
+#include "app/CalibrationView.h"
 #include "app/UViewDump.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,8 @@ struct SeenViewer
     QString caption;
     QStringList header;
     QList<QStringList> rows;
+    QStringList tabs;
+    QString picture; // the caption of the calibration picture
 };
 
 const QStringList DumpFilters{"Дамп (*.dmp)", "Все файлы (*.*)"};
@@ -127,7 +130,11 @@ private:
             }
             if (auto *viewer = qobject_cast<TViewDumpForm *>(&dialog)) {
                 QTableWidget *grid = viewer->grid();
-                SeenViewer seen{viewer->windowTitle(), {}, {}};
+                SeenViewer seen{viewer->windowTitle(), {}, {}, {}, {}};
+                for (int t = 0; t < viewer->tabs()->count(); ++t)
+                    seen.tabs << viewer->tabs()->tabText(t);
+                if (const CalibrationPainter *picture = viewer->calibrationView()->painter())
+                    seen.picture = picture->caption();
                 for (int c = 0; c < grid->columnCount(); ++c)
                     seen.header << grid->horizontalHeaderItem(c)->text();
                 for (int r = 0; r < grid->rowCount(); ++r) {
@@ -424,6 +431,8 @@ private Q_SLOTS:
         QCOMPARE(first.rows.size(), 894);
         QCOMPARE(first.rows[0], QStringList({"Адрес", "0x05", "00000005"}));
         QCOMPARE(first.rows[12], QStringList({"X1", "1.5", "3FC00000"}));
+        QCOMPARE(first.tabs, QStringList({"Таблица", "Калибровка"}));
+        QCOMPARE(first.picture, QStringLiteral("Калибровка: зав. № 0012AB7F, шаг 2.05 мм, файл a.dmp"));
 
         // The second load replaces every row.
         const SeenViewer &second = m_viewers[1];
@@ -434,6 +443,7 @@ private Q_SLOTS:
         QCOMPARE(second.rows[12][0], QStringLiteral("X1"));
         QVERIFY(second.rows[12][1] != QStringLiteral("1.5"));
         QCOMPARE(second.rows[893], QStringList({"Y441", "-NAN", "FFFFFFFF"}));
+        QCOMPARE(second.picture, QStringLiteral("Калибровка: зав. № 0A0B0C0D, шаг 2.05 мм, файл b.dmp"));
         QVERIFY(m_window->log().isEmpty());
         QCOMPARE(m_line.sensor.requestCount(), 0);
 
@@ -449,12 +459,53 @@ private Q_SLOTS:
         QCOMPARE(m_viewers.size(), 2);
     }
 
+    // "Сравнить с дампом": every word read with the commands off and nothing
+    // written; the differing word in the text viewer, the count in red.
+    void compareWithDump()
+    {
+        const SimSensor::Flash flash = SimSensor::defaultFlash();
+        const QString path = m_dir.filePath("compare.dmp");
+        QVERIFY(writeBytes(path, dumpBytesOf(flash)));
+        m_line.sensor.setWord(SimSensor::WordTableY + 2, 0x3F800000);
+        m_files = {path};
+        QStringList listed;
+        ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
+            if (auto *text = qobject_cast<TViewTextForm *>(&dialog)) {
+                m_commandsAtDialog << commandsOn();
+                listed = text->textBox()->toPlainText().split(u'\n');
+                return int(QDialog::Accepted);
+            }
+            return act(dialog);
+        });
+        auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
+        QList<bool> commandsDuringRun;
+        connect(gauge, &QProgressBar::valueChanged, this, [&] { commandsDuringRun << commandsOn(); });
+
+        m_window->click("CompareFlashFileButton");
+
+        QCOMPARE(m_fileDialogs.size(), 1);
+        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Сравнить флеш с файлом..."), DumpFilters,
+                         QStringLiteral("dmp"));
+        const QString fileWord =
+            QStringLiteral("%1").arg(flash[SimSensor::WordTableY + 2], 8, 16, QLatin1Char('0')).toUpper();
+        QCOMPARE(listed, QStringList{QStringLiteral("0x123C\t%1\t3F800000\tY3").arg(fileWord)});
+        QCOMPARE(m_window->log(), (QList<LogLine>{{"Сравнение с дампом...", Black},
+                                                  {"Отличается слов: 1", Red}}));
+        QCOMPARE(gauge->value(), 100);
+        QVERIFY(!commandsDuringRun.isEmpty() && !commandsDuringRun.contains(true));
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, true}));
+        QCOMPARE(m_line.sensor.requestCount(), 1024);
+        for (const SimRequestRecord &r : m_line.sensor.requestLog())
+            QCOMPARE(quint8(r.request.at(1)), quint8(0x03));
+    }
+
     void cancelledDialog_data()
     {
         QTest::addColumn<QString>("buttonName");
         QTest::newRow("restore") << "LoadFlashFileButton";
         QTest::newRow("view") << "ViewFlashFileButton";
         QTest::newRow("passport") << "LoadFromPassportFlashFileButton";
+        QTest::newRow("compare") << "CompareFlashFileButton";
     }
     void cancelledDialog()
     {

@@ -1,0 +1,390 @@
+#include "app/picture/CalibrationPainter.h"
+
+#include "flash/DumpFile.h"
+#include "sensor/NumberFormat.h"
+#include "serial/ZartError.h"
+
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QSvgGenerator>
+
+#include <cmath>
+
+namespace {
+
+const QColor MeshColour{90, 90, 90};
+const QColor FoldShade{220, 0, 0, 80};
+const QColor FrameColour{40, 40, 40};
+constexpr int ColourBarSteps = 64;
+// Nominal grid positions that carry a tick label.
+constexpr int MapTickEvery = 5;
+
+// Sizes of the text, in pixels, scaled to the area.
+struct Metrics
+{
+    double font;
+    double line;
+    double margin;
+};
+
+Metrics metricsOf(double font)
+{
+    return {font, std::round(font * 1.45), std::round(font * 0.7)};
+}
+
+Metrics metricsFor(const QRectF &area)
+{
+    return metricsOf(std::clamp(area.height() / 64.0, 9.0, 13.0));
+}
+
+QFont fontOf(const QPainter &p, double pixels, bool bold = false)
+{
+    QFont f = p.font();
+    f.setPixelSize(std::max(1, int(std::lround(pixels))));
+    f.setBold(bold);
+    return f;
+}
+
+ValueRange padded(const ValueRange &range)
+{
+    const ValueRange r = DrawableRange(range);
+    const double pad = (r.max - r.min) * 0.04;
+    return {r.min - pad, r.max + pad, true};
+}
+
+void drawText(QPainter &p, const QRectF &rect, int flags, const QString &text)
+{
+    p.drawText(rect, flags | Qt::TextDontClip, text);
+}
+
+void disc(QPainter &p, const QPointF &centre, double radius, const QColor &fill,
+          const QColor &outline = Qt::transparent)
+{
+    p.setPen(outline.alpha() == 0 ? QPen(Qt::NoPen) : QPen(outline, 1));
+    p.setBrush(fill);
+    p.drawEllipse(centre, radius, radius);
+}
+
+QColor colourAt(const ValueRange &range, double v)
+{
+    const Rgb c = ScaleColour(ScalePosition(DrawableRange(range), v));
+    return {c.r, c.g, c.b};
+}
+
+QString nominalText(const CalibrationGrid &grid, int index)
+{
+    const int n = index - GridSide / 2;
+    return grid.step ? FormatFloat(n * *grid.step) : QString::number(n);
+}
+
+} // namespace
+
+CalibrationPainter::CalibrationPainter(CalibrationGrid grid)
+    : m_grid(std::move(grid)), m_check(CheckCalibration(m_grid)),
+      m_meshX(padded(m_check.xRange)), m_meshY(padded(m_check.yRange))
+{
+}
+
+QString CalibrationPainter::caption() const
+{
+    const QString step = m_grid.step ? QStringLiteral("шаг %1 мм").arg(FormatFloat(*m_grid.step))
+                                     : QStringLiteral("шаг неизвестен");
+    return QStringLiteral("Калибровка: зав. № %1, %2, файл %3")
+        .arg(m_grid.serial, step, m_grid.fileName);
+}
+
+CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area) const
+{
+    const Metrics m = metricsFor(area);
+    Layout l;
+    const QRectF inner = area.adjusted(m.margin, m.margin, -m.margin, -m.margin);
+    l.caption = QRectF(inner.left(), inner.top(), inner.width(), m.line * 1.4);
+
+    // The list takes at most a fifth of the height: its header, the points that
+    // fit and a last line for the rest.
+    const qsizetype faulty = m_check.faultyPoints().size();
+    const int fit = std::max(1, int(area.height() * 0.2 / m.line));
+    const double listLines = 1 + double(std::min<qsizetype>(faulty, fit - 1));
+    l.list = QRectF(inner.left(), inner.bottom() - listLines * m.line, inner.width(),
+                    listLines * m.line);
+
+    const QRectF panels(inner.left(), l.caption.bottom() + m.margin, inner.width(),
+                        l.list.top() - l.caption.bottom() - 2 * m.margin);
+    const QRectF left(panels.left(), panels.top(), panels.width() / 2, panels.height());
+    const QRectF right(left.right(), panels.top(), panels.width() / 2, panels.height());
+
+    // Mesh: title above, tick labels and axis title below and on the left; equal
+    // scales, centred in what is left.
+    const QRectF room = left.adjusted(m.font * 7.5, m.line * 1.4, -m.margin * 2, -m.line * 2.6);
+    const double spanX = m_meshX.max - m_meshX.min;
+    const double spanY = m_meshY.max - m_meshY.min;
+    const double scale = std::max(0.0, std::min(room.width() / spanX, room.height() / spanY));
+    const QSizeF plot(spanX * scale, spanY * scale);
+    l.mesh = QRectF(room.left() + (room.width() - plot.width()) / 2,
+                    room.top() + (room.height() - plot.height()) / 2, plot.width(), plot.height());
+
+    // Maps: one above the other, each square with its title, tick labels and
+    // colour scale around it.
+    for (int n = 0; n < 2; ++n) {
+        const QRectF box(right.left(), right.top() + n * right.height() / 2, right.width(),
+                         right.height() / 2);
+        const QRectF mapRoom =
+            box.adjusted(m.font * 4, m.line * 1.4, -m.font * 10, -m.line * 2.4);
+        const double side = std::max(0.0, std::min(mapRoom.width(), mapRoom.height()));
+        const QRectF map(mapRoom.left() + (mapRoom.width() - side) / 2, mapRoom.top(), side, side);
+        (n == 0 ? l.xMap : l.yMap) = map;
+    }
+    return l;
+}
+
+QPointF CalibrationPainter::meshPoint(const QRectF &mesh, int k) const
+{
+    const double x = m_grid.X[std::size_t(k)];
+    const double y = m_grid.Y[std::size_t(k)];
+    return {mesh.left() + (x - m_meshX.min) / (m_meshX.max - m_meshX.min) * mesh.width(),
+            mesh.bottom() - (y - m_meshY.min) / (m_meshY.max - m_meshY.min) * mesh.height()};
+}
+
+QRectF CalibrationPainter::mapCell(const QRectF &map, int k)
+{
+    const double cell = map.width() / GridSide;
+    return {map.left() + GridRow(k) * cell, map.bottom() - (GridColumn(k) + 1) * cell, cell, cell};
+}
+
+void CalibrationPainter::paint(QPainter &painter, const QRectF &area) const
+{
+    const Layout l = layout(area);
+    const Metrics m = metricsFor(area);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.fillRect(area, Qt::white);
+    painter.setPen(Qt::black);
+    painter.setFont(fontOf(painter, m.font * 1.15, true));
+    drawText(painter, l.caption, Qt::AlignLeft | Qt::AlignVCenter, caption());
+
+    paintMesh(painter, l.mesh, m.font);
+    paintMap(painter, l.xMap, true, m.font);
+    paintMap(painter, l.yMap, false, m.font);
+    paintList(painter, l.list, m.font);
+    painter.restore();
+}
+
+void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font) const
+{
+    const Metrics m = metricsOf(font);
+    p.setFont(fontOf(p, m.font));
+    p.setPen(Qt::black);
+    drawText(p, QRectF(plot.left(), plot.top() - m.line * 1.3, plot.width(), m.line),
+             Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Измеренная сетка"));
+
+    // Axes in the sensor's units.
+    p.setPen(QPen(FrameColour, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(plot);
+    const auto xTicks = AxisTicks(m_meshX.min, m_meshX.max, std::max(2, int(plot.width() / (m.font * 7))));
+    for (const double v : xTicks) {
+        const double x = plot.left() + (v - m_meshX.min) / (m_meshX.max - m_meshX.min) * plot.width();
+        p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
+        drawText(p, QRectF(x - 50, plot.bottom() + 5, 100, m.line), Qt::AlignHCenter | Qt::AlignTop,
+                 FormatFloat(v));
+    }
+    const auto yTicks = AxisTicks(m_meshY.min, m_meshY.max, std::max(2, int(plot.height() / (m.line * 2.5))));
+    for (const double v : yTicks) {
+        const double y = plot.bottom() - (v - m_meshY.min) / (m_meshY.max - m_meshY.min) * plot.height();
+        p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
+        drawText(p, QRectF(plot.left() - 105, y - m.line / 2, 100, m.line),
+                 Qt::AlignRight | Qt::AlignVCenter, FormatFloat(v));
+    }
+    drawText(p, QRectF(plot.left(), plot.bottom() + m.line * 1.2, plot.width(), m.line),
+             Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("X, единицы датчика"));
+    p.save();
+    p.translate(plot.left() - m.font * 7, plot.center().y());
+    p.rotate(-90);
+    drawText(p, QRectF(-plot.height() / 2, -m.line / 2, plot.height(), m.line), Qt::AlignCenter,
+             QStringLiteral("Y, единицы датчика"));
+    p.restore();
+
+    // Folded cells shaded, then the mesh, then the marks.
+    p.setPen(Qt::NoPen);
+    p.setBrush(FoldShade);
+    for (int i = 0; i + 1 < GridSide; ++i) {
+        for (int j = 0; j + 1 < GridSide; ++j) {
+            if (!m_check.folded[std::size_t(GridCell(i, j))])
+                continue;
+            QPolygonF cell;
+            for (const int k : {GridPoint(i, j), GridPoint(i + 1, j), GridPoint(i + 1, j + 1),
+                                GridPoint(i, j + 1)})
+                cell << meshPoint(plot, k);
+            p.drawPolygon(cell);
+        }
+    }
+    p.setPen(QPen(MeshColour, 1));
+    for (const MeshSegment &s : MeshSegments(m_grid))
+        p.drawLine(meshPoint(plot, s.from), meshPoint(plot, s.to));
+
+    for (const int k : m_check.faultyPoints()) {
+        if (!(m_check.faults[std::size_t(k)] & FaultNonFinite))
+            disc(p, meshPoint(plot, k), 3.5, CalibrationPainter::MarkColour);
+    }
+    const int c = GridCentre;
+    if (!(m_check.faults[std::size_t(c)] & FaultNonFinite)) {
+        const QPointF centre = meshPoint(plot, c);
+        if (m_check.faults[std::size_t(c)] != 0)
+            disc(p, centre, 7.5, CalibrationPainter::MarkColour);
+        disc(p, centre, 5, CalibrationPainter::CentreColour, FrameColour);
+    }
+}
+
+void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, bool xChannel, double font) const
+{
+    const Metrics m = metricsOf(font);
+    const auto &values = xChannel ? m_grid.X : m_grid.Y;
+    const ValueRange &range = xChannel ? m_check.xRange : m_check.yRange;
+    const double cellSide = map.width() / GridSide;
+
+    p.setFont(fontOf(p, m.font));
+    p.setPen(Qt::black);
+    drawText(p, QRectF(map.left() - 40, map.top() - m.line * 1.3, map.width() + 80, m.line),
+             Qt::AlignHCenter | Qt::AlignVCenter,
+             xChannel ? QStringLiteral("Значения X") : QStringLiteral("Значения Y"));
+
+    // Cells. Drawn without antialiasing so that neighbours meet without seams.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    for (int k = 0; k < GridPoints; ++k) {
+        const double v = values[std::size_t(k)];
+        const QColor fill = std::isfinite(v) && !(m_check.faults[std::size_t(k)] & FaultNonFinite)
+                                ? colourAt(range, v)
+                                : CalibrationPainter::MarkColour;
+        p.fillRect(mapCell(map, k), fill);
+    }
+    p.restore();
+
+    // Marks: an outline on a marked cell, the blue dot on the centre.
+    const double penWidth = std::max(2.0, cellSide / 6);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(CalibrationPainter::MarkColour, penWidth));
+    for (const int k : m_check.faultyPoints()) {
+        if (!(m_check.faults[std::size_t(k)] & FaultNonFinite))
+            p.drawRect(mapCell(map, k).adjusted(penWidth / 2, penWidth / 2, -penWidth / 2, -penWidth / 2));
+    }
+    disc(p, mapCell(map, GridCentre).center(), std::max(1.5, std::min(cellSide * 0.3, 5.0)),
+         CalibrationPainter::CentreColour);
+
+    p.setPen(QPen(FrameColour, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(map);
+
+    // Nominal axes in millimetres.
+    p.setPen(Qt::black);
+    for (int n = 0; n < GridSide; n += MapTickEvery) {
+        const double x = map.left() + (n + 0.5) * cellSide;
+        const double y = map.bottom() - (n + 0.5) * cellSide;
+        p.drawLine(QPointF(x, map.bottom()), QPointF(x, map.bottom() + 3));
+        p.drawLine(QPointF(map.left() - 3, y), QPointF(map.left(), y));
+        drawText(p, QRectF(x - 40, map.bottom() + 4, 80, m.line), Qt::AlignHCenter | Qt::AlignTop,
+                 nominalText(m_grid, n));
+        drawText(p, QRectF(map.left() - 84, y - m.line / 2, 80, m.line),
+                 Qt::AlignRight | Qt::AlignVCenter, nominalText(m_grid, n));
+    }
+    const QString unit = m_grid.step ? QStringLiteral(", мм") : QStringLiteral(", узлы");
+    drawText(p, QRectF(map.left(), map.bottom() + m.line * 1.1, map.width(), m.line),
+             Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("x") + unit + QStringLiteral(" (строка)"));
+    p.save();
+    p.translate(map.left() - m.font * 3.2, map.center().y());
+    p.rotate(-90);
+    drawText(p, QRectF(-map.height() / 2, -m.line / 2, map.height(), m.line), Qt::AlignCenter,
+             QStringLiteral("y") + unit + QStringLiteral(" (столбец)"));
+    p.restore();
+
+    // Colour scale with the extremes.
+    const QRectF bar(map.right() + m.font, map.top(), m.font * 1.2, map.height());
+    p.setPen(Qt::NoPen);
+    for (int n = 0; n < ColourBarSteps; ++n) {
+        const double t = (n + 0.5) / ColourBarSteps;
+        const Rgb c = ScaleColour(t);
+        const double h = bar.height() / ColourBarSteps;
+        p.fillRect(QRectF(bar.left(), bar.bottom() - (n + 1) * h, bar.width(), h + 0.5),
+                   QColor(c.r, c.g, c.b));
+    }
+    p.setPen(QPen(FrameColour, 1));
+    p.drawRect(bar);
+    p.setPen(Qt::black);
+    const QRectF labels(bar.right() + 4, bar.top(), m.font * 8, bar.height());
+    if (range.valid) {
+        drawText(p, labels, Qt::AlignLeft | Qt::AlignTop, QStringLiteral("max ") + FormatFloat(range.max));
+        drawText(p, labels, Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("min ") + FormatFloat(range.min));
+    } else {
+        drawText(p, labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("нет чисел"));
+    }
+}
+
+void CalibrationPainter::paintList(QPainter &p, const QRectF &list, double font) const
+{
+    const Metrics m = metricsOf(font);
+    const QList<int> faulty = m_check.faultyPoints();
+    p.setPen(Qt::black);
+    p.setFont(fontOf(p, m.font, true));
+    QRectF line(list.left(), list.top(), list.width(), m.line);
+    drawText(p, line, Qt::AlignLeft | Qt::AlignVCenter,
+             faulty.isEmpty() ? QStringLiteral("Отмеченных точек нет")
+                              : QStringLiteral("Отмеченные точки: %1").arg(faulty.size()));
+    p.setFont(fontOf(p, m.font));
+    p.setPen(CalibrationPainter::MarkColour);
+    const int room = int(std::lround(list.height() / m.line)) - 1;
+    for (int n = 0; n < faulty.size() && n < room; ++n) {
+        line.translate(0, m.line);
+        const bool last = n == room - 1 && faulty.size() > room;
+        const QString text =
+            last ? QStringLiteral("... и ещё %1").arg(faulty.size() - n)
+                 : FaultyPointText(m_grid, faulty[n], m_check.faults[std::size_t(faulty[n])]);
+        drawText(p, line, Qt::AlignLeft | Qt::AlignVCenter, text);
+    }
+}
+
+QImage RenderCalibrationPicture(const CalibrationGrid &grid, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    CalibrationPainter(grid).paint(painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    painter.end();
+    return image;
+}
+
+bool IsPictureFileName(const QString &path)
+{
+    return path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
+        || path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
+}
+
+void SaveCalibrationPicture(const CalibrationGrid &grid, const QString &path)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const QSize size = CalibrationPainter::PictureSize;
+    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(CalibrationPainter(grid).caption());
+        QPainter painter;
+        if (!painter.begin(&svg))
+            throw ZartError(QStringLiteral("Не удалось построить SVG"));
+        CalibrationPainter(grid).paint(painter, QRectF(QPointF(0, 0), QSizeF(size)));
+        painter.end();
+    } else if (path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        if (!RenderCalibrationPicture(grid, size).save(&buffer, "PNG"))
+            throw ZartError(QStringLiteral("Не удалось построить PNG"));
+    } else {
+        throw ZartError(QStringLiteral("Формат рисунка не поддерживается: %1 (нужен .png или .svg)").arg(path));
+    }
+    buffer.close();
+    WriteFileAtomically(path, bytes);
+}

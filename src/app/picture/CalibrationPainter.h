@@ -1,0 +1,79 @@
+#pragma once
+
+#include "flash/CalibrationGrid.h"
+
+#include <QColor>
+#include <QImage>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+
+class QPainter;
+
+// The calibration picture, drawn with QPainter on whatever device it is given
+// (the viewer's widget, an image, an SVG generator):
+// - a caption with the serial number, the step and the file name;
+// - left, the measured mesh: every point at (X, Y) in the sensor's units, joined
+//   to its neighbours along rows and columns, on equal scales;
+// - right, X and Y as colour maps over the nominal 21 x 21 grid (millimetres),
+//   each with its colour scale and its extremes;
+// - below, the list of the marked points.
+// Marked points are red (a dot on the mesh, an outline on the maps, a whole red
+// cell for a value that is NaN or infinite), folded cells are shaded red, and
+// the centre point k = 220 carries a blue dot.
+class CalibrationPainter
+{
+public:
+    static constexpr QSize PictureSize{1200, 900};
+    static constexpr QColor MarkColour{220, 0, 0};
+    static constexpr QColor CentreColour{0, 110, 255};
+
+    explicit CalibrationPainter(CalibrationGrid grid);
+
+    const CalibrationGrid &grid() const { return m_grid; }
+    const CalibrationCheck &check() const { return m_check; }
+
+    // The parts of the picture in an area.
+    struct Layout
+    {
+        QRectF caption;
+        QRectF mesh; // the mesh's plot, without its axis labels
+        QRectF xMap; // the 21 x 21 cells of each map
+        QRectF yMap;
+        QRectF list;
+    };
+    Layout layout(const QRectF &area) const;
+
+    // Where point k lies on the mesh plot (its X and Y must be finite).
+    QPointF meshPoint(const QRectF &mesh, int k) const;
+    // The cell of point k on a map: row i from left to right, column j from
+    // the bottom up, as the nominal coordinates run.
+    static QRectF mapCell(const QRectF &map, int k);
+
+    void paint(QPainter &painter, const QRectF &area) const;
+
+    // The caption: "Калибровка: зав. № ..., шаг ... мм, файл ...".
+    QString caption() const;
+
+private:
+    // font: the text size in pixels, chosen for the whole area.
+    void paintMesh(QPainter &p, const QRectF &plot, double font) const;
+    void paintMap(QPainter &p, const QRectF &map, bool xChannel, double font) const;
+    void paintList(QPainter &p, const QRectF &list, double font) const;
+
+    CalibrationGrid m_grid;
+    CalibrationCheck m_check;
+    ValueRange m_meshX; // drawable ranges of the mesh axes, equal scale
+    ValueRange m_meshY;
+};
+
+// The picture on a white image of the given size.
+QImage RenderCalibrationPicture(const CalibrationGrid &grid,
+                                QSize size = CalibrationPainter::PictureSize);
+
+// Writes the picture to path: SVG for a name ending in ".svg", PNG for ".png"
+// (letter case ignored). Throws ZartError with the reason when it cannot.
+void SaveCalibrationPicture(const CalibrationGrid &grid, const QString &path);
+
+// Whether a file name asks for a picture format SaveCalibrationPicture writes.
+bool IsPictureFileName(const QString &path);

@@ -1,0 +1,343 @@
+#include "flash/CalibrationGrid.h"
+
+#include "flash/DumpFile.h"
+#include "sensor/NumberFormat.h"
+#include "sensor/SensorRequests.h"
+#include "serial/ZartError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace {
+
+// Larger than any passport text or dump; a bigger file is neither.
+constexpr qint64 MaxCalibrationFileSize = 1 << 20;
+
+bool isFinite(const CalibrationGrid &grid, int k)
+{
+    return std::isfinite(grid.X[std::size_t(k)]) && std::isfinite(grid.Y[std::size_t(k)]);
+}
+
+bool looksLikeText(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return false;
+    for (const char c : bytes) {
+        const auto b = quint8(c);
+        if (!(b == '\t' || b == '\n' || b == '\r' || (b >= 0x20 && b < 0x7F)))
+            return false;
+    }
+    return true;
+}
+
+int sign(double v)
+{
+    return v > 0 ? 1 : v < 0 ? -1 : 0;
+}
+
+// The majority sign of the counts, a tie counting as +1; 0 when both are 0.
+int majority(int positive, int negative)
+{
+    if (positive == 0 && negative == 0)
+        return 0;
+    return positive >= negative ? 1 : -1;
+}
+
+ValueRange rangeOf(const std::array<double, GridPoints> &values)
+{
+    ValueRange r;
+    for (const double v : values) {
+        if (!std::isfinite(v))
+            continue;
+        if (!r.valid) {
+            r = {v, v, true};
+        } else {
+            r.min = std::min(r.min, v);
+            r.max = std::max(r.max, v);
+        }
+    }
+    return r;
+}
+
+// The order check of one channel: along lines of `values` where `pointAt(line,
+// pos)` gives the point at position pos (0..20) of a line.
+template <typename PointAt>
+int checkOrder(const std::array<double, GridPoints> &values, PointAt pointAt,
+               std::array<quint8, GridPoints> &faults, quint8 fault)
+{
+    int rising = 0;
+    int falling = 0;
+    for (int line = 0; line < GridSide; ++line) {
+        for (int pos = 0; pos + 1 < GridSide; ++pos) {
+            const double a = values[std::size_t(pointAt(line, pos))];
+            const double b = values[std::size_t(pointAt(line, pos + 1))];
+            if (!std::isfinite(a) || !std::isfinite(b))
+                continue;
+            rising += b > a;
+            falling += b < a;
+        }
+    }
+    const int direction = majority(rising, falling);
+    if (direction == 0)
+        return 0;
+    for (int line = 0; line < GridSide; ++line) {
+        for (int pos = 0; pos + 1 < GridSide; ++pos) {
+            const int ka = pointAt(line, pos);
+            const int kb = pointAt(line, pos + 1);
+            const double a = values[std::size_t(ka)];
+            const double b = values[std::size_t(kb)];
+            if (!std::isfinite(a) || !std::isfinite(b))
+                continue;
+            if (sign(b - a) != direction) {
+                faults[std::size_t(ka)] |= fault;
+                faults[std::size_t(kb)] |= fault;
+            }
+        }
+    }
+    return direction;
+}
+
+// The corners of cell (i, j) in the order of its outline.
+std::array<int, 4> cellCorners(int i, int j)
+{
+    return {GridPoint(i, j), GridPoint(i + 1, j), GridPoint(i + 1, j + 1), GridPoint(i, j + 1)};
+}
+
+QString faultNames(quint8 faults)
+{
+    QStringList names;
+    if (faults & FaultNonFinite)
+        names << QStringLiteral("NaN/INF");
+    if (faults & FaultOrderX)
+        names << QStringLiteral("порядок X");
+    if (faults & FaultOrderY)
+        names << QStringLiteral("порядок Y");
+    if (faults & FaultFold)
+        names << QStringLiteral("складка");
+    return names.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+CalibrationGrid GridOfImage(const FlashImage &image, const QString &fileName)
+{
+    CalibrationGrid grid;
+    for (int k = 0; k < GridPoints; ++k) {
+        grid.X[std::size_t(k)] = std::bit_cast<float>(image[std::size_t(XTableIndex + k)]);
+        grid.Y[std::size_t(k)] = std::bit_cast<float>(image[std::size_t(YTableIndex + k)]);
+    }
+    grid.step = double(GridStepOf(image));
+    grid.serial = SerialText(image[WordSerial]);
+    grid.fileName = QFileInfo(fileName).fileName();
+    return grid;
+}
+
+CalibrationGrid GridOfPassport(const QList<PassportPoint> &points, const QString &fileName)
+{
+    CalibrationGrid grid;
+    for (int k = 0; k < GridPoints && k < points.size(); ++k) {
+        grid.X[std::size_t(k)] = double(points[k].X);
+        grid.Y[std::size_t(k)] = double(points[k].Y);
+    }
+    if (points.size() == GridPoints) {
+        const double step = double((points.last().Coord1 - points.first().Coord1) / (GridSide - 1));
+        if (std::isfinite(step) && step > 0)
+            grid.step = step;
+    }
+    grid.serial = PassportSection(fileName);
+    grid.fileName = QFileInfo(fileName).fileName();
+    return grid;
+}
+
+CalibrationGrid ReadCalibrationFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ZartError(file.errorString());
+    const QString name = QFileInfo(path).fileName();
+    const auto neither = [&name] {
+        return ZartError(QStringLiteral("Файл %1 не является ни дампом, ни паспортом").arg(name));
+    };
+    if (file.size() > MaxCalibrationFileSize)
+        throw neither();
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ZartError(file.errorString());
+
+    if (looksLikeText(bytes)) {
+        const QList<PassportPoint> points = ParsePassportText(bytes);
+        if (points.size() != GridPoints)
+            throw ZartError(QStringLiteral("Неверное количество точек (%1)").arg(points.size()));
+        return GridOfPassport(points, path);
+    }
+    if (bytes.size() / 4 == FlashWords)
+        return GridOfImage(ImageFromDump(bytes), path);
+    throw neither();
+}
+
+QList<MeshSegment> MeshSegments(const CalibrationGrid &grid)
+{
+    QList<MeshSegment> segments;
+    for (int i = 0; i < GridSide; ++i) {
+        for (int j = 0; j < GridSide; ++j) {
+            const int k = GridPoint(i, j);
+            if (!isFinite(grid, k))
+                continue;
+            if (j + 1 < GridSide && isFinite(grid, k + 1))
+                segments.append({k, k + 1});
+            if (i + 1 < GridSide && isFinite(grid, k + GridSide))
+                segments.append({k, k + GridSide});
+        }
+    }
+    return segments;
+}
+
+QList<int> CalibrationCheck::faultyPoints() const
+{
+    QList<int> out;
+    for (int k = 0; k < GridPoints; ++k) {
+        if (faults[std::size_t(k)] != 0)
+            out.append(k);
+    }
+    return out;
+}
+
+CalibrationCheck CheckCalibration(const CalibrationGrid &grid)
+{
+    CalibrationCheck check;
+    for (int k = 0; k < GridPoints; ++k) {
+        if (!isFinite(grid, k))
+            check.faults[std::size_t(k)] |= FaultNonFinite;
+    }
+    check.xRange = rangeOf(grid.X);
+    check.yRange = rangeOf(grid.Y);
+
+    // X along each column: line = column j, position = row i.
+    check.directionX = checkOrder(
+        grid.X, [](int j, int i) { return GridPoint(i, j); }, check.faults, FaultOrderX);
+    // Y along each row: line = row i, position = column j.
+    check.directionY = checkOrder(
+        grid.Y, [](int i, int j) { return GridPoint(i, j); }, check.faults, FaultOrderY);
+
+    std::array<int, GridCells> cellSign{};
+    std::array<bool, GridCells> measured{};
+    int ccw = 0;
+    int cw = 0;
+    for (int i = 0; i + 1 < GridSide; ++i) {
+        for (int j = 0; j + 1 < GridSide; ++j) {
+            const std::array<int, 4> c = cellCorners(i, j);
+            bool finite = true;
+            for (const int k : c)
+                finite = finite && isFinite(grid, k);
+            if (!finite)
+                continue;
+            // Twice the signed area; long double keeps products of singles near
+            // their largest value finite.
+            long double area = 0;
+            for (int n = 0; n < 4; ++n) {
+                const auto a = std::size_t(c[std::size_t(n)]);
+                const auto b = std::size_t(c[std::size_t((n + 1) % 4)]);
+                area += (long double)grid.X[a] * grid.Y[b] - (long double)grid.X[b] * grid.Y[a];
+            }
+            const int cell = GridCell(i, j);
+            measured[std::size_t(cell)] = true;
+            cellSign[std::size_t(cell)] = area > 0 ? 1 : area < 0 ? -1 : 0;
+            ccw += area > 0;
+            cw += area < 0;
+        }
+    }
+    check.orientation = majority(ccw, cw);
+    if (check.orientation != 0) {
+        for (int i = 0; i + 1 < GridSide; ++i) {
+            for (int j = 0; j + 1 < GridSide; ++j) {
+                const auto cell = std::size_t(GridCell(i, j));
+                if (!measured[cell] || cellSign[cell] == check.orientation)
+                    continue;
+                check.folded[cell] = true;
+                for (const int k : cellCorners(i, j))
+                    check.faults[std::size_t(k)] |= FaultFold;
+            }
+        }
+    }
+    return check;
+}
+
+QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults)
+{
+    const int i = GridRow(k);
+    const int j = GridColumn(k);
+    QString text = QStringLiteral("строка %1, столбец %2").arg(i).arg(j);
+    if (grid.step)
+        text += QStringLiteral(" (%1; %2 мм)")
+                    .arg(FormatFloat((i - 10) * *grid.step), FormatFloat((j - 10) * *grid.step));
+    text += QStringLiteral(": X=%1, Y=%2 - %3")
+                .arg(FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
+                     faultNames(faults));
+    return text;
+}
+
+ValueRange DrawableRange(const ValueRange &range)
+{
+    if (!range.valid)
+        return {-1, 1, true};
+    if (range.max > range.min)
+        return range;
+    const double pad = range.min == 0 ? 1 : std::abs(range.min) / 10;
+    return {range.min - pad, range.max + pad, true};
+}
+
+double ScalePosition(const ValueRange &range, double v)
+{
+    if (!std::isfinite(v))
+        return std::nan("");
+    if (!(range.max > range.min))
+        return 0.5;
+    const double t = (v - range.min) / (range.max - range.min);
+    return std::clamp(std::isfinite(t) ? t : 0.5, 0.0, 1.0);
+}
+
+Rgb ScaleColour(double t)
+{
+    // Five stops of a perceptually even scale from dark violet to yellow.
+    static constexpr std::array<Rgb, 5> Stops = {
+        {{68, 1, 84}, {59, 82, 139}, {33, 145, 140}, {94, 201, 98}, {253, 231, 37}}};
+    if (!(t > 0)) // NaN too
+        return Stops.front();
+    if (t >= 1)
+        return Stops.back();
+    const double scaled = t * double(Stops.size() - 1);
+    const auto n = std::size_t(scaled);
+    const double f = scaled - double(n);
+    const Rgb a = Stops[n];
+    const Rgb b = Stops[n + 1];
+    const auto mix = [f](quint8 x, quint8 y) { return quint8(std::lround(x + (y - x) * f)); };
+    return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
+}
+
+QList<double> AxisTicks(double lo, double hi, int maxTicks)
+{
+    QList<double> ticks;
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi > lo) || maxTicks < 1
+        || !std::isfinite(hi - lo))
+        return ticks;
+    const double rough = (hi - lo) / maxTicks;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power * 10;
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (power * m >= rough) {
+            step = power * m;
+            break;
+        }
+    }
+    const double first = std::ceil(lo / step);
+    for (int n = 0; n <= maxTicks; ++n) {
+        const double v = (first + n) * step;
+        if (v > hi + step * 1e-9)
+            break;
+        ticks.append(std::abs(v) < step * 1e-9 ? 0.0 : v);
+    }
+    return ticks;
+}

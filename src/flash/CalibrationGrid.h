@@ -1,0 +1,152 @@
+#pragma once
+
+#include "flash/FlashImage.h"
+#include "flash/Passport.h"
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+#include <array>
+#include <optional>
+
+// The calibration grid as the picture sees it, and the checks that judge it.
+//
+// Point k (0..440) is row i = k / 21 and column j = k % 21; its nominal position
+// is ((i - 10) * step, (j - 10) * step) mm and it holds an X and a Y value in the
+// sensor's own units. Along a column (i varying) a sound calibration's X values
+// run steadily one way, along a row (j varying) its Y values do, and the mesh of
+// the measured points (X, Y) does not fold.
+
+inline constexpr int GridCells = (GridSide - 1) * (GridSide - 1); // 400
+
+inline constexpr int GridRow(int k)
+{
+    return k / GridSide;
+}
+inline constexpr int GridColumn(int k)
+{
+    return k % GridSide;
+}
+inline constexpr int GridPoint(int row, int column)
+{
+    return row * GridSide + column;
+}
+
+struct CalibrationGrid
+{
+    std::array<double, GridPoints> X{};
+    std::array<double, GridPoints> Y{};
+    // Grid step in mm; none when the file does not tell it (a passport whose
+    // coordinates do not make a grid).
+    std::optional<double> step;
+    QString serial;   // eight hex digits of a dump, the section name of a passport
+    QString fileName; // without its directory
+};
+
+// The grid of a dump image: words 128 + k and 570 + k as singles, the step of
+// GridStepOf, the serial number of word 1.
+CalibrationGrid GridOfImage(const FlashImage &image, const QString &fileName);
+
+// The grid of a passport's 441 points; the step is read back from the grid
+// coordinates of the first and the last point (-10 and +10 steps).
+CalibrationGrid GridOfPassport(const QList<PassportPoint> &points, const QString &fileName);
+
+// Reads a dump or a passport text, told apart by content: text (printable ASCII,
+// TAB, CR and LF only) is a passport, anything else of a dump's size a dump.
+// Each is refused as its restore refuses it ("Размер файла неверен" cannot
+// occur: a binary file of another size is neither), a passport with other than
+// 441 points with "Неверное количество точек (%d)". A file that is neither
+// throws ZartError("Файл <name> не является ни дампом, ни паспортом"), a file
+// that cannot be read ZartError with the system's text.
+CalibrationGrid ReadCalibrationFile(const QString &path);
+
+// --- Mesh --------------------------------------------------------------------------
+
+// One line of the measured mesh, between neighbouring points along a row or a
+// column; only pairs whose four values are finite.
+struct MeshSegment
+{
+    int from;
+    int to;
+    friend bool operator==(const MeshSegment &, const MeshSegment &) = default;
+};
+QList<MeshSegment> MeshSegments(const CalibrationGrid &grid);
+
+// --- Checks ------------------------------------------------------------------------
+
+enum PointFault : quint8 {
+    FaultNonFinite = 1, // X or Y is NaN or infinite
+    FaultOrderX = 2,    // X steps against the direction along its column
+    FaultOrderY = 4,    // Y steps against the direction along its row
+    FaultFold = 8,      // corner of a folded cell
+};
+
+// Extremes of the finite values; invalid when there are none.
+struct ValueRange
+{
+    double min = 0;
+    double max = 0;
+    bool valid = false;
+};
+
+struct CalibrationCheck
+{
+    std::array<quint8, GridPoints> faults{}; // PointFault bits per point
+    // Cell c = row * 20 + column, corners (i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1).
+    std::array<bool, GridCells> folded{};
+    // Direction most of the grid follows: +1 rising, -1 falling, 0 none (no step
+    // with two finite, different values). A tie counts as rising.
+    int directionX = 0;
+    int directionY = 0;
+    // Orientation most cells have: +1 counter-clockwise, -1 clockwise, 0 none.
+    int orientation = 0;
+    ValueRange xRange;
+    ValueRange yRange;
+
+    // The points with a fault, k ascending.
+    QList<int> faultyPoints() const;
+};
+
+// Runs the three checks:
+// - a point with a non-finite X or Y;
+// - order: every step along a column (X) or a row (Y) between two finite values
+//   that does not go the direction of the majority (an equal pair included) marks
+//   both its points;
+// - folds: a cell with four finite corners whose signed area (shoelace over the
+//   corners in the order above) has another sign than most cells', zero included.
+// With no direction or orientation to follow (a blank grid), nothing is marked.
+CalibrationCheck CheckCalibration(const CalibrationGrid &grid);
+
+// The cell index of row i and column j (both 0..19).
+inline constexpr int GridCell(int row, int column)
+{
+    return row * (GridSide - 1) + column;
+}
+
+// "строка i, столбец j (x; y мм): X=..., Y=... - reasons", values shown "0.###".
+QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults);
+
+// --- Scales ------------------------------------------------------------------------
+
+// A range that can be drawn: an invalid one becomes -1..1, an empty one (all
+// values equal) is widened around its value, so no scale divides by zero.
+ValueRange DrawableRange(const ValueRange &range);
+
+// Position of v between min and max, clamped to 0..1; 0.5 when the range is
+// empty; NaN for a non-finite v.
+double ScalePosition(const ValueRange &range, double v);
+
+// The colour at position t (0..1, clamped) of the picture's colour scale, which
+// runs from dark violet through blue and green to yellow and holds no red.
+struct Rgb
+{
+    quint8 r;
+    quint8 g;
+    quint8 b;
+    friend bool operator==(const Rgb &, const Rgb &) = default;
+};
+Rgb ScaleColour(double t);
+
+// Round tick values (1, 2 or 5 times a power of ten apart) inside lo..hi, at
+// most maxTicks + 1 of them; empty for a range that is not finite or not rising.
+QList<double> AxisTicks(double lo, double hi, int maxTicks);

@@ -1,0 +1,284 @@
+// The service-bench verbs of zart-cli: plot (no sensor), verify against the
+// simulated sensor, and the watch of coords and pixels, including Ctrl+C on the
+// real executable.
+
+#include "CliTestUtil.h"
+
+#include "common/FakeSerialDevice.h"
+#include "flash/DumpFile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace clitest;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray dumpOf(const SimSensor::Flash &flash)
+{
+    FlashImage image;
+    std::copy(flash.begin(), flash.end(), image.begin());
+    return DumpBytes(image);
+}
+
+// Only word reads reached the sensor.
+bool onlyReads(const SimSensor &sensor)
+{
+    for (const SimRequestRecord &r : sensor.requestLog())
+        if (quint8(r.request.at(1)) != 0x03)
+            return false;
+    return true;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(SimFault)
+
+class TestCliService : public QObject, public SensorOnPty
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_dump; // the sensor's image as it starts
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(startSensor(), qPrintable(m_server->errorString()));
+        m_dump = m_dir.filePath(QStringLiteral("0012AB7F.dmp"));
+        QVERIFY(writeFile(m_dump, dumpOf(m_sensor.flash())));
+    }
+
+    void init()
+    {
+        m_sensor.setFlash(SimSensor::defaultFlash());
+        m_sensor.clearFaults();
+        m_sensor.clearRequestLog();
+    }
+
+    void cleanupTestCase() { m_server.reset(); }
+
+    void plot_data()
+    {
+        QTest::addColumn<QString>("out");
+        QTest::newRow("png") << "cal.png";
+        QTest::newRow("svg") << "cal.svg";
+    }
+    void plot()
+    {
+        QFETCH(QString, out);
+        const QString path = m_dir.filePath(out);
+        const CliRun run = runCli({"--demo", "plot", m_dump, path});
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(run.err, QString());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (out.endsWith(QLatin1String(".png")))
+            QCOMPARE(QImage::fromData(bytes).size(), QSize(1200, 900));
+        else
+            QVERIFY(bytes.contains("<svg"));
+        QCOMPARE(m_sensor.requestCount(), 0);
+    }
+
+    void plotRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("failure");
+
+        QTest::newRow("neither") << QByteArray(100, '\0') << "x.png"
+                                 << "Файл in не является ни дампом, ни паспортом";
+        QTest::newRow("passport of 2 points") << QByteArray("1\t2\t3\t4\r\n5\t6\t7\t8\r\n") << "x.png"
+                                              << "Неверное количество точек (2)";
+        QTest::newRow("picture format") << QByteArray(4096, '\0') << "x.jpg"
+                                        << "zart-cli: plot: OUT must end in .png or .svg, not \"%1\"";
+    }
+    void plotRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, out);
+        QFETCH(QString, failure);
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in"));
+        QVERIFY(writeFile(in, content));
+        const QString outPath = dir.filePath(out);
+
+        const CliRun run = runCli({"plot", in, outPath});
+        QCOMPARE(run.rc, 2);
+        QCOMPARE(lines(run.err).first(), failure.contains(u'%') ? failure.arg(outPath) : failure);
+        QVERIFY(!QFile::exists(outPath));
+    }
+
+    // The sensor as the dump has it, but for the illumination word: reported,
+    // marked, not counted.
+    void verifyUnchanged()
+    {
+        m_sensor.setWord(SimSensor::WordIllumination, 1);
+        const CliRun run = runCli(onSensor({"verify", m_dump}));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(lines(run.out), QStringList{"0x1006\t00000000\t00000001\t(не восстанавливается)"});
+        QCOMPARE(lines(run.err), (QStringList{"Сравнение с дампом...",
+                                               "Отличаются невосстанавливаемые слова: 1", "Отличий нет"}));
+        QCOMPARE(m_sensor.requestCount(), 1024);
+        QVERIFY(onlyReads(m_sensor));
+    }
+
+    // One word changed by write-word: listed with its name, counted; nothing written.
+    void verifyChangedWord()
+    {
+        const CliRun write = runCli(onSensor({"write-word", "1085", "3F800000"}));
+        QCOMPARE(write.rc, 0);
+        const quint32 original = SimSensor::defaultFlash()[SimSensor::WordTableX + 5];
+        m_sensor.clearRequestLog();
+
+        const CliRun run = runCli(onSensor({"verify", m_dump}));
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(lines(run.out), QStringList{QStringLiteral("0x1085\t%1\t3F800000\tX6").arg(hex8(original))});
+        QCOMPARE(lines(run.err).last(), QStringLiteral("Отличается слов: 1"));
+        QCOMPARE(m_sensor.requestCount(), 1024);
+        QVERIFY(onlyReads(m_sensor));
+    }
+
+    void verifyStops_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<QStringList>("err");
+        QTest::addColumn<int>("requests");
+
+        QTest::newRow("no reply mid-run") << 4096 << 1 << QStringList{"Сравнение с дампом...", "Таймаут"} << 0x11;
+        QTest::newRow("wrong size") << 4100 << 2 << QStringList{"Размер файла неверен"} << 0;
+    }
+    void verifyStops()
+    {
+        QFETCH(int, size);
+        QFETCH(int, rc);
+        QFETCH(QStringList, err);
+        QFETCH(int, requests);
+        const QString path = m_dir.filePath(QStringLiteral("stops.dmp"));
+        QVERIFY(writeFile(path, dumpOf(m_sensor.flash()).leftJustified(size, '\0')));
+        m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
+
+        const CliRun run = runCli(onSensor({"--timeout-short", "100", "verify", path}));
+        QCOMPARE(run.rc, rc);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), err);
+        QCOMPARE(m_sensor.requestCount(), requests);
+    }
+
+    void watch_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<bool>("fault");
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<int>("readings");
+
+        QTest::newRow("coords") << "coords" << false << 0 << 3;
+        QTest::newRow("pixels") << "pixels" << false << 0 << 3;
+        // The second reading is not answered: logged, the watch goes on, exit 1.
+        QTest::newRow("coords, one failed") << "coords" << true << 1 << 2;
+    }
+    void watch()
+    {
+        QFETCH(QString, verb);
+        QFETCH(bool, fault);
+        QFETCH(int, rc);
+        QFETCH(int, readings);
+        if (fault)
+            m_sensor.addFault(SimFault::noReply().onFunction(4).every(2));
+
+        const CliRun run = runCli(onSensor({"--timeout", "200", verb, "--watch", "--count", "3",
+                                            "--interval", "10"}));
+        QCOMPARE(run.rc, rc);
+        const QStringList out = lines(run.out);
+        QCOMPARE(out.size(), readings);
+        for (const QString &line : out) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            QCOMPARE(fields.size(), 5);
+            QVERIFY2(QDateTime::fromString(fields[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
+        }
+        QCOMPARE(lines(run.err), fault ? QStringList{"Таймаут"} : QStringList{});
+        QCOMPARE(m_sensor.requestCount(), 3);
+    }
+
+    // A port that fails ends the watch at once: no reading could do better.
+    void watchPortLost()
+    {
+        auto device = std::make_shared<FakeSerialDevice::State>();
+        device->failRead = true;
+        CliEnvironment env;
+        env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
+            return std::make_unique<FakeSerialDevice>(device);
+        };
+        const CliRun run = runCli({"--port", "COM3", "coords", "--watch", "--count", "5"}, env);
+        QCOMPARE(run.rc, 1);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err), QStringList{"ReadFile function failed (Error: 5)"});
+        QCOMPARE(device->calls.filter(QStringLiteral("write")).size(), 1);
+    }
+
+    void watchStoppedByInterrupt()
+    {
+        int asked = 0;
+        CliEnvironment env;
+        env.interrupted = [&] { return ++asked > 4; };
+        const CliRun run = runCli(onSensor({"coords", "--watch", "--interval", "0"}), env);
+        QCOMPARE(run.rc, 0);
+        QVERIFY(!lines(run.out).isEmpty());
+        QVERIFY(m_sensor.requestCount() < 5);
+    }
+
+    void watchUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("watch on another verb") << QStringList{"serial", "--watch"}
+                                               << "--watch belongs to the coords and pixels commands";
+        QTest::newRow("count without watch") << QStringList{"coords", "--count", "3"}
+                                             << "--interval and --count go with --watch";
+        QTest::newRow("count of zero") << QStringList{"coords", "--watch", "--count", "0"}
+                                       << "--count wants a number from 1 to 100000000, not \"0\"";
+    }
+    void watchUsage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, reason);
+        const CliRun run = runCli(onSensor(args));
+        QCOMPARE(run.rc, 2);
+        QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
+        QCOMPARE(m_sensor.requestCount(), 0);
+    }
+
+    // Ctrl+C on the real executable: the watch ends with exit 0.
+    void interruptedProcess()
+    {
+        QProcess cli;
+        cli.start(QStringLiteral(ZART_CLI_EXE), {"--demo", "coords", "--watch", "--interval", "50"});
+        QVERIFY(cli.waitForStarted());
+        QVERIFY(cli.waitForReadyRead(10000));
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY(cli.readAllStandardOutput().count('\t') >= 4);
+    }
+};
+
+QTEST_MAIN(TestCliService)
+#include "tst_cliservice.moc"

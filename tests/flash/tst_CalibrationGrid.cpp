@@ -1,0 +1,330 @@
+// The geometry of the calibration picture: the checks (non-finite values,
+// order along rows and columns, folds), the mesh, the scales, and reading a
+// dump or a passport for it.
+
+#include "FlashTestUtil.h"
+
+#include "flash/CalibrationGrid.h"
+#include "flash/DumpFile.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace flashtest;
+
+namespace {
+
+using Faults = QMap<int, int>; // point k -> PointFault bits
+using Edit = std::function<void(CalibrationGrid &)>;
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+
+// The sound grid in grid units: X = row, Y = column.
+CalibrationGrid unitGrid()
+{
+    CalibrationGrid g;
+    for (int k = 0; k < GridPoints; ++k) {
+        g.X[std::size_t(k)] = GridRow(k);
+        g.Y[std::size_t(k)] = GridColumn(k);
+    }
+    g.step = 2;
+    return g;
+}
+
+double &x(CalibrationGrid &g, int i, int j)
+{
+    return g.X[std::size_t(GridPoint(i, j))];
+}
+
+Faults faultsOf(const CalibrationCheck &check)
+{
+    Faults out;
+    for (const int k : check.faultyPoints())
+        out.insert(k, check.faults[std::size_t(k)]);
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Edit)
+
+class TestCalibrationGrid : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checks_data()
+    {
+        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<Faults>("faults");
+        QTest::addColumn<int>("directionX");
+        QTest::addColumn<int>("directionY");
+        QTest::addColumn<int>("orientation");
+
+        QTest::newRow("sound") << Edit([](CalibrationGrid &) {}) << Faults{} << 1 << 1 << 1;
+        // A mirrored axis is a direction, not a fault.
+        QTest::newRow("X falling") << Edit([](CalibrationGrid &g) {
+            for (double &v : g.X)
+                v = -v;
+        }) << Faults{} << -1 << 1 << -1;
+        // A NaN drops out of every step and cell it belongs to.
+        QTest::newRow("NaN inside") << Edit([](CalibrationGrid &g) { g.Y[37] = NaN; })
+                                    << Faults{{37, FaultNonFinite}} << 1 << 1 << 1;
+        QTest::newRow("infinity in a corner")
+            << Edit([](CalibrationGrid &g) { g.X[0] = -Inf; }) << Faults{{0, FaultNonFinite}} << 1
+            << 1 << 1;
+        // Rows 5 and 6 of column 3 swap their X: the step between them goes
+        // backwards, and both cells beside it collapse to zero area.
+        QTest::newRow("swapped pair") << Edit([](CalibrationGrid &g) {
+            std::swap(x(g, 5, 3), x(g, 6, 3));
+        }) << Faults{{GridPoint(5, 3), FaultOrderX | FaultFold},
+                     {GridPoint(6, 3), FaultOrderX | FaultFold},
+                     {GridPoint(5, 2), FaultFold},
+                     {GridPoint(6, 2), FaultFold},
+                     {GridPoint(5, 4), FaultFold},
+                     {GridPoint(6, 4), FaultFold}}
+           << 1 << 1 << 1;
+        // Point (10, 10) pushed past row 11: cells (10, 9) and (10, 10) turn over
+        // (signed areas -0.5), the cells above keep theirs (+4.5).
+        QTest::newRow("fold") << Edit([](CalibrationGrid &g) { x(g, 10, 10) = 12.5; })
+                              << Faults{{GridPoint(10, 10), FaultOrderX | FaultFold},
+                                        {GridPoint(11, 10), FaultOrderX | FaultFold},
+                                        {GridPoint(10, 9), FaultFold},
+                                        {GridPoint(11, 9), FaultFold},
+                                        {GridPoint(10, 11), FaultFold},
+                                        {GridPoint(11, 11), FaultFold}}
+                              << 1 << 1 << 1;
+        // Two equal neighbours where the values rise: an order break, no fold
+        // (the cells keep a positive area).
+        QTest::newRow("equal Y neighbours") << Edit([](CalibrationGrid &g) {
+            g.Y[std::size_t(GridPoint(0, 5))] = 4;
+        }) << Faults{{GridPoint(0, 4), FaultOrderY}, {GridPoint(0, 5), FaultOrderY}}
+           << 1 << 1 << 1;
+        // A blank sensor: no direction, no orientation, nothing to mark.
+        QTest::newRow("all equal") << Edit([](CalibrationGrid &g) {
+            g.X.fill(7);
+            g.Y.fill(7);
+        }) << Faults{} << 0 << 0 << 0;
+    }
+    void checks()
+    {
+        QFETCH(Edit, edit);
+        QFETCH(Faults, faults);
+        QFETCH(int, directionX);
+        QFETCH(int, directionY);
+        QFETCH(int, orientation);
+
+        CalibrationGrid grid = unitGrid();
+        edit(grid);
+        const CalibrationCheck check = CheckCalibration(grid);
+
+        QCOMPARE(faultsOf(check), faults);
+        QCOMPARE(check.directionX, directionX);
+        QCOMPARE(check.directionY, directionY);
+        QCOMPARE(check.orientation, orientation);
+        // A point carries the fold mark exactly when a folded cell has it as a corner.
+        for (int k = 0; k < GridPoints; ++k) {
+            bool corner = false;
+            for (int di = -1; di <= 0; ++di)
+                for (int dj = -1; dj <= 0; ++dj) {
+                    const int i = GridRow(k) + di;
+                    const int j = GridColumn(k) + dj;
+                    corner = corner || (i >= 0 && j >= 0 && i < 20 && j < 20 && check.folded[std::size_t(GridCell(i, j))]);
+                }
+            QCOMPARE(bool(check.faults[std::size_t(k)] & FaultFold), corner);
+        }
+    }
+
+    void allNonFinite()
+    {
+        CalibrationGrid grid = unitGrid();
+        grid.X.fill(NaN);
+        const CalibrationCheck check = CheckCalibration(grid);
+        QCOMPARE(check.faultyPoints().size(), GridPoints);
+        QCOMPARE(check.faults[0], quint8(FaultNonFinite));
+        QVERIFY(!check.xRange.valid);
+        QVERIFY(check.yRange.valid);
+        QCOMPARE(check.orientation, 0);
+        QVERIFY(MeshSegments(grid).isEmpty());
+    }
+
+    void mesh_data()
+    {
+        QTest::addColumn<int>("nanPoint"); // -1: none
+        QTest::addColumn<int>("segments");
+
+        QTest::newRow("whole") << -1 << 2 * 21 * 20;
+        QTest::newRow("corner missing") << 0 << 2 * 21 * 20 - 2;
+        QTest::newRow("edge point missing") << GridPoint(0, 7) << 2 * 21 * 20 - 3;
+        QTest::newRow("inner point missing") << GridCentre << 2 * 21 * 20 - 4;
+    }
+    void mesh()
+    {
+        QFETCH(int, nanPoint);
+        QFETCH(int, segments);
+        CalibrationGrid grid = unitGrid();
+        if (nanPoint >= 0)
+            grid.Y[std::size_t(nanPoint)] = NaN;
+        const QList<MeshSegment> mesh = MeshSegments(grid);
+        QCOMPARE(mesh.size(), segments);
+        for (const MeshSegment &s : mesh) {
+            QVERIFY(s.from != nanPoint && s.to != nanPoint);
+            // Neighbours along a row or a column, nothing else.
+            QVERIFY(s.to - s.from == GridSide || (s.to - s.from == 1 && GridColumn(s.from) < 20));
+        }
+    }
+
+    void scale_data()
+    {
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("drawMin");
+        QTest::addColumn<double>("drawMax");
+        QTest::addColumn<double>("position");
+
+        QTest::newRow("middle") << 0.0 << 10.0 << true << 5.0 << 0.0 << 10.0 << 0.5;
+        QTest::newRow("below, clamped") << 0.0 << 10.0 << true << -3.0 << 0.0 << 10.0 << 0.0;
+        QTest::newRow("above, clamped") << 0.0 << 10.0 << true << 12.0 << 0.0 << 10.0 << 1.0;
+        QTest::newRow("widest singles") << -3.4e38 << 3.4e38 << true << 1.7e38 << -3.4e38 << 3.4e38 << 0.75;
+        // No division by zero: an empty range draws around its value, mid-scale.
+        QTest::newRow("all equal") << 5.0 << 5.0 << true << 5.0 << 4.5 << 5.5 << 0.5;
+        QTest::newRow("all zero") << 0.0 << 0.0 << true << 0.0 << -1.0 << 1.0 << 0.5;
+        QTest::newRow("no finite value") << 0.0 << 0.0 << false << 1.0 << -1.0 << 1.0 << 0.5;
+    }
+    void scale()
+    {
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(bool, valid);
+        QFETCH(double, value);
+        QFETCH(double, drawMin);
+        QFETCH(double, drawMax);
+        QFETCH(double, position);
+
+        const ValueRange drawable = DrawableRange({min, max, valid});
+        QVERIFY(drawable.valid);
+        QCOMPARE(drawable.min, drawMin);
+        QCOMPARE(drawable.max, drawMax);
+        QCOMPARE(ScalePosition({min, max, valid}, value), position);
+        QVERIFY(std::isnan(ScalePosition({min, max, valid}, NaN)));
+        QVERIFY(std::isnan(ScalePosition({min, max, valid}, Inf)));
+    }
+
+    void colours()
+    {
+        QCOMPARE(ScaleColour(0), (Rgb{68, 1, 84}));
+        QCOMPARE(ScaleColour(0.5), (Rgb{33, 145, 140}));
+        QCOMPARE(ScaleColour(1), (Rgb{253, 231, 37}));
+        QCOMPARE(ScaleColour(-2), ScaleColour(0));
+        QCOMPARE(ScaleColour(7), ScaleColour(1));
+        QCOMPARE(ScaleColour(NaN), ScaleColour(0));
+        // Red is kept for the marks: no colour of the scale comes near it.
+        for (int n = 0; n <= 100; ++n) {
+            const Rgb c = ScaleColour(n / 100.0);
+            QVERIFY2(!(c.r > 150 && c.g < 100), qPrintable(QString::number(n)));
+        }
+    }
+
+    void ticks_data()
+    {
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::addColumn<int>("maxTicks");
+        QTest::addColumn<QList<double>>("ticks");
+
+        QTest::newRow("unit steps") << 0.0 << 10.0 << 5 << QList<double>{0, 2, 4, 6, 8, 10};
+        QTest::newRow("fine grid") << -20.5 << 20.5 << 4 << QList<double>{-20, 0, 20};
+        QTest::newRow("fine grid, more ticks") << -20.5 << 20.5 << 8 << QList<double>{-20, -10, 0, 10, 20};
+        QTest::newRow("fractions") << 0.31 << 0.7 << 4 << QList<double>{0.4, 0.5, 0.6, 0.7};
+        QTest::newRow("widest singles") << -3.4e38 << 3.4e38 << 6 << QList<double>{-2e38, 0, 2e38};
+        QTest::newRow("empty range") << 5.0 << 5.0 << 4 << QList<double>{};
+        QTest::newRow("not finite") << NaN << 1.0 << 4 << QList<double>{};
+    }
+    void ticks()
+    {
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        QFETCH(int, maxTicks);
+        QFETCH(QList<double>, ticks);
+        const QList<double> got = AxisTicks(lo, hi, maxTicks);
+        QCOMPARE(got.size(), ticks.size());
+        for (qsizetype n = 0; n < got.size(); ++n)
+            QVERIFY2(std::abs(got[n] - ticks[n]) <= 1e-9 * std::max(1.0, std::abs(ticks[n])),
+                     qPrintable(QString::number(got[n])));
+    }
+
+    void pointText()
+    {
+        CalibrationGrid grid = unitGrid();
+        grid.step = 2.05;
+        grid.X[0] = NaN;
+        QCOMPARE(FaultyPointText(grid, 0, FaultNonFinite),
+                 QStringLiteral("строка 0, столбец 0 (-20.5; -20.5 мм): X=NAN, Y=0 - NaN/INF"));
+        grid.step.reset();
+        QCOMPARE(FaultyPointText(grid, GridPoint(3, 4), FaultOrderX | FaultFold),
+                 QStringLiteral("строка 3, столбец 4: X=3, Y=4 - порядок X, складка"));
+    }
+
+    // A dump and a passport of the same image give the same grid; what the
+    // restores refuse, the picture refuses with their words.
+    void readFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("isDump");
+        QTest::addColumn<QString>("failure"); // empty: read
+
+        FlashImage image = imageOf(SimSensor::defaultFlash());
+        image[std::size_t(XTableIndex + 5)] = 0xFFFFFFFF; // erased: a NaN the picture marks
+        const QByteArray dump = DumpBytes(image);
+        QByteArray passport = PassportText(imageOf(SimSensor::defaultFlash()));
+
+        QTest::newRow("dump") << dump << true << QString();
+        QTest::newRow("dump of 4099 bytes") << dump + "xyz" << true << QString();
+        QTest::newRow("passport") << passport << false << QString();
+        QTest::newRow("passport of 440 points")
+            << passport.left(passport.lastIndexOf("\r\n", passport.size() - 3) + 2) << false
+            << QStringLiteral("Неверное количество точек (440)");
+        QByteArray withNan = passport;
+        withNan.replace(0, withNan.indexOf('\t'), "NAN");
+        QTest::newRow("passport with NAN")
+            << withNan << false << QStringLiteral("Ошибка чтения паспорта: \"NAN\" не является числом (строка 1)");
+        QTest::newRow("short binary") << dump.left(4095) << true
+                                      << QStringLiteral("Файл cal не является ни дампом, ни паспортом");
+        QTest::newRow("empty") << QByteArray() << false << QStringLiteral("Файл cal не является ни дампом, ни паспортом");
+    }
+    void readFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, isDump);
+        QFETCH(QString, failure);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cal"));
+        QVERIFY(writeBytes(path, content));
+
+        if (!failure.isEmpty()) {
+            QCOMPARE(failureOf([&] { ReadCalibrationFile(path); }), failure);
+            return;
+        }
+        const CalibrationGrid grid = ReadCalibrationFile(path);
+        const SimSensor::Flash flash = SimSensor::defaultFlash();
+        QCOMPARE(grid.fileName, QStringLiteral("cal"));
+        QVERIFY(grid.step);
+        QCOMPARE(*grid.step, 2.05); // firmware 14, dimension 40
+        // The passport holds the values to three decimals.
+        for (const int k : {0, GridCentre, 440}) {
+            QVERIFY(std::abs(grid.X[std::size_t(k)] - std::bit_cast<float>(flash[SimSensor::WordTableX + k])) < 6e-4);
+            QVERIFY(std::abs(grid.Y[std::size_t(k)] - std::bit_cast<float>(flash[SimSensor::WordTableY + k])) < 6e-4);
+        }
+        QCOMPARE(grid.serial, isDump ? QStringLiteral("0012AB7F") : QStringLiteral("cal"));
+        QCOMPARE(std::isnan(grid.X[5]), isDump);
+    }
+};
+
+QTEST_MAIN(TestCalibrationGrid)
+#include "tst_CalibrationGrid.moc"
