@@ -6,10 +6,13 @@
 
 #include <QFileInfo>
 #include <QFontMetricsF>
-#include <QtMath>
 #include <QHeaderView>
+#include <QScreen>
 #include <QStyle>
 #include <QTableWidgetItem>
+#include <QtMath>
+
+#include <algorithm>
 
 TViewDumpForm::TViewDumpForm(QWidget *parent) : QDialog(parent), ui(new Ui::TViewDumpForm)
 {
@@ -18,6 +21,7 @@ TViewDumpForm::TViewDumpForm(QWidget *parent) : QDialog(parent), ui(new Ui::TVie
                    Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
     FormCreate();
+    connect(ui->ViewDumpTabs, &QTabWidget::currentChanged, this, &TViewDumpForm::ViewDumpTabsChange);
 }
 
 TViewDumpForm::~TViewDumpForm()
@@ -72,6 +76,28 @@ QTabWidget *TViewDumpForm::tabs() const
 CalibrationView *TViewDumpForm::calibrationView() const
 {
     return ui->CalibrationPicture;
+}
+
+void TViewDumpForm::ViewDumpTabsChange()
+{
+    if (ui->ViewDumpTabs->currentWidget() != ui->CalibrationTab || isMaximized())
+        return;
+    const QScreen *s = screen();
+    const QRect avail = s ? s->availableGeometry() : QRect();
+    QSize room = CalibrationRoom;
+    if (s)
+        room = room.boundedTo(avail.size() * 9 / 10);
+    const QSize wanted = size().expandedTo(room);
+    if (wanted == size())
+        return;
+    resize(wanted);
+    if (!s)
+        return;
+    // Grown to the right and down: moved back onto the screen where it left it.
+    const QRect frame = frameGeometry();
+    const int x = std::clamp(frame.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - frame.width()));
+    const int y = std::clamp(frame.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - frame.height()));
+    move(x, y);
 }
 
 void TViewDumpForm::setCalibration(const CalibrationGrid &grid)

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QSize>
 #include <QStringList>
 
 namespace Ui {
@@ -47,6 +48,10 @@ public:
 
     void FormCreate();
     void FormResize();
+    // The picture needs more room than the table: the window grows to
+    // CalibrationRoom (within the screen) when its tab is chosen.
+    void ViewDumpTabsChange();
+    static constexpr QSize CalibrationRoom{1000, 760};
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -371,13 +371,15 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
 
 } // namespace
 
-bool CliDrawsPicture(const QStringList &args)
+CliProcessNeeds CliNeedsOf(const QStringList &args)
 {
     try {
         const CliCommand cmd = ParseCliArguments(args);
-        return !cmd.help && cmd.verb == CliVerb::Plot;
+        if (cmd.help)
+            return {};
+        return {cmd.verb == CliVerb::Plot, cmd.watch};
     } catch (const CliUsageError &) {
-        return false;
+        return {};
     }
 }
 

@@ -24,9 +24,15 @@ struct CliEnvironment
     std::function<bool()> interrupted;
 };
 
-// Whether the command line draws a picture (plot): the process then needs a
-// QGuiApplication (fonts), on the offscreen platform.
-bool CliDrawsPicture(const QStringList &args);
+// What a command line needs of its process: a QGuiApplication for drawing a
+// picture (plot; fonts, on the offscreen platform), and Ctrl+C caught to end a
+// watch cleanly (any other command is ended by Ctrl+C as usual).
+struct CliProcessNeeds
+{
+    bool gui = false;
+    bool catchInterrupt = false;
+};
+CliProcessNeeds CliNeedsOf(const QStringList &args);
 
 // Runs one zart-cli command line (args without the program name): results on
 // out, log lines on err. Returns the exit status: 0 success, 1 a failed

@@ -41,14 +41,16 @@ int main(int argc, char *argv[])
         args << QString::fromLocal8Bit(argv[i]);
 
     // Drawing needs fonts, and so a GUI application; it never shows a window.
+    const CliProcessNeeds needs = CliNeedsOf(args);
     std::unique_ptr<QCoreApplication> app;
-    if (CliDrawsPicture(args)) {
+    if (needs.gui) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    catchInterrupt();
+    if (needs.catchInterrupt)
+        catchInterrupt();
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -102,6 +102,7 @@ struct SeenViewer
     QList<QStringList> rows;
     QStringList tabs;
     QString picture; // the caption of the calibration picture
+    bool grewForPicture = false;
 };
 
 const QStringList DumpFilters{"Дамп (*.dmp)", "Все файлы (*.*)"};
@@ -135,6 +136,10 @@ private:
                     seen.tabs << viewer->tabs()->tabText(t);
                 if (const CalibrationPainter *picture = viewer->calibrationView()->painter())
                     seen.picture = picture->caption();
+                const QSize before = viewer->size();
+                viewer->tabs()->setCurrentIndex(1);
+                seen.grewForPicture = viewer->width() > before.width() && viewer->height() >= before.height();
+                viewer->tabs()->setCurrentIndex(0);
                 for (int c = 0; c < grid->columnCount(); ++c)
                     seen.header << grid->horizontalHeaderItem(c)->text();
                 for (int r = 0; r < grid->rowCount(); ++r) {
@@ -432,6 +437,7 @@ private Q_SLOTS:
         QCOMPARE(first.rows[0], QStringList({"Адрес", "0x05", "00000005"}));
         QCOMPARE(first.rows[12], QStringList({"X1", "1.5", "3FC00000"}));
         QCOMPARE(first.tabs, QStringList({"Таблица", "Калибровка"}));
+        QVERIFY(first.grewForPicture);
         QCOMPARE(first.picture, QStringLiteral("Калибровка: зав. № 0012AB7F, шаг 2.05 мм, файл a.dmp"));
 
         // The second load replaces every row.

@@ -65,11 +65,14 @@ private Q_SLOTS:
         QCOMPARE(picture.size(), size);
         const CalibrationPainter::Layout l = painter.layout(QRectF(QPointF(0, 0), QSizeF(size)));
 
-        // The erased value: a red cell on the X map, a coloured one on the Y map.
+        // The erased value: a red cell on the X map; on the Y map its finite value
+        // in a red outline.
         const QColor red = CalibrationPainter::MarkColour;
         const QColor blue = CalibrationPainter::CentreColour;
         QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.xMap, nanPoint).center()), red));
-        QVERIFY(!near(pixelAt(picture, CalibrationPainter::mapCell(l.yMap, nanPoint).center()), red));
+        const QRectF yCell = CalibrationPainter::mapCell(l.yMap, nanPoint);
+        QVERIFY(!near(pixelAt(picture, yCell.center()), red));
+        QVERIFY(near(pixelAt(picture, QPointF(yCell.center().x(), yCell.top() + 1)), red));
         // The order break: a red dot on the mesh, and a red outline around its cell.
         QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, shifted)), red));
         const QRectF cell = CalibrationPainter::mapCell(l.xMap, shifted);

@@ -175,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, dumpOf(m_sensor.flash()).leftJustified(size, '\0')));
         m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
 
-        const CliRun run = runCli(onSensor({"--timeout-short", "100", "verify", path}));
+        const CliRun run = runCli(onSensor({"--timeout-short", "1000", "verify", path}));
         QCOMPARE(run.rc, rc);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err), err);

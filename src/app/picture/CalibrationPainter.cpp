@@ -192,6 +192,10 @@ void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font)
                  FormatFloat(v));
     }
     const auto yTicks = AxisTicks(m_meshY.min, m_meshY.max, std::max(2, int(plot.height() / (m.line * 2.5))));
+    const QFontMetricsF metrics(p.font());
+    double widestLabel = 0;
+    for (const double v : yTicks)
+        widestLabel = std::max(widestLabel, metrics.horizontalAdvance(FormatFloat(v)));
     for (const double v : yTicks) {
         const double y = plot.bottom() - (v - m_meshY.min) / (m_meshY.max - m_meshY.min) * plot.height();
         p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
@@ -201,7 +205,7 @@ void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font)
     drawText(p, QRectF(plot.left(), plot.bottom() + m.line * 1.2, plot.width(), m.line),
              Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("X, единицы датчика"));
     p.save();
-    p.translate(plot.left() - m.font * 7, plot.center().y());
+    p.translate(plot.left() - widestLabel - 6 - m.line * 0.6, plot.center().y());
     p.rotate(-90);
     drawText(p, QRectF(-plot.height() / 2, -m.line / 2, plot.height(), m.line), Qt::AlignCenter,
              QStringLiteral("Y, единицы датчика"));
@@ -257,9 +261,7 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, bool xChannel,
     p.setPen(Qt::NoPen);
     for (int k = 0; k < GridPoints; ++k) {
         const double v = values[std::size_t(k)];
-        const QColor fill = std::isfinite(v) && !(m_check.faults[std::size_t(k)] & FaultNonFinite)
-                                ? colourAt(range, v)
-                                : CalibrationPainter::MarkColour;
+        const QColor fill = std::isfinite(v) ? colourAt(range, v) : CalibrationPainter::MarkColour;
         p.fillRect(mapCell(map, k), fill);
     }
     p.restore();
@@ -269,7 +271,7 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, bool xChannel,
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(CalibrationPainter::MarkColour, penWidth));
     for (const int k : m_check.faultyPoints()) {
-        if (!(m_check.faults[std::size_t(k)] & FaultNonFinite))
+        if (std::isfinite(values[std::size_t(k)]))
             p.drawRect(mapCell(map, k).adjusted(penWidth / 2, penWidth / 2, -penWidth / 2, -penWidth / 2));
     }
     disc(p, mapCell(map, GridCentre).center(), std::max(1.5, std::min(cellSide * 0.3, 5.0)),

@@ -19,7 +19,7 @@ class QPainter;
 //   each with its colour scale and its extremes;
 // - below, the list of the marked points.
 // Marked points are red (a dot on the mesh, an outline on the maps, a whole red
-// cell for a value that is NaN or infinite), folded cells are shaded red, and
+// cell on the map of a value that is NaN or infinite), folded cells are shaded red, and
 // the centre point k = 220 carries a blue dot.
 class CalibrationPainter
 {
