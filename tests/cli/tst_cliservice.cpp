@@ -58,19 +58,19 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY2(startSensor(), qPrintable(m_server->errorString()));
+        QVERIFY2(start(), qPrintable(errorString()));
         m_dump = m_dir.filePath(QStringLiteral("0012AB7F.dmp"));
-        QVERIFY(writeFile(m_dump, dumpOf(m_sensor.flash())));
+        QVERIFY(writeFile(m_dump, dumpOf(sensor.flash())));
     }
 
     void init()
     {
-        m_sensor.setFlash(SimSensor::defaultFlash());
-        m_sensor.clearFaults();
-        m_sensor.clearRequestLog();
+        sensor.setFlash(SimSensor::defaultFlash());
+        sensor.clearFaults();
+        sensor.clearRequestLog();
     }
 
-    void cleanupTestCase() { m_server.reset(); }
+    void cleanupTestCase() { stop(); }
 
     void plot_data()
     {
@@ -93,7 +93,7 @@ private Q_SLOTS:
             QCOMPARE(QImage::fromData(bytes).size(), QSize(1200, 900));
         else
             QVERIFY(bytes.contains("<svg"));
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     void plotRefused_data()
@@ -129,14 +129,14 @@ private Q_SLOTS:
     // marked, not counted.
     void verifyUnchanged()
     {
-        m_sensor.setWord(SimSensor::WordIllumination, 1);
+        sensor.setWord(SimSensor::WordIllumination, 1);
         const CliRun run = runCli(onSensor({"verify", m_dump}));
         QCOMPARE(run.rc, 0);
         QCOMPARE(lines(run.out), QStringList{"0x1006\t00000000\t00000001\t(не восстанавливается)"});
         QCOMPARE(lines(run.err), (QStringList{"Сравнение с дампом...",
                                                "Отличаются невосстанавливаемые слова: 1", "Отличий нет"}));
-        QCOMPARE(m_sensor.requestCount(), 1024);
-        QVERIFY(onlyReads(m_sensor));
+        QCOMPARE(sensor.requestCount(), 1024);
+        QVERIFY(onlyReads(sensor));
     }
 
     // One word changed by write-word: listed with its name, counted; nothing written.
@@ -145,14 +145,14 @@ private Q_SLOTS:
         const CliRun write = runCli(onSensor({"write-word", "1085", "3F800000"}));
         QCOMPARE(write.rc, 0);
         const quint32 original = SimSensor::defaultFlash()[SimSensor::WordTableX + 5];
-        m_sensor.clearRequestLog();
+        sensor.clearRequestLog();
 
         const CliRun run = runCli(onSensor({"verify", m_dump}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(lines(run.out), QStringList{QStringLiteral("0x1085\t%1\t3F800000\tX6").arg(hex8(original))});
         QCOMPARE(lines(run.err).last(), QStringLiteral("Отличается слов: 1"));
-        QCOMPARE(m_sensor.requestCount(), 1024);
-        QVERIFY(onlyReads(m_sensor));
+        QCOMPARE(sensor.requestCount(), 1024);
+        QVERIFY(onlyReads(sensor));
     }
 
     void verifyStops_data()
@@ -172,14 +172,14 @@ private Q_SLOTS:
         QFETCH(QStringList, err);
         QFETCH(int, requests);
         const QString path = m_dir.filePath(QStringLiteral("stops.dmp"));
-        QVERIFY(writeFile(path, dumpOf(m_sensor.flash()).leftJustified(size, '\0')));
-        m_sensor.addFault(SimFault::noReply().onAddress(0x1010));
+        QVERIFY(writeFile(path, dumpOf(sensor.flash()).leftJustified(size, '\0')));
+        sensor.addFault(SimFault::noReply().onAddress(0x1010));
 
         const CliRun run = runCli(onSensor({"--timeout-short", "1000", "verify", path}));
         QCOMPARE(run.rc, rc);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err), err);
-        QCOMPARE(m_sensor.requestCount(), requests);
+        QCOMPARE(sensor.requestCount(), requests);
     }
 
     void watch_data()
@@ -201,7 +201,7 @@ private Q_SLOTS:
         QFETCH(int, rc);
         QFETCH(int, readings);
         if (fault)
-            m_sensor.addFault(SimFault::noReply().onFunction(4).every(2));
+            sensor.addFault(SimFault::noReply().onFunction(4).every(2));
 
         const CliRun run = runCli(onSensor({"--timeout", "200", verb, "--watch", "--count", "3",
                                             "--interval", "10"}));
@@ -214,7 +214,7 @@ private Q_SLOTS:
             QVERIFY2(QDateTime::fromString(fields[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
         }
         QCOMPARE(lines(run.err), fault ? QStringList{"Таймаут"} : QStringList{});
-        QCOMPARE(m_sensor.requestCount(), 3);
+        QCOMPARE(sensor.requestCount(), 3);
     }
 
     // A port that fails ends the watch at once: no reading could do better.
@@ -241,7 +241,7 @@ private Q_SLOTS:
         const CliRun run = runCli(onSensor({"coords", "--watch", "--interval", "0"}), env);
         QCOMPARE(run.rc, 0);
         QVERIFY(!lines(run.out).isEmpty());
-        QVERIFY(m_sensor.requestCount() < 5);
+        QVERIFY(sensor.requestCount() < 5);
     }
 
     void watchUsage_data()
@@ -262,7 +262,7 @@ private Q_SLOTS:
         const CliRun run = runCli(onSensor(args));
         QCOMPARE(run.rc, 2);
         QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
-        QCOMPARE(m_sensor.requestCount(), 0);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     // Ctrl+C on the real executable: the watch ends with exit 0.
