@@ -52,12 +52,13 @@ CalibrationGrid GridOfImage(const FlashImage &image, const QString &fileName);
 CalibrationGrid GridOfPassport(const QList<PassportPoint> &points, const QString &fileName);
 
 // Reads a dump or a passport text, told apart by content: text (printable ASCII,
-// TAB, CR and LF only) is a passport, anything else of a dump's size a dump.
-// Each is refused as its restore refuses it ("Размер файла неверен" cannot
-// occur: a binary file of another size is neither), a passport with other than
-// 441 points with "Неверное количество точек (%d)". A file that is neither
-// throws ZartError("Файл <name> не является ни дампом, ни паспортом"), a file
-// that cannot be read ZartError with the system's text.
+// TAB, CR and LF only) is a passport, anything else of a dump's size (4096 to
+// 4099 bytes) a dump. A passport is read as its restore reads it: a value that
+// is no number (NAN, INF) or beyond a single is refused with the reader's text,
+// a count other than 441 with "Неверное количество точек (%d)". A dump's values
+// are taken as they are; NaN and infinities are the picture's to mark. A file
+// that is neither throws ZartError("Файл <name> не является ни дампом, ни
+// паспортом"), a file that cannot be read ZartError with the system's text.
 CalibrationGrid ReadCalibrationFile(const QString &path);
 
 // --- Mesh --------------------------------------------------------------------------
