@@ -371,7 +371,7 @@ QString CliUsageText()
         "                        (hexadecimal) takes the bus address NEWADDR (1..247)\n"
         "  coords                X, Y and their error codes, TAB-separated\n"
         "  pixels                nx, ny and their error codes, TAB-separated\n"
-        "  coords|pixels --watch [--interval MS] [--count N]\n"
+        "                        With --watch [--interval MS] [--count N] either\n"
         "                        reads again and again, one line per reading with\n"
         "                        the ISO time first; MS between readings (0..3600000,\n"
         "                        default 500); N readings, or until Ctrl+C (exit 0).\n"
