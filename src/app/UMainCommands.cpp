@@ -168,6 +168,7 @@ void TForm1::connectCommandHandlers()
     ContinuousTimer = new QTimer(this);
     ContinuousTimer->setObjectName(QStringLiteral("ContinuousTimer"));
     ContinuousTimer->setSingleShot(true);
+    ContinuousTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     connectHandler(ContinuousTimer, &QTimer::timeout, &TForm1::ContinuousTimerTimer);
     connectHandler(ui->ContinuousCheckBox, &QCheckBox::toggled, &TForm1::ContinuousCheckBoxClick);
     connectHandler(ui->ReadCRCButton, &QPushButton::clicked, &TForm1::ReadCRCButtonClick);
