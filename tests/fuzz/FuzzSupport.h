@@ -70,7 +70,7 @@ public:
     bool setBaudRate(qint32) override { return false; }
     bool purge() override { return false; }
     WriteResult write(const quint8 *, qint32, int) override { return WriteResult::Failed; }
-    bool waitForBytes(int) override { return false; }
+    bool waitForBytes(std::chrono::nanoseconds) override { return false; }
     qint32 read(quint8 *, qint32) override { return -1; }
     bool setDtr(bool) override { return false; }
     bool setRts(bool) override { return false; }

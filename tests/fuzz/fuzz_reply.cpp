@@ -3,9 +3,13 @@
 // Input: flags, bus address, a 5-byte request PDU, then the received frame.
 // Flags bit 0 puts the right CRC at the end of the frame, bit 1 the bus address
 // at its front (so that the rules past those two get exercised), bit 2 leaves the
-// request unknown to the rules.
+// request unknown to the rules; the high four bits give the length of the
+// request frame that a diagnostics echo repeats.
 //
-// Invariants: completeness and the rules read only the bytes received; the rules
+// Invariants: completeness, the frame length of the fast reply end and the rules
+// read only the bytes received; a frame length, once told, is that of a complete
+// frame, is told again by its own bytes, and is the shortest complete one (but
+// for the echo, which is as long as its request); the rules
 // never accept a frame whose CRC is wrong or whose address differs; the engine's
 // check agrees with the rules, keeps ReplyLen within ReplyBuf, leaves exactly the
 // frame's PDU there on success and ReplyLen 0 with the failure logged otherwise.
@@ -39,6 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
     const std::unique_ptr<quint8[]> rx(new quint8[size_t(n)]);
     std::memcpy(rx.get(), frame.constData(), size_t(n));
     (void)IsFrameComplete(rx.get(), n);
+    const qint32 requestLen = 6 + (flags >> 4);
+    const qint32 frameLen = ReplyFrameLength(rx.get(), n, requestLen);
+    if (frameLen > 0 && frameLen <= n) {
+        FUZZ_CHECK(IsFrameComplete(rx.get(), frameLen), "a frame of %d bytes is not complete", frameLen);
+        FUZZ_CHECK(ReplyFrameLength(rx.get(), frameLen, requestLen) == frameLen, "the length %d changes", frameLen);
+        const bool echo = rx[1] == 8 && rx[2] == 0 && rx[3] == 0;
+        if (!echo)
+            FUZZ_CHECK(!IsFrameComplete(rx.get(), frameLen - 1), "complete before its length %d", frameLen);
+    }
 
     const std::optional<QString> failure = CheckReplyRules(rx.get(), n, busAddress, requestPdu);
     if (!failure) {
