@@ -89,13 +89,19 @@ qint32 ReplyFrameLength(const quint8 *rx, qint32 n, qint32 requestLen)
             return 0;
         const int objects = rx[7];
         quint8 sum = 0;
+        int lastLengthByte = 0;
         for (int i = 1; i <= objects; ++i) {
             const int p = 2 * i + kDevIdHeaderLen + sum;
             if (p > n)
                 return 0; // the length byte of object i has not come yet
             sum = quint8(sum + rx[p - 1]);
+            lastLengthByte = qMax(lastLengthByte, p);
         }
-        return 2 * objects + 10 + sum;
+        // Past 255 the one-byte sum wraps, and the length may end before a length
+        // byte already counted: IsFrameComplete would not call that many bytes a
+        // frame. The end is then left to the silence, as without the fast end.
+        const int length = 2 * objects + 10 + sum;
+        return lastLengthByte <= length ? length : 0;
     }
     case 0x83:
     case 0x84:

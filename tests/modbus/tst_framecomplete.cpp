@@ -134,6 +134,8 @@ void TestFrameComplete::frameLength_data()
     QTest::newRow("fn16") << withCrc("01 10 00 10 00 03") << 13 << 8;
     QTest::newRow("fn43 K=3 lengths 5 6 4") << deviceIdReply({5, 6, 4}) << 7 << 31;
     QTest::newRow("fn43 K=0") << deviceIdReply({}) << 7 << 0;
+    // The wrapped sum tells 58 bytes, short of the second length byte at 212.
+    QTest::newRow("fn43 lengths wrap past 255") << deviceIdReply({200, 100}) << 7 << 0;
     QTest::newRow("exception 84") << withCrc("01 84 02") << 8 << 5;
     QTest::newRow("fn6") << withCrc("01 06 00 10 00 03") << 8 << 0;
 }
