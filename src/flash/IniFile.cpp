@@ -86,7 +86,9 @@ std::vector<IniLine> splitLines(QByteArrayView file)
             line.equals = line.begin + eq;
             const QByteArrayView after = text.sliced(eq + 1);
             const QByteArrayView value = trimmed(after);
-            line.valueBegin = value.isEmpty() ? line.equals + 1
+            // An empty value stands after the blanks that follow the '=': they are
+            // the blanks around it, which a write keeps.
+            line.valueBegin = value.isEmpty() ? line.end
                                               : line.equals + 1 + (value.data() - after.data());
             line.valueEnd = line.valueBegin + value.size();
         } else {

@@ -186,6 +186,11 @@ void TestIniFile::write_data()
         << QByteArray("[A]\r\nk =  new\r\nline without equals\r\n");
     QTest::newRow("empty value") << QByteArray("[A]\nk=\n") << "A" << "k" << "5"
                                  << QByteArray("[A]\nk=5\n");
+    // Rewriting an empty value changed nothing else: the blank after its '=' stays.
+    QTest::newRow("empty value written again") << QByteArray("[A]\r\nk = \r\n") << "A" << "k" << ""
+                                               << QByteArray("[A]\r\nk = \r\n");
+    QTest::newRow("empty value, blank after '=' kept") << QByteArray("[A]\r\nk = \r\n") << "A" << "k" << "5"
+                                                       << QByteArray("[A]\r\nk = 5\r\n");
     QTest::newRow("last line without line end gets one")
         << QByteArray("[A]\nx=1") << "A" << "k" << "v" << QByteArray("[A]\nx=1\nk=v");
     QTest::newRow("new section after a last line without line end")
