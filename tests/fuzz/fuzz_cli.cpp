@@ -3,7 +3,8 @@
 // Input: the arguments, separated by NUL bytes (UTF-8). The serial device never
 // opens, so no exchange reaches a port; the run starts in an empty scratch
 // directory holding one dump, one passport and its "passport.ini". Command lines
-// that would start the simulated sensor (--demo) or name a file outside that
+// that would start the simulated sensor (--demo), draw a picture (plot: that
+// wants the GUI application main() makes for it) or name a file outside that
 // directory are only parsed, not run.
 //
 // Invariants: the exit status is 0, 1 or 2, and 2 exactly when the parser
@@ -75,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         FUZZ_CHECK(!(cmd->demo && !cmd->port.isEmpty()), "--demo with --port");
         if (cmd->verb == CliVerb::SetAddress)
             FUZZ_CHECK(cmd->newAddress >= 1 && cmd->newAddress <= 247, "new address %d", cmd->newAddress);
-        if (cmd->demo || !staysInScratch(cmd->path))
+        if (cmd->demo || cmd->verb == CliVerb::Plot || !staysInScratch(cmd->path)
+            || !staysInScratch(cmd->picturePath))
             return 0;
     }
 
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
     QTextStream out(&outText);
     QTextStream err(&errText);
     CliEnvironment env;
-    env.executableDir = dir;
+    env.dumpDir = dir;
     env.makeSerialDevice = [] { return std::make_unique<ClosedSerialDevice>(); };
     // Back to the fuzzer's own directory afterwards: it names its files relative to it.
     const QString home = QDir::currentPath();
