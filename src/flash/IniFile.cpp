@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <utility>
 #include <vector>
 
@@ -234,7 +235,11 @@ QString IniFile::readString(const QString &section, const QString &key) const
     if (!file)
         return QString();
     const std::optional<QByteArray> value = IniValue(*file, section.toUtf8(), key.toUtf8());
-    return value ? QString::fromUtf8(*value) : QString();
+    if (!value)
+        return QString();
+    // A value may begin with U+FEFF: QString::fromUtf8 would drop it as a byte-order mark.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder(*value);
 }
 
 std::optional<qint32> IniFile::readInt(const QString &section, const QString &key) const

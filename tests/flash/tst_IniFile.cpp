@@ -86,6 +86,8 @@ void TestIniFile::readString_data()
         << QByteArray("\xEF\xBB\xBF[A]\r\nk=1\r\n") << "A" << "k" << "1";
     QTest::newRow("after a NUL byte") << QByteArrayLiteral("[A]\r\nx=\0\r\n[B]\r\nk=5") << "B"
                                       << "k" << "5";
+    QTest::newRow("value beginning with U+FEFF") << QByteArray("[A]\nk=\xEF\xBB\xBFv\n") << "A" << "k"
+                                                 << QString(QChar(0xFEFF)) + u'v';
     QTest::newRow("UTF-8 section") << QByteArray("[Датчик]\nk=да\n") << "Датчик" << "k" << "да";
 }
 
