@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ZartPlaces.h"
+#include "flash/FlashImage.h"
 #include "modbus/Transact.h"
 #include "serial/UComWin.h"
 
@@ -121,6 +122,9 @@ public:
     // directory, the dump filter, the given title. Returns the chosen file,
     // or an empty string when the user cancels.
     QString runFlashOpenDialog(const QString &title);
+    // The open dialog, then the dump file it names read whole; false (a
+    // reading failure in the log) when there is nothing to go on with.
+    bool openDumpImage(const QString &title, QString &path, FlashImage &image);
     void setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const;
     // "Text|pattern|Text|pattern" as Qt's "Text (pattern);;Text (pattern)".
     static QString qtNameFilter(const QString &pipeFilter);

@@ -117,18 +117,26 @@ void TForm1::LoadFlashFileButtonClick()
     }
 }
 
-void TForm1::ViewFlashFileButtonClick()
+bool TForm1::openDumpImage(const QString &title, QString &path, FlashImage &image)
 {
-    const QString path = runFlashOpenDialog(QStringLiteral("Просмотр дампа флеш из файла..."));
+    path = runFlashOpenDialog(title);
     if (path.isEmpty())
-        return;
-    FlashImage image;
+        return false;
     try {
         image = ReadDumpFile(path);
     } catch (const ZartError &e) {
         Log(e.text(), LogError);
-        return;
+        return false;
     }
+    return true;
+}
+
+void TForm1::ViewFlashFileButtonClick()
+{
+    QString path;
+    FlashImage image;
+    if (!openDumpImage(QStringLiteral("Просмотр дампа флеш из файла..."), path, image))
+        return;
     m_viewDump->setRows(DumpViewRows(image), path);
     m_viewDump->setCalibration(GridOfImage(image, path));
     ModalRunner::exec(*m_viewDump);
@@ -164,16 +172,10 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
 
 void TForm1::CompareFlashFileButtonClick()
 {
-    const QString path = runFlashOpenDialog(QStringLiteral("Сравнить флеш с файлом..."));
-    if (path.isEmpty())
-        return;
+    QString path;
     FlashImage image;
-    try {
-        image = ReadDumpFile(path);
-    } catch (const ZartError &e) {
-        Log(e.text(), LogError);
+    if (!openDumpImage(QStringLiteral("Сравнить флеш с файлом..."), path, image))
         return;
-    }
     WindowOperationHost host(this, ui->FlashProcessGauge);
     FlashComparison result;
     {
