@@ -332,12 +332,26 @@ QList<double> AxisTicks(double lo, double hi, int maxTicks)
             break;
         }
     }
+    // A tick that rounding puts a hair outside an end is that end; snapping a
+    // near-zero tick to 0 must not move it out of the range either.
+    const double hair = step * 1e-9;
     const double first = std::ceil(lo / step);
     for (int n = 0; n <= maxTicks; ++n) {
-        const double v = (first + n) * step;
-        if (v > hi + step * 1e-9)
-            break;
-        ticks.append(std::abs(v) < step * 1e-9 ? 0.0 : v);
+        double v = (first + n) * step;
+        if (std::abs(v) < hair && lo <= 0 && hi >= 0)
+            v = 0;
+        if (v > hi) {
+            if (v - hi > hair)
+                break;
+            v = hi;
+        }
+        if (v < lo) {
+            if (lo - v > hair)
+                continue;
+            v = lo;
+        }
+        if (ticks.isEmpty() || v > ticks.last())
+            ticks.append(v);
     }
     return ticks;
 }

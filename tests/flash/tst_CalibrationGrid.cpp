@@ -243,6 +243,13 @@ private Q_SLOTS:
         QTest::newRow("fine grid, more ticks") << -20.5 << 20.5 << 8 << QList<double>{-20, -10, 0, 10, 20};
         QTest::newRow("fractions") << 0.31 << 0.7 << 4 << QList<double>{0.4, 0.5, 0.6, 0.7};
         QTest::newRow("widest singles") << -3.4e38 << 3.4e38 << 6 << QList<double>{-2e38, 0, 2e38};
+        // The tick of 0 lies a rounding hair above a range that ends just below it.
+        QTest::newRow("ends a hair below zero")
+            << -2.8315930366516113 << -1.0909863769974193e-17 << 8
+            << QList<double>{-2.5, -2, -1.5, -1, -0.5, -1.0909863769974193e-17};
+        QTest::newRow("starts a hair above zero")
+            << 1.0909863769974193e-17 << 2.8315930366516113 << 8
+            << QList<double>{0.5, 1, 1.5, 2, 2.5};
         QTest::newRow("empty range") << 5.0 << 5.0 << 4 << QList<double>{};
         QTest::newRow("not finite") << NaN << 1.0 << 4 << QList<double>{};
     }
@@ -253,6 +260,8 @@ private Q_SLOTS:
         QFETCH(int, maxTicks);
         QFETCH(QList<double>, ticks);
         const QList<double> got = AxisTicks(lo, hi, maxTicks);
+        for (qsizetype n = 0; n < got.size(); ++n)
+            QVERIFY2(got[n] >= lo && got[n] <= hi && (n == 0 || got[n] > got[n - 1]), qPrintable(QString::number(got[n])));
         QCOMPARE(got.size(), ticks.size());
         for (qsizetype n = 0; n < got.size(); ++n)
             QVERIFY2(std::abs(got[n] - ticks[n]) <= 1e-9 * std::max(1.0, std::abs(ticks[n])),
