@@ -5,7 +5,7 @@
 #   2. zart-configurator --demo, with its install directory read-only and a
 #      fresh home, writes its settings into $XDG_CONFIG_HOME at exit, no error;
 #   3. the desktop entry and the AppStream metainfo validate;
-#   4. man -l renders both man pages;
+#   4. man -l renders the three man pages;
 #   5. the bash completion offers the commands and their arguments.
 # Exit status 77 (skipped) where the Debian packaging tools are missing.
 set -euo pipefail
@@ -46,7 +46,8 @@ for f in "$bin"/zart-configurator "$bin"/zart-cli "$bin"/zart-sensor-sim \
          "$share"/applications/zart-configurator.desktop \
          "$share"/icons/hicolor/scalable/apps/zart-configurator.svg \
          "$share"/bash-completion/completions/zart-cli \
-         "$share"/man/man1/zart-cli.1.gz "$share"/man/man1/zart-configurator.1.gz; do
+         "$share"/man/man1/zart-cli.1.gz "$share"/man/man1/zart-configurator.1.gz \
+         "$share"/man/man1/zart-sensor-sim.1.gz; do
     [[ -e $f ]] || fail "not in the package: ${f#"$root"}"
 done
 
@@ -105,7 +106,7 @@ metainfo=("$share"/metainfo/*.metainfo.xml)
 appstreamcli validate --no-net "${metainfo[0]}" || fail "appstreamcli validate"
 
 # 4. The man pages.
-for page in zart-cli zart-configurator; do
+for page in zart-cli zart-configurator zart-sensor-sim; do
     text=$(MANWIDTH=80 man -l "$share/man/man1/$page.1.gz" 2>"$tmp/man.err") ||
         { cat "$tmp/man.err"; fail "man -l $page"; }
     [[ $text == *NAME*"$page"*DESCRIPTION* ]] || fail "man page of $page: $text"
