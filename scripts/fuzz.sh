@@ -6,6 +6,8 @@
 # executions and whether it found anything; exits non-zero on any finding.
 # A finding's input is kept in build-fuzz/findings/<target>/ with the log beside it.
 # Further arguments are target names to run instead of all of them.
+# FUZZ_SEED=N fixes libFuzzer's random seed, so that a run from a clean corpus
+# tries the same inputs each time (CI does this); by default each run differs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-fuzz}"
@@ -34,7 +36,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
   status=0
   # The grown corpus of earlier runs is kept; the seeds are only read.
-  "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  "$build/fuzz/$t" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
   if [ "$status" -ne 0 ]; then
