@@ -9,8 +9,7 @@
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "common/SensorOnPty.h"
 
 #include <QTest>
 
@@ -66,8 +65,8 @@ private:
     std::optional<QString> transact(const QByteArray &pdu, qint32 timeoutMs, bool noReply, bool logTraffic);
     void useRequest(const QByteArray &pdu);
 
-    SimSensor m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
+    testsim::SensorOnPty m_sim;
+    SimSensor &m_sensor = m_sim.sensor;
     std::unique_ptr<TWinComPort> m_port;
     RecordingHost m_host;
     std::unique_ptr<TModbusEngine> m_engine;
@@ -75,19 +74,15 @@ private:
 
 void TestTransact::initTestCase()
 {
-    m_server = std::make_unique<SimPtyServer>(m_sensor);
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
     m_port = std::make_unique<TWinComPort>();
-    m_port->SetPortName(m_server->devicePath());
+    m_port->SetPortName(m_sim.devicePath());
     m_engine = std::make_unique<TModbusEngine>(*m_port, m_host);
 }
 
 void TestTransact::init()
 {
-    m_sensor.clearFaults();
-    m_sensor.setFlash(SimSensor::defaultFlash());
-    m_sensor.setAddress(1);
-    m_sensor.clearRequestLog();
+    m_sim.reset();
     m_host = RecordingHost();
 }
 
@@ -95,7 +90,7 @@ void TestTransact::cleanupTestCase()
 {
     m_engine.reset();
     m_port.reset();
-    m_server.reset();
+    m_sim.stop();
 }
 
 void TestTransact::drainLateBytes(const SimFault &fault, qint32 timeoutMs)

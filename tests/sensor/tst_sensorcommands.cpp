@@ -14,8 +14,7 @@
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "common/SensorOnPty.h"
 
 #include <QTest>
 
@@ -108,8 +107,8 @@ private:
     std::optional<QString> runCatching(Command command, QStringList *result);
     int search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs);
 
-    SimSensor m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
+    testsim::SensorOnPty m_sim;
+    SimSensor &m_sensor = m_sim.sensor;
     std::unique_ptr<TWinComPort> m_port;
     RecordingHost m_host;
     std::unique_ptr<TModbusEngine> m_engine;
@@ -122,23 +121,19 @@ private:
 
 void TestSensorCommands::initTestCase()
 {
-    m_server = std::make_unique<SimPtyServer>(m_sensor);
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
     m_port = std::make_unique<TWinComPort>();
-    m_port->SetPortName(m_server->devicePath());
+    m_port->SetPortName(m_sim.devicePath());
     m_engine = std::make_unique<TModbusEngine>(*m_port, m_host);
 }
 
 void TestSensorCommands::init()
 {
-    m_sensor.clearFaults();
-    m_sensor.setFlash(SimSensor::defaultFlash());
-    m_sensor.setAddress(1);
+    m_sim.reset();
     m_sensor.setCoordinates(10.0f, -3.2f);
     m_sensor.setStatus(1, 0);
     m_sensor.setPixels(300.25f, 65535.0f);
     m_sensor.setDeviceId("Vendor", "P7", "2.1");
-    m_sensor.clearRequestLog();
     m_host = RecordingHost();
     m_timeouts = {kReplyTimeoutMs, kReplyTimeoutMs};
     m_engine->ReplyLen = 0;
@@ -151,7 +146,7 @@ void TestSensorCommands::cleanupTestCase()
 {
     m_engine.reset();
     m_port.reset();
-    m_server.reset();
+    m_sim.stop();
 }
 
 QStringList TestSensorCommands::run(Command command)
