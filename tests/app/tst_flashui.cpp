@@ -6,6 +6,7 @@
 
 #include "app/CalibrationView.h"
 #include "app/UViewDump.h"
+#include "common/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -19,20 +20,8 @@
 
 namespace {
 
-QByteArray dumpBytesOf(const SimSensor::Flash &flash)
-{
-    QByteArray out;
-    for (const quint32 w : flash)
-        for (int b = 0; b < 4; ++b)
-            out.append(char((w >> (8 * b)) & 0xFF));
-    return out;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using testfiles::dumpBytesOf;
+using testfiles::writeBytes;
 
 QByteArray readBytes(const QString &path)
 {

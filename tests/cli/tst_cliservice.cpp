@@ -5,7 +5,7 @@
 #include "CliTestUtil.h"
 
 #include "common/FakeSerialDevice.h"
-#include "flash/DumpFile.h"
+#include "common/TestFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,18 +20,8 @@ using namespace clitest;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray dumpOf(const SimSensor::Flash &flash)
-{
-    FlashImage image;
-    std::copy(flash.begin(), flash.end(), image.begin());
-    return DumpBytes(image);
-}
+using testfiles::dumpBytesOf;
+using testfiles::writeBytes;
 
 // Only word reads reached the sensor.
 bool onlyReads(const SimSensor &sensor)
@@ -60,7 +50,7 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QVERIFY2(start(), qPrintable(errorString()));
         m_dump = m_dir.filePath(QStringLiteral("0012AB7F.dmp"));
-        QVERIFY(writeFile(m_dump, dumpOf(sensor.flash())));
+        QVERIFY(writeBytes(m_dump, dumpBytesOf(sensor.flash())));
     }
 
     void init()
@@ -116,7 +106,7 @@ private Q_SLOTS:
         QFETCH(QString, failure);
         QTemporaryDir dir;
         const QString in = dir.filePath(QStringLiteral("in"));
-        QVERIFY(writeFile(in, content));
+        QVERIFY(writeBytes(in, content));
         const QString outPath = dir.filePath(out);
 
         const CliRun run = runCli({"plot", in, outPath});
@@ -172,7 +162,7 @@ private Q_SLOTS:
         QFETCH(QStringList, err);
         QFETCH(int, requests);
         const QString path = m_dir.filePath(QStringLiteral("stops.dmp"));
-        QVERIFY(writeFile(path, dumpOf(sensor.flash()).leftJustified(size, '\0')));
+        QVERIFY(writeBytes(path, dumpBytesOf(sensor.flash()).leftJustified(size, '\0')));
         sensor.addFault(SimFault::noReply().onAddress(0x1010));
 
         const CliRun run = runCli(onSensor({"--timeout-short", "1000", "verify", path}));

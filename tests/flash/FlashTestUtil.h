@@ -15,6 +15,7 @@
 #include "serial/ZartError.h"
 
 #include "common/SensorOnPty.h"
+#include "common/TestFiles.h"
 
 #include <QFile>
 #include <QStringList>
@@ -31,11 +32,8 @@ using testhost::LogLine;
 using testhost::LogLines;
 using testhost::RecordingHost;
 
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using testfiles::dumpBytesOf;
+using testfiles::writeBytes;
 
 inline QByteArray readBytes(const QString &path)
 {
@@ -204,16 +202,6 @@ inline QList<Request> requestsOf(const SimSensor &sensor)
                 | (quint32(quint8(f[9])) << 8) | quint32(quint8(f[10]));
         out << q;
     }
-    return out;
-}
-
-// The words in the dump file layout: four bytes each, least significant first.
-inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
-{
-    QByteArray out;
-    for (const quint32 w : flash)
-        for (int b = 0; b < 4; ++b)
-            out.append(char((w >> (8 * b)) & 0xFF));
     return out;
 }
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "SimSensor.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace testfiles {
+
+// Writes the whole file; false when it cannot be opened or is written short.
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// The words in the dump file layout: four bytes each, least significant first.
+// Written here apart from the tool's own writer, so that tests can check it.
+inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
+{
+    QByteArray out;
+    for (const quint32 w : flash)
+        for (int b = 0; b < 4; ++b)
+            out.append(char((w >> (8 * b)) & 0xFF));
+    return out;
+}
+
+} // namespace testfiles
