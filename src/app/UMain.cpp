@@ -27,6 +27,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
+#include <cstdio>
+
 // Watches every key typed in the main window's controls: M raises the bus
 // address by one and N lowers it, whichever control has the focus.
 class AddrKeyPreview : public QObject
@@ -306,6 +308,7 @@ void TForm1::showErrorReport(const QString &text)
     QMessageBox box(QMessageBox::Critical, applicationTitle(), errorReportText(text),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorReport"));
+    m_errorReport = &box;
     ModalRunner::exec(box);
 }
 
@@ -400,24 +403,55 @@ void TForm1::selectPreferredPort()
         m_setup->portPowerComboBox()->setCurrentIndex(power);
 }
 
-void TForm1::FormClose()
+bool TForm1::FormClose()
 {
     ui->ContinuousCheckBox->setChecked(false);
+    return saveSettingsAtClose();
+}
+
+bool TForm1::saveSettingsAtClose()
+{
+    QString failure;
     try {
         SaveSettings();
+        return true;
     } catch (const ZartError &e) {
-        showErrorReport(e.text());
+        failure = e.text();
     } catch (const std::exception &e) {
-        showErrorReport(QString::fromLocal8Bit(e.what()));
+        failure = QString::fromLocal8Bit(e.what());
     }
+    // The first close that cannot save is refused with the report, so that the
+    // user can make the file writable and close again. The next close ends
+    // without the settings, so that a read-only file cannot keep the program
+    // open; so does a close asked for by a signal, which shows no report.
+    if (!m_closingOnSignal && !m_closeRefused) {
+        m_closeRefused = true;
+        showErrorReport(failure);
+        if (!m_closingOnSignal) // no signal came while the report was shown
+            return false;
+    }
+    const QString line = QStringLiteral("Настройки не сохранены: %1").arg(failure);
+    Log(line, LogError);
+    // The log goes with the window: the line stays on the standard error.
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    return true;
+}
+
+void TForm1::closeOnSignal()
+{
+    m_closingOnSignal = true;
+    // An open general error report is answered for the user: a session that
+    // ends must not wait for it (a close that could not save goes on).
+    if (m_errorReport)
+        m_errorReport->reject();
+    close();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    // The settings are saved; a file that cannot be written is reported, and
-    // the window closes all the same, so that the program can always be left.
-    FormClose();
-    event->accept();
+    // The settings are saved; a file that cannot be written keeps the window
+    // open once (see saveSettingsAtClose).
+    event->setAccepted(FormClose());
 }
 
 void TForm1::showServicePopup(const QPoint &pos)

@@ -6,6 +6,8 @@
 #include "serial/UComWin.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -134,15 +136,20 @@ public:
     // The folder of the dumps and passports, made when missing.
     QString filesDir() const;
     void LoadSettings();
-    // Throws ZartError("Unable to write to <path>") when a key cannot be written;
-    // the keys after it are not written.
+    // Writes every key in one replacement of the file. Throws
+    // ZartError("Unable to write to <path>") when it cannot be written; the
+    // file is then left as it was.
     void SaveSettings();
 
     // Window events.
     void FormCreate();
     void FormActivate(); // once: the first time the window becomes active
     bool formActivated() const { return m_activated; }
-    void FormClose();
+    // Saves the settings at a close; false when the window is to stay open.
+    bool FormClose();
+    // A close asked for by a signal (SIGTERM, SIGINT, SIGHUP): as the user's
+    // close, but it shows no report and always ends.
+    void closeOnSignal();
     void ServiceModeMenuClick();
 
     // Ports, speed and supply.
@@ -218,6 +225,9 @@ private:
     void showServicePopup(const QPoint &pos);
     void stepBusAddress(int delta);
     void selectPreferredPort();
+    // The settings saved at a close. A file that cannot be written refuses the
+    // first close of the run with the general error report (true: close).
+    bool saveSettingsAtClose();
     void setCoordinateLabels();
     void showCoordinates(const MeasurementTexts &m);
 
@@ -248,6 +258,9 @@ private:
     ZartPlaces m_places;
     bool m_activated = false;
     bool m_commandsEnabled = true;
+    bool m_closeRefused = false;    // a close was refused for the settings
+    bool m_closingOnSignal = false; // a signal asked the window to close
+    QPointer<QMessageBox> m_errorReport; // the general error report while shown
     QObject *m_keyPreview = nullptr;
     QList<QPair<QObject *, std::function<bool(QEvent *)>>> m_fieldHandlers;
 };

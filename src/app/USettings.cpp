@@ -92,19 +92,25 @@ void TForm1::LoadSettings()
 
 void TForm1::SaveSettings()
 {
-    const IniFile ini(m_places.settingsFile);
-    ini.writeInt(SectionSetup, QStringLiteral("ComPort"),
-                 portToStore(ui->PortComboBox, !m_preferredPort.isEmpty(), m_portPicked,
-                             m_storedComPort));
-    ini.writeInt(SectionSetup, QStringLiteral("SpeedComPort"),
-                 m_setup->speedComboBox()->currentIndex());
-    ini.writeInt(SectionSetup, QStringLiteral("PowerComPort"),
-                 portToStore(m_setup->portPowerComboBox(), !m_preferredPowerPort.isEmpty(),
-                             m_powerPortPicked, m_storedPowerComPort));
-    ini.writeInt(SectionMain, QStringLiteral("Addr"), ui->AddrSpinEdit->textValue());
-    ini.writeInt(SectionMain, QStringLiteral("Timeout"), m_setup->timeoutMs());
-    ini.writeInt(SectionMain, QStringLiteral("TimeoutShort"), m_setup->timeoutShortMs());
-    ini.writeInt(SectionMain, QStringLiteral("PauseGroup"), m_setup->pauseGroupMs());
-    ini.writeBool(SectionMain, QStringLiteral("FloatPix"), m_setup->floatPix());
-    ini.writeBool(SectionMain, QStringLiteral("FastReply"), m_setup->fastReply());
+    const auto number = [](qint32 value) { return QString::number(value); };
+    const auto flag = [](bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); };
+    // Every key the window stores, in the order they are written ("ServiceMode"
+    // is only read). All of them go into the file in one replacement.
+    const QList<IniEntry> keys{
+        {SectionSetup, QStringLiteral("ComPort"),
+         number(portToStore(ui->PortComboBox, !m_preferredPort.isEmpty(), m_portPicked,
+                            m_storedComPort))},
+        {SectionSetup, QStringLiteral("SpeedComPort"),
+         number(m_setup->speedComboBox()->currentIndex())},
+        {SectionSetup, QStringLiteral("PowerComPort"),
+         number(portToStore(m_setup->portPowerComboBox(), !m_preferredPowerPort.isEmpty(),
+                            m_powerPortPicked, m_storedPowerComPort))},
+        {SectionMain, QStringLiteral("Addr"), number(ui->AddrSpinEdit->textValue())},
+        {SectionMain, QStringLiteral("Timeout"), number(m_setup->timeoutMs())},
+        {SectionMain, QStringLiteral("TimeoutShort"), number(m_setup->timeoutShortMs())},
+        {SectionMain, QStringLiteral("PauseGroup"), number(m_setup->pauseGroupMs())},
+        {SectionMain, QStringLiteral("FloatPix"), flag(m_setup->floatPix())},
+        {SectionMain, QStringLiteral("FastReply"), flag(m_setup->fastReply())},
+    };
+    IniFile(m_places.settingsFile).writeValues(keys);
 }

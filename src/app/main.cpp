@@ -29,10 +29,11 @@ int main(int argc, char *argv[])
     app.setErrorReport([mainForm](const QString &text) { mainForm->showErrorReport(text); });
     mainForm->show();
     // Asked to stop (the session ends, kill): the window closes as on the
-    // user's click, so the settings are saved.
+    // user's click, so the settings are saved (without a report box when
+    // they cannot be).
     const SignalCloser closer([mainForm] {
         mainForm->FormActivate();
-        mainForm->close();
+        mainForm->closeOnSignal();
     });
     const int result = app.exec();
     app.setErrorReport({});

@@ -260,16 +260,22 @@ bool IniFile::readBool(const QString &section, const QString &key, bool defaultV
 
 void IniFile::writeString(const QString &section, const QString &key, const QString &value) const
 {
+    writeValues({{section, key, value}});
+}
+
+void IniFile::writeValues(const QList<IniEntry> &entries) const
+{
     // A file that cannot be read is not replaced by what could be seen of it.
-    const std::optional<QByteArray> file = load(m_path);
+    std::optional<QByteArray> file = load(m_path);
     if (!file)
         throw ZartError(writeFailureText(m_path));
-    const std::optional<QByteArray> changed =
-        IniSetValue(*file, section.toUtf8(), key.toUtf8(), value.toUtf8());
-    if (!changed)
-        throw ZartError(writeFailureText(m_path));
+    for (const IniEntry &e : entries) {
+        file = IniSetValue(*file, e.section.toUtf8(), e.key.toUtf8(), e.value.toUtf8());
+        if (!file)
+            throw ZartError(writeFailureText(m_path));
+    }
     try {
-        WriteFileAtomically(m_path, *changed);
+        WriteFileAtomically(m_path, *file);
     } catch (const ZartError &) {
         throw ZartError(writeFailureText(m_path));
     }

@@ -2,13 +2,22 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <optional>
 
-// One INI file (sections in square brackets, key=value lines), accessed one key
-// at a time as the Windows profile functions do: every read loads the file
-// afresh; every write loads it, changes the one key's line and writes it back.
+// One key of an INI file with the value to write into it.
+struct IniEntry
+{
+    QString section;
+    QString key;
+    QString value;
+};
+
+// One INI file (sections in square brackets, key=value lines), accessed as the
+// Windows profile functions do: every read loads the file afresh; every write
+// loads it, changes the lines of its keys and writes it back.
 // Every other byte of the file stays as it was (see IniSetValue). The file is
 // replaced atomically: the new content goes to a file beside it that is renamed
 // over the old one, so a failed write leaves the old file untouched. Names and
@@ -33,6 +42,10 @@ public:
     // ZartError("Unable to write to <full path of the file>"). A file that
     // exists but cannot be read is not replaced.
     void writeString(const QString &section, const QString &key, const QString &value) const;
+    // Writes every entry, in the given order, in one replacement of the file:
+    // either all of them are written or, on any failure (the same text as
+    // writeString), none, and the file keeps every byte it had.
+    void writeValues(const QList<IniEntry> &entries) const;
     void writeInt(const QString &section, const QString &key, qint32 value) const;
     // Stored as "1" or "0".
     void writeBool(const QString &section, const QString &key, bool value) const;

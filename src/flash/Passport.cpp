@@ -6,8 +6,10 @@
 #include "sensor/SensorRequests.h"
 #include "serial/ZartError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -218,8 +220,17 @@ QString ExpLevelText(const FlashImage &image)
                              int(image[WordThresholdY] & 0xFF));
 }
 
-void WriteExpLevel(const QString &iniPath, const FlashImage &image)
+void WriteExpLevel(const QString &iniPath, const FlashImage &image, int lockWaitMs)
 {
+    const QString lockPath = iniPath + QStringLiteral(".lock");
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(qMax(0, lockWaitMs))) {
+        const QString shownLock = QDir::toNativeSeparators(QFileInfo(lockPath).absoluteFilePath());
+        if (lock.error() == QLockFile::LockFailedError)
+            throw ZartError(QStringLiteral("Файл %1 занят другой программой (блокировка %2)")
+                                .arg(QFileInfo(iniPath).fileName(), shownLock));
+        throw ZartError(QStringLiteral("Не удалось создать файл блокировки %1").arg(shownLock));
+    }
     IniFile(iniPath).writeString(SerialText(image[WordSerial]), QString::fromUtf16(ExpLevelKey),
                                  ExpLevelText(image));
 }

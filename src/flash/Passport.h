@@ -51,9 +51,17 @@ void WritePassportFile(const QString &path, const FlashImage &image);
 // exposure Y, threshold Y.
 QString ExpLevelText(const FlashImage &image);
 
+// How long an edit of "passport.ini" waits for another program's edit to end.
+inline constexpr int PassportLockWaitMs = 3000;
+
 // Files the image's ExpLevel under the section "%.8x" of its serial number in the
-// INI file at iniPath, keeping everything else. Throws ZartError on failure.
-void WriteExpLevel(const QString &iniPath, const FlashImage &image);
+// INI file at iniPath, keeping everything else. The window and zart-cli both edit
+// the file: the edit holds the lock file "<iniPath>.lock" (QLockFile; a lock left
+// by a process that has died is taken over). Throws ZartError on failure, and
+// with "Файл <name> занят другой программой (блокировка <lock path>)" when the
+// lock is not had within lockWaitMs; the file is then unchanged.
+void WriteExpLevel(const QString &iniPath, const FlashImage &image,
+                   int lockWaitMs = PassportLockWaitMs);
 
 // --- Reading -------------------------------------------------------------------
 

@@ -7,6 +7,8 @@
 
 #include "app/ZSpinEdit.h"
 #include "app/ZartPlaces.h"
+#include "common/TestFiles.h"
+#include "serial/ZartError.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +16,8 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 const QString kFastReplyLine = QStringLiteral("Быстрый приём: конец ответа по длине кадра");
@@ -252,22 +256,119 @@ private Q_SLOTS:
             QVERIFY2(lines.contains(line), qPrintable(line + " in " + lines.join(u' ')));
     }
 
-    // A settings file that cannot be written is reported, and the window closes anyway.
-    void unwritableFileIsReportedAndTheWindowCloses()
+    // A settings file that cannot be written: the first close is refused with
+    // the report and the window stays; the next close, or a close asked for
+    // by a signal (without a report, even while one is shown), ends without
+    // the settings after a red line. A file that has become writable meanwhile
+    // is saved at the second close.
+    void unwritableSettingsAtClose_data()
     {
+        QTest::addColumn<QStringList>("closes"); // "close", "signal", "close, signal in the report"
+        QTest::addColumn<bool>("fixedBetween");  // the file made writable after the first close
+        QTest::addColumn<int>("reports");
+        QTest::newRow("second close ends") << QStringList{"close", "close"} << false << 1;
+        QTest::newRow("second close saves a writable file") << QStringList{"close", "close"} << true << 1;
+        QTest::newRow("signal: no report") << QStringList{"signal"} << false << 0;
+        QTest::newRow("signal while the report is shown")
+            << QStringList{"close, signal in the report"} << false << 1;
+        QTest::newRow("signal after a refused close") << QStringList{"close", "signal"} << false << 1;
+    }
+    void unwritableSettingsAtClose()
+    {
+        QFETCH(QStringList, closes);
+        QFETCH(bool, fixedBetween);
+        QFETCH(int, reports);
         start(QByteArray());
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
         // A directory in the place of the file: no key can be written.
         QVERIFY(QDir().mkpath(ScopedSettingsFile::path()));
-        ScopedModalRunner runner(QMessageBox::Ok);
-        form()->close();
-        QCOMPARE(runner.dialogs.size(), 1);
-        QCOMPARE(runner.dialogs[0].text,
-                 QStringLiteral("Unable to write to %1.")
-                     .arg(QDir::toNativeSeparators(ScopedSettingsFile::path())));
-        QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
+        const QString failure = QStringLiteral("Unable to write to %1")
+                                    .arg(QDir::toNativeSeparators(ScopedSettingsFile::path()));
+        bool signalInReport = false;
+        ScopedModalRunner runner([&](QDialog &) {
+            if (signalInReport)
+                form()->closeOnSignal();
+            return int(QMessageBox::Ok);
+        });
+        const auto lines = logLines(form()).size();
+        for (int i = 0; i < closes.size(); ++i) {
+            QVERIFY2(form()->isVisible(), "closed too early");
+            if (i == 1 && fixedBetween)
+                ScopedSettingsFile::remove();
+            signalInReport = closes[i].contains(QStringLiteral("in the report"));
+            if (closes[i] == u"signal")
+                form()->closeOnSignal();
+            else
+                form()->close();
+            if (i == 0 && closes.size() > 1) { // refused: the report, the window open
+                QVERIFY(form()->isVisible());
+                QCOMPARE(newLines(lines), QList<LogLine>());
+            }
+        }
         QVERIFY(!form()->isVisible());
+        QCOMPARE(runner.dialogs.size(), reports);
+        if (reports > 0) {
+            QCOMPARE(runner.dialogs[0].text, failure + u'.');
+            QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
+        }
+        if (fixedBetween) {
+            QCOMPARE(newLines(lines), QList<LogLine>());
+            QVERIFY(ScopedSettingsFile::lines().contains(QStringLiteral("TimeoutShort=300")));
+        } else {
+            QCOMPARE(newLines(lines),
+                     (QList<LogLine>{{QStringLiteral("Настройки не сохранены: ") + failure, Red}}));
+        }
+    }
+
+    // A settings file that cannot be written keeps every byte it had: no key
+    // is written when one cannot be.
+    void failedSaveWritesNothing_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("read-only file") << "read-only file";
+        QTest::newRow("read-only folder") << "read-only folder";
+        // The first key fits (the port is forgotten, its line grows shorter),
+        // the keys after it would not.
+        QTest::newRow("no room for the later keys") << "size limit";
+    }
+    void failedSaveWritesNothing()
+    {
+        QFETCH(QString, blocker);
+        if (blocker.startsWith(u"read-only") && ::geteuid() == 0)
+            QSKIP("permissions do not stop root");
+        QTemporaryDir tmp;
+        const QString file = tmp.filePath(QStringLiteral("zart-configurator.ini"));
+        const QByteArray before = "; by hand\r\n[Setup]\r\nComPort=12345\r\n[Options]\r\nServiceMode=2\r\n";
+        QVERIFY(testfiles::writeBytes(file, before));
+        makeWindows(QByteArray());
+        form()->setPlaces({file, tmp.path()});
+        form()->FormActivate();
+
+        const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QString failure;
+        {
+            std::unique_ptr<testfiles::FileSizeLimit> limit;
+            if (blocker == u"read-only file")
+                QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+            else if (blocker == u"read-only folder")
+                QVERIFY(QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::ExeOwner));
+            else
+                limit = std::make_unique<testfiles::FileSizeLimit>(before.size() + 4);
+            try {
+                form()->SaveSettings();
+            } catch (const ZartError &e) {
+                failure = e.text();
+            }
+        }
+        QVERIFY(QFile::setPermissions(tmp.path(), rw));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(failure, QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(file)));
+        QFile stored(file);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), before);
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("zart-configurator.ini")});
     }
 
     // Where the files go: everything beside an executable whose directory is

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QString>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace testfiles {
 
 // Writes the whole file; false when it cannot be opened or is written short.
@@ -25,5 +28,33 @@ inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
             out.append(char((w >> (8 * b)) & 0xFF));
     return out;
 }
+
+// Lowers RLIMIT_FSIZE while it lives, so that a write past `bytes` fails with
+// EFBIG even for a user whom file permissions do not stop (root).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool active() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
 
 } // namespace testfiles

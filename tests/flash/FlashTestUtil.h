@@ -33,6 +33,7 @@ using testhost::LogLines;
 using testhost::RecordingHost;
 
 using testfiles::dumpBytesOf;
+using testfiles::FileSizeLimit;
 using testfiles::writeBytes;
 
 inline QByteArray readBytes(const QString &path)
@@ -61,34 +62,6 @@ inline QStringList texts(const RecordingHost &host, int kind)
             out << l.text;
     return out;
 }
-
-// Lowers RLIMIT_FSIZE while it lives, so that a write past `bytes` fails with
-// EFBIG even for a user whom file permissions do not stop (root).
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-    bool active() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 // One thing an operation did through its host, with the number of requests
 // the sensor had received by then.

@@ -249,9 +249,16 @@ void TestIniFile::refusedWrite()
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, value);
-    QCOMPARE(failureOf([&] { IniFile(m_path).writeString(section, key, value); }),
-             QStringLiteral("Unable to write to ")
-                 + QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath()));
+    const QString text = QStringLiteral("Unable to write to ")
+                         + QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
+    QCOMPARE(failureOf([&] { IniFile(m_path).writeString(section, key, value); }), text);
+    QCOMPARE(readBytes(m_path), Settings);
+    // Among other keys written in one step: the keys before it are not written either.
+    QCOMPARE(failureOf([&] {
+                 IniFile(m_path).writeValues(
+                     {{"Setup", "ComPort", "4"}, {"New", "Key", "1"}, {section, key, value}});
+             }),
+             text);
     QCOMPARE(readBytes(m_path), Settings);
 }
 

@@ -4,6 +4,10 @@
 
 #include "FlashTestUtil.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -93,6 +97,7 @@ private Q_SLOTS:
     void expLevelText();
     void parseExpLevel_data();
     void parseExpLevel();
+    void expLevelThroughIni_data();
     void expLevelThroughIni();
 };
 
@@ -333,18 +338,54 @@ void TestPassport::parseExpLevel()
     QCOMPARE(QList<int>({v.ExposureX, v.ThresholdX, v.ExposureY, v.ThresholdY}), numbers);
 }
 
+// The lock file beside passport.ini: free, left by a process that has died
+// (taken over), or held by another program (the edit waits and fails).
+void TestPassport::expLevelThroughIni_data()
+{
+    QTest::addColumn<QString>("lock");
+    QTest::newRow("free") << "free";
+    QTest::newRow("left by a dead process") << "stale";
+    QTest::newRow("held by another program") << "held";
+}
+
 void TestPassport::expLevelThroughIni()
 {
+    QFETCH(QString, lock);
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("passport.ini"));
-    QVERIFY(writeBytes(ini, "; passports\r\n[00000001]\r\nExpLevel=1;2;3;4\r\n"));
+    const QString lockPath = ini + QStringLiteral(".lock");
+    const QByteArray before = "; passports\r\n[00000001]\r\nExpLevel=1;2;3;4\r\n";
+    QVERIFY(writeBytes(ini, before));
     FlashImage image{};
     image[WordSerial] = 0x12ABCD;
     image[WordExposureX] = 120;
     image[WordExposureY] = 118;
     image[WordThresholdX] = 40;
     image[WordThresholdY] = 42;
-    WriteExpLevel(ini, image);
+
+    QLockFile other(lockPath);
+    if (lock == u"held") {
+        QVERIFY(other.tryLock(0));
+        constexpr int waitMs = 300;
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(failureOf([&] { WriteExpLevel(ini, image, waitMs); }),
+                 QStringLiteral("Файл passport.ini занят другой программой (блокировка %1)")
+                     .arg(QDir::toNativeSeparators(lockPath)));
+        QVERIFY2(waited.elapsed() >= waitMs, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(readBytes(ini), before);
+        return;
+    }
+    if (lock == u"stale") {
+        // A real lock's content, with the number of a process that cannot exist.
+        QLockFile model(dir.filePath(QStringLiteral("model.lock")));
+        QVERIFY(model.tryLock(0));
+        QList<QByteArray> fields = readBytes(dir.filePath(QStringLiteral("model.lock"))).split('\n');
+        fields[0] = "2147483647";
+        QVERIFY(writeBytes(lockPath, fields.join('\n')));
+    }
+    WriteExpLevel(ini, image, 0);
+    QVERIFY(!QFileInfo::exists(lockPath)); // released
     image[WordExposureX] = 121;
     WriteExpLevel(ini, image); // a second run replaces the value
 

@@ -4,6 +4,7 @@
 #include "FlashTestUtil.h"
 
 #include <QDir>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -178,6 +179,8 @@ void TestFlashOps::fileFailureStopsLaterFiles_data()
     QTest::newRow("dump file") << "0012ABCD.dmp" << 0;
     QTest::newRow("passport text") << "0012ABCD.ini" << 1;
     QTest::newRow("passport.ini") << "passport.ini" << 2;
+    // Another program edits passport.ini: its lock is not had in time.
+    QTest::newRow("passport.ini locked") << "passport.ini.lock" << 2;
 }
 
 void TestFlashOps::fileFailureStopsLaterFiles()
@@ -187,8 +190,13 @@ void TestFlashOps::fileFailureStopsLaterFiles()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    // A directory of the file's name: the file can be neither created nor replaced.
-    QVERIFY(QDir(dir.path()).mkdir(blocked));
+    // A directory of the file's name: the file can be neither created nor
+    // replaced. A lock file: held, as by another program.
+    QLockFile held(dir.filePath(blocked));
+    if (blocked.endsWith(QStringLiteral(".lock")))
+        QVERIFY(held.tryLock(0));
+    else
+        QVERIFY(QDir(dir.path()).mkdir(blocked));
     RecordingHost log;
 
     QString failure;
@@ -203,6 +211,9 @@ void TestFlashOps::fileFailureStopsLaterFiles()
                            "Паспорт сохранён в файле 0012ABCD.ini...",
                            "Данные паспорта сохранены в файле passport.ini..."};
     QVERIFY(!failure.isEmpty());
+    if (held.isLocked())
+        QCOMPARE(failure, QStringLiteral("Файл passport.ini занят другой программой (блокировка %1)")
+                              .arg(QDir::toNativeSeparators(dir.filePath(blocked))));
     LogLines expectedLog;
     for (int i = 0; i < written; ++i)
         expectedLog.append({done[i], 0});
