@@ -42,14 +42,22 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
         m_port.ReplyTimeout = timeoutMs;
         const QByteArray frame = BuildFrame(noReply ? 0 : requestAddress(), pdu, pduLen);
 
-        // The outcome of the write is not examined here: a request that did not
-        // go out shows up as the failure of the reply wait.
+        // A request that did not go out shows up as the failure of the reply
+        // wait; a broadcast has no reply, so its write is judged itself.
         m_port.Send(frameBytes(frame), int(frame.size()));
         if (logTraffic)
             m_host.Log(QStringLiteral("Послано: %1").arg(HexLine(frameBytes(frame), qint32(frame.size()))),
                        LogSent);
-        if (noReply)
-            return;
+        if (noReply) {
+            switch (m_port.LinkStatus) {
+            case TWinComPort::Ok:
+                return;
+            case TWinComPort::TimedOut:
+                throw ZartError(QStringLiteral("Таймаут"));
+            default:
+                throw ZartError(QStringLiteral("Ошибка передачи"));
+            }
+        }
 
         m_port.Receive();
         switch (m_port.LinkStatus) {
@@ -85,7 +93,7 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
     }
 }
 
-void TModbusEngine::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
+std::optional<EComPort> TModbusEngine::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
 {
     try {
         RequestLen = pduLen;
@@ -96,14 +104,21 @@ void TModbusEngine::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
         m_port.Receive();
         if (m_port.LinkStatus != TWinComPort::Ok) {
             ReplyLen = 0;
-            return;
+            return std::nullopt;
         }
         CheckReply();
+    } catch (const EComPort &e) {
+        ReplyLen = 0;
+        // The port cannot be opened, or its device has gone: no other
+        // address can answer either.
+        if (!m_port.isOpen())
+            return e;
     } catch (const std::exception &) {
         // The search moves on to the next address; CheckReply has already
         // logged a broken rule.
         ReplyLen = 0;
     }
+    return std::nullopt;
 }
 
 void TModbusEngine::CheckReply()

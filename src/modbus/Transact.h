@@ -1,12 +1,11 @@
 #pragma once
 
+#include "serial/UComWin.h"
 #include "serial/ZartError.h"
 
 #include <QString>
 #include <array>
 #include <optional>
-
-class TWinComPort;
 
 // Colours of the console log lines.
 enum LogKind : quint8 { LogInfo = 0, LogSent = 1, LogReceived = 2, LogError = 3 };
@@ -59,13 +58,17 @@ public:
     // Frames RequestBuf's PDU with the bus address (0 when noReply) and the CRC,
     // sends it, receives and validates the reply into ReplyBuf/ReplyLen.
     // Every failure is logged in red and thrown as ZartError (a port failure
-    // keeps its class, EComPort). The busy cursor is on for the whole call.
+    // keeps its class, EComPort). A broadcast whose write could not start
+    // fails with "Ошибка передачи", one that did not finish in time with
+    // "Таймаут". The busy cursor is on for the whole call.
     // A pdu that is not RequestBuf itself is copied into it first, as the
     // reply check reads the request back from there.
     void Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, bool noReply,
                   bool logTraffic);
     // The quiet variant used by the bus search: never throws; ReplyLen is 0 on failure.
-    void Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs);
+    // Returns a port failure that left the link closed (the port cannot be
+    // opened, or its device has gone), unlogged; nothing otherwise.
+    std::optional<EComPort> Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs);
     // Validates the link's RxBuf/RxCount, fills ReplyBuf/ReplyLen; a broken rule is
     // logged once in red and thrown.
     void CheckReply();

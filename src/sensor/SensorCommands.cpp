@@ -1,6 +1,8 @@
 #include "sensor/SensorCommands.h"
 
 #include "modbus/Transact.h"
+#include "serial/PortAccess.h"
+#include "serial/UComWin.h"
 
 #include <algorithm>
 
@@ -127,7 +129,14 @@ int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
     int found = 0;
     for (int a = 1; a <= 247; ++a) {
         setAddress(a);
-        engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs);
+        if (const std::optional<EComPort> portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs)) {
+            // A port that cannot be opened ends the search at once: no address can answer.
+            setAddress(saved);
+            host.Log(portFailure->text(), LogError);
+            if (const QString hint = PortAccessHint(*portFailure); !hint.isEmpty())
+                host.Log(hint, LogError);
+            return 0;
+        }
         // Found when the reply has the request's length and echoes its data.
         if (engine.ReplyLen == engine.RequestLen
             && std::equal(engine.ReplyBuf.begin() + 3, engine.ReplyBuf.begin() + engine.ReplyLen,

@@ -53,7 +53,9 @@ QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs);
 // the probed one (and shows it); pumpEvents runs between probes. Logs the start
 // line and the outcome, restores the address when nothing answered, and keeps
 // the busy cursor for the whole run. Returns the address found, 0 for none.
-// Never throws for a missing sensor.
+// Never throws for a missing sensor. A port that cannot be opened (or whose
+// device has gone) ends the search at the first probe, with the link's text
+// in red instead of the outcome line and the address restored.
 int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
                  const std::function<void()> &pumpEvents);

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #endif
 
@@ -62,6 +64,21 @@ void keepModemLinesOnClose(const QString &devicePath)
     Q_UNUSED(devicePath);
 #endif
 }
+
+#ifdef Q_OS_LINUX
+// A USB serial adapter hands received bytes on in batches: an FTDI one waits
+// up to 16 ms (its latency timer) before it passes on a short reply. In
+// low-latency mode the driver passes them on at once. Drivers without the
+// mode, and ptys, refuse the request; the port then works as it is.
+void askLowLatency(int fd)
+{
+    serial_struct serial {};
+    if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+#endif
 
 int msLeft(const QElapsedTimer &timer, int totalMs)
 {
@@ -121,6 +138,7 @@ ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32
         return OpenResult::Ok;
 
     m_isPty = isPtyPath(devicePath);
+    m_gone = false;
     m_port.setPortName(devicePath);
     // QSerialPort applies these when it opens the device.
     m_port.setBaudRate(baudRate);
@@ -157,6 +175,9 @@ ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32
         m_lastError = err;
         return OpenResult::StateFailed;
     }
+#ifdef Q_OS_LINUX
+    askLowLatency(int(m_port.handle()));
+#endif
     return OpenResult::Ok;
 }
 
@@ -168,6 +189,7 @@ void QtSerialDevice::close()
     m_port.close();
     m_port.clearError();
     m_isPty = false;
+    m_gone = false;
 }
 
 bool QtSerialDevice::isOpen() const
@@ -284,9 +306,16 @@ bool QtSerialDevice::waitForBytes(std::chrono::nanoseconds timeout)
             if (m_port.bytesAvailable() > 0)
                 return true;
         }
-        // The far end has gone (a hung-up pty, an unplugged adapter): the
-        // descriptor would report at once from now on. No bytes can come, so
-        // sit out the rest of the wait instead of spinning.
+        if (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // The device has gone (an unplugged adapter, a pty whose master
+            // was closed): the descriptor would report at once from now on
+            // and no byte can come. The read that follows reports it.
+            m_gone = true;
+            m_lastError = (fd.revents & POLLNVAL) ? EBADF : EIO;
+            return true;
+        }
+        // Readable, yet nothing came: sit out the rest of the wait rather
+        // than spin on a descriptor that keeps saying so.
         sitOut();
         return m_port.bytesAvailable() > 0;
     }
@@ -301,6 +330,12 @@ bool QtSerialDevice::waitForBytes(std::chrono::nanoseconds timeout)
         m_port.clearError();
         if (m_port.bytesAvailable() > 0)
             return true;
+        if (error == QSerialPort::ResourceError) {
+            // The device has gone (an unplugged adapter); the read reports it.
+            m_gone = true;
+            m_lastError = EIO;
+            return true;
+        }
         if (error != QSerialPort::TimeoutError && error != QSerialPort::NoError) {
             sitOut();
             return m_port.bytesAvailable() > 0;
@@ -321,6 +356,11 @@ qint32 QtSerialDevice::read(quint8 *buffer, qint32 maxCount)
     const qint64 n = m_port.read(reinterpret_cast<char *>(buffer), maxCount);
     if (n < 0) {
         recordFailure();
+        return -1;
+    }
+    if (n == 0 && m_gone) {
+        // What arrived before the device went has been read.
+        m_lastError = EIO;
         return -1;
     }
     return qint32(n);

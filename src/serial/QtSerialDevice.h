@@ -7,6 +7,9 @@
 // ISerialDevice on QSerialPort, used from one thread without an event loop
 // of its own (the blocking waitFor* calls do the I/O).
 //
+// On Linux a USB serial adapter is put in low-latency mode where its driver
+// allows it, so that a reply is passed on as soon as it arrives.
+//
 // Pseudo-terminals (the simulated sensor, the tests) have no modem lines and
 // refuse parity: on a pty such refusals are ignored so that the data path
 // works; on a real port they are failures like any other.
@@ -42,5 +45,6 @@ private:
 
     QSerialPort m_port;
     bool m_isPty = false;
+    bool m_gone = false; // a wait found the device gone; the next empty read fails
     int m_lastError = -1;
 };

@@ -15,7 +15,8 @@
 // asserted once open() returns.
 //
 // Every call that can fail leaves the platform's error number (errno on
-// POSIX systems) for lastError(); -1 means the platform gave none.
+// POSIX systems) for lastError(); -1 means the platform gave none. A device
+// that has gone reports EIO, ENXIO, ENODEV or EBADF (TWinComPort::IsDeviceGone).
 class ISerialDevice
 {
 public:
@@ -51,13 +52,14 @@ public:
 
     // Writes count bytes, waiting at most timeoutMs for the driver to take them.
     virtual WriteResult write(const quint8 *data, qint32 count, int timeoutMs) = 0;
-    // Waits at most timeout for received bytes; true when some can be read.
-    // Never returns early without bytes (a device whose far end has gone
-    // simply stays silent for the whole wait). The wait keeps to the timeout
-    // with sub-millisecond resolution where the platform allows: the end of a
-    // reply is timed by it.
+    // Waits at most timeout for received bytes; true when some can be read,
+    // and also when the device has gone (unplugged, hung up): the next read
+    // then fails with the reason. Otherwise it never returns early without
+    // bytes. The wait keeps to the timeout with sub-millisecond resolution
+    // where the platform allows: the end of a reply is timed by it.
     virtual bool waitForBytes(std::chrono::nanoseconds timeout) = 0;
-    // Reads at most maxCount of the bytes already received; -1 on failure.
+    // Reads at most maxCount of the bytes already received; -1 on failure,
+    // which includes a device that has gone once its last bytes are read.
     virtual qint32 read(quint8 *buffer, qint32 maxCount) = 0;
 
     virtual bool setDtr(bool asserted) = 0;

@@ -23,11 +23,6 @@ constexpr SpeedText Speeds[] = {
     {"115200", 115200}, {"128000", 128000}, {"256000", 256000},
 };
 
-[[noreturn]] void raise(TComExceptions code, int error)
-{
-    throw EComPort(code, error, ComExceptionText(code));
-}
-
 } // namespace
 
 QString ComExceptionText(TComExceptions code)
@@ -107,7 +102,7 @@ void TWinComPort::SetSpeed(const QString &text)
         return;
     m_baud = rate;
     if (m_device->isOpen() && !m_device->setBaudRate(rate))
-        raise(TComExceptions::CE_SetStateFailed, m_device->lastError());
+        raise(TComExceptions::CE_SetStateFailed);
 }
 
 bool TWinComPort::isOpen() const
@@ -115,24 +110,44 @@ bool TWinComPort::isOpen() const
     return m_device->isOpen();
 }
 
+bool TWinComPort::IsDeviceGone(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+void TWinComPort::dropIfGone()
+{
+    if (IsDeviceGone(m_device->lastError()))
+        close();
+}
+
+void TWinComPort::raise(TComExceptions code)
+{
+    const int error = m_device->lastError();
+    // A device that has gone is let go of: the next exchange opens the port
+    // again by its name, so an adapter that comes back under it works again.
+    dropIfGone();
+    throw EComPort(code, error, ComExceptionText(code));
+}
+
 void TWinComPort::open()
 {
     if (m_device->isOpen())
         return;
     const QString path = PortNaming::devicePathForPortName(m_portName);
-    if (path.isEmpty())
-        raise(TComExceptions::CE_OpenFailed, ENOENT); // a COM number with no device
+    if (path.isEmpty()) // a COM number with no device
+        throw EComPort(TComExceptions::CE_OpenFailed, ENOENT, ComExceptionText(TComExceptions::CE_OpenFailed));
     switch (m_device->open(path, m_baud)) {
     case ISerialDevice::OpenResult::Ok:
         return;
     case ISerialDevice::OpenResult::OpenFailed:
-        raise(TComExceptions::CE_OpenFailed, m_device->lastError());
+        raise(TComExceptions::CE_OpenFailed);
     case ISerialDevice::OpenResult::SetupFailed:
-        raise(TComExceptions::CE_SetupComFailed, m_device->lastError());
+        raise(TComExceptions::CE_SetupComFailed);
     case ISerialDevice::OpenResult::StateFailed:
-        raise(TComExceptions::CE_SetStateFailed, m_device->lastError());
+        raise(TComExceptions::CE_SetStateFailed);
     case ISerialDevice::OpenResult::TimeoutsFailed:
-        raise(TComExceptions::CE_TimeoutsFailed, m_device->lastError());
+        raise(TComExceptions::CE_TimeoutsFailed);
     }
 }
 
@@ -150,18 +165,19 @@ void TWinComPort::Send(const quint8 *frame, int count)
     m_sentCount = qMax(0, count);
     // Whatever arrived since the last exchange is stale.
     if (!m_device->purge())
-        raise(TComExceptions::CE_PurgeFailed, m_device->lastError());
+        raise(TComExceptions::CE_PurgeFailed);
     switch (m_device->write(frame, qMax(0, count), WriteWaitMs)) {
     case ISerialDevice::WriteResult::Done:
         break;
     case ISerialDevice::WriteResult::NotStarted:
         LinkStatus = StartFailed;
+        dropIfGone();
         break;
     case ISerialDevice::WriteResult::TimedOut:
         LinkStatus = TimedOut;
         break;
     case ISerialDevice::WriteResult::Failed:
-        raise(TComExceptions::CE_WriteFailed, m_device->lastError());
+        raise(TComExceptions::CE_WriteFailed);
     }
 }
 
@@ -188,7 +204,7 @@ void TWinComPort::Receive()
     for (;;) {
         const qint32 n = m_device->read(RxBuf.data() + count, RxBufSize - count);
         if (n < 0)
-            raise(TComExceptions::CE_ReadFailed, m_device->lastError());
+            raise(TComExceptions::CE_ReadFailed);
         const qint64 now = clock.nsecsElapsed();
         if (n > 0) {
             count += n;
@@ -231,15 +247,15 @@ void TWinComPort::SetPower(bool on)
     if (on) {
         open(); // leaves DTR and RTS de-asserted
         if (!m_device->setDtr(false))
-            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+            raise(TComExceptions::CE_EscapeComFailed);
         if (!m_device->setRts(true))
-            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+            raise(TComExceptions::CE_EscapeComFailed);
     } else {
         // On a closed link the first call fails, as it should.
         if (!m_device->setDtr(true))
-            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+            raise(TComExceptions::CE_EscapeComFailed);
         if (!m_device->setRts(false))
-            raise(TComExceptions::CE_EscapeComFailed, m_device->lastError());
+            raise(TComExceptions::CE_EscapeComFailed);
         close();
     }
 }

@@ -66,6 +66,13 @@ public:
     void SetSpeed(const QString &text);
     qint32 speed() const { return m_baud; }
     bool isOpen() const;
+    // Whether a device's error number says that the device itself has gone
+    // (unplugged, hung up, its handle no longer valid) rather than that one
+    // call failed. A link whose device fails thus closes it, raising the
+    // failure as usual (a write that cannot start leaves LinkStatus 1), and
+    // opens the port again by its name at the next exchange. A time-out
+    // never closes the link.
+    static bool IsDeviceGone(int error);
 
     void Send(const quint8 *frame, int count);
     void Receive();
@@ -87,6 +94,9 @@ public:
 private:
     void open();
     void close();
+    void dropIfGone();
+    // Raises code with the device's error number, closing a device that has gone.
+    [[noreturn]] void raise(TComExceptions code);
 
     std::unique_ptr<ISerialDevice> m_device;
     QString m_portName = QStringLiteral("COM1");

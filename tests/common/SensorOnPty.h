@@ -13,10 +13,14 @@ class SensorOnPty
 {
 public:
     // Call through QVERIFY2(start(), qPrintable(errorString())) from initTestCase().
-    bool start()
+    // With linkPath, the pty is reached through a symbolic link there, as a
+    // USB adapter is through /dev/serial/by-id; a new start after stop() makes
+    // a new pty behind the same link.
+    bool start(const QString &linkPath = QString())
     {
+        m_server.reset();
         m_server = std::make_unique<SimPtyServer>(sensor);
-        return m_server->start();
+        return m_server->start(linkPath);
     }
     void stop() { m_server.reset(); }
 

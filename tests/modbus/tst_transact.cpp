@@ -1,6 +1,7 @@
 // The transaction engine end to end: a real link on a pseudo-terminal, the simulated
 // sensor on the far side, and a host that records what the engine shows to the user.
 
+#include "common/FakeSerialDevice.h"
 #include "common/ModbusFrames.h"
 
 #include "modbus/FrameCodec.h"
@@ -39,6 +40,7 @@ QString receivedLine(const QByteArray &frame)
 
 Q_DECLARE_METATYPE(SimFault)
 Q_DECLARE_METATYPE(LogLines)
+Q_DECLARE_METATYPE(ISerialDevice::WriteResult)
 
 class TestTransact : public QObject
 {
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void exchange_data();
     void exchange();
     void noReplyBroadcast();
+    void broadcastWriteFails_data();
+    void broadcastWriteFails();
     void missingPort();
     void checkReplyOnReceivedBytes_data();
     void checkReplyOnReceivedBytes();
@@ -257,7 +261,7 @@ void TestTransact::exchange()
     m_host.address = address;
     m_engine->ReplyLen = 77;
     useRequest(pdu);
-    m_engine->Probe(m_engine->RequestBuf.data(), qint32(pdu.size()), timeoutMs);
+    QVERIFY(!m_engine->Probe(m_engine->RequestBuf.data(), qint32(pdu.size()), timeoutMs)); // no port failure
     drainLateBytes(fault, timeoutMs);
     QVERIFY(m_sensor.waitForRequests(1, 2000));
     QCOMPARE(m_sensor.requestLog().first().request, expectedFrame);
@@ -291,7 +295,43 @@ void TestTransact::noReplyBroadcast()
     QCOMPARE(m_host.busyCalls, kBusyOnOff);
 }
 
-// Transact raises and logs the opening failure; Probe only finds nobody.
+// A broadcast gets no reply, so a write that does not go out is its failure.
+void TestTransact::broadcastWriteFails_data()
+{
+    QTest::addColumn<ISerialDevice::WriteResult>("result");
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("cannot start") << ISerialDevice::WriteResult::NotStarted << QStringLiteral("Ошибка передачи");
+    QTest::newRow("wait ran out") << ISerialDevice::WriteResult::TimedOut << QStringLiteral("Таймаут");
+}
+
+void TestTransact::broadcastWriteFails()
+{
+    QFETCH(ISerialDevice::WriteResult, result);
+    QFETCH(QString, failure);
+
+    auto device = std::make_shared<FakeSerialDevice::State>();
+    device->writeResult = result;
+    TWinComPort port(std::make_unique<FakeSerialDevice>(device));
+    TModbusEngine engine(port, m_host);
+    const QByteArray pdu = hex("10 00 00 00 03 06 00 09 00 12 AB 7F");
+    std::copy(pdu.cbegin(), pdu.cend(), engine.RequestBuf.begin());
+    engine.ReplyLen = 42;
+
+    try {
+        engine.Transact(engine.RequestBuf.data(), qint32(pdu.size()), kReplyTimeoutMs, true, true);
+        QFAIL("a broadcast that did not go out counted as sent");
+    } catch (const ZartError &e) {
+        QCOMPARE(e.text(), failure);
+    }
+    const QByteArray frame = withCrc(QByteArray(1, '\0') + pdu);
+    QVERIFY(device->calls.contains(QStringLiteral("write ") + QString::fromLatin1(frame.toHex(' '))));
+    QCOMPARE(m_host.lines, LogLines({{sentLine(frame), LogSent}, {failure, LogError}}));
+    QCOMPARE(engine.ReplyLen, 0);
+    QCOMPARE(m_host.busyCalls, kBusyOnOff);
+}
+
+// Transact raises and logs the opening failure; Probe hands it back unlogged.
 void TestTransact::missingPort()
 {
     TWinComPort missing;
@@ -301,7 +341,9 @@ void TestTransact::missingPort()
     std::copy(pdu.cbegin(), pdu.cend(), engine.RequestBuf.begin());
 
     engine.ReplyLen = 5;
-    engine.Probe(engine.RequestBuf.data(), 5, 100); // must not throw
+    const std::optional<EComPort> probeFailure = engine.Probe(engine.RequestBuf.data(), 5, 100); // must not throw
+    QVERIFY(probeFailure);
+    QCOMPARE(probeFailure->code(), TComExceptions::CE_OpenFailed);
     QCOMPARE(engine.ReplyLen, 0);
     QVERIFY(m_host.lines.isEmpty());
     QVERIFY(m_host.busyCalls.isEmpty());
@@ -313,6 +355,7 @@ void TestTransact::missingPort()
     } catch (const EComPort &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
         QVERIFY2(e.text().startsWith(QStringLiteral("Unable to open com port")), qPrintable(e.text()));
+        QCOMPARE(e.text(), probeFailure->text());
         QCOMPARE(m_host.lines, LogLines({{e.text(), LogError}}));
     }
     QCOMPARE(engine.ReplyLen, 0);

@@ -16,6 +16,7 @@
 
 #include "common/SensorOnPty.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -101,6 +102,8 @@ private Q_SLOTS:
     void searchOnMissingPort();
     void searchIgnoresWrongEcho_data();
     void searchIgnoresWrongEcho();
+
+    void portComesBackUnderItsName();
 
 private:
     QStringList run(Command command);
@@ -530,10 +533,13 @@ void TestSensorCommands::searchOnMissingPort()
     host.address = 9;
     TModbusEngine engine(missing, host);
 
+    // The first probe cannot open the port: the search ends there, with the
+    // link's text instead of the outcome line, and the address put back.
     QCOMPARE(search(engine, host, kQuickFindTimeoutMs), 0);
+    QCOMPARE(m_addressesSet, QList<int>({1, 9}));
     QCOMPARE(host.address, 9);
     QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
-                                   {QStringLiteral("Ничего не найдено!"), LogError}}));
+                                   {QStringLiteral("Unable to open com port (Error: 2)"), LogError}}));
     QCOMPARE(host.busyCalls, kBusyOnOff);
 }
 
@@ -575,6 +581,50 @@ void TestSensorCommands::searchIgnoresWrongEcho()
     // The wrong echo is a valid reply, so it leaves no red line either.
     QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
                                    {QStringLiteral("Найден по адресу 2 (0x02)"), LogReceived}}));
+}
+
+// A sensor whose port goes away and comes back under the same name (a USB
+// adapter pulled out and put back behind its /dev/serial/by-id link): while it
+// is gone every command fails with the link's text, and once it is back the
+// same link works again without the port being picked anew.
+void TestSensorCommands::portComesBackUnderItsName()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString linkPath = dir.filePath(QStringLiteral("ttyZART"));
+    testsim::SensorOnPty adapter;
+    adapter.reset();
+    QVERIFY2(adapter.start(linkPath), qPrintable(adapter.errorString()));
+
+    TWinComPort link;
+    link.SetPortName(linkPath);
+    link.FastReply = true;
+    RecordingHost host;
+    TModbusEngine engine(link, host);
+    const quint32 serial = adapter.sensor.serial();
+    QVERIFY(PingSensor(engine, kReplyTimeoutMs));
+
+    adapter.stop();
+    // The first command finds the device hung up, the next one finds no port.
+    for (const QString &text : {QStringLiteral("PurgeComm function failed (Error: 5)"),
+                                QStringLiteral("Unable to open com port (Error: 2)")}) {
+        host.lines.clear();
+        try {
+            PingSensor(engine, kReplyTimeoutMs);
+            QFAIL("a command on a port that has gone did not fail");
+        } catch (const EComPort &e) {
+            QCOMPARE(e.text(), text);
+        }
+        QCOMPARE(host.lines, LogLines({{text, LogError}}));
+        QVERIFY(!link.isOpen());
+    }
+
+    QVERIFY2(adapter.start(linkPath), qPrintable(adapter.errorString()));
+    QVERIFY(PingSensor(engine, kReplyTimeoutMs));
+    QCOMPARE(ReadSerialNumber(engine, kReplyTimeoutMs), serial);
+    QVERIFY(adapter.sensor.waitForRequests(3, 2000)); // one before, two after
+    QCOMPARE(adapter.sensor.requestCount(), 3);
+    QCOMPARE(link.GetPortName(), linkPath);
 }
 
 QTEST_GUILESS_MAIN(TestSensorCommands)

@@ -10,8 +10,12 @@
 #include <QtTest>
 
 #include <ctime>
+#include <optional>
+#include <thread>
 
 using namespace modbustest;
+
+Q_DECLARE_METATYPE(TComExceptions)
 
 namespace {
 
@@ -77,7 +81,8 @@ private Q_SLOTS:
     void portNameChanges();
     void speedAppliedAtOnceOrAtNextOpening();
     void writeThatCannotFinishTimesOut();
-    void hungUpPeerWaitsWithoutSpinning();
+    void hungUpPeerClosesTheLink_data();
+    void hungUpPeerClosesTheLink();
 };
 
 void TestComLink::initTestCase()
@@ -340,27 +345,80 @@ void TestComLink::writeThatCannotFinishTimesOut()
     EXCHANGE(pty, link);
 }
 
-void TestComLink::hungUpPeerWaitsWithoutSpinning()
+// The far end goes away (as an unplugged adapter does): the link fails at
+// once with the device's reason, without spinning on the hung-up descriptor,
+// and lets go of the device, so the next exchange opens the port by its name.
+void TestComLink::hungUpPeerClosesTheLink_data()
 {
+    QTest::addColumn<bool>("whileWaiting"); // hung up during the reply wait, or before the request
+    QTest::addColumn<TComExceptions>("code");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("during the reply wait") << true << TComExceptions::CE_ReadFailed
+                                           << QStringLiteral("ReadFile function failed (Error: 5)");
+    QTest::newRow("before the request") << false << TComExceptions::CE_PurgeFailed
+                                        << QStringLiteral("PurgeComm function failed (Error: 5)");
+}
+
+void TestComLink::hungUpPeerClosesTheLink()
+{
+    QFETCH(bool, whileWaiting);
+    QFETCH(TComExceptions, code);
+    QFETCH(QString, text);
+
+    constexpr int ReplyTimeoutMs = 3000;
     PtyPair pty;
     TWinComPort link;
     link.SetPortName(pty.slavePath());
-    link.SetPower(true);
-    pty.closeMaster();
+    link.ReplyTimeout = ReplyTimeoutMs;
+    std::thread hangUp;
+    if (whileWaiting) {
+        sendRequest(link);
+        QCOMPARE(pty.peerRead(qint32(Request.size()), 2000), Request);
+        // The far end goes while the link waits for the reply.
+        hangUp = std::thread([&pty] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pty.closeMaster();
+        });
+    } else {
+        link.SetPower(true);
+        pty.closeMaster();
+    }
 
-    link.ReplyTimeout = 300;
     const qint64 cpuBefore = threadCpuNs();
     QElapsedTimer timer;
     timer.start();
-    link.Receive();
+    std::optional<EComPort> failure;
+    try {
+        if (whileWaiting)
+            link.Receive();
+        else
+            sendRequest(link);
+    } catch (const EComPort &e) {
+        failure = e;
+    }
     const qint64 elapsedMs = timer.elapsed();
     const qint64 cpuNs = threadCpuNs() - cpuBefore;
+    if (hangUp.joinable())
+        hangUp.join();
 
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::TimedOut));
-    QCOMPARE(link.RxCount, 0);
-    QVERIFY2(elapsedMs >= 300, qPrintable(QString::number(elapsedMs)));
-    // A busy loop would burn the whole 300 ms.
+    QVERIFY2(failure, "no failure raised");
+    QCOMPARE(failure->code(), code);
+    QCOMPARE(failure->text(), text);
+    // Neither the reply timeout sat out nor a busy loop on the descriptor.
+    QVERIFY2(elapsedMs < ReplyTimeoutMs / 2, qPrintable(QString::number(elapsedMs)));
     QVERIFY2(cpuNs < 60 * Ms, qPrintable(QStringLiteral("%1 ns of CPU").arg(cpuNs)));
+    QVERIFY(!link.isOpen());
+
+    // The pty went with its master: the next exchange tries to open it again.
+    try {
+        sendRequest(link);
+        QFAIL("opening a pty that has gone did not fail");
+    } catch (const EComPort &e) {
+        QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
+        QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2)"));
+    }
+    QVERIFY(!link.isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestComLink)

@@ -156,27 +156,49 @@ void TestLinkFake::callSequences()
 void TestLinkFake::sendOutcome_data()
 {
     QTest::addColumn<WriteResult>("result");
+    QTest::addColumn<int>("error");
     QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("open"); // afterwards
 
-    QTest::newRow("written") << WriteResult::Done << int(TWinComPort::Ok);
-    QTest::newRow("cannot start") << WriteResult::NotStarted << int(TWinComPort::StartFailed);
-    QTest::newRow("wait ran out") << WriteResult::TimedOut << int(TWinComPort::TimedOut);
+    QTest::newRow("written") << WriteResult::Done << EIO << int(TWinComPort::Ok) << true;
+    QTest::newRow("cannot start") << WriteResult::NotStarted << EAGAIN << int(TWinComPort::StartFailed) << true;
+    QTest::newRow("cannot start, device gone")
+        << WriteResult::NotStarted << EIO << int(TWinComPort::StartFailed) << false;
+    // A time-out never closes the link, whatever the device says.
+    QTest::newRow("wait ran out") << WriteResult::TimedOut << EIO << int(TWinComPort::TimedOut) << true;
 }
 
 void TestLinkFake::sendOutcome()
 {
     QFETCH(WriteResult, result);
+    QFETCH(int, error);
     QFETCH(int, status);
+    QFETCH(bool, open);
 
     Rig rig;
     rig.link.LinkStatus = TWinComPort::Incomplete;
     rig.state->writeResult = result;
+    rig.state->failError = error;
     rig.link.Send(Frame, sizeof Frame);
     QCOMPARE(int(rig.link.LinkStatus), status);
+    QCOMPARE(rig.link.isOpen(), open);
+
+    // Nothing answers on the fake's line: the reply wait times out and leaves
+    // the link as it was; a closed one is opened by the next request.
+    rig.link.ReplyTimeout = 5;
+    rig.link.Receive();
+    QCOMPARE(rig.link.LinkStatus, quint8(open ? TWinComPort::TimedOut : TWinComPort::StartFailed));
+    QCOMPARE(rig.link.isOpen(), open);
+    rig.state->writeResult = WriteResult::Done;
+    rig.state->calls.clear();
+    rig.link.Send(Frame, sizeof Frame);
+    QCOMPARE(rig.state->calls.first().startsWith(QStringLiteral("open ")), !open);
+    QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::Ok));
 }
 
-// A failing device call raises its code and text, records no call after it,
-// and leaves the link ready for the next exchange.
+// A failing device call raises its code and text, records no call after it
+// but the closing of a device that has gone, and leaves the link ready for
+// the next exchange, which opens the port again when it was closed.
 void TestLinkFake::deviceFailures_data()
 {
     QTest::addColumn<QString>("fault");
@@ -200,28 +222,41 @@ void TestLinkFake::deviceFailures_data()
                                       << false;
     QTest::newRow("open: timeouts") << "TimeoutsFailed" << "send" << -1 << TComExceptions::CE_TimeoutsFailed
                                     << "SetCommTimeouts failed" << QStringList{opening} << kept << false;
+    const QString written = QStringLiteral("write 01 04 00 05 00 02 61 ca");
     QTest::newRow("purge, error number 0 is none") << "purge" << "send" << 0 << TComExceptions::CE_PurgeFailed
                                                    << "PurgeComm function failed" << QStringList{opening, "purge"}
                                                    << 0 << true;
-    QTest::newRow("write") << "write" << "send" << 5 << TComExceptions::CE_WriteFailed
-                           << "WriteFile function failed (Error: 5)"
-                           << QStringList{opening, "purge", "write 01 04 00 05 00 02 61 ca"} << 0 << true;
-    QTest::newRow("read") << "read" << "receive" << 5 << TComExceptions::CE_ReadFailed
-                          << "ReadFile function failed (Error: 5)" << QStringList{} << 0 << true;
+    QTest::newRow("purge, device gone") << "purge" << "send" << EIO << TComExceptions::CE_PurgeFailed
+                                        << "PurgeComm function failed (Error: 5)"
+                                        << QStringList{opening, "purge", "close"} << 0 << false;
+    QTest::newRow("write") << "write" << "send" << EAGAIN << TComExceptions::CE_WriteFailed
+                           << "WriteFile function failed (Error: 11)" << QStringList{opening, "purge", written} << 0
+                           << true;
+    QTest::newRow("write, device gone") << "write" << "send" << EIO << TComExceptions::CE_WriteFailed
+                                        << "WriteFile function failed (Error: 5)"
+                                        << QStringList{opening, "purge", written, "close"} << 0 << false;
+    QTest::newRow("read") << "read" << "receive" << EINTR << TComExceptions::CE_ReadFailed
+                          << "ReadFile function failed (Error: 4)" << QStringList{} << 0 << true;
+    QTest::newRow("read, device gone") << "read" << "receive" << ENXIO << TComExceptions::CE_ReadFailed
+                                       << "ReadFile function failed (Error: 6)" << QStringList{"close"} << 0 << false;
     QTest::newRow("speed") << "baud" << "speed" << 22 << TComExceptions::CE_SetStateFailed
                            << "SetCommState function failed (Error: 22)" << QStringList{"baud 57600"} << kept
                            << true;
-    QTest::newRow("power on, DTR") << "dtr" << "on" << 5 << TComExceptions::CE_EscapeComFailed
-                                   << "EscapeCommFunction function failed (Error: 5)"
+    QTest::newRow("speed, device gone") << "baud" << "speed" << ENODEV << TComExceptions::CE_SetStateFailed
+                                        << "SetCommState function failed (Error: 19)"
+                                        << QStringList{"baud 57600", "close"} << kept << false;
+    QTest::newRow("power on, DTR") << "dtr" << "on" << EPERM << TComExceptions::CE_EscapeComFailed
+                                   << "EscapeCommFunction function failed (Error: 1)"
                                    << QStringList{opening, "dtr 0"} << kept << true;
-    QTest::newRow("power on, RTS") << "rts" << "on" << 5 << TComExceptions::CE_EscapeComFailed
-                                   << "EscapeCommFunction function failed (Error: 5)"
-                                   << QStringList{opening, "dtr 0", "rts 1"} << kept << true;
-    QTest::newRow("power off, DTR") << "dtr" << "off" << 5 << TComExceptions::CE_EscapeComFailed
-                                    << "EscapeCommFunction function failed (Error: 5)" << QStringList{"dtr 1"}
-                                    << kept << true;
-    QTest::newRow("power off, RTS") << "rts" << "off" << 5 << TComExceptions::CE_EscapeComFailed
-                                    << "EscapeCommFunction function failed (Error: 5)"
+    QTest::newRow("power on, RTS, device gone") << "rts" << "on" << EIO << TComExceptions::CE_EscapeComFailed
+                                                << "EscapeCommFunction function failed (Error: 5)"
+                                                << QStringList{opening, "dtr 0", "rts 1", "close"} << kept << false;
+    QTest::newRow("power off, DTR, device gone") << "dtr" << "off" << EBADF << TComExceptions::CE_EscapeComFailed
+                                                 << QStringLiteral("EscapeCommFunction function failed (Error: %1)")
+                                                        .arg(EBADF)
+                                                 << QStringList{"dtr 1", "close"} << kept << false;
+    QTest::newRow("power off, RTS") << "rts" << "off" << EPERM << TComExceptions::CE_EscapeComFailed
+                                    << "EscapeCommFunction function failed (Error: 1)"
                                     << QStringList{"dtr 1", "rts 0"} << kept << true;
     QTest::newRow("power off on a closed link") << "" << "off closed" << EBADF << TComExceptions::CE_EscapeComFailed
                                                 << QStringLiteral("EscapeCommFunction function failed (Error: %1)")
@@ -281,11 +316,13 @@ void TestLinkFake::deviceFailures()
     QCOMPARE(rig.link.RxCount, action == "receive" ? 0 : 5);
     QCOMPARE(rig.link.isOpen(), open);
 
-    // The next exchange goes through.
+    // The next exchange goes through, opening the port again when it was closed.
     s.openResult = OpenResult::Ok;
     s.writeResult = WriteResult::Done;
     s.failPurge = s.failRead = s.failBaud = s.failDtr = s.failRts = false;
+    s.calls.clear();
     rig.link.Send(Frame, sizeof Frame);
+    QCOMPARE(s.calls.first().startsWith(QStringLiteral("open ")), !open);
     QVERIFY(rig.link.isOpen());
     QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::Ok));
 }
