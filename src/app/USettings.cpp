@@ -79,7 +79,8 @@ void TForm1::LoadSettings()
                              std::pair{QStringLiteral("TimeoutShort"),
                                        m_setup->timeoutShortSpinEdit()},
                              std::pair{QStringLiteral("PauseGroup"),
-                                       m_setup->pauseGroupSpinEdit()}}) {
+                                       m_setup->pauseGroupSpinEdit()},
+                             std::pair{QStringLiteral("Retries"), m_setup->retriesSpinEdit()}}) {
         spin->setValue(ini.readInt(SectionMain, key, spin->textValue()));
     }
 
@@ -107,4 +108,5 @@ void TForm1::SaveSettings()
     ini.writeInt(SectionMain, QStringLiteral("PauseGroup"), m_setup->pauseGroupMs());
     ini.writeBool(SectionMain, QStringLiteral("FloatPix"), m_setup->floatPix());
     ini.writeBool(SectionMain, QStringLiteral("FastReply"), m_setup->fastReply());
+    ini.writeInt(SectionMain, QStringLiteral("Retries"), m_setup->retries());
 }
