@@ -427,5 +427,7 @@ QString CliUsageText()
         "\n"
         "Exit status: 0 success; 1 a failed exchange with the sensor, a failed\n"
         "operation, an echo or restart answered with Ошибка, or nothing found by\n"
-        "search; 2 bad usage.\n");
+        "search; 2 bad usage; 130 or 143 when SIGINT (Ctrl+C) or SIGTERM stopped dump,\n"
+        "restore, passport-restore, verify or search after the request in flight\n"
+        "(a second signal ends the program at once).\n");
 }
