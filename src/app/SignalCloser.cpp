@@ -14,9 +14,19 @@ namespace {
 
 constexpr int Signals[] = {SIGTERM, SIGINT, SIGHUP};
 int g_pipe[2] = {-1, -1}; // [0] written by the signal, [1] read by the notifier
+volatile std::sig_atomic_t g_heard = 0;
 
-void onSignalNumber(int)
+void onSignalNumber(int signal)
 {
+    if (g_heard != 0) {
+        // The second signal: the close that the first one asked for has not
+        // ended the program (an operation or a box holds it up), so the
+        // signal's default action ends it now.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
+    g_heard = 1;
     const int saved = errno; // the interrupted code may be about to read it
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[0], &byte, 1);
@@ -30,6 +40,7 @@ SignalCloser::SignalCloser(std::function<void()> handler, QObject *parent)
 {
     if (g_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
         return; // one at a time; without the pair the signals keep their default
+    g_heard = 0;
     m_notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::onSignal);
     struct sigaction action = {};

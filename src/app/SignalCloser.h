@@ -9,7 +9,8 @@ class QSocketNotifier;
 // process is asked to stop (SIGTERM, SIGINT, SIGHUP): the handler runs on the
 // event loop (it closes the main window, which saves the settings), once.
 // The signal only writes a byte into a socket pair; the notifier of the other
-// end calls the handler.
+// end calls the handler. A second signal ends the process at once by the
+// signal's default action.
 class SignalCloser : public QObject
 {
 public:

@@ -8,6 +8,35 @@ TFindForm::TFindForm(QWidget *parent) : QDialog(parent), ui(new Ui::TFindForm)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     connect(ui->StartButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->StopButton, &QPushButton::clicked, this, &TFindForm::stopClicked);
+    ui->StopButton->setVisible(false);
+}
+
+void TFindForm::showRunning(bool running)
+{
+    m_running = running;
+    ui->StartButton->setEnabled(!running);
+    ui->CancelButton->setEnabled(!running);
+    ui->TimeoutFindSpinEdit->setEnabled(!running);
+    ui->StopButton->setVisible(running);
+    ui->StopButton->setEnabled(running);
+    if (running) {
+        setModal(false);
+        show();
+        ui->StopButton->setFocus(Qt::OtherFocusReason);
+    } else {
+        hide();
+        setModal(true);
+    }
+}
+
+void TFindForm::reject()
+{
+    if (m_running) {
+        Q_EMIT stopClicked();
+        return;
+    }
+    QDialog::reject();
 }
 
 TFindForm::~TFindForm()

@@ -24,9 +24,20 @@ public:
     // Gives the start button the keyboard focus; runs each time the dialog is shown.
     void FormActivate();
 
+    // While the search runs the dialog is shown again, not modal, with only
+    // "Стоп" usable; "Стоп", Escape or the close box then ask the search to
+    // stop (stopClicked) instead of closing. running false hides it again.
+    void showRunning(bool running);
+    bool running() const { return m_running; }
+    void reject() override;
+
+Q_SIGNALS:
+    void stopClicked();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     Ui::TFindForm *ui;
+    bool m_running = false;
 };

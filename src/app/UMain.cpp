@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -141,6 +142,10 @@ void TForm1::FormCreate()
     gauge.setColor(QPalette::Highlight, QColor(0, 0, 128));
     gauge.setColor(QPalette::Base, gauge.color(QPalette::Window));
     ui->FlashProcessGauge->setPalette(gauge);
+    // "Стоп" is on only while a long operation runs; the commands being off
+    // does not touch it.
+    ui->StopButton->setEnabled(false);
+    connect(ui->StopButton, &QPushButton::clicked, this, &TForm1::requestStop);
 
     ServicePopupMenu = new QMenu(this);
     ServicePopupMenu->setObjectName(QStringLiteral("ServicePopupMenu"));
@@ -210,6 +215,8 @@ void TForm1::setSecondaryWindows(TViewDumpForm *viewDump, TViewTextForm *viewTex
     m_viewText = viewText;
     m_find = find;
     m_setup = setup;
+    if (m_find)
+        connect(m_find, &TFindForm::stopClicked, this, &TForm1::requestStop);
 }
 
 // ---- console log -------------------------------------------------------------
@@ -447,8 +454,46 @@ void TForm1::closeOnSignal()
     close();
 }
 
+TForm1::LongOperation::LongOperation(TForm1 &form)
+    : m_form(form), m_commandsBefore(form.commandsEnabled())
+{
+    m_form.setCommandsEnabled(false);
+    m_form.m_operationRunning = true;
+    m_form.m_stopRequested = false;
+    m_form.ui->StopButton->setEnabled(true);
+}
+
+TForm1::LongOperation::~LongOperation()
+{
+    m_form.ui->StopButton->setEnabled(false);
+    m_form.m_operationRunning = false;
+    m_form.m_stopRequested = false;
+    m_form.setCommandsEnabled(m_commandsBefore);
+    if (m_form.m_closeAfterOperation) {
+        // The close that stopped the operation goes on, from the event loop.
+        m_form.m_closeAfterOperation = false;
+        QTimer::singleShot(0, &m_form, &QWidget::close);
+    }
+}
+
+void TForm1::requestStop()
+{
+    if (!m_operationRunning)
+        return;
+    m_stopRequested = true;
+    if (m_operationQuestion)
+        m_operationQuestion->done(QMessageBox::No);
+}
+
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    if (m_operationRunning) {
+        // Stopped first; the operation's end closes the window again.
+        requestStop();
+        m_closeAfterOperation = true;
+        event->ignore();
+        return;
+    }
     // The settings are saved; a file that cannot be written keeps the window
     // open once (see saveSettingsAtClose).
     event->setAccepted(FormClose());

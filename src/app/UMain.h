@@ -5,6 +5,7 @@
 #include "modbus/Transact.h"
 #include "serial/UComWin.h"
 
+#include <QDialog>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -99,6 +100,30 @@ public:
     // the bus search turn them off while they run).
     void setCommandsEnabled(bool enabled);
     bool commandsEnabled() const { return m_commandsEnabled; }
+
+    // A long operation (dump, the restores, the comparison, the bus search)
+    // under way: the commands are off and "Стоп" is on. The operation asks
+    // stopRequested() before every request. A close meanwhile stops it and
+    // closes the window once it has ended.
+    class LongOperation
+    {
+    public:
+        explicit LongOperation(TForm1 &form);
+        ~LongOperation();
+        LongOperation(const LongOperation &) = delete;
+        LongOperation &operator=(const LongOperation &) = delete;
+
+    private:
+        TForm1 &m_form;
+        bool m_commandsBefore;
+    };
+    bool operationRunning() const { return m_operationRunning; }
+    // "Стоп", a close or a signal: the operation under way stops after the
+    // exchange in flight; a question box it shows closes as No.
+    void requestStop();
+    bool stopRequested() const { return m_stopRequested; }
+    // The question box of the operation under way, closed by requestStop.
+    void setOperationQuestion(QDialog *box) { m_operationQuestion = box; }
 
     // The general error report: a message box with the text (a full stop
     // added when its last character is above '.') and the application title.
@@ -261,6 +286,10 @@ private:
     bool m_closeRefused = false;    // a close was refused for the settings
     bool m_closingOnSignal = false; // a signal asked the window to close
     QPointer<QMessageBox> m_errorReport; // the general error report while shown
+    bool m_operationRunning = false;
+    bool m_stopRequested = false;
+    bool m_closeAfterOperation = false;
+    QPointer<QDialog> m_operationQuestion;
     QObject *m_keyPreview = nullptr;
     QList<QPair<QObject *, std::function<bool(QEvent *)>>> m_fieldHandlers;
 };

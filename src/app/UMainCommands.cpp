@@ -74,25 +74,6 @@ bool runCommand(const std::function<void()> &command)
     }
 }
 
-// The commands are off while the search runs: it lets window events through
-// between its probes, and a command started then would share the request and
-// reply buffers and the link with it. They come back however the search ends.
-class CommandsOff
-{
-public:
-    explicit CommandsOff(TForm1 &form) : m_form(form), m_was(form.commandsEnabled())
-    {
-        m_form.setCommandsEnabled(false);
-    }
-    ~CommandsOff() { m_form.setCommandsEnabled(m_was); }
-    CommandsOff(const CommandsOff &) = delete;
-    CommandsOff &operator=(const CommandsOff &) = delete;
-
-private:
-    TForm1 &m_form;
-    bool m_was;
-};
-
 bool isTypedCharacter(const QKeyEvent *event)
 {
     // Keys that type no character into an edit field even where the platform
@@ -217,14 +198,18 @@ void TForm1::FindAddrButtonClick()
     if (!m_find || ModalRunner::exec(*m_find) != QDialog::Accepted)
         return;
 
-    const CommandsOff commandsOff(*this);
+    const LongOperation operation(*this);
+    // The dialog stays up beside the search, only its "Стоп" usable, so that the
+    // search can be stopped where it was started.
+    m_find->showRunning(true);
     SearchSensor(
         m_engine, m_find->timeoutMs(),
         [this](int address) {
             ui->AddrSpinEdit->setValue(address);
             ui->AddrSpinEdit->repaint(); // the user sees the address count up
         },
-        [] { QCoreApplication::processEvents(); });
+        [] { QCoreApplication::processEvents(); }, [this] { return stopRequested(); });
+    m_find->showRunning(false);
 }
 
 // ---- identification and addressing -------------------------------------------------

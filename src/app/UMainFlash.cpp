@@ -10,11 +10,13 @@
 #include "flash/FlashOperations.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -22,52 +24,58 @@ const QString PassportFilter = QStringLiteral("Паспорт (*.ini)|*.ini|Вс
 const QString PassportDefaultExt = QStringLiteral("ini");
 
 // The window's side of a long operation: the gauge, the pending events, a
-// pause that keeps the window painted, and the questions as modal message boxes.
+// pause that keeps the window painted, the questions as modal message boxes,
+// "Стоп" and the retries of the settings dialog.
 class WindowOperationHost final : public IOperationHost
 {
 public:
-    WindowOperationHost(QWidget *owner, QProgressBar *gauge) : m_owner(owner), m_gauge(gauge) {}
+    WindowOperationHost(TForm1 &form, QProgressBar *gauge, int retries)
+        : m_form(form), m_gauge(gauge), m_retries(retries)
+    {
+    }
 
     void progress(int percent) override { m_gauge->setValue(percent); }
 
     void processEvents() override { QCoreApplication::processEvents(); }
 
+    // Waits the whole time while the window's events run. It does not rest on
+    // a nested event loop, which would return at once once the application is
+    // quitting: the events are handled until the deadline has passed, woken by
+    // a timer at the deadline.
     void pause(int ms) override
     {
-        QEventLoop loop;
-        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
+        const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(ms);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (!wake.isActive() && !deadline.hasExpired())
+                wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
+        }
     }
 
     bool ask(const QString &question) override
     {
+        if (m_form.stopRequested())
+            return false;
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Внимание!"), question,
-                        QMessageBox::Yes | QMessageBox::No, m_owner);
-        return ModalRunner::exec(box) == QMessageBox::Yes;
+                        QMessageBox::Yes | QMessageBox::No, &m_form);
+        m_form.setOperationQuestion(&box);
+        const int answer = ModalRunner::exec(box);
+        m_form.setOperationQuestion(nullptr);
+        return answer == QMessageBox::Yes && !m_form.stopRequested();
     }
 
-private:
-    QWidget *m_owner;
-    QProgressBar *m_gauge;
-};
+    bool stopRequested() override { return m_form.stopRequested(); }
 
-// The commands, the address field and its keys stay off while a long operation
-// pumps events, so that no second operation starts and no request goes to
-// another address; they come back however the operation ends.
-class CommandsOff
-{
-public:
-    explicit CommandsOff(TForm1 &form) : m_form(form), m_before(form.commandsEnabled())
-    {
-        m_form.setCommandsEnabled(false);
-    }
-    ~CommandsOff() { m_form.setCommandsEnabled(m_before); }
-    CommandsOff(const CommandsOff &) = delete;
-    CommandsOff &operator=(const CommandsOff &) = delete;
+    int retries() const override { return m_retries; }
 
 private:
     TForm1 &m_form;
-    bool m_before;
+    QProgressBar *m_gauge;
+    int m_retries;
 };
 
 } // namespace
@@ -91,8 +99,8 @@ void TForm1::connectFlashHandlers()
 
 void TForm1::SaveFlashFileButtonClick()
 {
-    WindowOperationHost host(this, ui->FlashProcessGauge);
-    CommandsOff off(*this);
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this);
     try {
         CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
                    m_setup->pauseGroupMs());
@@ -106,8 +114,8 @@ void TForm1::LoadFlashFileButtonClick()
     const QString path = runFlashOpenDialog(QStringLiteral("Восстановить флеш из файла..."));
     if (path.isEmpty())
         return;
-    WindowOperationHost host(this, ui->FlashProcessGauge);
-    CommandsOff off(*this);
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this);
     const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
     try {
         RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
@@ -158,8 +166,8 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
             return;
         path = files.first();
     }
-    WindowOperationHost host(this, ui->FlashProcessGauge);
-    CommandsOff off(*this);
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this);
     const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
     try {
         RestorePassport(m_engine, host, path,
@@ -176,10 +184,10 @@ void TForm1::CompareFlashFileButtonClick()
     FlashImage image;
     if (!openDumpImage(QStringLiteral("Сравнить флеш с файлом..."), path, image))
         return;
-    WindowOperationHost host(this, ui->FlashProcessGauge);
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     FlashComparison result;
     {
-        CommandsOff off(*this);
+        const LongOperation operation(*this);
         try {
             result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
                                   m_setup->pauseGroupMs());

@@ -79,7 +79,8 @@ void TForm1::LoadSettings()
                              std::pair{QStringLiteral("TimeoutShort"),
                                        m_setup->timeoutShortSpinEdit()},
                              std::pair{QStringLiteral("PauseGroup"),
-                                       m_setup->pauseGroupSpinEdit()}}) {
+                                       m_setup->pauseGroupSpinEdit()},
+                             std::pair{QStringLiteral("Retries"), m_setup->retriesSpinEdit()}}) {
         spin->setValue(ini.readInt(SectionMain, key, spin->textValue()));
     }
 
@@ -111,6 +112,7 @@ void TForm1::SaveSettings()
         {SectionMain, QStringLiteral("PauseGroup"), number(m_setup->pauseGroupMs())},
         {SectionMain, QStringLiteral("FloatPix"), flag(m_setup->floatPix())},
         {SectionMain, QStringLiteral("FastReply"), flag(m_setup->fastReply())},
+        {SectionMain, QStringLiteral("Retries"), number(m_setup->retries())},
     };
     IniFile(m_places.settingsFile).writeValues(keys);
 }

@@ -57,6 +57,11 @@ bool TSetupForm::floatPix() const
     return ui->FloatPixCheckBox->isChecked();
 }
 
+int TSetupForm::retries() const
+{
+    return ui->RetriesSpinEdit->textValue();
+}
+
 bool TSetupForm::fastReply() const
 {
     return ui->FastReplyCheckBox->isChecked();
@@ -92,6 +97,11 @@ QCheckBox *TSetupForm::floatPixCheckBox() const
     return ui->FloatPixCheckBox;
 }
 
+ZSpinEdit *TSetupForm::retriesSpinEdit() const
+{
+    return ui->RetriesSpinEdit;
+}
+
 QCheckBox *TSetupForm::fastReplyCheckBox() const
 {
     return ui->FastReplyCheckBox;
@@ -119,6 +129,7 @@ void TSetupForm::FormCreate()
     ui->SpeedComboBox->setCurrentIndex(ui->SpeedComboBox->findText(QStringLiteral("9600")));
     ui->TimeoutSpinEdit->setValue(3000);
     ui->PauseGroupSpinEdit->setValue(0);
+    ui->RetriesSpinEdit->setValue(0);
     ui->FloatPixCheckBox->setChecked(false);
     ui->FastReplyCheckBox->setChecked(false);
     ui->PortPowerComboBox->clear();
@@ -134,6 +145,7 @@ void TSetupForm::FormShow()
     SavedSetup.Timeout = ui->TimeoutSpinEdit->value();
     SavedSetup.TimeoutShort = ui->TimeoutShortSpinEdit->value();
     SavedSetup.PauseGroup = ui->PauseGroupSpinEdit->value();
+    SavedSetup.Retries = ui->RetriesSpinEdit->value();
     SavedSetup.FloatPix = ui->FloatPixCheckBox->isChecked();
     SavedSetup.FastReply = ui->FastReplyCheckBox->isChecked();
 }
@@ -150,6 +162,7 @@ void TSetupForm::FormClose()
     ui->TimeoutSpinEdit->setValue(SavedSetup.Timeout);
     ui->TimeoutShortSpinEdit->setValue(SavedSetup.TimeoutShort);
     ui->PauseGroupSpinEdit->setValue(SavedSetup.PauseGroup);
+    ui->RetriesSpinEdit->setValue(SavedSetup.Retries);
     ui->FloatPixCheckBox->setChecked(SavedSetup.FloatPix);
     ui->FastReplyCheckBox->setChecked(SavedSetup.FastReply);
 }

@@ -31,6 +31,7 @@ public:
         qint32 Timeout = 0;
         qint32 TimeoutShort = 0;
         qint32 PauseGroup = 0;
+        qint32 Retries = 0;
         bool FloatPix = false;
         bool FastReply = false;
     };
@@ -42,6 +43,8 @@ public:
     int timeoutMs() const;
     int timeoutShortMs() const;
     int pauseGroupMs() const;
+    // Repeats of a long operation's request that failed on the line, 0..10.
+    int retries() const;
     bool floatPix() const;
     bool fastReply() const;
 
@@ -51,6 +54,7 @@ public:
     ZSpinEdit *timeoutSpinEdit() const;
     ZSpinEdit *timeoutShortSpinEdit() const;
     ZSpinEdit *pauseGroupSpinEdit() const;
+    ZSpinEdit *retriesSpinEdit() const;
     QCheckBox *floatPixCheckBox() const;
     QCheckBox *fastReplyCheckBox() const;
 

@@ -58,6 +58,7 @@ enum class Opt {
     Watch,
     Interval,
     Count,
+    Retries,
 };
 
 struct OptInfo
@@ -67,7 +68,7 @@ struct OptInfo
     bool takesValue;
 };
 
-constexpr std::array<OptInfo, 17> Options = {{
+constexpr std::array<OptInfo, 18> Options = {{
     {"port", Opt::Port, true},
     {"demo", Opt::Demo, false},
     {"speed", Opt::Speed, true},
@@ -85,6 +86,7 @@ constexpr std::array<OptInfo, 17> Options = {{
     {"watch", Opt::Watch, false},
     {"interval", Opt::Interval, true},
     {"count", Opt::Count, true},
+    {"retries", Opt::Retries, true},
 }};
 
 [[noreturn]] void usage(const QString &text)
@@ -219,6 +221,7 @@ CliCommand ParseCliArguments(const QStringList &args)
             cmd.timeoutShortMs = decimalIn(*value, 1, 60000, QStringLiteral("--timeout-short"));
             break;
         case Opt::Pause: cmd.pauseMs = decimalIn(*value, 0, 60000, QStringLiteral("--pause")); break;
+        case Opt::Retries: cmd.retries = decimalIn(*value, 0, 10, QStringLiteral("--retries")); break;
         case Opt::FloatPix: cmd.floatPix = true; break;
         case Opt::Fast: cmd.fastReply = true; break;
         case Opt::Verbose: cmd.verbose = true; break;
@@ -352,6 +355,9 @@ QString CliUsageText()
         "                        (default 300)\n"
         "  --pause MS            pause between the requests of dump, restore and\n"
         "                        passport-restore, 0..60000 (default 0)\n"
+        "  --retries N           repeat a request of dump, restore, passport-restore\n"
+        "                        or verify that failed on the line (time-out, CRC,\n"
+        "                        length) up to N times, 0..10 (default 0)\n"
         "  --float-pix           read the pixels as real numbers\n"
         "  --fast                fast reply end: a reply ends as soon as its bytes\n"
         "                        form a whole frame, not after 40 ms of silence\n"
@@ -421,5 +427,7 @@ QString CliUsageText()
         "\n"
         "Exit status: 0 success; 1 a failed exchange with the sensor, a failed\n"
         "operation, an echo or restart answered with Ошибка, or nothing found by\n"
-        "search; 2 bad usage.\n");
+        "search; 2 bad usage; 130 or 143 when SIGINT (Ctrl+C) or SIGTERM stopped dump,\n"
+        "restore, passport-restore, verify or search after the request in flight\n"
+        "(a second signal ends the program at once).\n");
 }

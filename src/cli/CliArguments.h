@@ -44,6 +44,7 @@ struct CliCommand
     int timeoutMs = 3000;         // --timeout: measurements and the checksum read
     int timeoutShortMs = 300;     // --timeout-short: everything else
     int pauseMs = 0;              // --pause: between the requests of group operations
+    int retries = 0;              // --retries: repeats of a request that failed on the line
     bool floatPix = false;        // --float-pix
     bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too

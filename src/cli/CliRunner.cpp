@@ -26,6 +26,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 
 namespace {
 
@@ -84,7 +85,10 @@ void openLink(TWinComPort &link)
 class CliOperationHost : public IOperationHost
 {
 public:
-    CliOperationHost(CliConsole &console, bool yes) : m_console(console), m_yes(yes) {}
+    CliOperationHost(CliConsole &console, const CliCommand &cmd, const CliEnvironment &env)
+        : m_console(console), m_yes(cmd.yes), m_retries(cmd.retries), m_env(env)
+    {
+    }
 
     void progress(int percent) override
     {
@@ -97,10 +101,14 @@ public:
         m_console.log(question + (m_yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
         return m_yes;
     }
+    bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
+    int retries() const override { return m_retries; }
 
 private:
     CliConsole &m_console;
     bool m_yes;
+    int m_retries;
+    const CliEnvironment &m_env;
 };
 
 class CliSession
@@ -120,6 +128,12 @@ private:
     int runVerify(TModbusEngine &engine);
     int runWatch(TModbusEngine &engine);
     bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
+    // 128 plus the number of the signal that stopped a long operation.
+    int stoppedStatus() const
+    {
+        const int signal = m_env.stopSignal ? m_env.stopSignal() : 0;
+        return 128 + (signal > 0 ? signal : SIGINT);
+    }
     // Waits ms, in short slices, ending early when interrupted.
     void sleepUnlessInterrupted(int ms) const;
     int runOnDataPort();
@@ -142,6 +156,9 @@ int CliSession::run()
         case CliVerb::Plot: return runPlot();
         default: return runOnDataPort();
         }
+    } catch (const EOperationStopped &) {
+        m_console.clearProgress();
+        return stoppedStatus(); // logged by the operation
     } catch (const ZartError &e) {
         m_console.reportFailure(e.text(), PortAccessHint(e));
     } catch (const std::exception &e) {
@@ -189,7 +206,7 @@ int CliSession::runVerify(TModbusEngine &engine)
         m_console.log(e.text(), LogError);
         return ExitUsage; // nothing has been sent
     }
-    CliOperationHost op(m_console, false);
+    CliOperationHost op(m_console, m_cmd, m_env);
     const FlashComparison result = CompareFlash(engine, op, image, m_cmd.timeoutShortMs, m_cmd.pauseMs);
     m_console.clearProgress();
     for (const WordDifference &d : result.differences)
@@ -328,7 +345,10 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
                 host.setBusAddress(a);
                 m_console.progress(QStringLiteral("Адрес %1").arg(a));
             },
-            {});
+            {}, [this] { return m_env.stopSignal && m_env.stopSignal() != 0; });
+        m_console.clearProgress();
+        if (found == SearchStopped)
+            return stoppedStatus();
         if (found == 0)
             return ExitFailed;
         m_out << found << '\n';
@@ -338,7 +358,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         QString dir = c.path;
         if (dir.isEmpty())
             dir = !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath();
-        CliOperationHost op(m_console, c.yes);
+        CliOperationHost op(m_console, c, m_env);
         const DumpFiles files = CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs);
         m_console.clearProgress();
         m_out << QDir::toNativeSeparators(files.dump) << '\n'
@@ -347,7 +367,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Restore: {
-        CliOperationHost op(m_console, c.yes);
+        CliOperationHost op(m_console, c, m_env);
         RestoreDump(engine, op, c.path, timeouts(), c.pauseMs,
                     [&host](int a) { host.setBusAddress(a); });
         return ExitOk;
@@ -355,7 +375,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     case CliVerb::PassportRestore: {
         // The passport settings live beside the passport, as the dump puts them.
         const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
-        CliOperationHost op(m_console, c.yes);
+        CliOperationHost op(m_console, c, m_env);
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
         return ExitOk;
     }
@@ -377,7 +397,10 @@ CliProcessNeeds CliNeedsOf(const QStringList &args)
         const CliCommand cmd = ParseCliArguments(args);
         if (cmd.help)
             return {};
-        return {cmd.verb == CliVerb::Plot, cmd.watch};
+        const bool longOperation = cmd.verb == CliVerb::Dump || cmd.verb == CliVerb::Restore
+                                   || cmd.verb == CliVerb::PassportRestore
+                                   || cmd.verb == CliVerb::Verify || cmd.verb == CliVerb::Search;
+        return {cmd.verb == CliVerb::Plot, cmd.watch, longOperation};
     } catch (const CliUsageError &) {
         return {};
     }

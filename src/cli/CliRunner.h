@@ -22,20 +22,28 @@ struct CliEnvironment
     // Whether the user asked to stop (Ctrl+C); asked between the readings of a
     // watch. Empty: never.
     std::function<bool()> interrupted;
+    // The signal (SIGINT, SIGTERM) that asked a long operation (dump, restore,
+    // passport-restore, verify, search) to stop, 0 while none has; asked before
+    // every request. Empty: never.
+    std::function<int()> stopSignal;
 };
 
 // What a command line needs of its process: a QGuiApplication for drawing a
-// picture (plot; fonts, on the offscreen platform), and Ctrl+C caught to end a
-// watch cleanly (any other command is ended by Ctrl+C as usual).
+// picture (plot; fonts, on the offscreen platform), Ctrl+C caught to end a
+// watch cleanly, and Ctrl+C and SIGTERM caught to stop a long operation after
+// the request in flight (any other command is ended by them as usual).
 struct CliProcessNeeds
 {
     bool gui = false;
     bool catchInterrupt = false;
+    bool catchStop = false;
 };
 CliProcessNeeds CliNeedsOf(const QStringList &args);
 
 // Runs one zart-cli command line (args without the program name): results on
 // out, log lines on err. Returns the exit status: 0 success, 1 a failed
-// exchange or operation (or nothing found by the search), 2 bad usage.
+// exchange or operation (or nothing found by the search), 2 bad usage, 128 plus
+// the signal's number for a long operation stopped by a signal (130 SIGINT,
+// 143 SIGTERM).
 int RunCli(const QStringList &args, QTextStream &out, QTextStream &err,
            const CliEnvironment &env = {});

@@ -14,6 +14,7 @@
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_stopSignal = 0;
 
 // Ctrl+C: the watch ends after the reading under way, and the port is closed
 // on the way out. The handler goes back to the default at once, so a second
@@ -30,6 +31,29 @@ void catchInterrupt()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
+}
+
+// Ctrl+C or SIGTERM during a long operation: it stops after the request in
+// flight and the port is closed on the way out. A second signal of either kind
+// ends the process at once, by the default action of the signal.
+void onStop(int signal)
+{
+    if (g_stopSignal != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_stopSignal = signal;
+}
+
+void catchStop()
+{
+    struct sigaction action = {};
+    action.sa_handler = onStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -51,11 +75,14 @@ int main(int argc, char *argv[])
     }
     if (needs.catchInterrupt)
         catchInterrupt();
+    if (needs.catchStop)
+        catchStop();
 
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliEnvironment env;
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
     env.interrupted = [] { return g_interrupted != 0; };
+    env.stopSignal = [] { return int(g_stopSignal); };
     return RunCli(app->arguments().mid(1), out, err, env);
 }

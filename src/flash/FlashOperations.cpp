@@ -3,6 +3,7 @@
 #include "flash/DumpFile.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorRequests.h"
+#include "serial/UComWin.h"
 
 #include <QDir>
 #include <algorithm>
@@ -34,40 +35,91 @@ auto reported(IBusHost &log, Body &&body) -> decltype(body())
     }
 }
 
-// One exchange on the engine. The engine logs its own failures, so they leave
-// as EOperationFailed and are not logged again.
-void exchange(TModbusEngine &engine, const RequestPdu &pdu, qint32 timeoutMs, bool logTraffic)
+// One long operation under way: the engine, the caller's seam, the group
+// pause, and for a restore how many of its words it has written so far.
+struct Run
 {
-    const qint32 len = pdu.copyTo(engine.RequestBuf.data());
-    try {
-        engine.Transact(engine.RequestBuf.data(), len, timeoutMs, false, logTraffic);
-    } catch (const ZartError &e) {
-        throw EOperationFailed(e.text());
+    TModbusEngine &engine;
+    IOperationHost &opHost;
+    int pauseMs = 0;
+    int written = 0;
+    int total = 0; // 0: the operation writes nothing to count
+
+    IBusHost &log() { return engine.host(); }
+};
+
+void pauseIfSet(IOperationHost &opHost, int pauseMs)
+{
+    if (pauseMs > 0)
+        opHost.pause(pauseMs);
+}
+
+// Leaves the operation when the user has asked to stop.
+void stopIfRequested(Run &run)
+{
+    if (!run.opHost.stopRequested())
+        return;
+    const QString text = QString::fromUtf16(StoppedText);
+    run.log().Log(text, LogError);
+    if (run.total > 0)
+        run.log().Log(QStringLiteral("Записано слов: %1 из %2").arg(run.written).arg(run.total),
+                      LogInfo);
+    throw EOperationStopped(text);
+}
+
+// A question of the operation; a No that comes with a stop request (a signal
+// or the window's close while the box was up) stops the operation.
+bool ask(Run &run, const QString &question)
+{
+    if (run.opHost.ask(question))
+        return true;
+    stopIfRequested(run);
+    return false;
+}
+
+// One exchange on the engine, after a stop check. The engine logs its own
+// failures, so they leave as EOperationFailed and are not logged again. A
+// failure on the line is repeated as the host allows.
+void exchange(Run &run, const RequestPdu &pdu, quint16 address, qint32 timeoutMs, bool logTraffic)
+{
+    TModbusEngine &engine = run.engine;
+    const int retries = std::clamp(run.opHost.retries(), 0, 10);
+    for (int attempt = 0;; ++attempt) {
+        stopIfRequested(run);
+        const qint32 len = pdu.copyTo(engine.RequestBuf.data());
+        try {
+            engine.Transact(engine.RequestBuf.data(), len, timeoutMs, false, logTraffic);
+            return;
+        } catch (const EComPort &e) {
+            throw EOperationFailed(e.text()); // a port failure is never repeated
+        } catch (const ZartError &e) {
+            if (attempt >= retries || !IsRepeatableFailure(engine.LastFailure))
+                throw EOperationFailed(e.text());
+        }
+        pauseIfSet(run.opHost, run.pauseMs);
+        stopIfRequested(run);
+        run.log().Log(QString::asprintf("Повтор %d из %d: адрес 0x%.4X", attempt + 1, retries,
+                                        unsigned(address)),
+                      LogInfo);
     }
 }
 
-quint32 readWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs)
+quint32 readWord(Run &run, quint16 address, qint32 timeoutMs)
 {
-    exchange(engine, RequestReadFlashWord(address), timeoutMs, false);
-    return DecodeWord(engine.ReplyBuf.data(), engine.ReplyLen);
+    exchange(run, RequestReadFlashWord(address), address, timeoutMs, false);
+    return DecodeWord(run.engine.ReplyBuf.data(), run.engine.ReplyLen);
 }
 
-void writeWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
-               bool logTraffic = false)
+void writeWord(Run &run, quint16 address, quint32 value, qint32 timeoutMs, bool logTraffic = false)
 {
-    exchange(engine, RequestWriteFlashWord(address, value), timeoutMs, logTraffic);
+    exchange(run, RequestWriteFlashWord(address, value), address, timeoutMs, logTraffic);
+    ++run.written;
 }
 
 // Position n of a pass whose last position is last, as a whole percentage.
 int percent(int n, int last)
 {
     return qRound(n * 100.0 / last);
-}
-
-void pauseIfSet(IOperationHost &opHost, int pauseMs)
-{
-    if (pauseMs > 0)
-        opHost.pause(pauseMs);
 }
 
 // Gauge, pending events and pause after one position of a pass.
@@ -83,11 +135,12 @@ void afterPosition(IOperationHost &opHost, int n, int last, int pauseMs)
     throw ZartError(QString::asprintf("Данные различаются по адресу 0x%.4X", unsigned(address)));
 }
 
-void checksumCorrection(TModbusEngine &engine, const CommandTimeouts &timeouts)
+void checksumCorrection(Run &run, const CommandTimeouts &timeouts)
 {
-    engine.host().Log(QStringLiteral("Коррекция CRC..."), LogInfo);
+    stopIfRequested(run);
+    run.log().Log(QStringLiteral("Коррекция CRC..."), LogInfo);
     try {
-        CorrectChecksum(engine, timeouts);
+        CorrectChecksum(run.engine, timeouts);
     } catch (const ZartError &) {
         // Logged by the engine; the correction's outcome does not decide the
         // operation's (the words themselves have been verified).
@@ -103,24 +156,71 @@ QString fileNameOf(const QString &path)
 
 // --- Dump creation -------------------------------------------------------------
 
+namespace {
+
+FlashImage readFlashImage(Run &run, qint32 timeoutShortMs)
+{
+    IOperationHost &opHost = run.opHost;
+    opHost.progress(0);
+    run.log().Log(QStringLiteral("Чтение флеш..."), LogInfo);
+    FlashImage image{};
+    constexpr int last = FlashWords - 1;
+    for (int n = 0; n <= last; ++n) {
+        image[std::size_t(n)] = readWord(run, FlashWordAddress(n), timeoutShortMs);
+        opHost.progress(percent(n, last));
+        opHost.processEvents();
+        if (n != last)
+            pauseIfSet(opHost, run.pauseMs);
+    }
+    return image;
+}
+
+void restoreAddress(Run &run, quint32 addressWord, qint32 timeoutShortMs,
+                    const std::function<void(int)> &setAddress)
+{
+    IBusHost &log = run.log();
+    if (quint32(log.busAddress()) == addressWord)
+        return;
+    const int newAddress = int(addressWord & 0xFF);
+    if (newAddress < 1 || newAddress > 247) {
+        log.Log(QString::asprintf("Адрес в файле ($%.2X) не является адресом прибора, адрес не изменён",
+                                  unsigned(newAddress)),
+                LogError);
+        return;
+    }
+    if (!ask(run, QString::asprintf("Новый адрес - $%.2X. Записать?", unsigned(newAddress))))
+        return;
+    writeWord(run, FlashWordAddress(WordAddress), addressWord, timeoutShortMs, /*logTraffic=*/true);
+    if (setAddress)
+        setAddress(newAddress);
+}
+
+void writeExpLevelWords(Run &run, const TPsp &psp, qint32 timeoutShortMs)
+{
+    IBusHost &log = run.log();
+    const auto words = ExpLevelWords(psp);
+    log.Log(QStringLiteral("Запись экспозиций и уровней..."), LogInfo);
+    for (const ExpLevelWord &w : words) {
+        writeWord(run, w.address, ExpLevelWordValue(w.value), timeoutShortMs);
+        pauseIfSet(run.opHost, run.pauseMs);
+    }
+    log.Log(QStringLiteral("Проверка экспозиций и уровней..."), LogInfo);
+    for (const ExpLevelWord &w : words) {
+        // The whole word against the whole value: a value that does not fit
+        // the low byte cannot have been stored and is reported here.
+        if (readWord(run, w.address, timeoutShortMs) != quint32(w.value))
+            differs(w.address);
+        pauseIfSet(run.opHost, run.pauseMs);
+    }
+}
+
+} // namespace
+
 FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 timeoutShortMs,
                           int pauseMs)
 {
-    IBusHost &log = engine.host();
-    return reported(log, [&] {
-        opHost.progress(0);
-        log.Log(QStringLiteral("Чтение флеш..."), LogInfo);
-        FlashImage image{};
-        constexpr int last = FlashWords - 1;
-        for (int n = 0; n <= last; ++n) {
-            image[std::size_t(n)] = readWord(engine, FlashWordAddress(n), timeoutShortMs);
-            opHost.progress(percent(n, last));
-            opHost.processEvents();
-            if (n != last)
-                pauseIfSet(opHost, pauseMs);
-        }
-        return image;
-    });
+    Run run{engine, opHost, pauseMs};
+    return reported(engine.host(), [&] { return readFlashImage(run, timeoutShortMs); });
 }
 
 DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir)
@@ -151,7 +251,14 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
 DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QString &dir,
                      qint32 timeoutShortMs, int pauseMs)
 {
-    const FlashImage image = ReadFlashImage(engine, opHost, timeoutShortMs, pauseMs);
+    Run run{engine, opHost, pauseMs};
+    const FlashImage image = reported(engine.host(), [&] {
+        FlashImage read = readFlashImage(run, timeoutShortMs);
+        // A stop after the last word still writes nothing: the files are
+        // written all together or not at all.
+        stopIfRequested(run);
+        return read;
+    });
     return SaveDumpFiles(engine.host(), image, dir);
 }
 
@@ -162,18 +269,20 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
                  const std::function<void(int)> &setAddress)
 {
     IBusHost &log = engine.host();
+    Run run{engine, opHost, pauseMs};
     reported(log, [&] {
         const FlashImage image = ReadDumpFile(path);
 
-        if (!opHost.ask(QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
-                                          unsigned(image[WordSerial]))))
+        if (!ask(run, QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
+                                        unsigned(image[WordSerial]))))
             throw ZartError(CancelledText);
 
+        run.total = DumpRestoreWords;
         constexpr int last = FlashWords - 1;
         log.Log(QStringLiteral("Запись дампа во флеш..."), LogInfo);
         for (int n = 0; n <= last; ++n) {
             if (!IsRestoreSkipped(n))
-                writeWord(engine, FlashWordAddress(n), image[std::size_t(n)], timeouts.shortMs);
+                writeWord(run, FlashWordAddress(n), image[std::size_t(n)], timeouts.shortMs);
             afterPosition(opHost, n, last, pauseMs);
         }
 
@@ -181,14 +290,15 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
         for (int n = 0; n <= last; ++n) {
             if (!IsRestoreSkipped(n)) {
                 const quint16 address = FlashWordAddress(n);
-                if (readWord(engine, address, timeouts.shortMs) != image[std::size_t(n)])
+                if (readWord(run, address, timeouts.shortMs) != image[std::size_t(n)])
                     differs(address);
             }
             afterPosition(opHost, n, last, pauseMs);
         }
 
-        checksumCorrection(engine, timeouts);
-        RestoreAddress(engine, opHost, image[WordAddress], timeouts.shortMs, setAddress);
+        checksumCorrection(run, timeouts);
+        run.total = 0; // the address word is not one of the restore's words
+        restoreAddress(run, image[WordAddress], timeouts.shortMs, setAddress);
         log.Log(QStringLiteral("Восстановление успешно"), LogInfo);
     });
 }
@@ -196,24 +306,8 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
 void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addressWord,
                     qint32 timeoutShortMs, const std::function<void(int)> &setAddress)
 {
-    IBusHost &log = engine.host();
-    reported(log, [&] {
-        if (quint32(log.busAddress()) == addressWord)
-            return;
-        const int newAddress = int(addressWord & 0xFF);
-        if (newAddress < 1 || newAddress > 247) {
-            log.Log(QString::asprintf("Адрес в файле ($%.2X) не является адресом прибора, адрес не изменён",
-                                      unsigned(newAddress)),
-                    LogError);
-            return;
-        }
-        if (!opHost.ask(QString::asprintf("Новый адрес - $%.2X. Записать?", unsigned(newAddress))))
-            return;
-        writeWord(engine, FlashWordAddress(WordAddress), addressWord, timeoutShortMs,
-                  /*logTraffic=*/true);
-        if (setAddress)
-            setAddress(newAddress);
-    });
+    Run run{engine, opHost};
+    reported(engine.host(), [&] { restoreAddress(run, addressWord, timeoutShortMs, setAddress); });
 }
 
 // --- Passport restore --------------------------------------------------------------
@@ -223,6 +317,7 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
                      int pauseMs)
 {
     IBusHost &log = engine.host();
+    Run run{engine, opHost, pauseMs};
     reported(log, [&] {
         TPsp psp;
         psp.Points = ReadPassportFile(passportPath);
@@ -233,16 +328,17 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
         const QString section = PassportSection(passportPath);
         ApplyExpLevel(psp, ReadExpLevel(passportIniPath, section));
 
-        if (!opHost.ask(QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
+        if (!ask(run, QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
             throw ZartError(CancelledText);
 
+        run.total = PassportRestoreWords;
         constexpr int last = GridPoints; // the gauge shows k / 441
         log.Log(QStringLiteral("Запись паспорта во флеш..."), LogInfo);
         for (int k = 0; k < GridPoints; ++k) {
             const PassportPoint &p = psp.Points[k];
-            writeWord(engine, FlashWordAddress(XTableIndex + k), PassportWord(p.X), timeouts.shortMs);
+            writeWord(run, FlashWordAddress(XTableIndex + k), PassportWord(p.X), timeouts.shortMs);
             pauseIfSet(opHost, pauseMs);
-            writeWord(engine, FlashWordAddress(YTableIndex + k), PassportWord(p.Y), timeouts.shortMs);
+            writeWord(run, FlashWordAddress(YTableIndex + k), PassportWord(p.Y), timeouts.shortMs);
             afterPosition(opHost, k, last, pauseMs);
         }
 
@@ -250,17 +346,17 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
         for (int k = 0; k < GridPoints; ++k) {
             const PassportPoint &p = psp.Points[k];
             const quint16 xAddress = FlashWordAddress(XTableIndex + k);
-            if (readWord(engine, xAddress, timeouts.shortMs) != PassportWord(p.X))
+            if (readWord(run, xAddress, timeouts.shortMs) != PassportWord(p.X))
                 differs(xAddress);
             pauseIfSet(opHost, pauseMs);
             const quint16 yAddress = FlashWordAddress(YTableIndex + k);
-            if (readWord(engine, yAddress, timeouts.shortMs) != PassportWord(p.Y))
+            if (readWord(run, yAddress, timeouts.shortMs) != PassportWord(p.Y))
                 differs(yAddress);
             afterPosition(opHost, k, last, pauseMs);
         }
 
-        WriteExpLevelWords(engine, opHost, psp, timeouts.shortMs, pauseMs);
-        checksumCorrection(engine, timeouts);
+        writeExpLevelWords(run, psp, timeouts.shortMs);
+        checksumCorrection(run, timeouts);
         log.Log(QStringLiteral("Паспорт записан успешно"), LogInfo);
     });
 }
@@ -268,23 +364,8 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
                         qint32 timeoutShortMs, int pauseMs)
 {
-    IBusHost &log = engine.host();
-    reported(log, [&] {
-        const auto words = ExpLevelWords(psp);
-        log.Log(QStringLiteral("Запись экспозиций и уровней..."), LogInfo);
-        for (const ExpLevelWord &w : words) {
-            writeWord(engine, w.address, ExpLevelWordValue(w.value), timeoutShortMs);
-            pauseIfSet(opHost, pauseMs);
-        }
-        log.Log(QStringLiteral("Проверка экспозиций и уровней..."), LogInfo);
-        for (const ExpLevelWord &w : words) {
-            // The whole word against the whole value: a value that does not fit
-            // the low byte cannot have been stored and is reported here.
-            if (readWord(engine, w.address, timeoutShortMs) != quint32(w.value))
-                differs(w.address);
-            pauseIfSet(opHost, pauseMs);
-        }
-    });
+    Run run{engine, opHost, pauseMs};
+    reported(engine.host(), [&] { writeExpLevelWords(run, psp, timeoutShortMs); });
 }
 
 // --- Comparison of the sensor with a dump ------------------------------------------
@@ -299,13 +380,14 @@ FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, cons
                              qint32 timeoutShortMs, int pauseMs)
 {
     IBusHost &log = engine.host();
+    Run run{engine, opHost, pauseMs};
     return reported(log, [&] {
         opHost.progress(0);
         log.Log(QStringLiteral("Сравнение с дампом..."), LogInfo);
         FlashComparison result;
         constexpr int last = FlashWords - 1;
         for (int n = 0; n <= last; ++n) {
-            const quint32 word = readWord(engine, FlashWordAddress(n), timeoutShortMs);
+            const quint32 word = readWord(run, FlashWordAddress(n), timeoutShortMs);
             if (word != image[std::size_t(n)])
                 result.differences.append({n, image[std::size_t(n)], word});
             opHost.progress(percent(n, last));

@@ -26,6 +26,17 @@ class TModbusEngine;
 // cannot be read or written, a refused file, a read-back difference, a declined
 // question) by the operation, in red. Callers catch it and stop without adding
 // anything. Nothing is rolled back: words written before a failure stay written.
+//
+// Stop. Before every request (and before a dump's files are written) the
+// operation asks IOperationHost::stopRequested; when the user has asked to stop,
+// it logs "Остановлено пользователем" in red (a restore adds how many words it
+// has written, "Записано слов: N из M") and leaves as an EOperationStopped. A
+// question answered No while a stop is requested stops the same way.
+//
+// Retries. With IOperationHost::retries() above 0, a request that failed on the
+// line (time-out, CRC, length, incomplete reply: IsRepeatableFailure) is sent
+// again after the group pause, up to that many times, each repeat announced by
+// "Повтор %d из %d: адрес 0x%.4X". The send purges the port first.
 
 class IOperationHost
 {
@@ -39,6 +50,10 @@ public:
     virtual void pause(int ms) = 0;
     // A Yes/No question; true only for Yes.
     virtual bool ask(const QString &question) = 0;
+    // Whether the user has asked to stop the operation.
+    virtual bool stopRequested() { return false; }
+    // How many times a request that failed on the line is repeated (0..10).
+    virtual int retries() const { return 0; }
 };
 
 // A failure of a long operation, already reported in the log.
@@ -47,6 +62,20 @@ class EOperationFailed : public ZartError
 public:
     using ZartError::ZartError;
 };
+
+// A long operation that the user stopped: logged, and still an EOperationFailed
+// for callers that do not tell the two apart.
+class EOperationStopped : public EOperationFailed
+{
+public:
+    using EOperationFailed::EOperationFailed;
+};
+
+// The number of words a dump restore writes (every word but 0 and 6), and the
+// number a passport restore writes (the two tables and the four exposure and
+// threshold words).
+inline constexpr int DumpRestoreWords = FlashWords - 2;
+inline constexpr int PassportRestoreWords = 2 * GridPoints + 4;
 
 // --- Dump creation -------------------------------------------------------------
 

@@ -55,42 +55,57 @@ QString ExceptionText(quint8 code)
 std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddress,
                                        const quint8 *requestPdu)
 {
+    if (const std::optional<ReplyFailure> failure = CheckReplyFailure(rx, n, busAddress, requestPdu))
+        return failure->text;
+    return std::nullopt;
+}
+
+std::optional<ReplyFailure> CheckReplyFailure(const quint8 *rx, qint32 n, int busAddress,
+                                              const quint8 *requestPdu)
+{
+    const auto length = [](const char16_t *text) {
+        return ReplyFailure{QString::fromUtf16(text), TransactFailure::Length};
+    };
+    const auto other = [](const char16_t *text) {
+        return ReplyFailure{QString::fromUtf16(text), TransactFailure::Other};
+    };
+
     if (rx == nullptr || n < 4)
-        return QStringLiteral("Слишком маленький пакет");
+        return length(u"Слишком маленький пакет");
     if (Crc16(rx, n) != 0)
-        return QStringLiteral("Ошибка CRC");
+        return ReplyFailure{QStringLiteral("Ошибка CRC"), TransactFailure::Crc};
     if (rx[0] != busAddress)
-        return QStringLiteral("Неверный адрес устройства");
+        return other(u"Неверный адрес устройства");
     // The reply PDU (the frame without address and CRC) must fit the reply buffer.
     if (n - 3 > TModbusEngine::BufSize)
-        return QStringLiteral("Неверная длина пакета");
+        return length(u"Неверная длина пакета");
 
     switch (rx[1]) {
     case 3:
         if (n != rx[2] + 5)
-            return QStringLiteral("Неверная длина пакета");
+            return length(u"Неверная длина пакета");
         // Every holding-register read of the tool asks for two registers.
         if (rx[2] != 4)
-            return QStringLiteral("Неверная длина данных");
+            return length(u"Неверная длина данных");
         return std::nullopt;
     case 4:
         if (n != rx[2] + 5)
-            return QStringLiteral("Неверная длина пакета");
+            return length(u"Неверная длина пакета");
         if (requestPdu != nullptr && !inputRegisterQuantityOk(requestPdu))
-            return QStringLiteral("Неверно запрашиваемое количество регистров");
+            return other(u"Неверно запрашиваемое количество регистров");
         return std::nullopt;
     case 8: {
         const int subFunction = rx[2] * 256 + rx[3];
         if (subFunction != 0 && subFunction != 1)
-            return QStringLiteral("Неверный код подфункции");
+            return other(u"Неверный код подфункции");
         return std::nullopt;
     }
     case 16:
         if (n != 8)
-            return QStringLiteral("Неверная длина пакета");
+            return length(u"Неверная длина пакета");
         // Every register write of the tool writes three registers.
         if (rx[4] * 256 + rx[5] != 3)
-            return QStringLiteral("Неверная длина данных");
+            return length(u"Неверная длина данных");
         return std::nullopt;
     case 43:
         return std::nullopt;
@@ -100,10 +115,11 @@ std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddres
     case 0x90:
     case 0xAB:
         if (n != 5)
-            return QStringLiteral("Неверная длина пакета");
-        return QStringLiteral("Ошибка - %1 [код ошибки %2]")
-            .arg(ExceptionText(rx[2]), QString::number(rx[2]));
+            return length(u"Неверная длина пакета");
+        return ReplyFailure{QStringLiteral("Ошибка - %1 [код ошибки %2]")
+                                .arg(ExceptionText(rx[2]), QString::number(rx[2])),
+                            TransactFailure::Exception};
     default:
-        return QStringLiteral("Недопустимый код функции");
+        return other(u"Недопустимый код функции");
     }
 }

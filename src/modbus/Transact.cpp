@@ -16,6 +16,23 @@ const quint8 *frameBytes(const QByteArray &frame)
 
 } // namespace
 
+bool IsRepeatableFailure(TransactFailure failure)
+{
+    switch (failure) {
+    case TransactFailure::Timeout:
+    case TransactFailure::Incomplete:
+    case TransactFailure::Crc:
+    case TransactFailure::Length:
+        return true;
+    case TransactFailure::None:
+    case TransactFailure::Exception:
+    case TransactFailure::Port:
+    case TransactFailure::Other:
+        break;
+    }
+    return false;
+}
+
 TModbusEngine::TModbusEngine(TWinComPort &port, IBusHost &host) : m_port(port), m_host(host) {}
 
 quint8 TModbusEngine::requestAddress() const
@@ -36,6 +53,8 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
                              bool logTraffic)
 {
     BusyScope busy(m_host);
+    // Until the exchange has got further, a failure is the link's.
+    LastFailure = TransactFailure::Port;
     try {
         RequestLen = pduLen;
         keepRequest(pdu, pduLen);
@@ -51,8 +70,10 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
         if (noReply) {
             switch (m_port.LinkStatus) {
             case TWinComPort::Ok:
+                LastFailure = TransactFailure::None;
                 return;
             case TWinComPort::TimedOut:
+                LastFailure = TransactFailure::Timeout;
                 throw ZartError(QStringLiteral("Таймаут"));
             default:
                 throw ZartError(QStringLiteral("Ошибка передачи"));
@@ -64,14 +85,17 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
         case TWinComPort::Ok:
             if (logTraffic)
                 m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
-            CheckReply();
+            CheckReply(); // records the kind of a broken rule
+            LastFailure = TransactFailure::None;
             return;
         case TWinComPort::TimedOut:
+            LastFailure = TransactFailure::Timeout;
             throw ZartError(QStringLiteral("Таймаут"));
         case TWinComPort::Incomplete:
             // Whatever arrived is shown even without traffic logging: it is the
             // only clue to what the sensor sent.
             m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
+            LastFailure = TransactFailure::Incomplete;
             throw ZartError(QStringLiteral("Пакет не распознан"));
         case TWinComPort::StartFailed:
         default:
@@ -88,6 +112,7 @@ void TModbusEngine::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs,
         // still reaches the log and the caller with its text.
         const QString failure = QString::fromLocal8Bit(e.what());
         ReplyLen = 0;
+        LastFailure = TransactFailure::Other;
         m_host.Log(failure, LogError);
         throw ZartError(failure);
     }
@@ -132,10 +157,12 @@ void TModbusEngine::CheckReply()
     if (ReplyLen > 0)
         std::memcpy(ReplyBuf.data(), rx + 1, size_t(ReplyLen));
 
-    if (const std::optional<QString> failure = CheckReplyRules(rx, n, m_host.busAddress(), RequestBuf.data())) {
+    if (const std::optional<ReplyFailure> failure =
+            CheckReplyFailure(rx, n, m_host.busAddress(), RequestBuf.data())) {
         ReplyLen = 0;
-        m_host.Log(*failure, LogError);
-        throw ZartError(*failure);
+        LastFailure = failure->kind;
+        m_host.Log(failure->text, LogError);
+        throw ZartError(failure->text);
     }
 }
 

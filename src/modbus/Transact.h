@@ -36,6 +36,30 @@ private:
     IBusHost &m_host;
 };
 
+// What made an exchange fail, told apart without reading the failure's text:
+// a long operation repeats only the failures a noisy line explains (a reply
+// that did not come, came damaged or came incomplete), never an exception reply
+// of the sensor or a port failure.
+enum class TransactFailure : quint8 {
+    None,       // the last exchange succeeded
+    Timeout,    // no complete read within the reply timeout
+    Incomplete, // bytes read that are no whole reply
+    Crc,        // the reply's CRC is wrong
+    Length,     // the reply's length or byte count is wrong
+    Exception,  // a Modbus exception reply
+    Port,       // the link failed (EComPort) or the read could not be started
+    Other,      // any other broken rule (address, function, sub-function, ...)
+};
+
+// Whether a long operation may repeat an exchange that failed this way.
+bool IsRepeatableFailure(TransactFailure failure);
+
+struct ReplyFailure
+{
+    QString text;
+    TransactFailure kind = TransactFailure::Other;
+};
+
 // The reply rules as a pure function: the received frame, the bus address and the
 // request PDU (read back for function 4; null when unknown, which skips the
 // register-quantity rule). Returns the failure text of the first rule broken, or
@@ -43,6 +67,9 @@ private:
 // (more than TModbusEngine::BufSize bytes) fails with "Неверная длина пакета".
 std::optional<QString> CheckReplyRules(const quint8 *rx, qint32 n, int busAddress,
                                        const quint8 *requestPdu);
+// The same rules with the kind of the failure.
+std::optional<ReplyFailure> CheckReplyFailure(const quint8 *rx, qint32 n, int busAddress,
+                                              const quint8 *requestPdu);
 
 // Text of a Modbus exception code.
 QString ExceptionText(quint8 code);
@@ -80,6 +107,8 @@ public:
     qint32 RequestLen = 0;
     std::array<quint8, BufSize> ReplyBuf{};
     qint32 ReplyLen = 0;
+    // The kind of the last Transact's failure; None after a good exchange.
+    TransactFailure LastFailure = TransactFailure::None;
 
 private:
     quint8 requestAddress() const;

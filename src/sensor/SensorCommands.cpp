@@ -118,7 +118,8 @@ QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs)
 
 int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
-                 const std::function<void()> &pumpEvents)
+                 const std::function<void()> &pumpEvents,
+                 const std::function<bool()> &stopRequested)
 {
     IBusHost &host = engine.host();
     BusyScope busy(host);
@@ -146,6 +147,11 @@ int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
         }
         if (pumpEvents)
             pumpEvents();
+        if (stopRequested && stopRequested()) {
+            setAddress(saved);
+            host.Log(QString::fromUtf16(StoppedText), LogError);
+            return SearchStopped;
+        }
     }
 
     if (found == 0) {

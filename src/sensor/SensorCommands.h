@@ -48,6 +48,11 @@ void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts);
 // read before anything is returned.
 QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs);
 
+// The red line of a long operation or a search that the user stopped.
+inline constexpr char16_t StoppedText[] = u"Остановлено пользователем";
+// SearchSensor's result when stopRequested said so.
+inline constexpr int SearchStopped = -1;
+
 // The bus search: probes the addresses 1 to 247 with the diagnostics echo and
 // stops at the first that echoes it. setAddress makes the engine's host address
 // the probed one (and shows it); pumpEvents runs between probes. Logs the start
@@ -55,7 +60,10 @@ QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs);
 // the busy cursor for the whole run. Returns the address found, 0 for none.
 // Never throws for a missing sensor. A port that cannot be opened (or whose
 // device has gone) ends the search at the first probe, with the link's text
-// in red instead of the outcome line and the address restored.
+// in red instead of the outcome line and the address restored. stopRequested
+// is asked after every probe: when it says yes, the address is restored,
+// StoppedText is logged in red and the result is SearchStopped.
 int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
-                 const std::function<void()> &pumpEvents);
+                 const std::function<void()> &pumpEvents,
+                 const std::function<bool()> &stopRequested = {});

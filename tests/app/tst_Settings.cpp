@@ -183,6 +183,9 @@ private Q_SLOTS:
             {"FloatPix no integer", "[Main]\nFloatPix=yes\n", {}},
             {"FastReply 1", "[Main]\nFastReply=1\n", {{"fastReply", true}}},
             {"FastReply no integer", "[Main]\nFastReply=on\n", {}},
+            {"Retries 3", "[Main]\nRetries=3\n", {{"retries", 3}}},
+            {"Retries 99", "[Main]\nRetries=99\n", {{"retries", 10}}},
+            {"Retries -1", "[Main]\nRetries=-1\n", {}},
         };
         for (const Row &r : rows)
             QTest::newRow(r.name) << (r.settings ? QByteArray(r.settings) : QByteArray())
@@ -197,7 +200,7 @@ private Q_SLOTS:
                              {"address", 1},            {"timeout", 3000},
                              {"timeoutShort", 300},     {"pause", 0},
                              {"floatPix", false},       {"fastReply", false},
-                             {"serviceMode", 0}};
+                             {"serviceMode", 0},        {"retries", 0}};
         expected.insert(changed);
         start(settings, {3, 7});
 
@@ -214,6 +217,7 @@ private Q_SLOTS:
         QCOMPARE(form()->dataPort().FastReply, expected["fastReply"].toBool());
         QCOMPARE(logLines(form()).contains(LogLine{kFastReplyLine, Black}), expected["fastReply"].toBool());
         QCOMPARE(form()->ServiceMode, expected["serviceMode"].toInt());
+        QCOMPARE(setup()->retries(), expected["retries"].toInt());
     }
 
     // The first exit writes every key but "ServiceMode", in order.
@@ -224,7 +228,7 @@ private Q_SLOTS:
         QCOMPARE(ScopedSettingsFile::lines(),
                  (QStringList{"[Setup]", "ComPort=0", "SpeedComPort=0", "PowerComPort=0", "[Main]",
                               "Addr=1", "Timeout=3000", "TimeoutShort=300", "PauseGroup=0",
-                              "FloatPix=0", "FastReply=0"}));
+                              "FloatPix=0", "FastReply=0", "Retries=0"}));
     }
 
     void exitWritesTheControls_data()

@@ -289,9 +289,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<int>("requests");
 
-        QTest::newRow("declined") << false << "Запись отменена пользователем" << 0;
+        QTest::addColumn<QString>("action"); // at the second request: "Стоп" or the window's close
+        QTest::addColumn<QString>("last");   // the line after the red one
+
+        QTest::newRow("declined") << false << "Запись отменена пользователем" << 0 << QString()
+                                  << QString();
         // Words 1..3 go out with the group pause between them, the fourth is not answered.
-        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 3;
+        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 3 << QString() << QString();
+        // Asked for during the pause after word 2: no request after it.
+        QTest::newRow("Стоп") << true << "Остановлено пользователем" << 2 << "stop"
+                              << "Записано слов: 2 из 1022";
+        // The close stops the restore the same way, then closes with the settings saved.
+        QTest::newRow("window closed") << true << "Остановлено пользователем" << 2 << "close"
+                                       << "Записано слов: 2 из 1022";
     }
 
     // A restore that stops: one red line, the commands back; while it runs, the
@@ -301,6 +311,8 @@ private Q_SLOTS:
         QFETCH(bool, answer);
         QFETCH(QString, failure);
         QFETCH(int, requests);
+        QFETCH(QString, action);
+        QFETCH(QString, last);
 
         constexpr int pauseMs = 60;
         m_window->setup()->pauseGroupSpinEdit()->setValue(pauseMs);
@@ -318,13 +330,45 @@ private Q_SLOTS:
             return act(dialog);
         });
 
+        const QString settingsFile = m_dir.filePath(QStringLiteral("closed.ini"));
+        QFile::remove(settingsFile);
+        m_window->form()->setPlaces({settingsFile, m_dir.filePath(QStringLiteral("data"))});
+        QPushButton *stop = button("StopButton");
+        QVERIFY(!stop->isEnabled());
+        bool stopUsable = false;
+        QTimer trigger(&caseScope);
+        connect(&trigger, &QTimer::timeout, &caseScope, [&] {
+            if (action.isEmpty() || m_line.sensor.requestCount() < requests)
+                return;
+            trigger.stop();
+            stopUsable = stop->isEnabled() && stop->isVisible();
+            if (action == u"stop")
+                QTest::mouseClick(stop, Qt::LeftButton);
+            else
+                m_window->form()->close();
+        });
+        trigger.start(1);
+
         m_window->click("LoadFlashFileButton");
 
         QCOMPARE(runner.dialogs.size(), 2); // the file, the question; no error report
         QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
-        QCOMPARE(m_window->log().last(), (LogLine{failure, Red}));
+        QList<LogLine> log = m_window->log();
+        if (!last.isEmpty())
+            QCOMPARE(log.takeLast(), (LogLine{last, Black}));
+        QCOMPARE(log.last(), (LogLine{failure, Red}));
         QCOMPARE(logTexts().count(failure), 1);
         QCOMPARE(m_line.sensor.requestCount(), requests);
+        QVERIFY(!stop->isEnabled());
+        if (!action.isEmpty())
+            QVERIFY(stopUsable);
+        if (action == u"close") {
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window->form()->isVisible(), 5000);
+            QVERIFY2(readBytes(settingsFile).contains("PauseGroup=60"), readBytes(settingsFile).constData());
+            QCOMPARE(m_line.sensor.requestCount(), requests);
+            return;
+        }
+        QVERIFY(m_window->form()->isVisible());
         QVERIFY(commandsOn());
         QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 1);
         if (requests == 0)

@@ -3,6 +3,7 @@
 // while the search lets window events through.
 
 #include "AppTestUtil.h"
+#include "app/UFind.h"
 
 #include <QTimer>
 
@@ -187,6 +188,50 @@ private Q_SLOTS:
         QVERIFY(std::is_sorted(shownDuringSearch.cbegin(), shownDuringSearch.cend()));
         QCOMPARE(shownDuringSearch.first(), 1);
         QVERIFY(shownDuringSearch.last() >= 246);
+    }
+
+    // The dialog comes back beside the running search with only "Стоп" usable;
+    // "Стоп" ends the search after the probe in flight, the address put back.
+    void stopFromTheDialog()
+    {
+        m_line.sensor.addFault(SimFault::noReply().onFunction(8).always());
+        m_window->spin("AddrSpinEdit")->setValue(42);
+        TFindForm *find = m_window->find();
+        auto *stop = find->findChild<QPushButton *>(QStringLiteral("StopButton"));
+        auto *start = find->findChild<QPushButton *>(QStringLiteral("StartButton"));
+        QVERIFY(stop && start);
+        bool seenRunning = false;
+        int stoppedAt = 0;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &watch, [&] {
+            const int shown = m_window->spin("AddrSpinEdit")->value();
+            if (stoppedAt != 0 || shown < 5 || shown == 42)
+                return;
+            seenRunning = find->isVisible() && !find->isModal() && stop->isEnabled()
+                          && !start->isEnabled() && m_window->child<QPushButton>("StopButton")->isEnabled();
+            stoppedAt = shown;
+            QTest::mouseClick(stop, Qt::LeftButton);
+        });
+        ScopedModalRunner runner([&](QDialog &d) {
+            watch.start(0);
+            return answerFindDialog(d, kQuickFindTimeoutMs, Leave::Start);
+        });
+
+        m_window->click("FindAddrButton");
+        watch.stop();
+
+        QVERIFY(seenRunning);
+        QCOMPARE(m_window->spin("AddrSpinEdit")->value(), 42);
+        QCOMPARE(m_window->log(), QList<LogLine>({{kStartLine, Black},
+                                                  {QStringLiteral("Остановлено пользователем"), Red}}));
+        // No probe after the one in flight.
+        QVERIFY(!m_line.sensor.requestLog().isEmpty());
+        QVERIFY(quint8(m_line.sensor.requestLog().last().request.at(0)) <= stoppedAt);
+        QVERIFY(!find->isVisible());
+        QVERIFY(find->isModal());
+        QVERIFY(start->isEnabled());
+        QVERIFY(!m_window->child<QPushButton>("StopButton")->isEnabled());
+        QVERIFY(m_window->form()->commandsEnabled());
     }
 
     void leavingWithoutStart_data()

@@ -8,6 +8,7 @@
 #include "common/TestFiles.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -267,6 +268,56 @@ private Q_SLOTS:
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QCOMPARE(cli.exitCode(), 0);
         QVERIFY(cli.readAllStandardOutput().count('\t') >= 4);
+    }
+
+    // A signal to the real executable in the middle of a long operation (the
+    // described 40 ms reply end: a dump takes 40 s): it stops after the request
+    // in flight, says so, writes no file and exits 128 + the signal.
+    void stoppedBySignal_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("dump, SIGTERM") << QStringList{"dump"} << int(SIGTERM) << 143;
+        QTest::newRow("dump, SIGINT") << QStringList{"dump"} << int(SIGINT) << 130;
+        QTest::newRow("verify, SIGTERM") << QStringList{"verify"} << int(SIGTERM) << 143;
+    }
+    void stoppedBySignal()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        if (args.first() == QStringLiteral("verify")) {
+            SimSensor::Flash flash = SimSensor::defaultFlash();
+            const QString path = dir.filePath(QStringLiteral("file.dmp"));
+            QVERIFY(testfiles::writeBytes(path, testfiles::dumpBytesOf(flash)));
+            args << path;
+        } else {
+            args << dir.filePath(QStringLiteral("out"));
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+        }
+
+        QProcess cli;
+        cli.setReadChannel(QProcess::StandardError);
+        cli.start(QStringLiteral(ZART_CLI_EXE), QStringList{"--demo"} + args);
+        QVERIFY(cli.waitForStarted());
+        QByteArray err;
+        // The operation has begun once its first line is out.
+        while (!err.contains("...") && cli.waitForReadyRead(10000))
+            err += cli.readAllStandardError();
+        QVERIFY2(err.contains("..."), err.constData());
+        ::kill(pid_t(cli.processId()), signal);
+        QVERIFY(cli.waitForFinished(10000));
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), status);
+        QVERIFY2(err.contains("Остановлено пользователем"), err.constData());
+        QVERIFY(cli.readAllStandardOutput().isEmpty());
+        if (args.first() == QStringLiteral("dump"))
+            QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList());
     }
 };
 

@@ -88,10 +88,19 @@ public:
         return answers.isEmpty() ? false : answers.takeFirst();
     }
 
+    // A stop asked for once the sensor has received stopAtRequest requests.
+    bool stopRequested() override
+    {
+        return stopAtRequest >= 0 && m_sensor && m_sensor->requestCount() >= stopAtRequest;
+    }
+    int retries() const override { return retryCount; }
+
     QList<int> values(HostEvent::Kind kind) const { return collect(kind, false); }
     QList<int> requestCounts(HostEvent::Kind kind) const { return collect(kind, true); }
 
     QList<bool> answers; // in the order the questions come; No when none is left
+    int stopAtRequest = -1; // never
+    int retryCount = 0;
     QStringList questions;
     QList<HostEvent> events;
 

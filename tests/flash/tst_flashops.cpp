@@ -40,7 +40,13 @@ QStringList lines(const QByteArray &text)
     return out;
 }
 
+enum class Operation { Dump, Restore, Passport, Compare };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Operation)
+Q_DECLARE_METATYPE(SimFault)
+Q_DECLARE_METATYPE(LogLines)
 
 class TestFlashOps : public QObject
 {
@@ -54,6 +60,10 @@ private Q_SLOTS:
     void readFailureWritesNoFile();
     void fileFailureStopsLaterFiles_data();
     void fileFailureStopsLaterFiles();
+    void stopAfterRequest_data();
+    void stopAfterRequest();
+    void retries_data();
+    void retries();
 
 private:
     SimRig m_rig;
@@ -237,3 +247,149 @@ void TestFlashOps::fileFailureStopsLaterFiles()
 
 QTEST_GUILESS_MAIN(TestFlashOps)
 #include "tst_flashops.moc"
+
+void TestFlashOps::stopAfterRequest_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<int>("stopAt"); // requests the sensor has seen when the stop comes
+    QTest::addColumn<LogLines>("tail");
+
+    const LogLine stopped{"Остановлено пользователем", 3};
+    QTest::newRow("dump, word 10") << Operation::Dump << 10
+                                   << LogLines{{"Чтение флеш...", 0}, stopped};
+    // Between the last word and the files: none is written.
+    QTest::newRow("dump, after the last word") << Operation::Dump << 1024
+                                               << LogLines{{"Чтение флеш...", 0}, stopped};
+    // Words 0 and 6 are not written: 100 requests are 100 words.
+    QTest::newRow("restore, writing")
+        << Operation::Restore << 100
+        << LogLines{{"Запись дампа во флеш...", 0}, stopped, {"Записано слов: 100 из 1022", 0}};
+    QTest::newRow("restore, verifying")
+        << Operation::Restore << 1022 + 10
+        << LogLines{{"Проверка записи...", 0}, stopped, {"Записано слов: 1022 из 1022", 0}};
+    // The address question, answered No by the close that stops: no address write.
+    QTest::newRow("restore, address question")
+        << Operation::Restore << 2 * 1022 + 3 << LogLines{stopped};
+    QTest::newRow("passport, tables")
+        << Operation::Passport << 51
+        << LogLines{{"Запись паспорта во флеш...", 0}, stopped, {"Записано слов: 51 из 886", 0}};
+    QTest::newRow("passport, exposure words")
+        << Operation::Passport << 2 * 882 + 2
+        << LogLines{{"Запись экспозиций и уровней...", 0}, stopped, {"Записано слов: 884 из 886", 0}};
+    QTest::newRow("comparison") << Operation::Compare << 300
+                                << LogLines{{"Сравнение с дампом...", 0}, stopped};
+}
+
+void TestFlashOps::stopAfterRequest()
+{
+    QFETCH(Operation, operation);
+    QFETCH(int, stopAt);
+    QFETCH(LogLines, tail);
+
+    SimSensor::Flash file = SimSensor::defaultFlash();
+    file[SimSensor::WordSerial] = 0x0012ABCD;
+    file[SimSensor::WordAddress] = 5; // the restore offers another address
+    QTemporaryDir source;
+    QTemporaryDir target;
+    QVERIFY(source.isValid() && target.isValid());
+    const QString dumpPath = source.filePath("file.dmp");
+    QVERIFY(writeBytes(dumpPath, dumpBytesOf(file)));
+    RecordingHost quiet;
+    const DumpFiles passport = SaveDumpFiles(quiet, imageOf(file), source.path());
+
+    m_rig.reset(operation == Operation::Dump ? file : SimSensor::defaultFlash(), 1);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {true}; // the first question; a later one is answered No
+    op.stopAtRequest = stopAt;
+    const CommandTimeouts timeouts{3000, kTimeoutMs};
+    QString failure;
+    try {
+        switch (operation) {
+        case Operation::Dump: CreateDump(*m_rig.engine, op, target.path(), kTimeoutMs, 0); break;
+        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, timeouts, 0, {}); break;
+        case Operation::Passport:
+            RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, 0);
+            break;
+        case Operation::Compare: CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 0); break;
+        }
+        QFAIL("the operation was not stopped");
+    } catch (const EOperationStopped &e) {
+        failure = e.text();
+    }
+    QCOMPARE(failure, QStringLiteral("Остановлено пользователем"));
+
+    // Not one request after the stop, and the log ends with the stop.
+    QCOMPARE(m_rig.sensor.requestCount(), stopAt);
+    QVERIFY(m_rig.host.lines.size() >= tail.size());
+    QCOMPARE(m_rig.host.lines.mid(m_rig.host.lines.size() - tail.size()), tail);
+    QCOMPARE(m_rig.host.address, 1);
+    // A stopped dump leaves no file at all.
+    QCOMPARE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+void TestFlashOps::retries_data()
+{
+    QTest::addColumn<SimFault>("fault");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<QString>("failure"); // empty: the dump completes
+    QTest::addColumn<QStringList>("repeats"); // the first repeat lines
+    QTest::addColumn<int>("requests");        // of a failed dump: requests sent in all
+    QTest::addColumn<int>("failureLines");    // of a failed dump: red lines of the failure
+
+    const SimFault everyHundredth = SimFault::noReply().onFunction(3).every(100).always();
+    // Request 100 reads word 99 (0x1063).
+    QTest::newRow("lost replies, 3 retries")
+        << everyHundredth << 3 << QString() << QStringList{"Повтор 1 из 3: адрес 0x1063"} << 0 << 0;
+    QTest::newRow("lost replies, no retries") << everyHundredth << 0 << "Таймаут" << QStringList() << 100 << 1;
+    QTest::newRow("damaged replies, 1 retry")
+        << SimFault::badCrc().onFunction(3).every(50).always() << 1 << QString()
+        << QStringList{"Повтор 1 из 1: адрес 0x1031"} << 0 << 0;
+    QTest::newRow("exception, never repeated")
+        << SimFault::exception(4).onFunction(3).every(100).always() << 3
+        << "Ошибка - Ошибка устройства [код ошибки 4]" << QStringList() << 100 << 2;
+    // A word that never answers: the dump ends after the repeats, with the
+    // engine's failure.
+    QTest::newRow("silent for good, 2 retries")
+        << SimFault::noReply().onFunction(3).onAddress(0x100A).always() << 2 << "Таймаут"
+        << QStringList{"Повтор 1 из 2: адрес 0x100A", "Повтор 2 из 2: адрес 0x100A"} << 13 << 3;
+}
+
+void TestFlashOps::retries()
+{
+    QFETCH(SimFault, fault);
+    QFETCH(int, retries);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, repeats);
+    QFETCH(int, requests);
+    QFETCH(int, failureLines);
+
+    const SimSensor::Flash flash = dumpSubject();
+    m_rig.reset(flash, 1);
+    m_rig.sensor.addFault(fault);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    RecordingOpHost op(&m_rig.sensor);
+    op.retryCount = retries;
+
+    const QString outcome = failureOf([&] { CreateDump(*m_rig.engine, op, dir.path(), 100, 2); });
+
+    QStringList repeatLines;
+    for (const LogLine &l : m_rig.host.lines)
+        if (l.text.startsWith(QStringLiteral("Повтор ")))
+            repeatLines << l.text + (l.kind == 0 ? QString() : QStringLiteral(" <colour>"));
+    if (failure.isEmpty()) {
+        QCOMPARE(outcome, QStringLiteral("<no failure>"));
+        QCOMPARE(readBytes(dir.filePath("0012ABCD.dmp")), dumpBytesOf(flash));
+        // Each lost word costs one request more, and its repeat waits the group pause.
+        QCOMPARE(repeatLines.size(), m_rig.sensor.requestCount() - 1024);
+        QCOMPARE(op.values(HostEvent::Pause).size(), 1023 + repeatLines.size());
+        QVERIFY(!repeatLines.isEmpty());
+        QCOMPARE(repeatLines.first(), repeats.first());
+    } else {
+        QCOMPARE(outcome, failure);
+        QCOMPARE(repeatLines, repeats);
+        QVERIFY(QDir(dir.path()).isEmpty());
+        QCOMPARE(m_rig.sensor.requestCount(), requests);
+        QCOMPARE(texts(m_rig.host, 3).count(failure), failureLines);
+    }
+}

@@ -100,6 +100,7 @@ private Q_SLOTS:
     void searchFinds();
     void searchFindsNothing();
     void searchOnMissingPort();
+    void searchStops();
     void searchIgnoresWrongEcho_data();
     void searchIgnoresWrongEcho();
 
@@ -541,6 +542,28 @@ void TestSensorCommands::searchOnMissingPort()
     QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
                                    {QStringLiteral("Unable to open com port (Error: 2)"), LogError}}));
     QCOMPARE(host.busyCalls, kBusyOnOff);
+}
+
+// A stop asked for while address 5 is probed: no further probe, the address
+// back as before, the stop line in red.
+void TestSensorCommands::searchStops()
+{
+    m_sensor.setAddress(200);
+    m_host.address = 42;
+    const int found = SearchSensor(
+        *m_engine, kQuickFindTimeoutMs,
+        [&](int a) {
+            m_host.address = a;
+            m_addressesSet.append(a);
+        },
+        {}, [&] { return m_addressesSet.size() >= 5; });
+
+    QCOMPARE(found, SearchStopped);
+    QCOMPARE(m_addressesSet, QList<int>({1, 2, 3, 4, 5, 42}));
+    QCOMPARE(m_host.address, 42);
+    QCOMPARE(m_host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
+                                     {QStringLiteral("Остановлено пользователем"), LogError}}));
+    QCOMPARE(m_host.busyCalls, kBusyOnOff);
 }
 
 void TestSensorCommands::searchIgnoresWrongEcho_data()
