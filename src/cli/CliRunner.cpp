@@ -79,12 +79,16 @@ void openLink(TWinComPort &link)
 }
 
 // The seam of the long operations on the command line: the gauge as a progress
-// line (on a terminal only), the pause as a sleep, the questions answered by --yes. Each question is logged with
-// its answer, so the transcript shows what was decided.
+// line (on a terminal only), the pause as a sleep, the questions answered by --yes,
+// the question about another sensor's serial number by --other-serial. Each
+// question is logged with its answer, so the transcript shows what was decided.
 class CliOperationHost : public IOperationHost
 {
 public:
-    CliOperationHost(CliConsole &console, bool yes) : m_console(console), m_yes(yes) {}
+    CliOperationHost(CliConsole &console, bool yes, bool otherSerial = false)
+        : m_console(console), m_yes(yes), m_otherSerial(otherSerial)
+    {
+    }
 
     void progress(int percent) override
     {
@@ -92,15 +96,19 @@ public:
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
-    bool ask(const QString &question) override
-    {
-        m_console.log(question + (m_yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
-        return m_yes;
-    }
+    bool ask(const QString &question) override { return answer(question, m_yes); }
+    bool askOtherSerial(const QString &question) override { return answer(question, m_otherSerial); }
 
 private:
+    bool answer(const QString &question, bool yes)
+    {
+        m_console.log(question + (yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
+        return yes;
+    }
+
     CliConsole &m_console;
     bool m_yes;
+    bool m_otherSerial;
 };
 
 class CliSession
@@ -347,15 +355,18 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Restore: {
-        CliOperationHost op(m_console, c.yes);
-        RestoreDump(engine, op, c.path, timeouts(), c.pauseMs,
-                    [&host](int a) { host.setBusAddress(a); });
+        CliOperationHost op(m_console, c.yes, c.otherSerial);
+        const auto setAddress = [&host](int a) { host.setBusAddress(a); };
+        if (c.differences)
+            RestoreDifferences(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
+        else
+            RestoreDump(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
         return ExitOk;
     }
     case CliVerb::PassportRestore: {
         // The passport settings live beside the passport, as the dump puts them.
         const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
-        CliOperationHost op(m_console, c.yes);
+        CliOperationHost op(m_console, c.yes, c.otherSerial);
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
         return ExitOk;
     }

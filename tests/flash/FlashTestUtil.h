@@ -33,6 +33,7 @@ using testhost::LogLines;
 using testhost::RecordingHost;
 
 using testfiles::dumpBytesOf;
+using testfiles::setModified;
 using testfiles::writeBytes;
 
 inline QByteArray readBytes(const QString &path)
