@@ -44,8 +44,10 @@ QString HistoryFileName(const QString &stem, const QString &suffix, const QDateT
 
 QString KeepInHistory(const QString &path, const QByteArray &newContent)
 {
+    // Only a file holds something to keep; anything else in the way (a folder)
+    // fails where the new file is written, with its own reason.
     const QFileInfo info(path);
-    if (!info.exists())
+    if (!info.isFile())
         return {};
 
     QFile old(path);

@@ -212,7 +212,9 @@ void TestFlashOps::fileFailureStopsLaterFiles()
     const QStringList done{"Дамп сохранён в файле 0012ABCD.dmp...",
                            "Паспорт сохранён в файле 0012ABCD.ini...",
                            "Данные паспорта сохранены в файле passport.ini..."};
-    QVERIFY(!failure.isEmpty());
+    // The system's reason for the file itself: a folder in the way holds no old
+    // dump to keep.
+    QVERIFY(!failure.isEmpty() && !failure.startsWith(QStringLiteral("Прежний")));
     LogLines expectedLog;
     for (int i = 0; i < written; ++i)
         expectedLog.append({done[i], 0});
