@@ -22,6 +22,8 @@ class QKeyEvent;
 class QMenu;
 class QTimer;
 struct MeasurementTexts;
+struct FlashComparison;
+class IOperationHost;
 class TFindForm;
 class TSetupForm;
 class TViewDumpForm;
@@ -152,6 +154,8 @@ public:
     // The open dialog, then the dump file it names read whole; false (a
     // reading failure in the log) when there is nothing to go on with.
     bool openDumpImage(const QString &title, QString &path, FlashImage &image);
+    void writeDifferences(IOperationHost &host, const FlashImage &image,
+                          const FlashComparison &comparison);
     void setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const;
     // "Text|pattern|Text|pattern" as Qt's "Text (pattern);;Text (pattern)".
     static QString qtNameFilter(const QString &pipeFilter);

@@ -195,10 +195,26 @@ void TForm1::CompareFlashFileButtonClick()
             return; // already in the log
         }
     }
-    if (result.differences.isEmpty() || !m_viewText)
-        return;
-    QStringList lines;
-    for (const WordDifference &d : result.differences)
-        lines << DifferenceLine(d);
-    m_viewText->showLines(lines);
+    if (!result.differences.isEmpty() && m_viewText) {
+        QStringList lines;
+        for (const WordDifference &d : result.differences)
+            lines << DifferenceLine(d);
+        m_viewText->showLines(lines);
+    }
+    writeDifferences(host, image, result);
+}
+
+// The end of a comparison that found differences: the offer to write them,
+// from the comparison made (no second read).
+void TForm1::writeDifferences(IOperationHost &host, const FlashImage &image,
+                              const FlashComparison &comparison)
+{
+    const LongOperation operation(*this);
+    const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    try {
+        WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
+                         [this](int address) { ui->AddrSpinEdit->setValue(address); });
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
 }

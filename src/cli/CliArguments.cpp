@@ -59,6 +59,8 @@ enum class Opt {
     Interval,
     Count,
     Retries,
+    OtherSerial,
+    Differences,
 };
 
 struct OptInfo
@@ -68,7 +70,7 @@ struct OptInfo
     bool takesValue;
 };
 
-constexpr std::array<OptInfo, 18> Options = {{
+constexpr std::array<OptInfo, 20> Options = {{
     {"port", Opt::Port, true},
     {"demo", Opt::Demo, false},
     {"speed", Opt::Speed, true},
@@ -87,6 +89,8 @@ constexpr std::array<OptInfo, 18> Options = {{
     {"interval", Opt::Interval, true},
     {"count", Opt::Count, true},
     {"retries", Opt::Retries, true},
+    {"other-serial", Opt::OtherSerial, false},
+    {"differences", Opt::Differences, false},
 }};
 
 [[noreturn]] void usage(const QString &text)
@@ -232,6 +236,8 @@ CliCommand ParseCliArguments(const QStringList &args)
         case Opt::Watch: cmd.watch = true; break;
         case Opt::Interval: interval = *value; break;
         case Opt::Count: count = *value; break;
+        case Opt::OtherSerial: cmd.otherSerial = true; break;
+        case Opt::Differences: cmd.differences = true; break;
         }
     }
 
@@ -257,6 +263,8 @@ CliCommand ParseCliArguments(const QStringList &args)
     // Never a port the user did not name.
     if (cmd.usesDataPort() && cmd.port.isEmpty() && !cmd.demo)
         usage(QStringLiteral("no data port: give --port NAME|PATH or --demo"));
+    if (cmd.differences && cmd.verb != CliVerb::Restore)
+        usage(QStringLiteral("--differences belongs to the restore command"));
     if (cmd.watch && cmd.verb != CliVerb::Coords && cmd.verb != CliVerb::Pixels)
         usage(QStringLiteral("--watch belongs to the coords and pixels commands"));
     if ((interval || count) && !cmd.watch)
@@ -365,6 +373,9 @@ QString CliUsageText()
         "  --verbose             log the frames sent and received as well\n"
         "  --yes                 answer Yes to the questions of restore and\n"
         "                        passport-restore (without it they are refused)\n"
+        "  --other-serial        write all the same when the sensor's serial number\n"
+        "                        is not the file's (restore, passport-restore); without\n"
+        "                        it such a restore writes nothing and fails\n"
         "  -h, --help            print this text\n"
         "\n"
         "Commands:\n"
@@ -406,16 +417,27 @@ QString CliUsageText()
         "  dump [DIR]            reads the whole flash and writes SERIAL.dmp, the\n"
         "                        passport SERIAL.ini and the ExpLevel entry of\n"
         "                        passport.ini into DIR (default: the current\n"
-        "                        directory); prints the paths of the three files\n"
+        "                        directory); prints the paths of the three files.\n"
+        "                        A dump or passport that would be replaced by other\n"
+        "                        content is kept first in DIR/history/ as\n"
+        "                        SERIAL-YYYYMMDD-HHMMSS.dmp (.ini), of its time\n"
         "  view FILE             a dump file as TAB-separated rows: name, value, raw\n"
-        "  restore FILE          writes a dump into the sensor, verifies it, corrects\n"
-        "                        the checksum and offers the dump's bus address\n"
+        "  restore [--differences] FILE\n"
+        "                        writes a dump into the sensor, verifies it, corrects\n"
+        "                        the checksum and offers the dump's bus address.\n"
+        "                        The sensor's serial number is read first; one that\n"
+        "                        is not the dump's needs --other-serial.\n"
+        "                        With --differences it reads the whole flash first\n"
+        "                        and writes and verifies only the words that differ\n"
+        "                        (never 0x1000 and 0x1006): the quick way to finish\n"
+        "                        a restore that stopped\n"
         "  passport-restore FILE\n"
         "                        writes a passport (the calibration tables, exposures\n"
         "                        and levels) into the sensor, verifies it and corrects\n"
         "                        the checksum; the ExpLevel entry is looked up in the\n"
         "                        passport.ini beside FILE, in the section named after\n"
-        "                        FILE (0012AB7F.ini: section 0012AB7F)\n"
+        "                        FILE (0012AB7F.ini: section 0012AB7F); a sensor whose\n"
+        "                        serial number is not that name needs --other-serial\n"
         "  verify FILE           reads the whole flash (writing nothing) and compares\n"
         "                        it with the dump FILE: one TAB-separated line per\n"
         "                        differing word (address, file, sensor, name); the\n"

@@ -49,6 +49,8 @@ struct CliCommand
     bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too
     bool yes = false;             // --yes: answers the confirmation questions
+    bool otherSerial = false;     // --other-serial: writes into a sensor whose serial
+                                  // number is not the file's
     bool help = false;            // --help / -h
 
     CliVerb verb = CliVerb::Serial;
@@ -63,6 +65,7 @@ struct CliCommand
     int findTimeoutMs = 70;       // search --find-timeout, 10..10000
     bool powerOn = false;         // power on|off
     QString powerPort;            // power --power-port
+    bool differences = false;     // restore --differences: only the words that differ
     QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE
     QString picturePath;          // plot OUT (.png or .svg)
     bool watch = false;           // coords/pixels --watch: read again and again

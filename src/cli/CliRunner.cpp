@@ -80,13 +80,15 @@ void openLink(TWinComPort &link)
 }
 
 // The seam of the long operations on the command line: the gauge as a progress
-// line (on a terminal only), the pause as a sleep, the questions answered by --yes. Each question is logged with
-// its answer, so the transcript shows what was decided.
+// line (on a terminal only), the pause as a sleep, the questions answered by --yes,
+// the question about another sensor's serial number by --other-serial. Each
+// question is logged with its answer, so the transcript shows what was decided.
 class CliOperationHost : public IOperationHost
 {
 public:
     CliOperationHost(CliConsole &console, const CliCommand &cmd, const CliEnvironment &env)
-        : m_console(console), m_yes(cmd.yes), m_retries(cmd.retries), m_env(env)
+        : m_console(console), m_yes(cmd.yes), m_otherSerial(cmd.otherSerial), m_retries(cmd.retries),
+          m_env(env)
     {
     }
 
@@ -96,17 +98,21 @@ public:
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
-    bool ask(const QString &question) override
-    {
-        m_console.log(question + (m_yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
-        return m_yes;
-    }
+    bool ask(const QString &question) override { return answer(question, m_yes); }
+    bool askOtherSerial(const QString &question) override { return answer(question, m_otherSerial); }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
 
 private:
+    bool answer(const QString &question, bool yes)
+    {
+        m_console.log(question + (yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
+        return yes;
+    }
+
     CliConsole &m_console;
     bool m_yes;
+    bool m_otherSerial;
     int m_retries;
     const CliEnvironment &m_env;
 };
@@ -368,8 +374,11 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     }
     case CliVerb::Restore: {
         CliOperationHost op(m_console, c, m_env);
-        RestoreDump(engine, op, c.path, timeouts(), c.pauseMs,
-                    [&host](int a) { host.setBusAddress(a); });
+        const auto setAddress = [&host](int a) { host.setBusAddress(a); };
+        if (c.differences)
+            RestoreDifferences(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
+        else
+            RestoreDump(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
         return ExitOk;
     }
     case CliVerb::PassportRestore: {

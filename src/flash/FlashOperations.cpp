@@ -1,6 +1,7 @@
 #include "flash/FlashOperations.h"
 
 #include "flash/DumpFile.h"
+#include "flash/DumpHistory.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorRequests.h"
 #include "serial/UComWin.h"
@@ -152,6 +153,33 @@ QString fileNameOf(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// The log lines of a file kept before it is replaced.
+struct OldFileTexts
+{
+    const char16_t *kept;   // %1: "history/<name>"
+    const char16_t *failed; // %1: the system's text
+};
+constexpr OldFileTexts OldDumpTexts{u"Прежний дамп сохранён в файле %1",
+                                    u"Прежний дамп не удалось сохранить в папке history (%1), дамп не записан"};
+constexpr OldFileTexts OldPassportTexts{
+    u"Прежний паспорт сохранён в файле %1",
+    u"Прежний паспорт не удалось сохранить в папке history (%1), паспорт не записан"};
+
+// Keeps the file at path in history/ when newContent would replace different
+// content. A failure stops the dump files there: the old file stays as it is.
+void keepOldFile(IBusHost &log, const QString &path, const QByteArray &newContent,
+                 const OldFileTexts &texts)
+{
+    QString kept;
+    try {
+        kept = KeepInHistory(path, newContent);
+    } catch (const ZartError &e) {
+        throw ZartError(QString::fromUtf16(texts.failed).arg(e.text()));
+    }
+    if (!kept.isEmpty())
+        log.Log(QString::fromUtf16(texts.kept).arg(kept), LogInfo);
+}
+
 } // namespace
 
 // --- Dump creation -------------------------------------------------------------
@@ -233,10 +261,14 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
         files.passport = target.filePath(PassportFileName(serial));
         files.passportIni = target.filePath(QString::fromUtf16(PassportIniName));
 
-        WriteDumpFile(files.dump, image);
+        const QByteArray dumpBytes = DumpBytes(image);
+        keepOldFile(log, files.dump, dumpBytes, OldDumpTexts);
+        WriteFileAtomically(files.dump, dumpBytes);
         log.Log(QStringLiteral("Дамп сохранён в файле %1...").arg(fileNameOf(files.dump)), LogInfo);
 
-        WritePassportFile(files.passport, image);
+        const QByteArray passportText = PassportText(image);
+        keepOldFile(log, files.passport, passportText, OldPassportTexts);
+        WriteFileAtomically(files.passport, passportText);
         log.Log(QStringLiteral("Паспорт сохранён в файле %1...").arg(fileNameOf(files.passport)),
                 LogInfo);
 
@@ -276,6 +308,7 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
         if (!ask(run, QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
                                         unsigned(image[WordSerial]))))
             throw ZartError(CancelledText);
+        CheckSensorSerial(engine, opHost, image[WordSerial], timeouts.shortMs);
 
         run.total = DumpRestoreWords;
         constexpr int last = FlashWords - 1;
@@ -330,6 +363,7 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 
         if (!ask(run, QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
             throw ZartError(CancelledText);
+        CheckSensorSerial(engine, opHost, PassportSerial(section), section, timeouts.shortMs);
 
         run.total = PassportRestoreWords;
         constexpr int last = GridPoints; // the gauge shows k / 441
@@ -366,6 +400,36 @@ void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPs
 {
     Run run{engine, opHost, pauseMs};
     reported(engine.host(), [&] { writeExpLevelWords(run, psp, timeoutShortMs); });
+}
+
+// --- The sensor checked before a restore writes -------------------------------------
+
+void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
+                       std::optional<quint32> fileSerial, const QString &fileText,
+                       qint32 timeoutShortMs)
+{
+    quint32 sensorSerial = 0;
+    try {
+        sensorSerial = ReadSerialNumber(engine, timeoutShortMs);
+    } catch (const ZartError &e) {
+        throw EOperationFailed(e.text()); // logged by the engine (or the decoder)
+    }
+    if (fileSerial && *fileSerial == sensorSerial)
+        return;
+    const QString inFile =
+        fileSerial ? QString::asprintf("%.8X", unsigned(*fileSerial)) : fileText;
+    const QString question = QString::asprintf("Серийный номер датчика - %.8X, в файле - ",
+                                               unsigned(sensorSerial))
+        + inFile + QStringLiteral(". Всё равно записать?");
+    if (!opHost.askOtherSerial(question)) {
+        if (opHost.stopRequested()) { // the box closed by a stop, not by the user's No
+            const QString stopped = QString::fromUtf16(StoppedText);
+            engine.host().Log(stopped, LogError);
+            throw EOperationStopped(stopped);
+        }
+        engine.host().Log(CancelledText, LogError);
+        throw EOperationFailed(CancelledText);
+    }
 }
 
 // --- Comparison of the sensor with a dump ------------------------------------------
@@ -405,6 +469,69 @@ FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, cons
             log.Log(QStringLiteral("Отличается слов: %1").arg(counted), LogError);
         return result;
     });
+}
+
+QList<int> WordsToWrite(const FlashComparison &comparison)
+{
+    QList<int> words;
+    for (const WordDifference &d : comparison.differences)
+        if (d.counts() && !IsRestoreSkipped(d.index))
+            words << d.index;
+    return words;
+}
+
+void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+                      const FlashComparison &comparison, const CommandTimeouts &timeouts,
+                      int pauseMs, const std::function<void(int)> &setAddress)
+{
+    const int counted = comparison.counted();
+    if (counted == 0)
+        return;
+    IBusHost &log = engine.host();
+    Run run{engine, opHost, pauseMs};
+    reported(log, [&] {
+        if (!ask(run, QStringLiteral("Записать отличающиеся слова (%1) во флеш?").arg(counted)))
+            throw ZartError(CancelledText);
+        CheckSensorSerial(engine, opHost, image[WordSerial], timeouts.shortMs);
+
+        const QList<int> words = WordsToWrite(comparison);
+        run.total = int(words.size());
+        const auto gauge = [&](qsizetype i) {
+            opHost.progress(qRound((i + 1) * 100.0 / double(words.size())));
+            opHost.processEvents();
+            pauseIfSet(opHost, pauseMs);
+        };
+        opHost.progress(0);
+        log.Log(QStringLiteral("Запись отличающихся слов во флеш..."), LogInfo);
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const int n = words[i];
+            writeWord(run, FlashWordAddress(n), image[std::size_t(n)], timeouts.shortMs);
+            gauge(i);
+        }
+        log.Log(QStringLiteral("Проверка записи..."), LogInfo);
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const int n = words[i];
+            const quint16 address = FlashWordAddress(n);
+            if (readWord(run, address, timeouts.shortMs) != image[std::size_t(n)])
+                differs(address);
+            gauge(i);
+        }
+
+        checksumCorrection(run, timeouts);
+        run.total = 0; // the address word is not one of the words counted
+        restoreAddress(run, image[WordAddress], timeouts.shortMs, setAddress);
+        log.Log(QStringLiteral("Восстановление успешно"), LogInfo);
+    });
+}
+
+void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+                        const CommandTimeouts &timeouts, int pauseMs,
+                        const std::function<void(int)> &setAddress)
+{
+    const FlashImage image = reported(engine.host(), [&] { return ReadDumpFile(path); });
+    const FlashComparison comparison =
+        CompareFlash(engine, opHost, image, timeouts.shortMs, pauseMs);
+    WriteDifferences(engine, opHost, image, comparison, timeouts, pauseMs, setAddress);
 }
 
 QString DifferenceLine(const WordDifference &difference)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class IBusHost;
 class TModbusEngine;
@@ -54,6 +55,10 @@ public:
     virtual bool stopRequested() { return false; }
     // How many times a request that failed on the line is repeated (0..10).
     virtual int retries() const { return 0; }
+    // The question asked when the sensor's serial number is not the file's, after
+    // the restore's own question was answered Yes. The window asks it as any
+    // other; the command line answers it apart from the first (--other-serial).
+    virtual bool askOtherSerial(const QString &question) { return ask(question); }
 };
 
 // A failure of a long operation, already reported in the log.
@@ -99,6 +104,10 @@ FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 
 // and keys kept), all in dir. Each file is written beside its target and renamed
 // over it, so an existing file survives a failed write. A file failure is logged
 // in red and stops the later steps; the files of the earlier steps remain.
+// A dump or passport text that the new one would replace with other content is
+// kept first in history/ beside it (KeepInHistory), logged as "Прежний дамп
+// (паспорт) сохранён в файле history/<name>"; when it cannot be kept, nothing
+// replaces it and the later steps are not taken.
 DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir);
 
 // ReadFlashImage, then SaveDumpFiles. A failed read writes no file at all.
@@ -108,7 +117,7 @@ DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 // --- Dump restore ----------------------------------------------------------------
 
 // Writes the dump file at path into the sensor: size check, the serial number
-// question, the write pass and the verify pass over every word but 0 and 6 (gauge,
+// question, CheckSensorSerial with word 1 of the file, the write pass and the verify pass over every word but 0 and 6 (gauge,
 // events and pause at each of the 1024 positions of each pass, the last one
 // included), the checksum correction (whose failure is logged by the engine and
 // does not stop the restore), then RestoreAddress with word 0 of the file, and
@@ -130,7 +139,8 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 
 // Reads the passport at passportPath (441 points) and its "ExpLevel" entry from
 // passportIniPath (the section named after the passport file), asks
-// "Серийный номер - %s. Записать паспорт во флеш?", writes and verifies the two
+// "Серийный номер - %s. Записать паспорт во флеш?", CheckSensorSerial with the
+// section name (PassportSerial), writes and verifies the two
 // calibration tables, then WriteExpLevelWords, the checksum correction (not
 // stopping on its failure) and "Паспорт записан успешно".
 void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
@@ -142,6 +152,23 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 // and compared as whole words with the passport's values.
 void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
                         qint32 timeoutShortMs, int pauseMs);
+
+// --- The sensor checked before a restore writes -------------------------------------
+
+// Reads the sensor's serial number (the serial number command, with its traffic
+// lines) and compares it with the file's: fileSerial, shown as %.8X, or none for
+// a file that names no serial number (fileText is then shown as it is). On a
+// difference asks askOtherSerial("Серийный номер датчика - %.8X, в файле - %s.
+// Всё равно записать?"); a No ends the operation with "Запись отменена
+// пользователем" before anything is written. A failed read ends it as well.
+void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
+                       std::optional<quint32> fileSerial, const QString &fileText,
+                       qint32 timeoutShortMs);
+inline void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost, quint32 fileSerial,
+                              qint32 timeoutShortMs)
+{
+    CheckSensorSerial(engine, opHost, fileSerial, QString(), timeoutShortMs);
+}
 
 // --- Comparison of the sensor with a dump ------------------------------------------
 
@@ -171,6 +198,27 @@ struct FlashComparison
 // ends it as an EOperationFailed.
 FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
                              qint32 timeoutShortMs, int pauseMs);
+
+// The words a restore of the differences writes: those that differ and count,
+// but for the address word (left to RestoreAddress); index ascending.
+QList<int> WordsToWrite(const FlashComparison &comparison);
+
+// Writes the differences a comparison with `image` found: asks "Записать
+// отличающиеся слова (%d) во флеш?" with the count of those that count, then
+// CheckSensorSerial with word 1 of the image, writes WordsToWrite (gauge, events
+// and pause after each), reads each of them back ("Данные различаются по адресу
+// 0x%.4X" on a difference), runs the checksum correction (not stopping on its
+// failure) and RestoreAddress with word 0, and logs "Восстановление успешно".
+// Without counted differences it does nothing and asks nothing.
+void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+                      const FlashComparison &comparison, const CommandTimeouts &timeouts,
+                      int pauseMs, const std::function<void(int)> &setAddress);
+
+// The dump file at path against the sensor (CompareFlash), then WriteDifferences:
+// a restore that writes only the words that differ.
+void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+                        const CommandTimeouts &timeouts, int pauseMs,
+                        const std::function<void(int)> &setAddress);
 
 // "0x%.4X<TAB>file<TAB>sensor<TAB>name": the sensor address, the two words as eight
 // hex digits, the viewer's name of the word, followed by " (не восстанавливается)"

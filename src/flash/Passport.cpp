@@ -274,6 +274,27 @@ QString PassportSection(const QString &passportPath)
     return dot < 0 ? name : name.left(dot);
 }
 
+std::optional<quint32> PassportSerial(const QString &section)
+{
+    if (section.isEmpty() || section.size() > 8)
+        return std::nullopt;
+    quint32 value = 0;
+    for (const QChar c : section) {
+        const char16_t u = c.unicode();
+        int digit = -1;
+        if (u >= u'0' && u <= u'9')
+            digit = u - u'0';
+        else if (u >= u'A' && u <= u'F')
+            digit = u - u'A' + 10;
+        else if (u >= u'a' && u <= u'f')
+            digit = u - u'a' + 10;
+        if (digit < 0)
+            return std::nullopt;
+        value = (value << 4) | quint32(digit);
+    }
+    return value;
+}
+
 ExpLevelValues ParseExpLevel(const QString &value)
 {
     QString s = trimControls(value);

@@ -85,6 +85,12 @@ quint32 PassportWord(long double value);
 // directory and its last extension (0012ABCD.ini -> 0012ABCD).
 QString PassportSection(const QString &passportPath);
 
+// The serial number a passport belongs to: its section name read as a
+// hexadecimal number of one to eight digits, case ignored (0012ab7f ->
+// 0x0012AB7F). Any other name (renamed.ini, 0012AB7F-old.ini) names no serial
+// number, and so no sensor's.
+std::optional<quint32> PassportSerial(const QString &section);
+
 // The four values of an ExpLevel text, in file order.
 struct ExpLevelValues
 {

@@ -246,7 +246,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("other.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(file)));
         m_files = {path};
-        m_answers = {true, true};
+        m_answers = {true, true, true};
         ScopedModalRunner runner(script());
         auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
         int hundreds = 0;
@@ -260,17 +260,19 @@ private Q_SLOTS:
         if (QTest::currentTestFailed())
             return;
 
-        // Two questions, both as warnings with Yes and No, asked with the commands off.
-        QCOMPARE(runner.dialogs.size(), 3);
-        for (int i = 1; i < 3; ++i) {
+        // Three questions, all as warnings with Yes and No, asked with the commands off.
+        QCOMPARE(runner.dialogs.size(), 4);
+        for (int i = 1; i < 4; ++i) {
             QCOMPARE(runner.dialogs[i].title, QStringLiteral("Внимание!"));
             QCOMPARE(runner.dialogs[i].icon, int(QMessageBox::Warning));
             QCOMPARE(runner.dialogs[i].buttons, int(QMessageBox::Yes | QMessageBox::No));
         }
         QCOMPARE(runner.dialogs[1].text,
                  QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?"));
-        QCOMPARE(runner.dialogs[2].text, QStringLiteral("Новый адрес - $09. Записать?"));
-        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false, false}));
+        QCOMPARE(runner.dialogs[2].text,
+                 QStringLiteral("Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?"));
+        QCOMPARE(runner.dialogs[3].text, QStringLiteral("Новый адрес - $09. Записать?"));
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false, false, false}));
 
         // The sensor and the address field moved to the dump's address.
         QCOMPARE(int(m_line.sensor.address()), 9);
@@ -289,18 +291,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<int>("requests");
 
-        QTest::addColumn<QString>("action"); // at the second request: "Стоп" or the window's close
+        QTest::addColumn<QString>("action"); // at the request count: "Стоп" or the window's close
         QTest::addColumn<QString>("last");   // the line after the red one
 
         QTest::newRow("declined") << false << "Запись отменена пользователем" << 0 << QString()
                                   << QString();
-        // Words 1..3 go out with the group pause between them, the fourth is not answered.
-        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 3 << QString() << QString();
-        // Asked for during the pause after word 2: no request after it.
-        QTest::newRow("Стоп") << true << "Остановлено пользователем" << 2 << "stop"
+        // The serial number, then words 1..3 go out with the group pause between
+        // them, the fourth is not answered.
+        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 4 << QString() << QString();
+        // Asked for during the pause after word 2 (the serial number read before
+        // it): no request after it.
+        QTest::newRow("Стоп") << true << "Остановлено пользователем" << 3 << "stop"
                               << "Записано слов: 2 из 1022";
         // The close stops the restore the same way, then closes with the settings saved.
-        QTest::newRow("window closed") << true << "Остановлено пользователем" << 2 << "close"
+        QTest::newRow("window closed") << true << "Остановлено пользователем" << 3 << "close"
                                        << "Записано слов: 2 из 1022";
     }
 
@@ -385,18 +389,22 @@ private Q_SLOTS:
 
     void restorePassport_data()
     {
-        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QList<bool>>("answers");
         QTest::addColumn<QStringList>("log");
         QTest::addColumn<int>("requests");
 
-        QTest::newRow("declined") << false << QStringList{"Запись отменена пользователем"} << 0;
-        // Points 0..4 written (X and Y), the X word of point 5 is not answered.
+        const QStringList declined{"Запись отменена пользователем"};
+        QTest::newRow("declined") << QList<bool>{false} << declined << 0;
+        // The connected sensor is not the passport's: only its serial number is read.
+        QTest::newRow("another sensor, declined") << QList<bool>{true, false} << declined << 1;
+        // The serial number, points 0..4 written (X and Y), the X word of point 5
+        // is not answered.
         QTest::newRow("no reply in the write pass")
-            << true << QStringList{"Запись паспорта во флеш...", "Таймаут"} << 11;
+            << QList<bool>{true, true} << QStringList{"Запись паспорта во флеш...", "Таймаут"} << 12;
     }
     void restorePassport()
     {
-        QFETCH(bool, answer);
+        QFETCH(QList<bool>, answers);
         QFETCH(QStringList, log);
         QFETCH(int, requests);
 
@@ -411,7 +419,7 @@ private Q_SLOTS:
         QVERIFY(writeBytes(path, text));
         m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1085));
         m_files = {path};
-        m_answers = {answer};
+        m_answers = answers;
         ScopedModalRunner runner(script());
 
         m_window->click("LoadFromPassportFlashFileButton");
@@ -421,12 +429,19 @@ private Q_SLOTS:
                          PassportFilters, QStringLiteral("ini"));
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(runner.dialogs.size(), 2);
-        QCOMPARE(runner.dialogs[1].title, QStringLiteral("Внимание!"));
-        QCOMPARE(runner.dialogs[1].icon, int(QMessageBox::Warning));
+        QCOMPARE(runner.dialogs.size(), 1 + answers.size());
+        for (int i = 1; i < runner.dialogs.size(); ++i) {
+            QCOMPARE(runner.dialogs[i].title, QStringLiteral("Внимание!"));
+            QCOMPARE(runner.dialogs[i].icon, int(QMessageBox::Warning));
+            QCOMPARE(runner.dialogs[i].buttons, int(QMessageBox::Yes | QMessageBox::No));
+        }
         QCOMPARE(runner.dialogs[1].text,
                  QStringLiteral("Серийный номер - 0BADCAFE. Записать паспорт во флеш?"));
-        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
+        if (answers.size() > 1)
+            QCOMPARE(runner.dialogs[2].text,
+                     QStringLiteral("Серийный номер датчика - 0012AB7F, в файле - 0BADCAFE. "
+                                    "Всё равно записать?"));
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false, false}).mid(0, 1 + answers.size()));
 
         QStringList notTraffic;
         for (const QString &t : logTexts())
@@ -436,8 +451,10 @@ private Q_SLOTS:
         QCOMPARE(notTraffic, log);
         QCOMPARE(m_window->log().last().colour, Red);
         QCOMPARE(m_line.sensor.requestCount(), requests);
-        if (requests > 0)
+        if (requests > 1)
             QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 4), std::bit_cast<quint32>(4.5f));
+        else
+            QCOMPARE(m_line.sensor.flash(), SimSensor::defaultFlash());
         QVERIFY(commandsOn());
     }
 
@@ -498,15 +515,33 @@ private Q_SLOTS:
         QCOMPARE(m_viewers.size(), 2);
     }
 
-    // "Сравнить с дампом": every word read with the commands off and nothing
-    // written; the differing word in the text viewer, the count in red.
+    // "Сравнить с дампом": every word read with the commands off; the differing
+    // word in the text viewer, the count in red; then the offer to write the
+    // differences, which writes that word alone, without reading again.
+    void compareWithDump_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QList<LogLine>>("after"); // the log after the comparison, no traffic
+
+        QTest::newRow("declined") << false
+                                  << QList<LogLine>{{"Запись отменена пользователем", Red}};
+        QTest::newRow("written") << true
+                                 << QList<LogLine>{{"Запись отличающихся слов во флеш...", Black},
+                                                   {"Проверка записи...", Black},
+                                                   {"Коррекция CRC...", Black},
+                                                   {"Восстановление успешно", Black}};
+    }
     void compareWithDump()
     {
+        QFETCH(bool, answer);
+        QFETCH(QList<LogLine>, after);
+
         const SimSensor::Flash flash = SimSensor::defaultFlash();
         const QString path = m_dir.filePath("compare.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(flash)));
         m_line.sensor.setWord(SimSensor::WordTableY + 2, 0x3F800000);
         m_files = {path};
+        m_answers = {answer};
         QStringList listed;
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
             if (auto *text = qobject_cast<TViewTextForm *>(&dialog)) {
@@ -528,14 +563,34 @@ private Q_SLOTS:
         const QString fileWord =
             QStringLiteral("%1").arg(flash[SimSensor::WordTableY + 2], 8, 16, QLatin1Char('0')).toUpper();
         QCOMPARE(listed, QStringList{QStringLiteral("0x123C\t%1\t3F800000\tY3").arg(fileWord)});
-        QCOMPARE(m_window->log(), (QList<LogLine>{{"Сравнение с дампом...", Black},
-                                                  {"Отличается слов: 1", Red}}));
+        QCOMPARE(runner.dialogs.last().text, QStringLiteral("Записать отличающиеся слова (1) во флеш?"));
+        QCOMPARE(runner.dialogs.last().icon, int(QMessageBox::Warning));
+        QList<LogLine> notTraffic;
+        for (const LogLine &l : m_window->log())
+            if (!l.text.startsWith(QStringLiteral("Послано")) && !l.text.startsWith(QStringLiteral("Принято")))
+                notTraffic << l;
+        QCOMPARE(notTraffic, (QList<LogLine>{{"Сравнение с дампом...", Black}, {"Отличается слов: 1", Red}}
+                              + after));
         QCOMPARE(gauge->value(), 100);
         QVERIFY(!commandsDuringRun.isEmpty() && !commandsDuringRun.contains(true));
-        QCOMPARE(m_commandsAtDialog, QList<bool>({true, true}));
-        QCOMPARE(m_line.sensor.requestCount(), 1024);
-        for (const SimRequestRecord &r : m_line.sensor.requestLog())
-            QCOMPARE(quint8(r.request.at(1)), quint8(0x03));
+        // The file, the viewer, the question.
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, true, false}));
+        QVERIFY(commandsOn());
+
+        const QList<SimRequestRecord> requests = m_line.sensor.requestLog();
+        for (int i = 0; i < 1024; ++i)
+            QCOMPARE(quint8(requests.at(i).request.at(1)), quint8(0x03));
+        if (!answer) {
+            QCOMPARE(requests.size(), 1024);
+            QCOMPARE(m_line.sensor.word(SimSensor::WordTableY + 2), 0x3F800000u);
+            return;
+        }
+        // The serial number, the one word written and read back, the correction.
+        QCOMPARE(requests.size(), 1024 + 1 + 2 + 3);
+        QCOMPARE(requests.at(1024).request.mid(1, 3), QByteArray::fromHex("040005"));
+        QCOMPARE(requests.at(1025).request.mid(1, 3), QByteArray::fromHex("10123C"));
+        QCOMPARE(requests.at(1026).request.mid(1, 3), QByteArray::fromHex("03123C"));
+        QCOMPARE(m_line.sensor.word(SimSensor::WordTableY + 2), flash[SimSensor::WordTableY + 2]);
     }
 
     void cancelledDialog_data()

@@ -297,6 +297,8 @@ private Q_SLOTS:
                                                 << "--find-timeout wants a number from 10 to 10000";
         QTest::newRow("find timeout on another verb") << QStringList{"serial", "--find-timeout", "70"}
                                                       << "--find-timeout belongs to the search command";
+        QTest::newRow("differences on another verb") << QStringList{"verify", "--differences", "a.dmp"}
+                                                     << "--differences belongs to the restore command";
         QTest::newRow("power without its port") << QStringList{"power", "on"} << "power needs --power-port";
         QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
                                                   << "power wants on or off";

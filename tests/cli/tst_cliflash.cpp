@@ -5,9 +5,11 @@
 // the later slots build on the dump of the first.
 
 #include "CliTestUtil.h"
+#include "common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +25,16 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The flash addresses of the writes (function 16) the sensor received, in order.
+QList<int> writesOf(const QList<SimRequestRecord> &log)
+{
+    QList<int> out;
+    for (const SimRequestRecord &r : log)
+        if (r.request.size() > 4 && quint8(r.request[1]) == 16)
+            out << ((quint8(r.request[2]) << 8) | quint8(r.request[3]));
+    return out;
 }
 
 } // namespace
@@ -239,6 +251,117 @@ private Q_SLOTS:
         const QList<SimRequestRecord> log = sensor.requestLog();
         QVERIFY(!log.isEmpty());
         QCOMPARE(log.last().request.left(3), QByteArray::fromHex("091010"));
+    }
+
+    // A file of another sensor: --yes answers only the file's question; the
+    // serial number question needs --other-serial.
+    void otherSensor_data()
+    {
+        QTest::addColumn<QStringList>("args"); // FILE is appended
+        QTest::addColumn<bool>("passport");
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<QStringList>("errStart");
+
+        const QString question =
+            QStringLiteral("Серийный номер датчика - 0012ABCD, в файле - 00C0FFEE. Всё равно записать?");
+        const QString fileQuestion =
+            QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш? Да");
+        QTest::newRow("restore --yes") << QStringList{"--yes", "restore"} << false << 1
+                                       << QStringList{fileQuestion, question + " Нет",
+                                                      "Запись отменена пользователем"};
+        QTest::newRow("restore --yes --other-serial")
+            << QStringList{"--yes", "--other-serial", "restore"} << false << 0
+            << QStringList{fileQuestion, question + " Да", "Запись дампа во флеш..."};
+        QTest::newRow("passport-restore --yes")
+            << QStringList{"--yes", "passport-restore"} << true << 1
+            << QStringList{"Серийный номер - 00C0FFEE. Записать паспорт во флеш? Да", question + " Нет",
+                           "Запись отменена пользователем"};
+        QTest::newRow("restore --differences --yes")
+            << QStringList{"--yes", "restore", "--differences"} << false << 1
+            << QStringList{"Сравнение с дампом...", "Отличается слов: 2",
+                           "Записать отличающиеся слова (2) во флеш? Да", question + " Нет",
+                           "Запись отменена пользователем"};
+    }
+    void otherSensor()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, passport);
+        QFETCH(int, rc);
+        QFETCH(QStringList, errStart);
+
+        const SimSensor::Flash saved = sensor.flash();
+        const auto restoreSensor = qScopeGuard([&] { sensor.setFlash(saved); });
+        sensor.setAddress(1);
+        SimSensor::Flash other = sensor.flash();
+        other[SimSensor::WordSerial] = 0x00C0FFEE;
+        other[SimSensor::WordTableX + 5] ^= 0x10;
+        QTemporaryDir dir;
+        QString file;
+        if (passport) {
+            file = dir.filePath(QStringLiteral("00C0FFEE.ini"));
+            QByteArray text;
+            for (int k = 0; k < 441; ++k)
+                text += "1.5\t-2\t0\t0\r\n";
+            QVERIFY(testfiles::writeBytes(file, text));
+            QVERIFY(testfiles::writeBytes(dir.filePath(QStringLiteral("passport.ini")),
+                             "[00C0FFEE]\r\nExpLevel=120;40;118;42\r\n"));
+        } else {
+            file = dir.filePath(QStringLiteral("other.dmp"));
+            QVERIFY(testfiles::writeBytes(file, testfiles::dumpBytesOf(other)));
+        }
+        sensor.clearRequestLog();
+
+        const CliRun run = runCli(onSensor(args + QStringList{file}));
+        QCOMPARE(run.rc, rc);
+        QCOMPARE(lines(run.err).mid(0, errStart.size()), errStart);
+        if (rc == 0) {
+            QCOMPARE(lines(run.err).last(), QStringLiteral("Восстановление успешно"));
+            const SimSensor::Flash now = sensor.flash();
+            for (int n = 0; n < SimSensor::WordCrcActual; ++n)
+                QCOMPARE(now[n], other[n]);
+        } else {
+            QCOMPARE(lines(run.err).size(), errStart.size());
+            QCOMPARE(writesOf(sensor.requestLog()), QList<int>());
+            QCOMPARE(sensor.serial(), Serial);
+        }
+    }
+
+    // restore --differences reads every word and writes only those that differ,
+    // never the address and illumination words; the checksum is corrected.
+    void restoreDifferences()
+    {
+        const SimSensor::Flash saved = sensor.flash();
+        const auto restoreSensor = qScopeGuard([&] { sensor.setFlash(saved); });
+        sensor.setAddress(1);
+        const SimSensor::Flash file = sensor.flash();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("differences.dmp"));
+        QVERIFY(testfiles::writeBytes(path, testfiles::dumpBytesOf(file)));
+        // Two words the restore brings back, an address word that answers at the
+        // same address, and the illumination word, which it leaves alone.
+        sensor.setWord(0x020, file[0x020] + 1);
+        sensor.setWord(SimSensor::WordTableY + 5, 0xFFFFFFFF);
+        sensor.setWord(SimSensor::WordAddress, file[SimSensor::WordAddress] ^ 0x100);
+        sensor.setWord(SimSensor::WordIllumination, file[SimSensor::WordIllumination] == 2 ? 1 : 2);
+        sensor.clearRequestLog();
+
+        const CliRun run = runCli(onSensor({"--yes", "restore", "--differences", path}));
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.err),
+                 (QStringList{"Сравнение с дампом...", "Отличаются невосстанавливаемые слова: 1",
+                              "Отличается слов: 3", "Записать отличающиеся слова (3) во флеш? Да",
+                              "Запись отличающихся слов во флеш...", "Проверка записи...",
+                              "Коррекция CRC...", "Восстановление успешно"}));
+        QCOMPARE(writesOf(sensor.requestLog()), (QList<int>{0x1020, 0x123F, 0x13FF}));
+        // The comparison's 1024 reads, the serial number, 2 writes, 2 reads, the correction's 3.
+        QCOMPARE(sensor.requestCount(), 1024 + 1 + 2 + 2 + 3);
+        const SimSensor::Flash now = sensor.flash();
+        QCOMPARE(now[0x020], file[0x020]);
+        QCOMPARE(now[SimSensor::WordTableY + 5], file[SimSensor::WordTableY + 5]);
+        QCOMPARE(now[SimSensor::WordAddress], file[SimSensor::WordAddress] ^ 0x100);
+        QVERIFY(now[SimSensor::WordIllumination] != file[SimSensor::WordIllumination]);
+        QCOMPARE(now[SimSensor::WordCrcRequired], now[SimSensor::WordCrcActual]);
     }
 
     void passportRestoreRefusals_data()

@@ -3,6 +3,7 @@
 #include "SimSensor.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 
@@ -16,6 +17,13 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Sets a file's modification time; false when it cannot be.
+inline bool setModified(const QString &path, const QDateTime &time)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
 // The words in the dump file layout: four bytes each, least significant first.

@@ -34,6 +34,7 @@ using testhost::RecordingHost;
 
 using testfiles::dumpBytesOf;
 using testfiles::FileSizeLimit;
+using testfiles::setModified;
 using testfiles::writeBytes;
 
 inline QByteArray readBytes(const QString &path)

@@ -10,6 +10,8 @@
 
 using namespace flashtest;
 
+Q_DECLARE_METATYPE(SimSensor::Flash)
+
 namespace {
 
 // Generous bound of one exchange; a good reply ends 40 ms after its last byte.
@@ -64,6 +66,8 @@ private Q_SLOTS:
     void stopAfterRequest();
     void retries_data();
     void retries();
+    void history_data();
+    void history();
 
 private:
     SimRig m_rig;
@@ -91,6 +95,7 @@ void TestFlashOps::createDump()
                                    "Note=keep\r\n\r\n[0012ABCD]\r\nExpLevel = 9;9;9;9\r\nOther=stays\r\n";
     QVERIFY(writeBytes(dir.filePath("passport.ini"), passportIni));
     QVERIFY(writeBytes(dir.filePath("0012ABCD.dmp"), "old dump"));
+    QVERIFY(setModified(dir.filePath("0012ABCD.dmp"), QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))));
 
     RecordingOpHost op(&m_rig.sensor);
     const DumpFiles files = CreateDump(*m_rig.engine, op, dir.path(), kTimeoutMs, 3);
@@ -114,8 +119,13 @@ void TestFlashOps::createDump()
     QCOMPARE(readBytes(files.passportIni),
              QByteArray(passportIni).replace("ExpLevel = 9;9;9;9", "ExpLevel = 244;40;118;42"));
 
+    // The old dump is kept, named after its time.
+    QCOMPARE(readBytes(dir.filePath("history/0012ABCD-20240305-070809.dmp")), QByteArray("old dump"));
+    QCOMPARE(QDir(dir.filePath("history")).entryList(QDir::Files).size(), 1);
+
     // The log: start line, then the three files in order, no traffic lines.
     const LogLines expectedLog{{"Чтение флеш...", 0},
+                               {"Прежний дамп сохранён в файле history/0012ABCD-20240305-070809.dmp", 0},
                                {"Дамп сохранён в файле 0012ABCD.dmp...", 0},
                                {"Паспорт сохранён в файле 0012ABCD.ini...", 0},
                                {"Данные паспорта сохранены в файле passport.ini...", 0}};
@@ -220,7 +230,9 @@ void TestFlashOps::fileFailureStopsLaterFiles()
     const QStringList done{"Дамп сохранён в файле 0012ABCD.dmp...",
                            "Паспорт сохранён в файле 0012ABCD.ini...",
                            "Данные паспорта сохранены в файле passport.ini..."};
-    QVERIFY(!failure.isEmpty());
+    // The system's reason for the file itself: a folder in the way holds no old
+    // dump to keep.
+    QVERIFY(!failure.isEmpty() && !failure.startsWith(QStringLiteral("Прежний")));
     if (held.isLocked())
         QCOMPARE(failure, QStringLiteral("Файл passport.ini занят другой программой (блокировка %1)")
                               .arg(QDir::toNativeSeparators(dir.filePath(blocked))));
@@ -243,6 +255,109 @@ void TestFlashOps::fileFailureStopsLaterFiles()
     // Nothing left behind beside the files either.
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(),
              written + 1);
+}
+
+// A dump or passport text that a new dump would replace with other content is
+// kept first in history/, named after its modification time; the same content
+// is simply replaced, and a kept file is never overwritten.
+void TestFlashOps::history_data()
+{
+    QTest::addColumn<SimSensor::Flash>("before"); // the sensor when the old files were written
+    QTest::addColumn<QStringList>("taken");       // names in history/ already
+    QTest::addColumn<bool>("blocked");            // history/ cannot be made
+    QTest::addColumn<QStringList>("kept");        // names kept: the dump's, then the passport's
+
+    const SimSensor::Flash now = dumpSubject();
+    SimSensor::Flash otherWord = now;
+    otherWord[7] ^= 1; // not in the passport text
+    SimSensor::Flash recalibrated = now;
+    recalibrated[SimSensor::WordTableX + 100] = bitsOf(1.5f);
+    const QString dump = QStringLiteral("0012ABCD-20240305-070809.dmp");
+    const QString passport = QStringLiteral("0012ABCD-20240305-070810.ini");
+
+    QTest::newRow("same content") << now << QStringList() << false << QStringList();
+    QTest::newRow("dump differs") << otherWord << QStringList() << false << QStringList{dump};
+    QTest::newRow("both differ") << recalibrated << QStringList() << false
+                                 << QStringList{dump, passport};
+    QTest::newRow("names taken")
+        << otherWord << QStringList{dump, "0012ABCD-20240305-070809-2.dmp"} << false
+        << QStringList{"0012ABCD-20240305-070809-3.dmp"};
+    QTest::newRow("history cannot be made") << recalibrated << QStringList() << true << QStringList();
+}
+
+void TestFlashOps::history()
+{
+    QFETCH(SimSensor::Flash, before);
+    QFETCH(QStringList, taken);
+    QFETCH(bool, blocked);
+    QFETCH(QStringList, kept);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDir d(dir.path());
+    const QDateTime dumpTime(QDate(2024, 3, 5), QTime(7, 8, 9));
+    const QDateTime passportTime = dumpTime.addSecs(1);
+    const QByteArray oldDump = dumpBytesOf(before);
+    const QByteArray oldPassport = expectedPassportText(before);
+    QVERIFY(writeBytes(d.filePath("0012ABCD.dmp"), oldDump));
+    QVERIFY(writeBytes(d.filePath("0012ABCD.ini"), oldPassport));
+    QVERIFY(setModified(d.filePath("0012ABCD.dmp"), dumpTime));
+    QVERIFY(setModified(d.filePath("0012ABCD.ini"), passportTime));
+    if (blocked)
+        QVERIFY(writeBytes(d.filePath("history"), "a file in the way"));
+    if (!taken.isEmpty())
+        QVERIFY(d.mkdir("history"));
+    for (const QString &name : taken)
+        QVERIFY(writeBytes(d.filePath("history/" + name), name.toLatin1()));
+    RecordingHost log;
+
+    QString failure;
+    try {
+        SaveDumpFiles(log, imageOf(dumpSubject()), dir.path());
+    } catch (const EOperationFailed &e) {
+        failure = e.text();
+    }
+
+    if (blocked) {
+        // Nothing replaced the dump that could not be kept, nothing came after it.
+        QVERIFY2(failure.startsWith(QStringLiteral(
+                     "Прежний дамп не удалось сохранить в папке history (")),
+                 qPrintable(failure));
+        QVERIFY(failure.endsWith(QStringLiteral("), дамп не записан")));
+        QCOMPARE(log.lines, LogLines({{failure, 3}}));
+        QCOMPARE(readBytes(d.filePath("0012ABCD.dmp")), oldDump);
+        QCOMPARE(readBytes(d.filePath("0012ABCD.ini")), oldPassport);
+        QVERIFY(!QFile::exists(d.filePath("passport.ini")));
+        return;
+    }
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(readBytes(d.filePath("0012ABCD.dmp")), dumpBytesOf(dumpSubject()));
+    QCOMPARE(readBytes(d.filePath("0012ABCD.ini")), expectedPassportText(dumpSubject()));
+
+    QStringList keptLines;
+    for (const QString &name : kept) {
+        const bool isDump = name.endsWith(QStringLiteral(".dmp"));
+        const QString path = d.filePath("history/" + name);
+        QCOMPARE(readBytes(path), isDump ? oldDump : oldPassport);
+        QCOMPARE(QFileInfo(path).lastModified(), isDump ? dumpTime : passportTime);
+        keptLines << (isDump ? QStringLiteral("Прежний дамп сохранён в файле history/")
+                             : QStringLiteral("Прежний паспорт сохранён в файле history/"))
+                         + name;
+    }
+    // No folder is made for nothing to keep.
+    QCOMPARE(QFileInfo::exists(d.filePath("history")), !(taken + kept).isEmpty());
+    QStringList history = QDir(d.filePath("history")).entryList(QDir::Files);
+    QStringList expectedHistory = taken + kept;
+    history.sort();
+    expectedHistory.sort();
+    QCOMPARE(history, expectedHistory);
+    for (const QString &name : taken)
+        QCOMPARE(readBytes(d.filePath("history/" + name)), name.toLatin1());
+    QCOMPARE(texts(log, 0).filter(QStringLiteral("Прежний")), keptLines);
+    // Each kept line comes right before its file's line.
+    for (int i = 0; i < log.lines.size(); ++i)
+        if (log.lines[i].text.startsWith(QStringLiteral("Прежний")))
+            QVERIFY(log.lines.value(i + 1).text.contains(QStringLiteral("сохранён в файле 0012ABCD")));
 }
 
 QTEST_GUILESS_MAIN(TestFlashOps)

@@ -62,6 +62,8 @@ private Q_SLOTS:
     void checkedBeforeSending();
     void expLevelWords_data();
     void expLevelWords();
+    void serialCheck_data();
+    void serialCheck();
 
 private:
     SimRig m_rig;
@@ -132,9 +134,11 @@ void TestFlashPassport::roundTrip()
     QCOMPARE(after[SimSensor::WordCrcActual], quint32(checksum));
     QCOMPARE(after[SimSensor::WordCrcRequired], quint32(checksum));
 
-    // X and Y alternate point by point in both passes, then the four words.
-    const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 882 * 2 + 8 + 3);
+    // The serial number first; X and Y alternate point by point in both
+    // passes, then the four words.
+    QList<Request> requests = requestsOf(m_rig.sensor);
+    QCOMPARE(requests.size(), 1 + 882 * 2 + 8 + 3);
+    QCOMPARE(requests.takeFirst().frame.mid(1, 5), QByteArray::fromHex("0400050002"));
     for (int k = 0; k < SimSensor::GridPoints; ++k) {
         for (int pass = 0; pass < 2; ++pass) {
             const int at = pass * 882 + 2 * k;
@@ -157,7 +161,7 @@ void TestFlashPassport::roundTrip()
     // A pause after every request of the passes and of the four words; gauge
     // and events after every point.
     QList<int> everyRequest;
-    for (int r = 1; r <= 1772; ++r)
+    for (int r = 2; r <= 1773; ++r)
         everyRequest << r;
     QCOMPARE(op.requestCounts(HostEvent::Pause), everyRequest);
     QList<int> gauge;
@@ -308,6 +312,79 @@ void TestFlashPassport::expLevelWords()
     QCOMPARE(requests.size(), 4 + reads);
     QCOMPARE(requests.last().address, differsAt ? differsAt : 0x1005);
     QCOMPARE(op.values(HostEvent::Pause), QList<int>(4 + (differsAt ? reads - 1 : 4), 5));
+}
+
+// The passport names its sensor by its section: the sensor's serial number is
+// read after the first Yes, and another sensor takes the passport only on a
+// second Yes. A name that is no hexadecimal number names no sensor.
+void TestFlashPassport::serialCheck_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<quint32>("sensorSerial");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QString>("otherSerialQuestion"); // empty: not asked
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("same sensor") << "0012AB7F" << 0x0012AB7Fu << QList<bool>{true} << QString() << true;
+    QTest::newRow("same sensor, lower-case name")
+        << "0012ab7f" << 0x0012AB7Fu << QList<bool>{true} << QString() << true;
+    QTest::newRow("another sensor, declined")
+        << "0BADCAFE" << 0x0012AB7Fu << QList<bool>{true, false}
+        << "Серийный номер датчика - 0012AB7F, в файле - 0BADCAFE. Всё равно записать?" << false;
+    QTest::newRow("a name that is no serial number")
+        << "bench-7" << 0x0012AB7Fu << QList<bool>{true, false}
+        << "Серийный номер датчика - 0012AB7F, в файле - bench-7. Всё равно записать?" << false;
+    QTest::newRow("erased sensor, written all the same")
+        << "0012AB7F" << 0xFFFFFFFFu << QList<bool>{true, true}
+        << "Серийный номер датчика - FFFFFFFF, в файле - 0012AB7F. Всё равно записать?" << true;
+}
+
+void TestFlashPassport::serialCheck()
+{
+    QFETCH(QString, section);
+    QFETCH(quint32, sensorSerial);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QString, otherSerialQuestion);
+    QFETCH(bool, written);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString passport = dir.filePath(section + QStringLiteral(".ini"));
+    const QString iniPath = dir.filePath("passport.ini");
+    QVERIFY(writeBytes(passport, joined(passportLines())));
+    QVERIFY(writeBytes(iniPath, "[" + section.toLatin1() + "]\r\nExpLevel=120;40;118;42\r\n"));
+    SimSensor::Flash flash = SimSensor::defaultFlash();
+    flash[SimSensor::WordSerial] = sensorSerial;
+    flash[SimSensor::WordExposureX] = 7;
+    m_rig.reset(flash, 1);
+    const SimSensor::Flash before = m_rig.sensor.flash();
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = answers;
+
+    QString failure;
+    try {
+        RestorePassport(*m_rig.engine, op, passport, iniPath, kTimeouts, 0);
+    } catch (const EOperationFailed &e) {
+        failure = e.text();
+    }
+
+    QStringList questions{QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)};
+    if (!otherSerialQuestion.isEmpty())
+        questions << otherSerialQuestion;
+    QCOMPARE(op.questions, questions);
+    const QList<Request> requests = requestsOf(m_rig.sensor);
+    QVERIFY(!requests.isEmpty());
+    QCOMPARE(requests[0].frame.mid(1, 5), QByteArray::fromHex("0400050002"));
+    if (written) {
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(requests.size(), 1 + 882 * 2 + 8 + 3);
+        QCOMPARE(m_rig.sensor.word(SimSensor::WordExposureX), 120u);
+    } else {
+        QCOMPARE(failure, Declined);
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(m_rig.sensor.flash() == before);
+        QCOMPARE(texts(m_rig.host, 3), QStringList{Declined});
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFlashPassport)

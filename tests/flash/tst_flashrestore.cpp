@@ -76,6 +76,8 @@ private Q_SLOTS:
     void failedExchangeStops();
     void addressStep_data();
     void addressStep();
+    void serialCheck_data();
+    void serialCheck();
 
 private:
     SimRig m_rig;
@@ -104,13 +106,15 @@ void TestFlashRestore::restoreOntoOtherContent()
     m_rig.reset(before, 5);
 
     RecordingOpHost op(&m_rig.sensor);
-    op.answers = {true, false}; // write the dump; keep the address
+    op.answers = {true, true, false}; // write the dump, into this sensor; keep the address
     QList<int> addressesSet;
     RestoreDump(*m_rig.engine, op, path, kTimeouts, 2,
                 [&](int a) { addressesSet << a; });
 
-    QCOMPARE(op.questions, QStringList({"Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?",
-                                        "Новый адрес - $05. Записать?"}));
+    QCOMPARE(op.questions,
+             QStringList({"Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?",
+                          "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?",
+                          "Новый адрес - $05. Записать?"}));
     QVERIFY(addressesSet.isEmpty());
 
     // The sensor holds the file, but for the address and illumination words,
@@ -127,10 +131,12 @@ void TestFlashRestore::restoreOntoOtherContent()
         QCOMPARE(QString::asprintf("word %03X: %08X", n, after[std::size_t(n)]),
                  QString::asprintf("word %03X: %08X", n, expected[std::size_t(n)]));
 
-    // 1022 writes, 1022 reads of the same words in the same order, then the
-    // correction: checksum read, read of 0x13FE, write of 0x13FF. Nothing more.
-    const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 2 * 1022 + 3);
+    // The serial number read, 1022 writes, 1022 reads of the same words in the
+    // same order, then the correction: checksum read, read of 0x13FE, write of
+    // 0x13FF. Nothing more.
+    QList<Request> requests = requestsOf(m_rig.sensor);
+    QCOMPARE(requests.size(), 1 + 2 * 1022 + 3);
+    QCOMPARE(requests.takeFirst().frame.mid(1, 5), QByteArray::fromHex("0400050002"));
     int i = 0;
     for (int n = 0; n < 1024; ++n) {
         if (skipped(n))
@@ -149,23 +155,24 @@ void TestFlashRestore::restoreOntoOtherContent()
     QCOMPARE(requests[2046].address, 0x13FF);
     QCOMPARE(requests[2046].value, quint32(checksum));
 
-    // The passes log no traffic; the correction does.
+    // The passes log no traffic; the serial number read and the correction do.
     const LogLines &log = m_rig.host.lines;
     QCOMPARE(texts(m_rig.host, 0), QStringList({"Запись дампа во флеш...", "Проверка записи...",
                                                "Коррекция CRC...", "Восстановление успешно"}));
-    QCOMPARE(texts(m_rig.host, 1).size(), 3);
-    QCOMPARE(texts(m_rig.host, 2).size(), 3);
+    QCOMPARE(texts(m_rig.host, 1).size(), 4);
+    QCOMPARE(texts(m_rig.host, 2).size(), 4);
     QVERIFY(texts(m_rig.host, 3).isEmpty());
-    QCOMPARE(log.size(), 10);
-    QCOMPARE(log[2], (LogLine{"Коррекция CRC...", 0}));
-    QCOMPARE(log[3].text, sentLine(requests[2044].frame));
+    QCOMPARE(log.size(), 12);
+    QCOMPARE(log[0].kind, 1);
+    QCOMPARE(log[4], (LogLine{"Коррекция CRC...", 0}));
+    QCOMPARE(log[5].text, sentLine(requests[2044].frame));
     QCOMPARE(log.last(), (LogLine{"Восстановление успешно", 0}));
 
     // Gauge, events and the pause at each of the 1024 positions of both passes,
     // skipped words and the last one included.
     QList<int> gauge;
     QList<int> requestsAtPause;
-    int writes = 0;
+    int writes = 1; // after the serial number read
     for (int n = 0; n < 1024; ++n) {
         gauge << qRound(n * 100.0 / 1023);
         writes += skipped(n) ? 0 : 1;
@@ -178,8 +185,9 @@ void TestFlashRestore::restoreOntoOtherContent()
     for (int c : requestsAtPause)
         secondPass << 1022 + c;
     QCOMPARE(op.requestCounts(HostEvent::Pause), requestsAtPause + secondPass);
-    // The first question before anything is sent, the second after the correction.
-    QCOMPARE(op.requestCounts(HostEvent::Ask), QList<int>({0, 2047}));
+    // The first question before anything is sent, the serial number question
+    // after its read, the address question after the correction.
+    QCOMPARE(op.requestCounts(HostEvent::Ask), QList<int>({0, 1, 2048}));
 }
 
 void TestFlashRestore::fileSize_data()
@@ -269,13 +277,14 @@ void TestFlashRestore::failedExchangeStops()
     QVERIFY_THROWS_EXCEPTION(EOperationFailed,
                              RestoreDump(*m_rig.engine, op, path, {3000, 150}, 0, {}));
 
-    // Words 1..5 and 7..0x10 were sent, the last one failed; nothing after it.
+    // The serial number, then words 1..5 and 7..0x10 were sent, the last one
+    // failed; nothing after it.
     const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 15);
+    QCOMPARE(requests.size(), 1 + 15);
     QCOMPARE(requests.last().address, 0x1010);
     QCOMPARE(texts(m_rig.host, 0), QStringList{"Запись дампа во флеш..."});
     QCOMPARE(texts(m_rig.host, 3), engineLines);
-    QCOMPARE(op.questions.size(), 1);
+    QCOMPARE(op.questions.size(), 2); // the file's, and the serial number's
 }
 
 void TestFlashRestore::addressStep_data()
@@ -346,6 +355,79 @@ void TestFlashRestore::addressStep()
     QCOMPARE(failed, sent && newAddress == 0);
     QCOMPARE(addressesSet, newAddress ? QList<int>{newAddress} : QList<int>());
     QCOMPARE(int(m_rig.sensor.address()), newAddress ? newAddress : busAddress);
+}
+
+// The sensor's serial number is read after the file's question and before the
+// first write; a sensor that is not the file's takes the dump only on a second Yes.
+void TestFlashRestore::serialCheck_data()
+{
+    QTest::addColumn<quint32>("sensorSerial");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QString>("otherSerialQuestion"); // empty: not asked
+    QTest::addColumn<QString>("failure");             // empty: the dump was written
+
+    const QString declined = QStringLiteral("Запись отменена пользователем");
+    QTest::newRow("same sensor") << 0x00C0FFEEu << QList<bool>{true, false} << QString() << QString();
+    QTest::newRow("another sensor, declined")
+        << 0x0012AB7Fu << QList<bool>{true, false}
+        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?" << declined;
+    QTest::newRow("another sensor, written all the same")
+        << 0x0012AB7Fu << QList<bool>{true, true, false}
+        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?" << QString();
+    QTest::newRow("erased sensor")
+        << 0xFFFFFFFFu << QList<bool>{true, true, false}
+        << "Серийный номер датчика - FFFFFFFF, в файле - 00C0FFEE. Всё равно записать?" << QString();
+    QTest::newRow("serial number unanswered") << 0x00C0FFEEu << QList<bool>{true, true, false}
+                                              << QString() << "Таймаут";
+}
+
+void TestFlashRestore::serialCheck()
+{
+    QFETCH(quint32, sensorSerial);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QString, otherSerialQuestion);
+    QFETCH(QString, failure);
+
+    const SimSensor::Flash file = restoreFile();
+    const QString path = m_dir.filePath("serial.dmp");
+    QVERIFY(writeBytes(path, dumpBytesOf(file)));
+    SimSensor::Flash flash = SimSensor::defaultFlash();
+    flash[SimSensor::WordSerial] = sensorSerial;
+    m_rig.reset(flash, 5);
+    const SimSensor::Flash before = m_rig.sensor.flash();
+    if (failure == u"Таймаут")
+        m_rig.sensor.addFault(SimFault::noReply().onFunction(4));
+
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = answers;
+    QString actual;
+    try {
+        RestoreDump(*m_rig.engine, op, path, {3000, 150}, 0, {});
+    } catch (const EOperationFailed &e) {
+        actual = e.text();
+    }
+
+    QCOMPARE(actual, failure);
+    QStringList questions{"Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?"};
+    if (!otherSerialQuestion.isEmpty())
+        questions << otherSerialQuestion;
+    if (failure.isEmpty())
+        questions << "Новый адрес - $05. Записать?";
+    QCOMPARE(op.questions, questions);
+    const QList<Request> requests = requestsOf(m_rig.sensor);
+    QVERIFY(!requests.isEmpty());
+    QCOMPARE(requests[0].frame.mid(1, 5), QByteArray::fromHex("0400050002"));
+    if (failure.isEmpty()) {
+        QCOMPARE(requests.size(), 1 + 2 * 1022 + 3);
+        QCOMPARE(m_rig.sensor.word(SimSensor::WordSerial), file[SimSensor::WordSerial]);
+        QVERIFY(texts(m_rig.host, 3).isEmpty());
+    } else {
+        // Nothing but the serial number read went to the sensor.
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(m_rig.sensor.flash() == before);
+        QCOMPARE(texts(m_rig.host, 3), QStringList{failure});
+        QVERIFY(texts(m_rig.host, 0).isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFlashRestore)

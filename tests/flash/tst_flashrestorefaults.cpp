@@ -73,17 +73,17 @@ void TestFlashRestoreFaults::readBackDifferenceStops()
     }
 
     QCOMPARE(failure, QStringLiteral("Данные различаются по адресу 0x13FD"));
-    const LogLines expectedLog{{"Запись дампа во флеш...", 0},
-                               {"Проверка записи...", 0},
-                               {"Данные различаются по адресу 0x13FD", 3}};
-    QCOMPARE(m_rig.host.lines, expectedLog);
+    QCOMPARE(texts(m_rig.host, 0), QStringList({"Запись дампа во флеш...", "Проверка записи..."}));
+    QCOMPARE(texts(m_rig.host, 3), QStringList{"Данные различаются по адресу 0x13FD"});
+    QCOMPARE(m_rig.host.lines.last().kind, 3);
 
-    // The verify pass stopped at 0x13FD (its 1020th read): no later word read, no correction.
+    // The serial number read, the write pass, and the verify pass stopped at
+    // 0x13FD (its 1020th read): no later word read, no correction.
     const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 1022 + 1020);
+    QCOMPARE(requests.size(), 1 + 1022 + 1020);
     QCOMPARE(requests.last().function, 3);
     QCOMPARE(requests.last().address, 0x13FD);
-    QCOMPARE(op.questions.size(), 1);
+    QCOMPARE(op.questions.size(), 2); // the file's, the other sensor's
     QCOMPARE(op.values(HostEvent::Progress).size(), 1024 + 0x3FD); // positions 0..0x3FC
 }
 
@@ -98,7 +98,7 @@ void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
     m_rig.sensor.addFault(SimFault::noReply().onFunction(4).onAddress(7));
 
     RecordingOpHost op(&m_rig.sensor);
-    op.answers = {true, true};
+    op.answers = {true, true, true}; // the file, the other sensor, the address
     QList<int> addressesSet;
     RestoreDump(*m_rig.engine, op, path, {150, kTimeoutMs}, 0,
                 [&](int a) { addressesSet << a; });
@@ -112,15 +112,17 @@ void TestFlashRestoreFaults::failedCorrectionDoesNotStop()
     QCOMPARE(addressesSet, QList<int>{7});
     QCOMPARE(int(m_rig.sensor.address()), 7);
 
-    const QList<Request> requests = requestsOf(m_rig.sensor);
-    QCOMPARE(requests.size(), 2 * 1022 + 2);
+    QList<Request> requests = requestsOf(m_rig.sensor);
+    QCOMPARE(requests.size(), 1 + 2 * 1022 + 2);
+    QCOMPARE(requests.takeFirst().function, 4); // the serial number
     QCOMPARE(requests[2044].function, 4);
     QCOMPARE(requests[2045].function, 16);
     QCOMPARE(requests[2045].address, 0x1000);
     QCOMPARE(requests[2045].value, 7u);
-    // The address write is in the log with its traffic, after the correction's request.
-    QCOMPARE(texts(m_rig.host, 1).size(), 2);
-    QCOMPARE(texts(m_rig.host, 2).size(), 1);
+    // The address write is in the log with its traffic, after the correction's
+    // request; the serial number read before them.
+    QCOMPARE(texts(m_rig.host, 1).size(), 3);
+    QCOMPARE(texts(m_rig.host, 2).size(), 2);
     QCOMPARE(m_rig.host.lines.last(), (LogLine{"Восстановление успешно", 0}));
 }
 

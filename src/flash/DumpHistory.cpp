@@ -1,0 +1,95 @@
+#include "flash/DumpHistory.h"
+
+#include "serial/ZartError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Tries n = 1, 2, ... until a name is free; a name taken by another process in
+// the meantime is passed over as well, since the file is created exclusively.
+constexpr int MaxTries = 10000;
+
+QString errorText(const QFileDevice &file, const QString &fallback)
+{
+    const QString text = file.errorString();
+    return file.error() != QFileDevice::NoError && !text.isEmpty() ? text : fallback;
+}
+
+void writeAll(QFile &file, const QByteArray &data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 n = file.write(data.constData() + written, data.size() - written);
+        if (n <= 0)
+            throw ZartError(errorText(file, QStringLiteral("Ошибка записи файла %1").arg(file.fileName())));
+        written += n;
+    }
+}
+
+} // namespace
+
+QString HistoryFileName(const QString &stem, const QString &suffix, const QDateTime &modified,
+                        int n)
+{
+    QString name = stem + u'-' + modified.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (n > 1)
+        name += u'-' + QString::number(n);
+    if (!suffix.isEmpty())
+        name += u'.' + suffix;
+    return name;
+}
+
+QString KeepInHistory(const QString &path, const QByteArray &newContent)
+{
+    // Only a file holds something to keep; anything else in the way (a folder)
+    // fails where the new file is written, with its own reason.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+
+    QFile old(path);
+    if (!old.open(QIODevice::ReadOnly))
+        throw ZartError(errorText(old, path));
+    const QByteArray content = old.readAll();
+    if (old.error() != QFileDevice::NoError)
+        throw ZartError(errorText(old, path));
+    old.close();
+    if (content == newContent)
+        return {};
+
+    const QDateTime modified = info.lastModified();
+    const QString dirName = QString::fromUtf16(HistoryDirName);
+    QDir dir = info.absoluteDir();
+    if (!dir.mkpath(dirName) || !dir.cd(dirName))
+        throw ZartError(QStringLiteral("Не удалось создать папку %1")
+                            .arg(QDir::toNativeSeparators(dir.filePath(dirName))));
+
+    for (int n = 1; n <= MaxTries; ++n) {
+        const QString name = HistoryFileName(info.completeBaseName(), info.suffix(), modified, n);
+        QFile kept(dir.filePath(name));
+        if (!kept.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            if (QFileInfo::exists(kept.fileName()))
+                continue; // taken: the next suffix
+            throw ZartError(errorText(kept, kept.fileName()));
+        }
+        try {
+            writeAll(kept, content);
+            // The copy carries the time of the content it keeps.
+            kept.setFileTime(modified, QFileDevice::FileModificationTime);
+            kept.setPermissions(info.permissions());
+            kept.close();
+            if (kept.error() != QFileDevice::NoError)
+                throw ZartError(errorText(kept, kept.fileName()));
+        } catch (const ZartError &) {
+            kept.close();
+            kept.remove();
+            throw;
+        }
+        return dirName + u'/' + name;
+    }
+    throw ZartError(QStringLiteral("Не удалось подобрать имя файла в папке %1")
+                        .arg(QDir::toNativeSeparators(dir.path())));
+}
