@@ -6,7 +6,8 @@
 #      fresh home, writes its settings into $XDG_CONFIG_HOME at exit, no error;
 #   3. the desktop entry and the AppStream metainfo validate;
 #   4. man -l renders the three man pages;
-#   5. the bash completion offers the commands and their arguments.
+#   5. the bash completion offers the commands and their arguments;
+#   6. lintian, where it is installed, finds no error in the package.
 # Exit status 77 (skipped) where the Debian packaging tools are missing.
 set -euo pipefail
 build=$(cd "${1:?usage: test-install.sh BUILD}" && pwd)
@@ -47,7 +48,8 @@ for f in "$bin"/zart-configurator "$bin"/zart-cli "$bin"/zart-sensor-sim \
          "$share"/icons/hicolor/scalable/apps/zart-configurator.svg \
          "$share"/bash-completion/completions/zart-cli \
          "$share"/man/man1/zart-cli.1.gz "$share"/man/man1/zart-configurator.1.gz \
-         "$share"/man/man1/zart-sensor-sim.1.gz; do
+         "$share"/man/man1/zart-sensor-sim.1.gz "$share"/doc/zart-configurator/copyright \
+         "$share"/doc/zart-configurator/changelog.Debian.gz; do
     [[ -e $f ]] || fail "not in the package: ${f#"$root"}"
 done
 
@@ -129,4 +131,13 @@ done
 [[ $(complete_words zart-cli --demo light "" | tr '\n' ' ') == "off x y " ]] || fail "completion of light"
 [[ $(complete_words zart-cli --speed "" | tr '\n' ' ') == "115200 57600 9600 " ]] || fail "completion of --speed"
 [[ $(complete_words zart-cli --ver) == --verbose ]] || fail "completion of --ver"
+
+# 6. Debian's checks: errors fail, the remaining warnings are listed.
+if command -v lintian >/dev/null; then
+    lintian --fail-on error "$deb" >"$tmp/lintian.log" 2>&1 ||
+        { cat "$tmp/lintian.log"; fail "lintian"; }
+    sed 's/^/lintian: /' "$tmp/lintian.log"
+else
+    echo "lintian is not installed: the package's policy checks skipped"
+fi
 echo "package installed and tried: ok"

@@ -338,9 +338,11 @@ void TForm1::watchField(QObject *field, std::function<bool(QEvent *)> handler)
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    for (const auto &[field, handler] : std::as_const(m_fieldHandlers)) {
-        if (field != watched)
+    for (const auto &watch : std::as_const(m_fieldHandlers)) {
+        if (watch.first != watched)
             continue;
+        // A reference, not a structured binding: clang 14 cannot capture those in a lambda.
+        const auto &handler = watch.second;
         bool done = false;
         runGuarded([&] { done = handler(event); });
         if (done)

@@ -12,63 +12,13 @@
 #include <QLockFile>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
+#include <optional>
 #include <string>
 
 namespace {
 
 // Longest number token of the passport text.
 constexpr int MaxTokenLength = 64;
-
-// Numbers are read with '.' whatever the process locale.
-locale_t cLocale()
-{
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    return loc;
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Optional sign, digits, optional '.' and digits, optional exponent; at least one
-// digit before the exponent.
-bool isDecimalNumber(const std::string &t)
-{
-    std::size_t i = 0;
-    const std::size_t n = t.size();
-    if (i < n && (t[i] == '+' || t[i] == '-'))
-        ++i;
-    std::size_t digits = 0;
-    while (i < n && isDigit(t[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < n && t[i] == '.') {
-        ++i;
-        while (i < n && isDigit(t[i])) {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0)
-        return false;
-    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        if (i < n && (t[i] == '+' || t[i] == '-'))
-            ++i;
-        std::size_t expDigits = 0;
-        while (i < n && isDigit(t[i])) {
-            ++i;
-            ++expDigits;
-        }
-        if (expDigits == 0)
-            return false;
-    }
-    return i == n;
-}
 
 [[noreturn]] void badNumber(const std::string &token, int line)
 {
@@ -109,18 +59,14 @@ public:
             token += m_text[m_pos];
             advance();
         }
-        if (!isDecimalNumber(token))
+        const std::optional<long double> v = ReadDecimal(token);
+        if (!v)
             badNumber(token, line);
-        errno = 0;
-        char *end = nullptr;
-        const long double v = strtold_l(token.c_str(), &end, cLocale());
-        if (end != token.c_str() + token.size())
-            badNumber(token, line);
-        if (std::isinf(v))
+        if (std::isinf(*v))
             outOfRange(token, line);
-        if (singleRange && std::isinf(static_cast<float>(v)))
+        if (singleRange && std::isinf(static_cast<float>(*v)))
             outOfRange(token, line);
-        return v;
+        return *v;
     }
 
     // The rest of the line, its line end (CR LF, LF or CR) included.

@@ -1,11 +1,13 @@
 #include "NumberFormat.h"
 
+#include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <locale.h>
+#include <limits>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -32,17 +34,15 @@ struct Decimal
 // The leading decimal digits of a finite, non-zero |v|, exact.
 // 80 digits are printed: the gap between an extended value and any decimal
 // number of 20 significant digits is far above 1e-60 relative, so the rounding
-// the C library applies at the 80th digit can never carry into the digits used.
+// applied at the 80th digit can never carry into the digits used.
 Decimal leadingDigits(long double a)
 {
-    // The C library formats by the process locale (a Qt application takes the
-    // user's), so the C locale is set for this thread while printing.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    // std::to_chars writes as the C locale does, whatever the process locale
+    // (a Qt application takes the user's): "d.ddd...e+XX".
     char buf[128];
-    const locale_t previous = cLocale ? uselocale(cLocale) : locale_t(nullptr);
-    std::snprintf(buf, sizeof buf, "%.79Le", a);
-    if (previous)
-        uselocale(previous);
+    const std::to_chars_result written =
+        std::to_chars(buf, buf + sizeof buf - 1, a, std::chars_format::scientific, 79);
+    *written.ptr = '\0';
     Decimal d;
     const char *p = buf;
     d.digits.push_back(*p++);
@@ -180,6 +180,70 @@ QString FormatSingle(float v)
 QString FormatSingleBits(quint32 bits)
 {
     return FormatSingle(std::bit_cast<float>(bits));
+}
+
+std::optional<long double> ReadDecimal(std::string_view text)
+{
+    // The form is checked here: std::from_chars refuses a '+', but takes
+    // "inf", "nan" and a sign after the one stripped.
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::size_t i = 0;
+    bool digits = false;
+    bool nonZero = false;
+    long long leading = 0; // decimal exponent of the first non-zero digit, as written
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        digits = true;
+        if (nonZero)
+            ++leading;
+        nonZero = nonZero || text[i] != '0';
+    }
+    if (i < text.size() && text[i] == '.') {
+        long long position = 0;
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            digits = true;
+            --position;
+            if (!nonZero && text[i] != '0') {
+                nonZero = true;
+                leading = position;
+            }
+        }
+    }
+    if (!digits)
+        return std::nullopt;
+    long long exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            negativeExponent = text[i++] == '-';
+        const std::size_t first = i;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            exponent = std::min(exponent * 10 + (text[i] - '0'), 1'000'000'000LL); // far past any range
+        if (i == first)
+            return std::nullopt;
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    if (i != text.size())
+        return std::nullopt;
+
+    long double value = 0;
+    const std::from_chars_result read =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (read.ptr != text.data() + text.size())
+        return std::nullopt;
+    if (read.ec == std::errc::result_out_of_range) {
+        // Out of range is reported without a value: the order of magnitude tells
+        // an overflow from an underflow.
+        value = nonZero && leading + exponent > 0 ? std::numeric_limits<long double>::infinity() : 0.0L;
+    } else if (read.ec != std::errc()) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
 }
 
 QString StatusText(quint8 code)

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+#include <string_view>
+
 // The display of real numbers used everywhere in the tool (pattern "0.###"):
 // an optional minus sign, at least one integer digit, then '.' and one to three
 // decimals only when the value rounded to three decimals has a fractional part;
@@ -22,6 +25,14 @@ QString FormatSingle(float v);
 
 // The same for the 32 bits of a single as they sit in a flash word or a register pair.
 QString FormatSingleBits(quint32 bits);
+
+// Reads a whole decimal number as the C locale writes it, whatever the process
+// locale: an optional sign, digits with an optional '.', an optional exponent
+// ("+1.5E+2", "-25e-1", ".5", "1."). Gives the nearest long double; a magnitude
+// beyond the long double range gives an infinity of the number's sign, one below
+// the smallest normal long double a zero of that sign. Nothing for any other text
+// (blanks, a decimal comma, hexadecimal, "INF", "NAN" included).
+std::optional<long double> ReadDecimal(std::string_view text);
 
 // Text of a measurement error code: 0 "?", 1 "ok", 2 "%", 3 "?%", anything else empty.
 QString StatusText(quint8 code);

@@ -23,6 +23,8 @@ private Q_SLOTS:
     void singleBits();
     void extended_data();
     void extended();
+    void readDecimal_data();
+    void readDecimal();
     void statusText_data();
     void statusText();
     void independentOfProcessLocale();
@@ -118,6 +120,61 @@ void TestNumberFormat::extended()
     QCOMPARE(FormatFloat(ld(literal.constData())), expected);
 }
 
+void TestNumberFormat::readDecimal_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected"); // a literal for strtold, or empty: not a number
+
+    QTest::newRow("sign and exponent") << QByteArray("+1.5E+2") << QByteArray("150");
+    QTest::newRow("negative exponent") << QByteArray("-25e-1") << QByteArray("-2.5");
+    QTest::newRow("no integer digits") << QByteArray(".5") << QByteArray("0.5");
+    QTest::newRow("no decimals") << QByteArray("1.") << QByteArray("1");
+    QTest::newRow("negative zero") << QByteArray("-0") << QByteArray("-0.0");
+    QTest::newRow("full extended precision") << QByteArray("0.1") << QByteArray("0.1");
+    QTest::newRow("largest extended order") << QByteArray("1.1e4932") << QByteArray("1.1e4932");
+    QTest::newRow("zero with a huge exponent") << QByteArray("0.000e99999") << QByteArray("0");
+
+    // Beyond the range: an infinity or a zero, by the order of magnitude.
+    QTest::newRow("overflow") << QByteArray("1e5000") << QByteArray("inf");
+    QTest::newRow("negative overflow") << QByteArray("-1e5000") << QByteArray("-inf");
+    QTest::newRow("overflow by leading zeros and digits")
+        << QByteArray("0.00012345e4937") << QByteArray("inf");
+    QTest::newRow("exponent past any integer")
+        << QByteArray("1e99999999999999999999999") << QByteArray("inf");
+    QTest::newRow("underflow") << QByteArray("1e-6000") << QByteArray("0");
+    QTest::newRow("negative underflow") << QByteArray("-1e-6000") << QByteArray("-0.0");
+    QTest::newRow("underflow despite integer digits") << QByteArray("12345e-6000") << QByteArray("0");
+    QTest::newRow("below the normal range") << QByteArray("1e-4940") << QByteArray("0");
+
+    QTest::newRow("empty") << QByteArray("") << QByteArray();
+    QTest::newRow("sign alone") << QByteArray("-") << QByteArray();
+    QTest::newRow("point alone") << QByteArray(".") << QByteArray();
+    QTest::newRow("two signs") << QByteArray("+-1") << QByteArray();
+    QTest::newRow("decimal comma") << QByteArray("1,5") << QByteArray();
+    QTest::newRow("exponent without digits") << QByteArray("1e+") << QByteArray();
+    QTest::newRow("two points") << QByteArray("1.5.2") << QByteArray();
+    QTest::newRow("blank before") << QByteArray(" 1") << QByteArray();
+    QTest::newRow("blank after") << QByteArray("1 ") << QByteArray();
+    QTest::newRow("hex") << QByteArray("0x10") << QByteArray();
+    QTest::newRow("INF") << QByteArray("INF") << QByteArray();
+    QTest::newRow("nan") << QByteArray("-nan") << QByteArray();
+}
+
+void TestNumberFormat::readDecimal()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    const std::optional<long double> read = ReadDecimal(std::string_view(text.constData(), text.size()));
+    if (expected.isEmpty()) {
+        QVERIFY2(!read, qPrintable(FormatFloat(read.value_or(0))));
+        return;
+    }
+    QVERIFY(read);
+    const long double want = ld(expected.constData());
+    QVERIFY2(*read == want, qPrintable(FormatFloat(*read)));
+    QCOMPARE(std::signbit(*read), std::signbit(want));
+}
+
 void TestNumberFormat::statusText_data()
 {
     QTest::addColumn<int>("code");
@@ -165,12 +222,14 @@ void TestNumberFormat::independentOfProcessLocale()
     const QString big = FormatSingleBits(0x7F7FFFFFu);
     const QString tie = FormatSingleBits(0x3F880000u);
     const QString ext = FormatFloat(-18.45L);
+    const std::optional<long double> read = ReadDecimal("-18.45");
     std::setlocale(LC_ALL, saved.c_str());
     qunsetenv("LOCPATH");
     QCOMPARE(x, QStringLiteral("-3.2"));
     QCOMPARE(big, QStringLiteral("3.40282346638529E38"));
     QCOMPARE(tie, QStringLiteral("1.063"));
     QCOMPARE(ext, QStringLiteral("-18.45"));
+    QVERIFY(read && *read == -18.45L);
 }
 
 QTEST_GUILESS_MAIN(TestNumberFormat)
