@@ -1,7 +1,6 @@
 #include "app/ConsoleDelegate.h"
 
 #include <QPainter>
-#include <QWidget>
 
 ConsoleDelegate::ConsoleDelegate(int itemHeight, QObject *parent)
     : QStyledItemDelegate(parent), m_itemHeight(itemHeight)
@@ -11,14 +10,11 @@ ConsoleDelegate::ConsoleDelegate(int itemHeight, QObject *parent)
 void ConsoleDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                             const QModelIndex &index) const
 {
-    const QWidget *view = option.widget;
-    const QColor background =
-        view ? view->palette().color(QPalette::Active, QPalette::Base) : option.palette.base().color();
     const QVariant stored = index.data(Qt::ForegroundRole);
     const QColor colour = stored.canConvert<QColor>() ? stored.value<QColor>() : QColor(Qt::black);
 
     painter->save();
-    painter->fillRect(option.rect, background);
+    painter->fillRect(option.rect, background());
     painter->setFont(option.font);
     painter->setPen(colour);
     painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <QColor>
 #include <QStyledItemDelegate>
 
-// Draws a console log line: the list's own background (a selected line looks
-// like any other), the text in the colour stored with the line (Qt::ForegroundRole)
-// at the left top of the line, every line the same fixed height.
+// Draws a console log line: the log's own light background (a selected line
+// looks like any other), the text in the colour stored with the line
+// (Qt::ForegroundRole) at the left top of the line, every line the same fixed
+// height. The background stays light under any desktop palette, since the
+// line colours (black, blue, green, red) are chosen for a light one.
 class ConsoleDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
 
 public:
+    static QColor background() { return QColor(Qt::white); }
+
     explicit ConsoleDelegate(int itemHeight, QObject *parent = nullptr);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,

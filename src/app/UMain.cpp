@@ -9,6 +9,7 @@
 #include "app/USetup.h"
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
+#include "sensor/NumberFormat.h"
 #include "serial/PortAccess.h"
 #include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
@@ -80,13 +81,17 @@ bool textFits(const QLineEdit *edit)
     return edit->fontMetrics().horizontalAdvance(edit->text()) + 2 <= contents.width() - 4;
 }
 
+// The tooltip a result field keeps while its text fits (the legend of the
+// error-code fields); none when the property is not set.
+constexpr char StandingToolTip[] = "standingToolTip";
+
 // A result longer than its field shows its start (the sign and the leading
 // digits, not the end the cursor would scroll to), and the whole text in the
 // field's tooltip.
 void showResultStart(QLineEdit *edit)
 {
     edit->setCursorPosition(0);
-    edit->setToolTip(textFits(edit) ? QString() : edit->text());
+    edit->setToolTip(textFits(edit) ? edit->property(StandingToolTip).toString() : edit->text());
 }
 
 } // namespace
@@ -156,6 +161,14 @@ void TForm1::FormCreate()
     ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->TabSheet2), false);
     ui->PageControl1->setCurrentWidget(ui->TabSheet1);
 
+    // The error-code fields and their labels explain the codes' texts.
+    const QString legend = StatusLegend();
+    for (QLineEdit *field : {ui->XerEdit, ui->YerEdit})
+        field->setProperty(StandingToolTip, legend);
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->XerEdit, ui->YerEdit, ui->XerLabel,
+                                                       ui->YerLabel})
+        w->setToolTip(legend);
+
     for (QLineEdit *result : findChildren<QLineEdit *>()) {
         if (!result->isReadOnly())
             continue;
@@ -182,6 +195,11 @@ void TForm1::buildLog()
 {
     QListWidget *list = ui->ConsoleListBox;
     list->setItemDelegate(new ConsoleDelegate(LogItemHeight, list));
+    // The area below the last line as light as the lines, whatever the palette.
+    QPalette pal = list->palette();
+    pal.setColor(QPalette::Base, ConsoleDelegate::background());
+    pal.setColor(QPalette::Text, Qt::black);
+    list->setPalette(pal);
     list->setUniformItemSizes(true);
 }
 

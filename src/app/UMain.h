@@ -259,6 +259,9 @@ private:
     bool saveSettingsAtClose();
     void setCoordinateLabels();
     void showCoordinates(const MeasurementTexts &m);
+    // The four measurement fields in their normal colours, or greyed as not
+    // refreshed by the last reading (their texts are kept).
+    void showMeasurementRefreshed(bool refreshed);
 
     Ui::TForm1 *ui;
     QMenu *ServicePopupMenu = nullptr;

@@ -19,9 +19,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPalette>
 #include <QTimer>
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 
 namespace {
@@ -55,6 +57,26 @@ void reserveLabelWidths(Ui::TForm1 *ui)
     }
     for (qsizetype i = 0; i < labels.size(); ++i)
         labels[i]->setMinimumWidth(widths[i]);
+}
+
+// A result field that the last run of its command did not refresh (the
+// command failed) keeps its text, shown in the palette's disabled-text grey
+// until the command succeeds again; a refreshed field goes back to the
+// window's own colours.
+void showRefreshed(std::initializer_list<QLineEdit *> fields, bool refreshed)
+{
+    for (QLineEdit *field : fields) {
+        if (refreshed) {
+            if (field->testAttribute(Qt::WA_SetPalette))
+                field->setPalette(QPalette()); // nothing of its own: the window's palette
+            continue;
+        }
+        const QColor grey = field->palette().color(QPalette::Disabled, QPalette::Text);
+        QPalette stale;
+        stale.setColor(QPalette::Active, QPalette::Text, grey);
+        stale.setColor(QPalette::Inactive, QPalette::Text, grey);
+        field->setPalette(stale);
+    }
 }
 
 // Reply timeouts used when no settings dialog is attached (its defaults).
@@ -217,19 +239,25 @@ void TForm1::FindAddrButtonClick()
 void TForm1::ReadIDButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand([&] { ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout))); });
+    showRefreshed({ui->SerialEdit}, runCommand([&] {
+                      ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout)));
+                  }));
 }
 
 void TForm1::PingButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand([&] { ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout))); });
+    showRefreshed({ui->PingEdit}, runCommand([&] {
+                      ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout)));
+                  }));
 }
 
 void TForm1::ResetButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand([&] { ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout))); });
+    showRefreshed({ui->ResetEdit}, runCommand([&] {
+                      ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout)));
+                  }));
 }
 
 void TForm1::GetDevIDButtonClick()
@@ -269,6 +297,7 @@ void TForm1::setCoordinateLabels()
 
 void TForm1::showCoordinates(const MeasurementTexts &m)
 {
+    showMeasurementRefreshed(true);
     ui->XEdit->setText(m.x);
     ui->XerEdit->setText(m.xStatus);
     ui->XEdit->repaint();
@@ -279,13 +308,20 @@ void TForm1::showCoordinates(const MeasurementTexts &m)
     ui->YerEdit->repaint();
 }
 
+void TForm1::showMeasurementRefreshed(bool refreshed)
+{
+    showRefreshed({ui->XEdit, ui->YEdit, ui->XerEdit, ui->YerEdit}, refreshed);
+}
+
 void TForm1::ReadCoordButtonClick()
 {
     setCoordinateLabels();
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;
-    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); }))
+    if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); })) {
+        showMeasurementRefreshed(false);
         return;
+    }
     showCoordinates(m);
 }
 
@@ -310,6 +346,7 @@ void TForm1::ContinuousTimerTimer()
     MeasurementTexts m;
     // Without the traffic lines: the log gets the failure only.
     if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout, /*logTraffic=*/false); })) {
+        showMeasurementRefreshed(false);
         ui->ContinuousCheckBox->setChecked(false);
         return;
     }
@@ -324,7 +361,9 @@ void TForm1::ReadPixButtonClick()
     const bool floatPix = m_setup && m_setup->floatPix();
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
     MeasurementTexts m;
-    if (!runCommand([&] { m = ReadPixels(m_engine, floatPix, timeout); }))
+    const bool read = runCommand([&] { m = ReadPixels(m_engine, floatPix, timeout); });
+    showMeasurementRefreshed(read);
+    if (!read)
         return;
     ui->XEdit->setText(m.x);
     if (floatPix) {
@@ -356,7 +395,9 @@ void TForm1::LightXYButtonClick()
 void TForm1::ReadCRCButtonClick()
 {
     const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
-    runCommand([&] { ui->CRCEdit->setText(ReadChecksum(m_engine, timeout)); });
+    showRefreshed({ui->CRCEdit}, runCommand([&] {
+                      ui->CRCEdit->setText(ReadChecksum(m_engine, timeout));
+                  }));
 }
 
 void TForm1::ReadFlashButtonClick()

@@ -196,7 +196,7 @@ void TForm1::CompareFlashFileButtonClick()
         }
     }
     if (!result.differences.isEmpty() && m_viewText) {
-        QStringList lines;
+        QStringList lines{DifferenceHeaderLine()};
         for (const WordDifference &d : result.differences)
             lines << DifferenceLine(d);
         m_viewText->showLines(lines);

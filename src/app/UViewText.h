@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
 #include <QStringList>
 
 namespace Ui {
@@ -15,16 +16,26 @@ class TViewTextForm : public QDialog
     Q_OBJECT
 
 public:
+    static constexpr QSize DesignSize{305, 216}; // the smallest the window opens at
+
     explicit TViewTextForm(QWidget *parent = nullptr);
     ~TViewTextForm() override;
 
-    // Clears the box and appends the lines in order.
+    // Clears the box and appends the lines in order; the box shows the start
+    // of the first line, and the window takes the size its text needs (at
+    // least DesignSize, at most nine tenths of the screen).
     void setLines(const QStringList &lines);
     // setLines, then shows the window modally; returns when the user closes it.
     int showLines(const QStringList &lines);
 
     QTextEdit *textBox() const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void fitToText();
+    void scrollToStart();
+
     Ui::TViewTextForm *ui;
 };

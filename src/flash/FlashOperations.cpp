@@ -544,6 +544,11 @@ QString DifferenceLine(const WordDifference &difference)
              RawText(difference.fileValue), RawText(difference.sensorValue), name);
 }
 
+QString DifferenceHeaderLine()
+{
+    return QStringLiteral("Адрес\tФайл\tДатчик\tПоле");
+}
+
 QString FlashWordName(int index)
 {
     for (const TFlashListRec &rec : FlashList) {

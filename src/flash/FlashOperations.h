@@ -225,6 +225,10 @@ void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QSt
 // for a word that does not count.
 QString DifferenceLine(const WordDifference &difference);
 
+// The line that names the columns of DifferenceLine, TAB-separated as they are:
+// "Адрес", "Файл", "Датчик", "Поле".
+QString DifferenceHeaderLine();
+
 // The name the dump viewer gives word `index`: a field's name, "X%d" or "Y%d" of
 // a calibration point, empty for a word the viewer does not show.
 QString FlashWordName(int index);

@@ -6,9 +6,11 @@
 #include "ZartVersion.h"
 #include "app/UFind.h"
 #include "app/ZSpinEdit.h"
+#include "sensor/NumberFormat.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QGridLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
@@ -17,6 +19,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QScopeGuard>
+
+#include <algorithm>
 
 // Records the keys that reach a control.
 class KeyRecorder : public QObject
@@ -115,38 +120,68 @@ private Q_SLOTS:
         QCOMPARE(last.height(), TForm1::LogItemHeight);
     }
 
-    // A selected line is drawn in its own colour on the list's normal background.
+    // A selected line is drawn in its own colour on the list's normal background,
+    // which stays light under a dark desktop palette (also one that comes while
+    // the window is open), so that every line colour reads well.
+    void selectedLineKeepsItsColours_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QColor>("colour");
+        for (const bool dark : {false, true}) {
+            const char *palette = dark ? "dark palette" : "light palette";
+            QTest::addRow("%s, failure", palette) << dark << int(LogError) << Red;
+            QTest::addRow("%s, sent", palette) << dark << int(LogSent) << Blue;
+            QTest::addRow("%s, information", palette) << dark << int(LogInfo) << Black;
+        }
+    }
     void selectedLineKeepsItsColours()
     {
+        QFETCH(bool, dark);
+        QFETCH(int, kind);
+        QFETCH(QColor, colour);
+        const QPalette saved = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(saved); });
+        if (dark) {
+            QPalette night = saved;
+            for (const auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                night.setColor(role, QColor(0x2b, 0x2b, 0x2b));
+            for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                night.setColor(role, QColor(0xee, 0xee, 0xee));
+            night.setColor(QPalette::Highlight, QColor(0x30, 0x60, 0xa0));
+            QApplication::setPalette(night);
+        }
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
-        form()->Log(QStringLiteral("WWWWWWWW failure"), LogError);
+        form()->Log(QStringLiteral("WWWWWWWW line"), quint8(kind));
         QListWidgetItem *line = console()->item(console()->count() - 1);
         console()->setCurrentItem(line);
         QVERIFY(line->isSelected());
         const QImage image = console()->viewport()->grab(console()->visualItemRect(line)).toImage();
-        const QColor base = console()->palette().color(QPalette::Base);
         const QColor highlight = console()->palette().color(QPalette::Highlight);
-        QVERIFY(base != highlight);
         auto near = [](const QColor &a, const QColor &b) {
             return qAbs(a.red() - b.red()) < 40 && qAbs(a.green() - b.green()) < 40 &&
                    qAbs(a.blue() - b.blue()) < 40;
         };
-        int basePixels = 0, redPixels = 0, highlightPixels = 0;
+        auto light = [](const QColor &c) { return c.lightness() > 200; };
+        int lightPixels = 0, textPixels = 0, highlightPixels = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 const QColor c = image.pixelColor(x, y);
-                if (c == base)
-                    ++basePixels;
-                else if (near(c, Red))
-                    ++redPixels;
+                if (light(c))
+                    ++lightPixels;
+                else if (near(c, colour))
+                    ++textPixels;
                 if (near(c, highlight))
                     ++highlightPixels;
             }
         }
-        QVERIFY2(redPixels > 0, "the text is drawn in its own colour");
-        QVERIFY2(basePixels > image.width() * image.height() / 2, "on the list's background");
+        QVERIFY2(textPixels > 0, "the text is drawn in its own colour");
+        QVERIFY2(lightPixels > image.width() * image.height() / 2, "on a light background");
         QCOMPARE(highlightPixels, 0);
+        // Below the last line too.
+        const QImage empty = console()->viewport()->grab().toImage();
+        QVERIFY(light(empty.pixelColor(empty.width() / 2, empty.height() - 2)));
     }
 
     void addressKeys_data()
@@ -334,28 +369,93 @@ private Q_SLOTS:
     }
 
     // A result longer than its field shows its start, and the whole text as tooltip.
+    // The error-code fields otherwise show the legend of the codes' texts.
     void resultFieldShowsItsStart_data()
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("fits");
-        QTest::newRow("largest negative single") << "XEdit" << "-3.40282346638529E38" << false;
-        QTest::newRow("short coordinate") << "YEdit" << "-1.5" << true;
-        QTest::newRow("long text in the version field") << "SerialEdit"
-                                                        << QString(40, u'8') << false;
+        QTest::addColumn<QString>("standing"); // the tooltip while the text fits
+        QTest::newRow("largest negative single")
+            << "XEdit" << "-3.40282346638529E38" << false << QString();
+        QTest::newRow("short coordinate") << "YEdit" << "-1.5" << true << QString();
+        QTest::newRow("long text in the version field")
+            << "SerialEdit" << QString(40, u'8') << false << QString();
+        QTest::newRow("error code") << "XerEdit" << "?%" << true << StatusLegend();
+        QTest::newRow("no error code") << "YerEdit" << "" << true << StatusLegend();
+        QTest::newRow("error field too narrow") << "YerEdit" << QString(20, u'%') << false
+                                                << StatusLegend();
     }
     void resultFieldShowsItsStart()
     {
         QFETCH(QString, field);
         QFETCH(QString, text);
         QFETCH(bool, fits);
+        QFETCH(QString, standing);
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
         auto *edit = child<QLineEdit>(qPrintable(field));
         edit->setText(QStringLiteral("1"));
         edit->setText(text);
         QCOMPARE(edit->cursorPosition(), 0);
-        QCOMPARE(edit->toolTip(), fits ? QString() : text);
+        QCOMPARE(edit->toolTip(), fits ? standing : text);
+    }
+
+    // Controls whose caption does not say it all carry a tooltip.
+    void toolTips_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("expected"); // empty: any text
+        QTest::newRow("search button") << "FindAddrButton" << "Поиск адреса датчика";
+        QTest::newRow("error label X") << "XerLabel" << StatusLegend();
+        QTest::newRow("error label Y") << "YerLabel" << StatusLegend();
+        QTest::newRow("short timeout") << "TimeoutShortSpinEdit" << "";
+        QTest::newRow("short timeout label") << "TimeoutShortLabel" << "";
+        QTest::newRow("group pause") << "PauseGroupSpinEdit" << "Пауза между групповыми запросами ";
+        QTest::newRow("group pause label") << "PauseGroupLabel"
+                                           << "Пауза между групповыми запросами ";
+    }
+    void toolTips()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, expected);
+        QWidget *w = form()->findChild<QWidget *>(control);
+        if (!w)
+            w = setup()->findChild<QWidget *>(control);
+        QVERIFY2(w, qPrintable(control));
+        if (expected.isEmpty())
+            QVERIFY(!w->toolTip().trimmed().isEmpty());
+        else
+            QCOMPARE(w->toolTip(), expected);
+    }
+
+    // The buttons of the service tab keep at least the layout's spacing between
+    // them in the window's designed size.
+    void serviceButtonsDoNotTouch()
+    {
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        auto *tabs = child<QTabWidget>("PageControl1");
+        auto *service = child<QWidget>("TabSheet2");
+        tabs->setTabVisible(tabs->indexOf(service), true);
+        tabs->setCurrentWidget(service);
+        QTRY_VERIFY(service->isVisible());
+        QCoreApplication::processEvents();
+        const int spacing = child<QGridLayout>("dumpLayout")->verticalSpacing();
+        QVERIFY(spacing > 0);
+        const QList<QPushButton *> buttons = service->findChildren<QPushButton *>();
+        QVERIFY(buttons.size() >= 9);
+        for (qsizetype i = 0; i < buttons.size(); ++i) {
+            const QRect a(buttons[i]->mapTo(service, QPoint()), buttons[i]->size());
+            for (qsizetype j = i + 1; j < buttons.size(); ++j) {
+                const QRect b(buttons[j]->mapTo(service, QPoint()), buttons[j]->size());
+                const int gap = std::max({b.top() - a.bottom(), a.top() - b.bottom(),
+                                          b.left() - a.right(), a.left() - b.right()}) - 1;
+                QVERIFY2(gap >= spacing, qPrintable(QStringLiteral("%1 and %2: %3 px apart")
+                                                         .arg(buttons[i]->text(), buttons[j]->text())
+                                                         .arg(gap)));
+            }
+        }
     }
 
     // Switching between the coordinate and the pixel labels moves no control.

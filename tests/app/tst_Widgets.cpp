@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTableWidget>
@@ -192,15 +193,37 @@ private Q_SLOTS:
         QTest::newRow("markup shown as typed")
             << QStringList{"<b>bold</b> & <i>"} << QStringList{"a", "", "b"};
         QTest::newRow("nothing to show") << QStringList{"x"} << QStringList{};
+        // A comparison list longer than the screen, then a short text.
+        QStringList differences{QStringLiteral("Адрес\tФайл\tДатчик\tПоле")};
+        for (int n = 0; n < 300; ++n)
+            differences << QStringLiteral("0x%1\t0000002A\tFFFFFFFF\tПорог компарации Y "
+                                          "(не восстанавливается)")
+                               .arg(0x1000 + n, 0, 16);
+        QTest::newRow("long comparison, then version")
+            << differences << QStringList{"Версия прошивки: 0x0E (шаг сетки 2.05 мм, 5.05 мм)"};
     }
+    // Each text opens at its start, in a window no smaller than designed that
+    // shows the whole width of its lines.
     void textViewerShowsTheLines()
     {
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
         TViewTextForm form;
         QStringList shown;
+        struct View
+        {
+            QSize window;
+            int widthHidden, left, top;
+        };
+        QList<View> views;
         ScopedModalRunner runner([&](QDialog &dialog) {
             dialog.show();
+            if (QTest::qWaitForWindowExposed(&dialog)) {
+                const QTextEdit *box = form.textBox();
+                views.append({dialog.size(), box->horizontalScrollBar()->maximum(),
+                              box->horizontalScrollBar()->value(),
+                              box->verticalScrollBar()->value()});
+            }
             shown << form.textBox()->toPlainText();
             QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("BitBtn1")),
                               Qt::LeftButton);
@@ -209,6 +232,17 @@ private Q_SLOTS:
         QCOMPARE(form.showLines(first), int(QDialog::Accepted));
         QCOMPARE(form.showLines(second), int(QDialog::Accepted));
         QCOMPARE(shown, (QStringList{first.join(u'\n'), second.join(u'\n')}));
+        QCOMPARE(views.size(), 2);
+        for (const View &v : std::as_const(views)) {
+            QCOMPARE(v.widthHidden, 0);
+            QCOMPARE(v.left, 0);
+            QCOMPARE(v.top, 0);
+            QVERIFY(v.window.width() >= TViewTextForm::DesignSize.width());
+            QVERIFY(v.window.height() >= TViewTextForm::DesignSize.height());
+        }
+        // A short text after a long one: the window is no bigger than it needs.
+        if (second.size() <= 1)
+            QCOMPARE(views[1].window.height(), TViewTextForm::DesignSize.height());
         QVERIFY(form.textBox()->isReadOnly());
         QVERIFY(!form.isVisible());
         QCOMPARE(runner.dialogs[0].title, QStringLiteral("Просмотр текста"));

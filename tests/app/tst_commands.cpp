@@ -79,6 +79,20 @@ private:
         QVERIFY2(port.RxCount > 0, "the delayed reply never came");
     }
 
+    // The text colour of a field, and the window's normal and greyed-out ones.
+    static QColor textColour(const QLineEdit *field)
+    {
+        return field->palette().color(QPalette::Active, QPalette::Text);
+    }
+    QColor normalText() const
+    {
+        return m_window->form()->palette().color(QPalette::Active, QPalette::Text);
+    }
+    QColor greyText() const
+    {
+        return m_window->form()->palette().color(QPalette::Disabled, QPalette::Text);
+    }
+
     SimLine m_line;
     std::unique_ptr<SimWindow> m_window;
 
@@ -257,6 +271,15 @@ private Q_SLOTS:
         for (const QString &f : fields)
             before << m_window->text(f);
         const quint32 wordBefore = m_line.sensor.word(5);
+        // The result fields (read-only) go grey; the hexadecimal input fields stay as they are.
+        QList<QLineEdit *> results;
+        for (const QString &f : fields) {
+            if (m_window->edit(f)->isReadOnly())
+                results << m_window->edit(f);
+        }
+        QVERIFY(greyText() != normalText());
+        for (QLineEdit *field : std::as_const(results))
+            QCOMPARE(textColour(field), normalText());
 
         m_window->click(button);
 
@@ -280,6 +303,20 @@ private Q_SLOTS:
         for (const LogLine &line : log)
             QVERIFY2(line.colour != Black, qPrintable(line.text));
         QVERIFY(!QApplication::overrideCursor());
+        for (const QString &f : fields) {
+            const QLineEdit *field = m_window->edit(f);
+            QCOMPARE(textColour(field), field->isReadOnly() ? greyText() : normalText());
+        }
+
+        // The fault is spent: the next run succeeds and the fields look as usual again.
+        if (results.isEmpty())
+            return;
+        m_window->setTimeouts(kAnswerTimeoutMs, kAnswerTimeoutMs);
+        m_window->click(button);
+        for (QLineEdit *field : std::as_const(results)) {
+            QVERIFY2(field->text() != u"before", qPrintable(field->objectName()));
+            QCOMPARE(textColour(field), normalText());
+        }
     }
 
     void viewer_data()
@@ -454,6 +491,8 @@ private Q_SLOTS:
         QCOMPARE(m_window->log(), (QList<LogLine>{{"Таймаут", Red}}));
         QVERIFY(pixels->isEnabled());
         QCOMPARE(m_window->text("XEdit"), QStringLiteral("3"));
+        for (const QString &f : kValueFields)
+            QCOMPARE(textColour(m_window->edit(f)), greyText());
 
         const QList<SimRequestRecord> seen = m_line.sensor.requestLog();
         QVERIFY(seen.size() >= 3);

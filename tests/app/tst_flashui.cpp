@@ -562,7 +562,11 @@ private Q_SLOTS:
                          QStringLiteral("dmp"));
         const QString fileWord =
             QStringLiteral("%1").arg(flash[SimSensor::WordTableY + 2], 8, 16, QLatin1Char('0')).toUpper();
-        QCOMPARE(listed, QStringList{QStringLiteral("0x123C\t%1\t3F800000\tY3").arg(fileWord)});
+        // A header line names the columns, one name per column of the lines below it.
+        QCOMPARE(listed, (QStringList{QStringLiteral("Адрес\tФайл\tДатчик\tПоле"),
+                                      QStringLiteral("0x123C\t%1\t3F800000\tY3").arg(fileWord)}));
+        for (const QString &line : std::as_const(listed))
+            QCOMPARE(line.count(u'\t'), listed.first().count(u'\t'));
         QCOMPARE(runner.dialogs.last().text, QStringLiteral("Записать отличающиеся слова (1) во флеш?"));
         QCOMPARE(runner.dialogs.last().icon, int(QMessageBox::Warning));
         QList<LogLine> notTraffic;

@@ -1,5 +1,6 @@
 #include "sensor/NumberFormat.h"
 
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void readDecimal();
     void statusText_data();
     void statusText();
+    void statusLegendCoversEveryCode();
     void independentOfProcessLocale();
 };
 
@@ -193,6 +195,38 @@ void TestNumberFormat::statusText()
     QFETCH(QString, expected);
     const QString text = StatusText(quint8(code));
     QCOMPARE(text, expected);
+}
+
+// The legend read back code by code gives StatusText's text for each of the
+// 256 codes: a code given a text (or one whose text changed) and left out of
+// the legend fails here.
+void TestNumberFormat::statusLegendCoversEveryCode()
+{
+    const QString blankName = QStringLiteral("пустое поле");
+    QMap<int, QString> legend;
+    const QStringList lines = StatusLegend().split(u'\n');
+    QVERIFY(lines.size() > 1);
+    for (const QString &line : lines.mid(1)) { // below the title
+        const qsizetype dash = line.lastIndexOf(QStringLiteral(" — "));
+        QVERIFY2(dash > 0, qPrintable(line));
+        const QString text = line.left(dash);
+        for (const QString &part : line.mid(dash + 3).split(QStringLiteral(", "))) {
+            const QStringList ends = part.split(QStringLiteral(".."));
+            bool okFirst = false, okLast = false;
+            const int first = ends.first().toInt(&okFirst);
+            const int last = ends.last().toInt(&okLast);
+            QVERIFY2(okFirst && okLast && ends.size() <= 2 && first <= last, qPrintable(line));
+            for (int code = first; code <= last; ++code) {
+                QVERIFY2(!legend.contains(code), qPrintable(line));
+                legend.insert(code, text == blankName ? QString() : text);
+            }
+        }
+    }
+    for (int code = 0; code <= 0xFF; ++code) {
+        QVERIFY2(legend.contains(code), qPrintable(QString::number(code)));
+        QCOMPARE(legend.value(code), StatusText(quint8(code)));
+    }
+    QCOMPARE(legend.size(), 256);
 }
 
 void TestNumberFormat::independentOfProcessLocale()
