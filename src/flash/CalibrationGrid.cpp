@@ -334,6 +334,22 @@ QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults)
     return text;
 }
 
+QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check)
+{
+    QStringList lines;
+    if (!check.runsKnown())
+        lines << OrientationUnknownText();
+    const QList<int> marked = check.faultyPoints();
+    for (const int k : marked) {
+        lines << QStringList{QString::number(GridRow(k)), QString::number(GridColumn(k)),
+                             FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
+                             faultNames(check.faults[std::size_t(k)])}
+                     .join(QLatin1Char('\t'));
+    }
+    lines << QStringLiteral("Отмеченные точки: %1").arg(marked.size());
+    return lines;
+}
+
 ValueRange DrawableRange(const ValueRange &range)
 {
     if (!range.valid)

@@ -168,6 +168,12 @@ inline constexpr int GridCell(int row, int column)
 // "строка i, столбец j (x; y мм): X=..., Y=... - reasons", values shown "0.###".
 QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults);
 
+// The verdict as text lines, for a bench script: "Ориентация сетки не
+// определена" when the runs are not known, then one line per marked point, k
+// ascending, TAB-separated: row, column, X, Y ("0.###") and the reasons; last
+// "Отмеченные точки: N".
+QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check);
+
 // --- Scales ------------------------------------------------------------------------
 
 // A range that can be drawn: an invalid one becomes -1..1, an empty one (all

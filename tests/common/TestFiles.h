@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QString>
 
+#include <bit>
+
 namespace testfiles {
 
 // Writes the whole file; false when it cannot be opened or is written short.
@@ -24,6 +26,32 @@ inline QByteArray dumpBytesOf(const SimSensor::Flash &flash)
         for (int b = 0; b < 4; ++b)
             out.append(char((w >> (8 * b)) & 0xFF));
     return out;
+}
+
+// The word of calibration point (row i, column j) in a table (WordTableX or
+// WordTableY): point k = 21 * i + j.
+inline quint32 &gridWord(SimSensor::Flash &flash, int table, int i, int j)
+{
+    return flash[std::size_t(table + 21 * i + j)];
+}
+
+// The same calibration with rows and columns exchanged, as a sensor mounted the
+// other way round on the bench would carry it: X runs along the columns (j)
+// and Y along the rows (i).
+inline SimSensor::Flash transposedGrid(SimSensor::Flash flash)
+{
+    const SimSensor::Flash original = flash;
+    for (const int table : {SimSensor::WordTableX, SimSensor::WordTableY})
+        for (int i = 0; i < 21; ++i)
+            for (int j = 0; j < 21; ++j)
+                gridWord(flash, table, i, j) = original[std::size_t(table + 21 * j + i)];
+    return flash;
+}
+
+// Sets a calibration value.
+inline void setGridValue(SimSensor::Flash &flash, int table, int i, int j, float value)
+{
+    gridWord(flash, table, i, j) = std::bit_cast<quint32>(value);
 }
 
 } // namespace testfiles
