@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QEvent>
 #include <QHeaderView>
 #include <QScreen>
 #include <QStyle>
@@ -21,7 +22,11 @@ TViewDumpForm::TViewDumpForm(QWidget *parent) : QDialog(parent), ui(new Ui::TVie
                    Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
     FormCreate();
-    connect(ui->ViewDumpTabs, &QTabWidget::currentChanged, this, &TViewDumpForm::ViewDumpTabsChange);
+    ui->ViewDumpStringGrid->installEventFilter(this);
+    QSize size = DefaultSize;
+    if (const QScreen *s = screen())
+        size = size.boundedTo(s->availableGeometry().size() * 9 / 10);
+    resize(size.expandedTo(minimumSize()));
 }
 
 TViewDumpForm::~TViewDumpForm()
@@ -78,28 +83,6 @@ CalibrationView *TViewDumpForm::calibrationView() const
     return ui->CalibrationPicture;
 }
 
-void TViewDumpForm::ViewDumpTabsChange()
-{
-    if (ui->ViewDumpTabs->currentWidget() != ui->CalibrationTab || isMaximized())
-        return;
-    const QScreen *s = screen();
-    const QRect avail = s ? s->availableGeometry() : QRect();
-    QSize room = CalibrationRoom;
-    if (s)
-        room = room.boundedTo(avail.size() * 9 / 10);
-    const QSize wanted = size().expandedTo(room);
-    if (wanted == size())
-        return;
-    resize(wanted);
-    if (!s)
-        return;
-    // Grown to the right and down: moved back onto the screen where it left it.
-    const QRect frame = frameGeometry();
-    const int x = std::clamp(frame.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - frame.width()));
-    const int y = std::clamp(frame.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - frame.height()));
-    move(x, y);
-}
-
 void TViewDumpForm::setCalibration(const CalibrationGrid &grid)
 {
     ui->CalibrationPicture->setGrid(grid);
@@ -151,6 +134,15 @@ void TViewDumpForm::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
     FormResize();
+}
+
+bool TViewDumpForm::eventFilter(QObject *watched, QEvent *event)
+{
+    // The grid of a tab that is not shown gets its new size only when the tab
+    // is chosen again, after the window's own resize event.
+    if (watched == ui->ViewDumpStringGrid && event->type() == QEvent::Resize)
+        FormResize();
+    return QDialog::eventFilter(watched, event);
 }
 
 void TViewDumpForm::showEvent(QShowEvent *event)

@@ -47,15 +47,18 @@ public:
     int rawColumnWidth() const;
 
     void FormCreate();
+    // Gives column 0 what the grid's width leaves; runs whenever the grid
+    // changes its size, on whichever tab the window was resized.
     void FormResize();
-    // The picture needs more room than the table: the window grows to
-    // CalibrationRoom (within the screen) when its tab is chosen.
-    void ViewDumpTabsChange();
-    static constexpr QSize CalibrationRoom{1000, 760};
+    // The window keeps one size for both tabs: DefaultSize, within nine
+    // tenths of the screen, when it is made (room for the picture), then
+    // whatever size the user gives it for the rest of the run.
+    static constexpr QSize DefaultSize{900, 700};
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Width a cell needs to show text whole in this window's grid.

@@ -200,6 +200,8 @@ int CliSession::runPlot()
         return ExitUsage; // a file that cannot be drawn is bad input
     }
     SaveCalibrationPicture(grid, m_cmd.picturePath);
+    for (const QString &line : MarkedPointLines(grid, CheckCalibration(grid)))
+        m_out << line << '\n';
     return ExitOk;
 }
 

@@ -62,42 +62,73 @@ ValueRange rangeOf(const std::array<double, GridPoints> &values)
     return r;
 }
 
-// The order check of one channel: along lines of `values` where `pointAt(line,
-// pos)` gives the point at position pos (0..20) of a line.
-template <typename PointAt>
-int checkOrder(const std::array<double, GridPoints> &values, PointAt pointAt,
-               std::array<quint8, GridPoints> &faults, quint8 fault)
+// The point at position pos (0..20) of line `line` along an index: along the
+// row index the lines are the columns, along the column index the rows.
+int pointAlong(GridIndex index, int line, int pos)
 {
-    int rising = 0;
-    int falling = 0;
+    return index == GridIndex::Row ? GridPoint(pos, line) : GridPoint(line, pos);
+}
+
+// Calls step(ka, kb, a, b) for every pair of neighbours along an index whose
+// values a (at ka) and b (at kb, one further) are both finite.
+template <typename Step>
+void forEachStep(const std::array<double, GridPoints> &values, GridIndex index, Step step)
+{
     for (int line = 0; line < GridSide; ++line) {
         for (int pos = 0; pos + 1 < GridSide; ++pos) {
-            const double a = values[std::size_t(pointAt(line, pos))];
-            const double b = values[std::size_t(pointAt(line, pos + 1))];
-            if (!std::isfinite(a) || !std::isfinite(b))
-                continue;
-            rising += b > a;
-            falling += b < a;
-        }
-    }
-    const int direction = majority(rising, falling);
-    if (direction == 0)
-        return 0;
-    for (int line = 0; line < GridSide; ++line) {
-        for (int pos = 0; pos + 1 < GridSide; ++pos) {
-            const int ka = pointAt(line, pos);
-            const int kb = pointAt(line, pos + 1);
+            const int ka = pointAlong(index, line, pos);
+            const int kb = pointAlong(index, line, pos + 1);
             const double a = values[std::size_t(ka)];
             const double b = values[std::size_t(kb)];
-            if (!std::isfinite(a) || !std::isfinite(b))
-                continue;
-            if (sign(b - a) != direction) {
-                faults[std::size_t(ka)] |= fault;
-                faults[std::size_t(kb)] |= fault;
-            }
+            if (std::isfinite(a) && std::isfinite(b))
+                step(ka, kb, a, b);
         }
     }
-    return direction;
+}
+
+// What the steps along one index say.
+struct IndexSteps
+{
+    int count = 0;      // steps between finite values
+    int direction = 0;  // the sign more than half of them have, or 0
+    double typical = 0; // median of the steps taken in that direction
+};
+
+IndexSteps stepsAlong(const std::array<double, GridPoints> &values, GridIndex index)
+{
+    QList<double> steps;
+    steps.reserve(GridSide * (GridSide - 1));
+    int rising = 0;
+    int falling = 0;
+    forEachStep(values, index, [&](int, int, double a, double b) {
+        steps.append(b - a);
+        rising += b > a;
+        falling += b < a;
+    });
+    IndexSteps out;
+    out.count = int(steps.size());
+    out.direction = 2 * rising > out.count ? 1 : 2 * falling > out.count ? -1 : 0;
+    if (out.direction == 0)
+        return out;
+    for (double &d : steps)
+        d *= out.direction;
+    // Upper median: more than half of the steps are positive, so it is too.
+    const auto middle = steps.begin() + steps.size() / 2;
+    std::nth_element(steps.begin(), middle, steps.end());
+    out.typical = *middle;
+    return out;
+}
+
+// Marks both points of every step of a channel that does not go its direction.
+void checkOrder(const std::array<double, GridPoints> &values, const ChannelRun &run,
+                std::array<quint8, GridPoints> &faults, quint8 fault)
+{
+    forEachStep(values, run.index, [&](int ka, int kb, double a, double b) {
+        if (sign(b - a) != run.direction) {
+            faults[std::size_t(ka)] |= fault;
+            faults[std::size_t(kb)] |= fault;
+        }
+    });
 }
 
 // The corners of cell (i, j) in the order of its outline.
@@ -178,6 +209,30 @@ CalibrationGrid ReadCalibrationFile(const QString &path)
     throw neither();
 }
 
+ChannelRun FindChannelRun(const std::array<double, GridPoints> &values)
+{
+    const IndexSteps rows = stepsAlong(values, GridIndex::Row);
+    const IndexSteps columns = stepsAlong(values, GridIndex::Column);
+    // Both indices must have been seen to tell one from the other.
+    if (rows.count == 0 || columns.count == 0)
+        return {};
+    if (rows.direction != 0 && (columns.direction == 0 || rows.typical > columns.typical))
+        return {GridIndex::Row, rows.direction};
+    if (columns.direction != 0 && (rows.direction == 0 || columns.typical > rows.typical))
+        return {GridIndex::Column, columns.direction};
+    return {};
+}
+
+QString ChannelRunText(QChar channel, const ChannelRun &run)
+{
+    switch (run.index) {
+    case GridIndex::Row: return QStringLiteral("%1 вдоль строк (i)").arg(channel);
+    case GridIndex::Column: return QStringLiteral("%1 вдоль столбцов (j)").arg(channel);
+    case GridIndex::None: break;
+    }
+    return {};
+}
+
 QList<MeshSegment> MeshSegments(const CalibrationGrid &grid)
 {
     QList<MeshSegment> segments;
@@ -215,12 +270,12 @@ CalibrationCheck CheckCalibration(const CalibrationGrid &grid)
     check.xRange = rangeOf(grid.X);
     check.yRange = rangeOf(grid.Y);
 
-    // X along each column: line = column j, position = row i.
-    check.directionX = checkOrder(
-        grid.X, [](int j, int i) { return GridPoint(i, j); }, check.faults, FaultOrderX);
-    // Y along each row: line = row i, position = column j.
-    check.directionY = checkOrder(
-        grid.Y, [](int i, int j) { return GridPoint(i, j); }, check.faults, FaultOrderY);
+    check.runX = FindChannelRun(grid.X);
+    check.runY = FindChannelRun(grid.Y);
+    if (check.runsKnown()) {
+        checkOrder(grid.X, check.runX, check.faults, FaultOrderX);
+        checkOrder(grid.Y, check.runY, check.faults, FaultOrderY);
+    }
 
     std::array<int, GridCells> cellSign{};
     std::array<bool, GridCells> measured{};
@@ -277,6 +332,22 @@ QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults)
                 .arg(FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
                      faultNames(faults));
     return text;
+}
+
+QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check)
+{
+    QStringList lines;
+    if (!check.runsKnown())
+        lines << OrientationUnknownText();
+    const QList<int> marked = check.faultyPoints();
+    for (const int k : marked) {
+        lines << QStringList{QString::number(GridRow(k)), QString::number(GridColumn(k)),
+                             FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
+                             faultNames(check.faults[std::size_t(k)])}
+                     .join(QLatin1Char('\t'));
+    }
+    lines << QStringLiteral("Отмеченные точки: %1").arg(marked.size());
+    return lines;
 }
 
 ValueRange DrawableRange(const ValueRange &range)

@@ -13,9 +13,11 @@
 //
 // Point k (0..440) is row i = k / 21 and column j = k % 21; its nominal position
 // is ((i - 10) * step, (j - 10) * step) mm and it holds an X and a Y value in the
-// sensor's own units. Along a column (i varying) a sound calibration's X values
-// run steadily one way, along a row (j varying) its Y values do, and the mesh of
-// the measured points (X, Y) does not fold.
+// sensor's own units. In a sound calibration each channel runs steadily one way
+// along one of the two indices, and the mesh of the measured points (X, Y) does
+// not fold. Which index each channel follows, and in which direction, depends on
+// how the sensor was mounted on the calibration bench; the checks read it from
+// the data.
 
 inline constexpr int GridCells = (GridSide - 1) * (GridSide - 1); // 400
 
@@ -77,10 +79,42 @@ QList<MeshSegment> MeshSegments(const CalibrationGrid &grid);
 
 enum PointFault : quint8 {
     FaultNonFinite = 1, // X or Y is NaN or infinite
-    FaultOrderX = 2,    // X steps against the direction along its column
-    FaultOrderY = 4,    // Y steps against the direction along its row
+    FaultOrderX = 2,    // X steps against its direction along the index it runs along
+    FaultOrderY = 4,    // the same for Y
     FaultFold = 8,      // corner of a folded cell
 };
+
+// The grid index a channel's values run along.
+enum class GridIndex : quint8 {
+    None,   // not found
+    Row,    // i: the values change from row to row
+    Column, // j: the values change from column to column
+};
+
+// How one channel runs over the grid.
+struct ChannelRun
+{
+    GridIndex index = GridIndex::None;
+    int direction = 0; // +1 rising, -1 falling as the index grows; 0 with None
+    friend bool operator==(const ChannelRun &, const ChannelRun &) = default;
+};
+
+// Finds the index one channel runs along: of the two indices, those along
+// which more than half of the steps between finite neighbours have one sign
+// are candidates, and the candidate whose typical step in that direction (the
+// median) is larger wins. None when the values do not tell: no finite step
+// along one of the indices (a single row or column of finite values), no
+// candidate (all values equal), or two candidates with equal steps.
+ChannelRun FindChannelRun(const std::array<double, GridPoints> &values);
+
+// "X вдоль строк (i)", "Y вдоль столбцов (j)"; empty for a run not found.
+QString ChannelRunText(QChar channel, const ChannelRun &run);
+
+// Said in the picture and by `zart-cli plot` when the runs are not known.
+inline QString OrientationUnknownText()
+{
+    return QStringLiteral("Ориентация сетки не определена");
+}
 
 // Extremes of the finite values; invalid when there are none.
 struct ValueRange
@@ -95,10 +129,9 @@ struct CalibrationCheck
     std::array<quint8, GridPoints> faults{}; // PointFault bits per point
     // Cell c = row * 20 + column, corners (i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1).
     std::array<bool, GridCells> folded{};
-    // Direction most of the grid follows: +1 rising, -1 falling, 0 none (no step
-    // with two finite, different values). A tie counts as rising.
-    int directionX = 0;
-    int directionY = 0;
+    // The runs of X and Y found in the data.
+    ChannelRun runX;
+    ChannelRun runY;
     // Orientation most cells have: +1 counter-clockwise, -1 clockwise, 0 none.
     int orientation = 0;
     ValueRange xRange;
@@ -106,16 +139,24 @@ struct CalibrationCheck
 
     // The points with a fault, k ascending.
     QList<int> faultyPoints() const;
+    // Whether both runs are found, along different indices; only then is the
+    // order checked.
+    bool runsKnown() const
+    {
+        return runX.index != GridIndex::None && runY.index != GridIndex::None
+            && runX.index != runY.index;
+    }
 };
 
 // Runs the three checks:
 // - a point with a non-finite X or Y;
-// - order: every step along a column (X) or a row (Y) between two finite values
-//   that does not go the direction of the majority (an equal pair included) marks
-//   both its points;
+// - order: when the runs are known, every step of a channel along its index
+//   between two finite values that does not go its direction (an equal pair
+//   included) marks both its points; with the runs unknown no order is marked;
 // - folds: a cell with four finite corners whose signed area (shoelace over the
 //   corners in the order above) has another sign than most cells', zero included.
-// With no direction or orientation to follow (a blank grid), nothing is marked.
+//   A tie of the two signs counts as counter-clockwise; with no cell of nonzero
+//   area nothing is marked.
 CalibrationCheck CheckCalibration(const CalibrationGrid &grid);
 
 // The cell index of row i and column j (both 0..19).
@@ -126,6 +167,12 @@ inline constexpr int GridCell(int row, int column)
 
 // "строка i, столбец j (x; y мм): X=..., Y=... - reasons", values shown "0.###".
 QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults);
+
+// The verdict as text lines, for a bench script: "Ориентация сетки не
+// определена" when the runs are not known, then one line per marked point, k
+// ascending, TAB-separated: row, column, X, Y ("0.###") and the reasons; last
+// "Отмеченные точки: N".
+QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check);
 
 // --- Scales ------------------------------------------------------------------------
 

@@ -112,19 +112,28 @@ private Q_SLOTS:
         QCOMPARE(ZSpinEdit::valueOfText(text, 1, 247), value);
     }
 
+    // Column 0 takes what the others leave, also after a resize made while the
+    // picture's tab was shown.
     void dumpViewerColumnWidths_data()
     {
         QTest::addColumn<int>("width");
-        QTest::newRow("wider") << 700;
-        QTest::newRow("minimum") << 300;
+        QTest::addColumn<bool>("onPicture");
+        QTest::newRow("wider") << 700 << false;
+        QTest::newRow("minimum") << 300 << false;
+        QTest::newRow("wider, on the picture's tab") << 700 << true;
+        QTest::newRow("narrower, on the picture's tab") << 500 << true;
     }
     void dumpViewerColumnWidths()
     {
         QFETCH(int, width);
+        QFETCH(bool, onPicture);
         TViewDumpForm form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.tabs()->setCurrentIndex(onPicture ? 1 : 0);
         form.resize(width, 400);
+        QTRY_COMPARE(form.width(), width);
+        form.tabs()->setCurrentIndex(0);
         QTableWidget *grid = form.grid();
         QTRY_COMPARE(grid->width(), width);
         const int value = form.valueColumnWidth();

@@ -91,7 +91,7 @@ struct SeenViewer
     QList<QStringList> rows;
     QStringList tabs;
     QString picture; // the caption of the calibration picture
-    bool grewForPicture = false;
+    bool steadyOnTabs = false; // the same size on both tabs
 };
 
 const QStringList DumpFilters{"Дамп (*.dmp)", "Все файлы (*.*)"};
@@ -127,8 +127,11 @@ private:
                     seen.picture = picture->caption();
                 const QSize before = viewer->size();
                 viewer->tabs()->setCurrentIndex(1);
-                seen.grewForPicture = viewer->width() > before.width() && viewer->height() >= before.height();
+                QCoreApplication::processEvents();
+                seen.steadyOnTabs = viewer->size() == before;
                 viewer->tabs()->setCurrentIndex(0);
+                QCoreApplication::processEvents();
+                seen.steadyOnTabs = seen.steadyOnTabs && viewer->size() == before;
                 for (int c = 0; c < grid->columnCount(); ++c)
                     seen.header << grid->horizontalHeaderItem(c)->text();
                 for (int r = 0; r < grid->rowCount(); ++r) {
@@ -487,7 +490,7 @@ private Q_SLOTS:
         QCOMPARE(first.rows[0], QStringList({"Адрес", "0x05", "00000005"}));
         QCOMPARE(first.rows[12], QStringList({"X1", "1.5", "3FC00000"}));
         QCOMPARE(first.tabs, QStringList({"Таблица", "Калибровка"}));
-        QVERIFY(first.grewForPicture);
+        QVERIFY(first.steadyOnTabs);
         QCOMPARE(first.picture, QStringLiteral("Калибровка: зав. № 0012AB7F, шаг 2.05 мм, файл a.dmp"));
 
         // The second load replaces every row.

@@ -1,11 +1,13 @@
 // The calibration picture rendered offscreen: the marks and the centre where
-// the geometry puts them, pictures of degenerate grids, and the two file formats.
+// the geometry puts them, the axes named by the data and their labels clear of
+// each other, pictures of degenerate grids, and the two file formats.
 
 #include "app/picture/CalibrationPainter.h"
 #include "flash/DumpFile.h"
 #include "serial/ZartError.h"
 
 #include "SimSensor.h"
+#include "common/TestFiles.h"
 
 #include <QFile>
 #include <QImage>
@@ -37,7 +39,33 @@ QColor pixelAt(const QImage &image, QPointF p)
     return image.pixelColor(int(std::floor(p.x())), int(std::floor(p.y())));
 }
 
+FlashImage imageOf(const SimSensor::Flash &flash)
+{
+    FlashImage image;
+    std::copy(flash.begin(), flash.end(), image.begin());
+    return image;
+}
+
+bool ink(QColor c)
+{
+    return c.red() + c.green() + c.blue() < 700;
+}
+
+// Whether any pixel of rect is red.
+bool hasRed(const QImage &image, const QRectF &rect)
+{
+    for (int y = int(rect.top()); y < int(rect.bottom()); ++y)
+        for (int x = int(rect.left()); x < int(rect.right()); ++x)
+            if (near(image.pixelColor(x, y), CalibrationPainter::MarkColour))
+                return true;
+    return false;
+}
+
+using MakeGrid = std::function<CalibrationGrid()>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(MakeGrid)
 
 class TestPicture : public QObject
 {
@@ -85,6 +113,8 @@ private Q_SLOTS:
         QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, GridCentre)), blue));
         QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.xMap, GridCentre).center()), blue));
         QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.yMap, GridCentre).center()), blue));
+        // The list starts with its black header.
+        QVERIFY(!hasRed(picture, QRectF(l.list.topLeft(), QSizeF(l.list.width(), 10))));
         // The maps run with the nominal coordinates: row 0 left, column 0 at the bottom.
         QVERIFY(CalibrationPainter::mapCell(l.xMap, 0).left() < CalibrationPainter::mapCell(l.xMap, 420).left());
         QVERIFY(CalibrationPainter::mapCell(l.xMap, 0).top() > CalibrationPainter::mapCell(l.xMap, 20).top());
@@ -120,6 +150,83 @@ private Q_SLOTS:
         if (finite)
             QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, GridCentre)),
                          CalibrationPainter::CentreColour));
+        // No runs to be found: the list says so first, in red.
+        QVERIFY(!painter.check().runsKnown());
+        QVERIFY(hasRed(picture, QRectF(l.list.topLeft(), QSizeF(l.list.width(), 10))));
+        QCOMPARE(painter.rowAxisTitle(), QStringLiteral("строка i, узлы"));
+        QCOMPARE(painter.columnAxisTitle(), QStringLiteral("столбец j, узлы"));
+    }
+
+    // The maps' axes are named by the channel that runs along them; left of
+    // each plot the tick labels and the upright title do not overlap, and all
+    // that is drawn there is one or the other.
+    void axes_data()
+    {
+        QTest::addColumn<MakeGrid>("make");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("rowTitle");
+        QTest::addColumn<QString>("columnTitle");
+
+        const MakeGrid simulated = [] { return GridOfImage(defaultImage(), QStringLiteral("a.dmp")); };
+        const MakeGrid transposed = [] {
+            return GridOfImage(imageOf(testfiles::transposedGrid(SimSensor::defaultFlash())),
+                               QStringLiteral("b.dmp"));
+        };
+        QTest::newRow("X along the rows") << simulated << CalibrationPainter::PictureSize
+                                          << "X вдоль строк (i), мм" << "Y вдоль столбцов (j), мм";
+        QTest::newRow("X along the columns") << transposed << CalibrationPainter::PictureSize
+                                             << "Y вдоль строк (i), мм" << "X вдоль столбцов (j), мм";
+        QTest::newRow("X along the columns, small") << transposed << QSize(640, 480)
+                                                    << "Y вдоль строк (i), мм" << "X вдоль столбцов (j), мм";
+        // Long tick labels: eighteen digits, and X falling.
+        QTest::newRow("widest values") << MakeGrid([] {
+            CalibrationGrid g;
+            for (int k = 0; k < GridPoints; ++k) {
+                g.X[std::size_t(k)] = (10 - GridRow(k)) * 9.87e16;
+                g.Y[std::size_t(k)] = (GridColumn(k) - 10) * 9.87e16;
+            }
+            g.step = 12.345;
+            return g;
+        }) << CalibrationPainter::PictureSize << "X вдоль строк (i), мм" << "Y вдоль столбцов (j), мм";
+    }
+    void axes()
+    {
+        QFETCH(MakeGrid, make);
+        QFETCH(QSize, size);
+        QFETCH(QString, rowTitle);
+        QFETCH(QString, columnTitle);
+
+        const CalibrationGrid grid = make();
+        const CalibrationPainter painter(grid);
+        QCOMPARE(painter.check().faultyPoints(), QList<int>());
+        QCOMPARE(painter.rowAxisTitle(), rowTitle);
+        QCOMPARE(painter.columnAxisTitle(), columnTitle);
+
+        const QImage picture = RenderCalibrationPicture(grid, size);
+        const QRectF area(QPointF(0, 0), QSizeF(size));
+        const CalibrationPainter::Layout l = painter.layout(area);
+        const QList<std::pair<QRectF, CalibrationPainter::SideLabels>> sides{
+            {l.mesh, l.meshSide}, {l.xMap, l.xMapSide}, {l.yMap, l.yMapSide}};
+        for (const auto &[plot, side] : sides) {
+            QVERIFY(!side.ticks.intersects(side.title));
+            QVERIFY(area.contains(side.title));
+            bool titleInk = false;
+            bool tickInk = false;
+            for (int y = int(plot.top()) + 1; y < int(plot.bottom()); ++y) {
+                for (int x = int(side.title.left()) - 1; x < int(plot.left()) - 6; ++x) {
+                    if (!ink(picture.pixelColor(x, y)))
+                        continue;
+                    const QPointF at(x + 0.5, y + 0.5);
+                    if (side.title.adjusted(-1.5, -1.5, 1.5, 1.5).contains(at))
+                        titleInk = true;
+                    else if (side.ticks.adjusted(-1.5, -1.5, 1.5, 1.5).contains(at))
+                        tickInk = true;
+                    else
+                        QFAIL(qPrintable(QStringLiteral("ink at %1, %2").arg(x).arg(y)));
+                }
+            }
+            QVERIFY(titleInk && tickInk);
+        }
     }
 
     void files_data()

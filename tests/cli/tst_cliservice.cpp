@@ -6,6 +6,7 @@
 
 #include "common/FakeSerialDevice.h"
 #include "common/TestFiles.h"
+#include "sensor/NumberFormat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,7 +23,12 @@ using namespace clitest;
 namespace {
 
 using testfiles::dumpBytesOf;
+using testfiles::gridWord;
+using testfiles::setGridValue;
+using testfiles::transposedGrid;
 using testfiles::writeBytes;
+
+using FlashEdit = std::function<SimSensor::Flash(SimSensor::Flash)>;
 
 // Only word reads reached the sensor.
 bool onlyReads(const SimSensor &sensor)
@@ -36,6 +42,7 @@ bool onlyReads(const SimSensor &sensor)
 } // namespace
 
 Q_DECLARE_METATYPE(SimFault)
+Q_DECLARE_METATYPE(FlashEdit)
 
 class TestCliService : public QObject, public SensorOnPty
 {
@@ -63,19 +70,58 @@ private Q_SLOTS:
 
     void cleanupTestCase() { stop(); }
 
+    // The picture, and on stdout the marked points and their count (the
+    // calibration of the simulated sensor has X along the rows).
     void plot_data()
     {
         QTest::addColumn<QString>("out");
-        QTest::newRow("png") << "cal.png";
-        QTest::newRow("svg") << "cal.svg";
+        QTest::addColumn<FlashEdit>("edit");
+        QTest::addColumn<QStringList>("stdoutLines");
+
+        const FlashEdit same = [](SimSensor::Flash f) { return f; };
+        const QString none = QStringLiteral("Отмеченные точки: 0");
+        QTest::newRow("png") << "cal.png" << same << QStringList{none};
+        QTest::newRow("svg") << "cal.svg" << same << QStringList{none};
+        QTest::newRow("X along the columns") << "cal.png" << FlashEdit(transposedGrid) << QStringList{none};
+        // X of point (10, 10) pushed two and a half steps along its row: the
+        // step to column 11 goes back, the two cells between them turn over.
+        QStringList folded;
+        SimSensor::Flash f = transposedGrid(SimSensor::defaultFlash());
+        setGridValue(f, SimSensor::WordTableX, 10, 10, 2.5f * 2.05f);
+        const QList<std::tuple<int, int, const char *>> marks{
+            {9, 10, "складка"}, {9, 11, "складка"}, {10, 10, "порядок X, складка"},
+            {10, 11, "порядок X, складка"}, {11, 10, "складка"}, {11, 11, "складка"}};
+        for (const auto &[i, j, reasons] : marks)
+            folded << QStringLiteral("%1\t%2\t%3\t%4\t%5")
+                          .arg(i)
+                          .arg(j)
+                          .arg(FormatSingleBits(gridWord(f, SimSensor::WordTableX, i, j)),
+                               FormatSingleBits(gridWord(f, SimSensor::WordTableY, i, j)),
+                               QString::fromUtf8(reasons));
+        QTest::newRow("X along the columns, a fold") << "cal.svg" << FlashEdit([](SimSensor::Flash f) {
+            f = transposedGrid(f);
+            setGridValue(f, SimSensor::WordTableX, 10, 10, 2.5f * 2.05f);
+            return f;
+        }) << (folded << QStringLiteral("Отмеченные точки: 6"));
+        // A blank grid: no marks, but no verdict of a sound grid either.
+        QTest::newRow("blank grid") << "cal.png" << FlashEdit([](SimSensor::Flash f) {
+            for (int k = 0; k < SimSensor::GridPoints; ++k)
+                f[std::size_t(SimSensor::WordTableX + k)] = f[std::size_t(SimSensor::WordTableY + k)] = 0;
+            return f;
+        }) << QStringList{"Ориентация сетки не определена", none};
     }
     void plot()
     {
         QFETCH(QString, out);
-        const QString path = m_dir.filePath(out);
-        const CliRun run = runCli({"--demo", "plot", m_dump, path});
+        QFETCH(FlashEdit, edit);
+        QFETCH(QStringList, stdoutLines);
+        QTemporaryDir dir;
+        const QString dump = dir.filePath(QStringLiteral("0012AB7F.dmp"));
+        QVERIFY(writeBytes(dump, dumpBytesOf(edit(sensor.flash()))));
+        const QString path = dir.filePath(out);
+        const CliRun run = runCli({"--demo", "plot", dump, path});
         QCOMPARE(run.rc, 0);
-        QCOMPARE(run.out, QString());
+        QCOMPARE(lines(run.out), stdoutLines);
         QCOMPARE(run.err, QString());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));

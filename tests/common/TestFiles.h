@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <bit>
 
 namespace testfiles {
 
@@ -64,5 +65,30 @@ private:
     void (*m_oldHandler)(int) = nullptr;
     bool m_ok = false;
 };
+// The word of calibration point (row i, column j) in a table (WordTableX or
+// WordTableY): point k = 21 * i + j.
+inline quint32 &gridWord(SimSensor::Flash &flash, int table, int i, int j)
+{
+    return flash[std::size_t(table + 21 * i + j)];
+}
+
+// The same calibration with rows and columns exchanged, as a sensor mounted the
+// other way round on the bench would carry it: X runs along the columns (j)
+// and Y along the rows (i).
+inline SimSensor::Flash transposedGrid(SimSensor::Flash flash)
+{
+    const SimSensor::Flash original = flash;
+    for (const int table : {SimSensor::WordTableX, SimSensor::WordTableY})
+        for (int i = 0; i < 21; ++i)
+            for (int j = 0; j < 21; ++j)
+                gridWord(flash, table, i, j) = original[std::size_t(table + 21 * j + i)];
+    return flash;
+}
+
+// Sets a calibration value.
+inline void setGridValue(SimSensor::Flash &flash, int table, int i, int j, float value)
+{
+    gridWord(flash, table, i, j) = std::bit_cast<quint32>(value);
+}
 
 } // namespace testfiles

@@ -1,6 +1,6 @@
 // The geometry of the calibration picture: the checks (non-finite values,
-// order along rows and columns, folds), the mesh, the scales, and reading a
-// dump or a passport for it.
+// the runs of X and Y and the order along them, folds), the mesh, the scales,
+// and reading a dump or a passport for it.
 
 #include "FlashTestUtil.h"
 
@@ -48,9 +48,78 @@ Faults faultsOf(const CalibrationCheck &check)
     return out;
 }
 
+// Every point but those of one row (or column) n is NaN.
+Edit onlyFinite(GridIndex line, int n)
+{
+    return [line, n](CalibrationGrid &g) {
+        for (int k = 0; k < GridPoints; ++k)
+            if ((line == GridIndex::Row ? GridRow(k) : GridColumn(k)) != n)
+                g.X[std::size_t(k)] = g.Y[std::size_t(k)] = NaN;
+    };
+}
+Faults nonFiniteOutside(GridIndex line, int n)
+{
+    Faults out;
+    for (int k = 0; k < GridPoints; ++k)
+        if ((line == GridIndex::Row ? GridRow(k) : GridColumn(k)) != n)
+            out.insert(k, FaultNonFinite);
+    return out;
+}
+
+// A sound grid as the bench measures it, by its own position (p, q): U rises
+// by 100 along p and V along q, each with a slight turn, so that U also rises
+// by 1 along q and V falls by 1 along p. Whole numbers keep the areas exact.
+CalibrationGrid benchGrid()
+{
+    CalibrationGrid g;
+    for (int k = 0; k < GridPoints; ++k) {
+        const int p = GridRow(k);
+        const int q = GridColumn(k);
+        g.X[std::size_t(k)] = 100 * p + q;
+        g.Y[std::size_t(k)] = 100 * q - p;
+    }
+    g.step = 2;
+    return g;
+}
+
+// One of the eight ways the bench grid can lie on the sensor's indices: U is X
+// and runs along the rows (i) or along the columns (j), each index either way.
+struct Arrangement
+{
+    bool xAlongColumns;
+    bool flipRows;
+    bool flipColumns;
+
+    // The bench position of grid point k.
+    int benchPoint(int k) const
+    {
+        const int i = flipRows ? GridSide - 1 - GridRow(k) : GridRow(k);
+        const int j = flipColumns ? GridSide - 1 - GridColumn(k) : GridColumn(k);
+        return xAlongColumns ? GridPoint(j, i) : GridPoint(i, j);
+    }
+    ChannelRun runX() const
+    {
+        return xAlongColumns ? ChannelRun{GridIndex::Column, flipColumns ? -1 : 1}
+                             : ChannelRun{GridIndex::Row, flipRows ? -1 : 1};
+    }
+    ChannelRun runY() const
+    {
+        return xAlongColumns ? ChannelRun{GridIndex::Row, flipRows ? -1 : 1}
+                             : ChannelRun{GridIndex::Column, flipColumns ? -1 : 1};
+    }
+    QString name() const
+    {
+        return QStringLiteral("X along %1, rows %2, columns %3")
+            .arg(xAlongColumns ? "j" : "i", flipRows ? "reversed" : "forward",
+                 flipColumns ? "reversed" : "forward");
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(ChannelRun)
+Q_DECLARE_METATYPE(Arrangement)
 
 class TestCalibrationGrid : public QObject
 {
@@ -61,22 +130,26 @@ private Q_SLOTS:
     {
         QTest::addColumn<Edit>("edit");
         QTest::addColumn<Faults>("faults");
-        QTest::addColumn<int>("directionX");
-        QTest::addColumn<int>("directionY");
+        QTest::addColumn<ChannelRun>("runX");
+        QTest::addColumn<ChannelRun>("runY");
         QTest::addColumn<int>("orientation");
 
-        QTest::newRow("sound") << Edit([](CalibrationGrid &) {}) << Faults{} << 1 << 1 << 1;
+        const ChannelRun rowsUp{GridIndex::Row, 1};
+        const ChannelRun columnsUp{GridIndex::Column, 1};
+        const ChannelRun none;
+
+        QTest::newRow("sound") << Edit([](CalibrationGrid &) {}) << Faults{} << rowsUp << columnsUp << 1;
         // A mirrored axis is a direction, not a fault.
         QTest::newRow("X falling") << Edit([](CalibrationGrid &g) {
             for (double &v : g.X)
                 v = -v;
-        }) << Faults{} << -1 << 1 << -1;
+        }) << Faults{} << ChannelRun{GridIndex::Row, -1} << columnsUp << -1;
         // A NaN drops out of every step and cell it belongs to.
         QTest::newRow("NaN inside") << Edit([](CalibrationGrid &g) { g.Y[37] = NaN; })
-                                    << Faults{{37, FaultNonFinite}} << 1 << 1 << 1;
+                                    << Faults{{37, FaultNonFinite}} << rowsUp << columnsUp << 1;
         QTest::newRow("infinity in a corner")
-            << Edit([](CalibrationGrid &g) { g.X[0] = -Inf; }) << Faults{{0, FaultNonFinite}} << 1
-            << 1 << 1;
+            << Edit([](CalibrationGrid &g) { g.X[0] = -Inf; }) << Faults{{0, FaultNonFinite}} << rowsUp
+            << columnsUp << 1;
         // Rows 5 and 6 of column 3 swap their X: the step between them goes
         // backwards, and both cells beside it collapse to zero area.
         QTest::newRow("swapped pair") << Edit([](CalibrationGrid &g) {
@@ -87,7 +160,7 @@ private Q_SLOTS:
                      {GridPoint(6, 2), FaultFold},
                      {GridPoint(5, 4), FaultFold},
                      {GridPoint(6, 4), FaultFold}}
-           << 1 << 1 << 1;
+           << rowsUp << columnsUp << 1;
         // Point (10, 10) pushed past row 11: cells (10, 9) and (10, 10) turn over
         // (signed areas -0.5), the cells above keep theirs (+4.5).
         QTest::newRow("fold") << Edit([](CalibrationGrid &g) { x(g, 10, 10) = 12.5; })
@@ -97,25 +170,61 @@ private Q_SLOTS:
                                         {GridPoint(11, 9), FaultFold},
                                         {GridPoint(10, 11), FaultFold},
                                         {GridPoint(11, 11), FaultFold}}
-                              << 1 << 1 << 1;
+                              << rowsUp << columnsUp << 1;
         // Two equal neighbours where the values rise: an order break, no fold
         // (the cells keep a positive area).
         QTest::newRow("equal Y neighbours") << Edit([](CalibrationGrid &g) {
             g.Y[std::size_t(GridPoint(0, 5))] = 4;
         }) << Faults{{GridPoint(0, 4), FaultOrderY}, {GridPoint(0, 5), FaultOrderY}}
-           << 1 << 1 << 1;
+           << rowsUp << columnsUp << 1;
+        // The larger steps decide the run where the steps of the other index
+        // have one sign too: X rises by 0.01 along each row, Y falls by 0.01
+        // along each column. Two swapped pairs break their steps; the cells
+        // beside them keep their turn.
+        QTest::newRow("turned, broken rows") << Edit([](CalibrationGrid &g) {
+            for (int k = 0; k < GridPoints; ++k) {
+                g.X[std::size_t(k)] += 0.01 * GridColumn(k);
+                g.Y[std::size_t(k)] -= 0.01 * GridRow(k);
+            }
+            std::swap(x(g, 3, 0), x(g, 4, 0));
+            std::swap(x(g, 15, 0), x(g, 16, 0));
+        }) << Faults{{GridPoint(3, 0), FaultOrderX},
+                     {GridPoint(4, 0), FaultOrderX},
+                     {GridPoint(15, 0), FaultOrderX},
+                     {GridPoint(16, 0), FaultOrderX}}
+           << rowsUp << columnsUp << 1;
+        // No run to be found: no order is judged.
         // A blank sensor: no direction, no orientation, nothing to mark.
         QTest::newRow("all equal") << Edit([](CalibrationGrid &g) {
             g.X.fill(7);
             g.Y.fill(7);
-        }) << Faults{} << 0 << 0 << 0;
+        }) << Faults{} << none << none << 0;
+        QTest::newRow("all non-finite") << Edit([](CalibrationGrid &g) {
+            g.X.fill(NaN);
+            g.Y.fill(Inf);
+        }) << nonFiniteOutside(GridIndex::Row, -1) << none << none << 0;
+        // A single row tells nothing of the other index; its Y would pass for a
+        // run, its X (a constant row with a broken pair) too.
+        QTest::newRow("one row of finite values") << Edit([](CalibrationGrid &g) {
+            onlyFinite(GridIndex::Row, 7)(g);
+            x(g, 7, 3) = 6.5;
+        }) << nonFiniteOutside(GridIndex::Row, 7) << none << none << 0;
+        QTest::newRow("one column of finite values")
+            << onlyFinite(GridIndex::Column, 20) << nonFiniteOutside(GridIndex::Column, 20) << none
+            << none << 0;
+        // X and Y along the same index draw a line, not a grid: its order is
+        // not judged, though two of its points are swapped.
+        QTest::newRow("Y a copy of X") << Edit([](CalibrationGrid &g) {
+            std::swap(x(g, 5, 3), x(g, 6, 3));
+            g.Y = g.X;
+        }) << Faults{} << rowsUp << rowsUp << 0;
     }
     void checks()
     {
         QFETCH(Edit, edit);
         QFETCH(Faults, faults);
-        QFETCH(int, directionX);
-        QFETCH(int, directionY);
+        QFETCH(ChannelRun, runX);
+        QFETCH(ChannelRun, runY);
         QFETCH(int, orientation);
 
         CalibrationGrid grid = unitGrid();
@@ -123,8 +232,8 @@ private Q_SLOTS:
         const CalibrationCheck check = CheckCalibration(grid);
 
         QCOMPARE(faultsOf(check), faults);
-        QCOMPARE(check.directionX, directionX);
-        QCOMPARE(check.directionY, directionY);
+        QCOMPARE(check.runX, runX);
+        QCOMPARE(check.runY, runY);
         QCOMPARE(check.orientation, orientation);
         // A point carries the fold mark exactly when a folded cell has it as a corner.
         for (int k = 0; k < GridPoints; ++k) {
@@ -139,6 +248,67 @@ private Q_SLOTS:
         }
     }
 
+    // The same sound grid in all eight arrangements, clean and with a planted
+    // fault: the runs are read from the data, and exactly the planted fault is
+    // marked. Faults are given at bench positions.
+    void arrangements_data()
+    {
+        QTest::addColumn<Arrangement>("arrangement");
+        QTest::addColumn<Edit>("plant");
+        QTest::addColumn<Faults>("faults");
+
+        const auto u = [](CalibrationGrid &g, int p, int q) -> double & {
+            return g.X[std::size_t(GridPoint(p, q))];
+        };
+        const QList<std::tuple<const char *, Edit, Faults>> plants{
+            {"sound", [](CalibrationGrid &) {}, {}},
+            {"NaN", [](CalibrationGrid &g) { g.Y[std::size_t(GridPoint(3, 15))] = NaN; },
+             {{GridPoint(3, 15), FaultNonFinite}}},
+            // Two neighbours along U's run exchange their U: the step between
+            // them goes backwards; the cells beside them keep their turn.
+            {"swapped pair", [u](CalibrationGrid &g) { std::swap(u(g, 5, 3), u(g, 6, 3)); },
+             {{GridPoint(5, 3), FaultOrderX}, {GridPoint(6, 3), FaultOrderX}}},
+            // Point (10, 10) pushed two and a half steps on: the two cells
+            // between it and the next row turn over.
+            {"folded cell", [u](CalibrationGrid &g) { u(g, 10, 10) = 1250; },
+             {{GridPoint(10, 10), FaultOrderX | FaultFold},
+              {GridPoint(11, 10), FaultOrderX | FaultFold},
+              {GridPoint(10, 9), FaultFold},
+              {GridPoint(11, 9), FaultFold},
+              {GridPoint(10, 11), FaultFold},
+              {GridPoint(11, 11), FaultFold}}},
+        };
+        for (const auto &[name, plant, faults] : plants) {
+            for (int n = 0; n < 8; ++n) {
+                const Arrangement a{bool(n & 4), bool(n & 2), bool(n & 1)};
+                QTest::addRow("%s, %s", name, qPrintable(a.name())) << a << plant << faults;
+            }
+        }
+    }
+    void arrangements()
+    {
+        QFETCH(Arrangement, arrangement);
+        QFETCH(Edit, plant);
+        QFETCH(Faults, faults);
+
+        CalibrationGrid bench = benchGrid();
+        plant(bench);
+        CalibrationGrid grid = bench;
+        Faults expected;
+        for (int k = 0; k < GridPoints; ++k) {
+            const int b = arrangement.benchPoint(k);
+            grid.X[std::size_t(k)] = bench.X[std::size_t(b)];
+            grid.Y[std::size_t(k)] = bench.Y[std::size_t(b)];
+            if (faults.contains(b))
+                expected.insert(k, faults.value(b));
+        }
+        const CalibrationCheck check = CheckCalibration(grid);
+        QCOMPARE(check.runX, arrangement.runX());
+        QCOMPARE(check.runY, arrangement.runY());
+        QVERIFY(check.runsKnown());
+        QCOMPARE(faultsOf(check), expected);
+    }
+
     void allNonFinite()
     {
         CalibrationGrid grid = unitGrid();
@@ -149,6 +319,7 @@ private Q_SLOTS:
         QVERIFY(!check.xRange.valid);
         QVERIFY(check.yRange.valid);
         QCOMPARE(check.orientation, 0);
+        QVERIFY(!check.runsKnown());
         QVERIFY(MeshSegments(grid).isEmpty());
     }
 
@@ -278,6 +449,9 @@ private Q_SLOTS:
         grid.step.reset();
         QCOMPARE(FaultyPointText(grid, GridPoint(3, 4), FaultOrderX | FaultFold),
                  QStringLiteral("строка 3, столбец 4: X=3, Y=4 - порядок X, складка"));
+        QCOMPARE(ChannelRunText(u'X', {GridIndex::Column, -1}), QStringLiteral("X вдоль столбцов (j)"));
+        QCOMPARE(ChannelRunText(u'Y', {GridIndex::Row, 1}), QStringLiteral("Y вдоль строк (i)"));
+        QCOMPARE(ChannelRunText(u'Y', {}), QString());
     }
 
     // A dump and a passport of the same image give the same grid; what the

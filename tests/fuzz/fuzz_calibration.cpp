@@ -3,7 +3,9 @@
 // Input: any bytes as a calibration file (a dump or a passport text).
 //
 // Invariants: the reader takes the file or refuses it with its text; the checks
-// mark exactly the points with a non-finite value as such and only known faults;
+// mark exactly the points with a non-finite value as such and only known faults,
+// an order break only when both runs are found along different indices, and a
+// channel's order break only along its run;
 // mesh lines join neighbouring points with finite values; scale positions lie in
 // 0..1 (NaN for a non-finite value); axis ticks are rising, inside their range and
 // no more than asked for.
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <tuple>
 
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
 {
@@ -42,6 +45,31 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         FUZZ_CHECK(bool(f & FaultNonFinite) == !finite, "point %d: faults %02X", k, f);
         if (f != 0)
             FUZZ_CHECK(!FaultyPointText(grid, k, f).isEmpty(), "point %d without a text", k);
+        if (f & (FaultOrderX | FaultOrderY))
+            FUZZ_CHECK(check.runsKnown(), "point %d: order marked without runs", k);
+    }
+    // An order break marks two finite neighbours along the run that step against
+    // its direction; so every marked point has such a neighbour.
+    for (const auto &[values, run, fault] :
+         {std::tuple{&grid.X, check.runX, FaultOrderX}, std::tuple{&grid.Y, check.runY, FaultOrderY}}) {
+        for (int k = 0; k < GridPoints; ++k) {
+            if (!(check.faults[std::size_t(k)] & fault))
+                continue;
+            const int i = GridRow(k);
+            const int j = GridColumn(k);
+            bool broken = false;
+            for (const int d : {-1, 1}) {
+                const int ni = run.index == GridIndex::Row ? i + d : i;
+                const int nj = run.index == GridIndex::Column ? j + d : j;
+                if (ni < 0 || nj < 0 || ni >= GridSide || nj >= GridSide)
+                    continue;
+                const double a = (*values)[std::size_t(k)];
+                const double b = (*values)[std::size_t(GridPoint(ni, nj))];
+                const double stepUp = d > 0 ? b - a : a - b;
+                broken = broken || (std::isfinite(a) && std::isfinite(b) && !(stepUp * run.direction > 0));
+            }
+            FUZZ_CHECK(broken, "point %d marked without a broken step along its run", k);
+        }
     }
     for (const MeshSegment &s : MeshSegments(grid)) {
         const int d = s.to - s.from;

@@ -21,6 +21,8 @@ const QColor FrameColour{40, 40, 40};
 constexpr int ColourBarSteps = 64;
 // Nominal grid positions that carry a tick label.
 constexpr int MapTickEvery = 5;
+// From an axis to the right edge of its tick labels (the tick is 4 pixels long).
+constexpr double TickGap = 5;
 
 // Sizes of the text, in pixels, scaled to the area.
 struct Metrics
@@ -40,12 +42,66 @@ Metrics metricsFor(const QRectF &area)
     return metricsOf(std::clamp(area.height() / 64.0, 9.0, 13.0));
 }
 
-QFont fontOf(const QPainter &p, double pixels, bool bold = false)
+QFont sizedFont(QFont f, double pixels, bool bold = false)
 {
-    QFont f = p.font();
     f.setPixelSize(std::max(1, int(std::lround(pixels))));
     f.setBold(bold);
     return f;
+}
+
+QFont fontOf(const QPainter &p, double pixels, bool bold = false)
+{
+    return sizedFont(p.font(), pixels, bold);
+}
+
+double widestText(const QFont &font, const QStringList &texts)
+{
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const QString &t : texts)
+        widest = std::max(widest, metrics.horizontalAdvance(t));
+    return std::ceil(widest);
+}
+
+// The texts of ticks at these values.
+QStringList tickTexts(const QList<double> &ticks)
+{
+    QStringList out;
+    for (const double v : ticks)
+        out << FormatFloat(v);
+    return out;
+}
+
+// The room left of a plot its side labels take: tick labels tickWidth wide,
+// a gap, the upright title one line high.
+double sideRoom(double tickWidth, const Metrics &m)
+{
+    return TickGap + tickWidth + m.font * 0.6 + m.line;
+}
+
+CalibrationPainter::SideLabels sideOf(const QRectF &plot, double tickWidth, const Metrics &m)
+{
+    CalibrationPainter::SideLabels side;
+    side.ticks = QRectF(plot.left() - TickGap - tickWidth, plot.top() - m.line / 2, tickWidth,
+                        plot.height() + m.line);
+    side.title = QRectF(side.ticks.left() - m.font * 0.6 - m.line, plot.top(), m.line, plot.height());
+    return side;
+}
+
+void drawText(QPainter &p, const QRectF &rect, int flags, const QString &text)
+{
+    p.drawText(rect, flags | Qt::TextDontClip, text);
+}
+
+// Draws text turned upright (reading bottom to top), centred in rect.
+void drawUpright(QPainter &p, const QRectF &rect, const QString &text)
+{
+    p.save();
+    p.translate(rect.center());
+    p.rotate(-90);
+    drawText(p, QRectF(-rect.height() / 2, -rect.width() / 2, rect.height(), rect.width()),
+             Qt::AlignCenter, text);
+    p.restore();
 }
 
 ValueRange padded(const ValueRange &range)
@@ -53,11 +109,6 @@ ValueRange padded(const ValueRange &range)
     const ValueRange r = DrawableRange(range);
     const double pad = (r.max - r.min) * 0.04;
     return {r.min - pad, r.max + pad, true};
-}
-
-void drawText(QPainter &p, const QRectF &rect, int flags, const QString &text)
-{
-    p.drawText(rect, flags | Qt::TextDontClip, text);
 }
 
 void disc(QPainter &p, const QPointF &centre, double radius, const QColor &fill,
@@ -80,6 +131,12 @@ QString nominalText(const CalibrationGrid &grid, int index)
     return grid.step ? FormatFloat(n * *grid.step) : QString::number(n);
 }
 
+// How many ticks the mesh's Y axis asks for on a plot of that height.
+int meshTicksFor(double plotHeight, const Metrics &m)
+{
+    return std::max(2, int(plotHeight / (m.line * 2.5)));
+}
+
 } // namespace
 
 CalibrationPainter::CalibrationPainter(CalibrationGrid grid)
@@ -96,18 +153,46 @@ QString CalibrationPainter::caption() const
         .arg(m_grid.serial, step, m_grid.fileName);
 }
 
-CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area) const
+QString CalibrationPainter::axisTitle(GridIndex index) const
+{
+    QString name;
+    if (m_check.runsKnown())
+        name = ChannelRunText(m_check.runX.index == index ? u'X' : u'Y',
+                              m_check.runX.index == index ? m_check.runX : m_check.runY);
+    else
+        name = index == GridIndex::Row ? QStringLiteral("строка i") : QStringLiteral("столбец j");
+    return name + (m_grid.step ? QStringLiteral(", мм") : QStringLiteral(", узлы"));
+}
+
+QString CalibrationPainter::rowAxisTitle() const
+{
+    return axisTitle(GridIndex::Row);
+}
+
+QString CalibrationPainter::columnAxisTitle() const
+{
+    return axisTitle(GridIndex::Column);
+}
+
+QList<double> CalibrationPainter::meshYTicks(double plotHeight, double font) const
+{
+    return AxisTicks(m_meshY.min, m_meshY.max, meshTicksFor(plotHeight, metricsOf(font)));
+}
+
+CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area, const QFont &font) const
 {
     const Metrics m = metricsFor(area);
+    const QFont textFont = sizedFont(font, m.font);
     Layout l;
     const QRectF inner = area.adjusted(m.margin, m.margin, -m.margin, -m.margin);
     l.caption = QRectF(inner.left(), inner.top(), inner.width(), m.line * 1.4);
 
     // The list takes at most a fifth of the height: its header, the points that
-    // fit and a last line for the rest.
+    // fit and a last line for the rest; a line more when the runs are unknown.
     const qsizetype faulty = m_check.faultyPoints().size();
     const int fit = std::max(1, int(area.height() * 0.2 / m.line));
-    const double listLines = 1 + double(std::min<qsizetype>(faulty, fit - 1));
+    const double listLines = 1 + double(std::min<qsizetype>(faulty, fit - 1))
+        + (m_check.runsKnown() ? 0 : 1);
     l.list = QRectF(inner.left(), inner.bottom() - listLines * m.line, inner.width(),
                     listLines * m.line);
 
@@ -117,25 +202,40 @@ CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area) const
     const QRectF right(left.right(), panels.top(), panels.width() / 2, panels.height());
 
     // Mesh: title above, tick labels and axis title below and on the left; equal
-    // scales, centred in what is left.
-    const QRectF room = left.adjusted(m.font * 7.5, m.line * 1.4, -m.margin * 2, -m.line * 2.6);
+    // scales, centred in what is left. The Y tick labels are as wide as the
+    // widest of any tick count the plot's height may ask for.
+    const double roomTop = left.top() + m.line * 1.4;
+    const double roomBottom = left.bottom() - m.line * 2.6;
+    QStringList yTickTexts;
+    const int mostTicks = meshTicksFor(roomBottom - roomTop, m);
+    for (int n = 2; n <= mostTicks; ++n)
+        yTickTexts << tickTexts(AxisTicks(m_meshY.min, m_meshY.max, n));
+    const double meshTickWidth = std::min(widestText(textFont, yTickTexts), left.width() * 0.3);
+    const QRectF room(QPointF(left.left() + m.margin + sideRoom(meshTickWidth, m), roomTop),
+                      QPointF(left.right() - m.margin * 2, roomBottom));
     const double spanX = m_meshX.max - m_meshX.min;
     const double spanY = m_meshY.max - m_meshY.min;
     const double scale = std::max(0.0, std::min(room.width() / spanX, room.height() / spanY));
     const QSizeF plot(spanX * scale, spanY * scale);
     l.mesh = QRectF(room.left() + (room.width() - plot.width()) / 2,
                     room.top() + (room.height() - plot.height()) / 2, plot.width(), plot.height());
+    l.meshSide = sideOf(l.mesh, meshTickWidth, m);
 
     // Maps: one above the other, each square with its title, tick labels and
     // colour scale around it.
+    QStringList mapTickTexts;
+    for (int n = 0; n < GridSide; n += MapTickEvery)
+        mapTickTexts << nominalText(m_grid, n);
+    const double mapTickWidth = widestText(textFont, mapTickTexts);
     for (int n = 0; n < 2; ++n) {
         const QRectF box(right.left(), right.top() + n * right.height() / 2, right.width(),
                          right.height() / 2);
         const QRectF mapRoom =
-            box.adjusted(m.font * 4, m.line * 1.4, -m.font * 10, -m.line * 2.4);
+            box.adjusted(m.margin + sideRoom(mapTickWidth, m), m.line * 1.4, -m.font * 10, -m.line * 2.4);
         const double side = std::max(0.0, std::min(mapRoom.width(), mapRoom.height()));
         const QRectF map(mapRoom.left() + (mapRoom.width() - side) / 2, mapRoom.top(), side, side);
         (n == 0 ? l.xMap : l.yMap) = map;
+        (n == 0 ? l.xMapSide : l.yMapSide) = sideOf(map, mapTickWidth, m);
     }
     return l;
 }
@@ -156,7 +256,7 @@ QRectF CalibrationPainter::mapCell(const QRectF &map, int k)
 
 void CalibrationPainter::paint(QPainter &painter, const QRectF &area) const
 {
-    const Layout l = layout(area);
+    const Layout l = layout(area, painter.font());
     const Metrics m = metricsFor(area);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -165,14 +265,15 @@ void CalibrationPainter::paint(QPainter &painter, const QRectF &area) const
     painter.setFont(fontOf(painter, m.font * 1.15, true));
     drawText(painter, l.caption, Qt::AlignLeft | Qt::AlignVCenter, caption());
 
-    paintMesh(painter, l.mesh, m.font);
-    paintMap(painter, l.xMap, true, m.font);
-    paintMap(painter, l.yMap, false, m.font);
+    paintMesh(painter, l.mesh, l.meshSide, m.font);
+    paintMap(painter, l.xMap, l.xMapSide, true, m.font);
+    paintMap(painter, l.yMap, l.yMapSide, false, m.font);
     paintList(painter, l.list, m.font);
     painter.restore();
 }
 
-void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font) const
+void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, const SideLabels &side,
+                                   double font) const
 {
     const Metrics m = metricsOf(font);
     p.setFont(fontOf(p, m.font));
@@ -191,25 +292,15 @@ void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font)
         drawText(p, QRectF(x - 50, plot.bottom() + 5, 100, m.line), Qt::AlignHCenter | Qt::AlignTop,
                  FormatFloat(v));
     }
-    const auto yTicks = AxisTicks(m_meshY.min, m_meshY.max, std::max(2, int(plot.height() / (m.line * 2.5))));
-    const QFontMetricsF metrics(p.font());
-    double widestLabel = 0;
-    for (const double v : yTicks)
-        widestLabel = std::max(widestLabel, metrics.horizontalAdvance(FormatFloat(v)));
-    for (const double v : yTicks) {
+    for (const double v : meshYTicks(plot.height(), font)) {
         const double y = plot.bottom() - (v - m_meshY.min) / (m_meshY.max - m_meshY.min) * plot.height();
         p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
-        drawText(p, QRectF(plot.left() - 105, y - m.line / 2, 100, m.line),
+        drawText(p, QRectF(side.ticks.left(), y - m.line / 2, side.ticks.width(), m.line),
                  Qt::AlignRight | Qt::AlignVCenter, FormatFloat(v));
     }
     drawText(p, QRectF(plot.left(), plot.bottom() + m.line * 1.2, plot.width(), m.line),
              Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("X, единицы датчика"));
-    p.save();
-    p.translate(plot.left() - widestLabel - 6 - m.line * 0.6, plot.center().y());
-    p.rotate(-90);
-    drawText(p, QRectF(-plot.height() / 2, -m.line / 2, plot.height(), m.line), Qt::AlignCenter,
-             QStringLiteral("Y, единицы датчика"));
-    p.restore();
+    drawUpright(p, side.title, QStringLiteral("Y, единицы датчика"));
 
     // Folded cells shaded, then the mesh, then the marks.
     p.setPen(Qt::NoPen);
@@ -242,7 +333,8 @@ void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, double font)
     }
 }
 
-void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, bool xChannel, double font) const
+void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, const SideLabels &side,
+                                  bool xChannel, double font) const
 {
     const Metrics m = metricsOf(font);
     const auto &values = xChannel ? m_grid.X : m_grid.Y;
@@ -290,18 +382,12 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, bool xChannel,
         p.drawLine(QPointF(map.left() - 3, y), QPointF(map.left(), y));
         drawText(p, QRectF(x - 40, map.bottom() + 4, 80, m.line), Qt::AlignHCenter | Qt::AlignTop,
                  nominalText(m_grid, n));
-        drawText(p, QRectF(map.left() - 84, y - m.line / 2, 80, m.line),
+        drawText(p, QRectF(side.ticks.left(), y - m.line / 2, side.ticks.width(), m.line),
                  Qt::AlignRight | Qt::AlignVCenter, nominalText(m_grid, n));
     }
-    const QString unit = m_grid.step ? QStringLiteral(", мм") : QStringLiteral(", узлы");
-    drawText(p, QRectF(map.left(), map.bottom() + m.line * 1.1, map.width(), m.line),
-             Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("x") + unit + QStringLiteral(" (строка)"));
-    p.save();
-    p.translate(map.left() - m.font * 3.2, map.center().y());
-    p.rotate(-90);
-    drawText(p, QRectF(-map.height() / 2, -m.line / 2, map.height(), m.line), Qt::AlignCenter,
-             QStringLiteral("y") + unit + QStringLiteral(" (столбец)"));
-    p.restore();
+    drawText(p, QRectF(map.left() - 40, map.bottom() + m.line * 1.1, map.width() + 80, m.line),
+             Qt::AlignHCenter | Qt::AlignTop, rowAxisTitle());
+    drawUpright(p, side.title, columnAxisTitle());
 
     // Colour scale with the extremes.
     const QRectF bar(map.right() + m.font, map.top(), m.font * 1.2, map.height());
@@ -329,15 +415,20 @@ void CalibrationPainter::paintList(QPainter &p, const QRectF &list, double font)
 {
     const Metrics m = metricsOf(font);
     const QList<int> faulty = m_check.faultyPoints();
-    p.setPen(Qt::black);
     p.setFont(fontOf(p, m.font, true));
     QRectF line(list.left(), list.top(), list.width(), m.line);
+    if (!m_check.runsKnown()) {
+        p.setPen(CalibrationPainter::MarkColour);
+        drawText(p, line, Qt::AlignLeft | Qt::AlignVCenter, OrientationUnknownText());
+        line.translate(0, m.line);
+    }
+    p.setPen(Qt::black);
     drawText(p, line, Qt::AlignLeft | Qt::AlignVCenter,
              faulty.isEmpty() ? QStringLiteral("Отмеченных точек нет")
                               : QStringLiteral("Отмеченные точки: %1").arg(faulty.size()));
     p.setFont(fontOf(p, m.font));
     p.setPen(CalibrationPainter::MarkColour);
-    const int room = int(std::lround(list.height() / m.line)) - 1;
+    const int room = int(std::lround(list.height() / m.line)) - 1 - (m_check.runsKnown() ? 0 : 1);
     for (int n = 0; n < faulty.size() && n < room; ++n) {
         line.translate(0, m.line);
         const bool last = n == room - 1 && faulty.size() > room;

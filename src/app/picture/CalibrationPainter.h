@@ -3,6 +3,7 @@
 #include "flash/CalibrationGrid.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QRectF>
 #include <QSize>
@@ -16,8 +17,10 @@ class QPainter;
 // - left, the measured mesh: every point at (X, Y) in the sensor's units, joined
 //   to its neighbours along rows and columns, on equal scales;
 // - right, X and Y as colour maps over the nominal 21 x 21 grid (millimetres),
-//   each with its colour scale and its extremes;
-// - below, the list of the marked points.
+//   each with its colour scale and its extremes; their axes are named by the
+//   channel that runs along them ("X вдоль строк (i), мм");
+// - below, the list of the marked points, after "Ориентация сетки не
+//   определена" when the runs of X and Y could not be found.
 // Marked points are red (a dot on the mesh, an outline on the maps, a whole red
 // cell on the map of a value that is NaN or infinite), folded cells are shaded red, and
 // the centre point k = 220 carries a blue dot.
@@ -33,16 +36,28 @@ public:
     const CalibrationGrid &grid() const { return m_grid; }
     const CalibrationCheck &check() const { return m_check; }
 
-    // The parts of the picture in an area.
+    // Left of a plot: the tick labels, right-aligned against the ticks, and
+    // further left the axis title turned upright; they do not overlap.
+    struct SideLabels
+    {
+        QRectF ticks;
+        QRectF title;
+    };
+
+    // The parts of the picture in an area. font: the painter's font, of which
+    // the texts take their family (their size follows the area).
     struct Layout
     {
         QRectF caption;
         QRectF mesh; // the mesh's plot, without its axis labels
         QRectF xMap; // the 21 x 21 cells of each map
         QRectF yMap;
+        SideLabels meshSide;
+        SideLabels xMapSide;
+        SideLabels yMapSide;
         QRectF list;
     };
-    Layout layout(const QRectF &area) const;
+    Layout layout(const QRectF &area, const QFont &font = QFont()) const;
 
     // Where point k lies on the mesh plot (its X and Y must be finite).
     QPointF meshPoint(const QRectF &mesh, int k) const;
@@ -54,11 +69,20 @@ public:
 
     // The caption: "Калибровка: зав. № ..., шаг ... мм, файл ...".
     QString caption() const;
+    // The titles of the maps' axes: along the rows (horizontal) and along the
+    // columns (vertical), e.g. "X вдоль строк (i), мм"; "строка i, мм" and
+    // "столбец j, мм" when the runs are not known; "узлы" for a grid without a step.
+    QString rowAxisTitle() const;
+    QString columnAxisTitle() const;
 
 private:
     // font: the text size in pixels, chosen for the whole area.
-    void paintMesh(QPainter &p, const QRectF &plot, double font) const;
-    void paintMap(QPainter &p, const QRectF &map, bool xChannel, double font) const;
+    void paintMesh(QPainter &p, const QRectF &plot, const SideLabels &side, double font) const;
+    void paintMap(QPainter &p, const QRectF &map, const SideLabels &side, bool xChannel,
+                  double font) const;
+    // The tick values of the mesh's Y axis on a plot of that height.
+    QList<double> meshYTicks(double plotHeight, double font) const;
+    QString axisTitle(GridIndex index) const;
     void paintList(QPainter &p, const QRectF &list, double font) const;
 
     CalibrationGrid m_grid;
