@@ -44,7 +44,6 @@ public:
     void setStartAllowed(bool allowed);
     const SpotSeries &series() const { return m_series; }
     const SpotField &field() const { return m_field; }
-    Ui::TSpotViewForm *form() const { return ui; }
 
     void StartButtonClick();
     void ReadTimerTimer();

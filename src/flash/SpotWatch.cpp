@@ -148,7 +148,7 @@ SpotPlace PlaceSpot(const SpotField &field, double x, double y)
 
 long double ReadGridStep(TModbusEngine &engine, qint32 timeoutMs)
 {
-    const quint32 version = ReadFlashWord(engine, FirmwareVersionAddress, timeoutMs);
-    const quint32 dimension = ReadFlashWord(engine, DimensionAddress, timeoutMs);
+    const quint32 version = ReadFlashWord(engine, FirmwareVersionAddress, timeoutMs, false);
+    const quint32 dimension = ReadFlashWord(engine, DimensionAddress, timeoutMs, false);
     return GridStep(int(version & 0xFF), int(dimension & 0xFF));
 }

@@ -107,5 +107,5 @@ struct SpotPlace
 SpotPlace PlaceSpot(const SpotField &field, double x, double y);
 
 // The grid step of the sensor from its firmware version and dimension words
-// (two flash word reads, logged as the version command's are).
+// (two flash word reads; as for the readings, only a failure is logged).
 long double ReadGridStep(TModbusEngine &engine, qint32 timeoutMs);

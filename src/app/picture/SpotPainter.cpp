@@ -23,15 +23,17 @@ QString number(double v)
 void drawArrow(QPainter &p, QPointF tip, QPointF direction)
 {
     // direction: unit vector in the plane (Y up); on the plot Y runs down.
+    // The arrow lies inside the field with its tip on the border.
     const QPointF d(direction.x(), -direction.y());
     const QPointF n(-d.y(), d.x());
-    constexpr double Length = 16.0;
-    constexpr double Half = 7.0;
+    constexpr double Length = 12.0;
+    constexpr double Half = 6.0;
     const QPointF base = tip - d * Length;
-    const QPolygonF head{tip, base + n * Half, base - n * Half};
+    p.setPen(QPen(SpotView::SpotColour, 3.0, Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(tip - d * SpotView::ArrowLength, base);
     p.setPen(Qt::NoPen);
     p.setBrush(SpotView::SpotColour);
-    p.drawPolygon(head);
+    p.drawPolygon(QPolygonF{tip, base + n * Half, base - n * Half});
 }
 
 } // namespace
@@ -107,11 +109,13 @@ void SpotView::paintField(QPainter &p, const QRectF &area) const
         const SpotPlace place = PlaceSpot(field, readings.back().x, readings.back().y);
         if (place.placed) {
             const QPointF at = toPlot(plot, place.point);
-            p.setPen(QPen(Qt::white, 1.5));
-            p.setBrush(SpotColour);
-            p.drawEllipse(at, 6.0, 6.0);
-            if (!place.inside)
-                drawArrow(p, at + QPointF(place.direction.x(), -place.direction.y()) * 4.0, place.direction);
+            if (place.inside) {
+                p.setPen(QPen(Qt::white, 1.5));
+                p.setBrush(SpotColour);
+                p.drawEllipse(at, SpotRadius, SpotRadius);
+            } else {
+                drawArrow(p, at, place.direction);
+            }
         }
     }
     p.restore();

@@ -13,8 +13,8 @@ class QPainter;
 // The live spot view, drawn with QPainter on whatever device it is given:
 // - the field: X to the right and Y upwards on equal scales, the trail of the
 //   last readings fading with age and the current reading as a red dot; a
-//   reading outside the field sits on its border with an arrow pointing on
-//   towards it;
+//   reading outside the field is an arrow inside the field, its tip on the
+//   border, pointing on towards it;
 // - the strip chart: X above Y against time over the last minute of readings,
 //   each strip scaled to what it shows.
 struct SpotView
@@ -23,6 +23,8 @@ struct SpotView
     static constexpr QColor TrailColour{0, 90, 200};
     static constexpr QColor XColour{0, 90, 200};
     static constexpr QColor YColour{0, 140, 60};
+    static constexpr double SpotRadius = 6.0;
+    static constexpr double ArrowLength = 28.0; // pixels, tip to tail
 
     const SpotSeries &series;
     SpotField field;
