@@ -7,6 +7,7 @@
 #include "app/PortCombo.h"
 #include "app/UFind.h"
 #include "app/USetup.h"
+#include "app/USpotView.h"
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
 #include "sensor/NumberFormat.h"
@@ -307,10 +308,12 @@ void TForm1::setCommandsEnabled(bool enabled)
         ui->ViewFlashFileButton, ui->LoadFromPassportFlashFileButton, ui->VerButton,
         ui->CRCCorrectionButton, ui->LightXButton,    ui->LightYButton,
         ui->SpinButton1,     ui->SpinButton2,         ui->CompareFlashFileButton,
-        ui->ContinuousCheckBox};
+        ui->ContinuousCheckBox, ui->SpotViewButton};
     for (QWidget *w : commands)
         w->setEnabled(enabled);
     ui->SetupMenu->setEnabled(enabled);
+    if (m_spotView)
+        m_spotView->setStartAllowed(enabled);
 }
 
 // ---- error report and guarded handlers ---------------------------------------

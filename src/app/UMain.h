@@ -26,6 +26,7 @@ struct FlashComparison;
 class IOperationHost;
 class TFindForm;
 class TSetupForm;
+class TSpotViewForm;
 class TViewDumpForm;
 class TViewTextForm;
 
@@ -68,6 +69,9 @@ public:
     TViewTextForm *viewTextForm() const { return m_viewText; }
     TFindForm *findForm() const { return m_find; }
     TSetupForm *setupForm() const { return m_setup; }
+    // The live spot view, a window of its own beside this one.
+    void setSpotViewForm(TSpotViewForm *spotView);
+    TSpotViewForm *spotViewForm() const { return m_spotView; }
 
     // Device paths offered in the data port list besides the ports present
     // (a pseudo-terminal, a /dev/serial/by-id link), and the one to select at
@@ -212,6 +216,8 @@ public:
     void ContinuousCheckBoxClick();
     void ContinuousTimerTimer();
     static constexpr int ContinuousMinIntervalMs = 100;
+    // "Наблюдение…": shows the spot view; the other commands are off while it reads.
+    void SpotViewButtonClick();
     void LightXYButtonClick();
     void ReadCRCButtonClick();
     void ReadFlashButtonClick();
@@ -276,6 +282,7 @@ private:
     TViewTextForm *m_viewText = nullptr;
     TFindForm *m_find = nullptr;
     TSetupForm *m_setup = nullptr;
+    TSpotViewForm *m_spotView = nullptr;
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;

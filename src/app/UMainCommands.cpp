@@ -9,6 +9,7 @@
 #include "app/ModalRunner.h"
 #include "app/UFind.h"
 #include "app/USetup.h"
+#include "app/USpotView.h"
 #include "app/UViewText.h"
 #include "app/ZSpinButton.h"
 #include "sensor/HexField.h"
@@ -174,6 +175,7 @@ void TForm1::connectCommandHandlers()
     ContinuousTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     connectHandler(ContinuousTimer, &QTimer::timeout, &TForm1::ContinuousTimerTimer);
     connectHandler(ui->ContinuousCheckBox, &QCheckBox::toggled, &TForm1::ContinuousCheckBoxClick);
+    connectHandler(ui->SpotViewButton, &QPushButton::clicked, &TForm1::SpotViewButtonClick);
     connectHandler(ui->ReadCRCButton, &QPushButton::clicked, &TForm1::ReadCRCButtonClick);
 
     // The illumination buttons: the window has already put the other button up
@@ -353,6 +355,38 @@ void TForm1::ContinuousTimerTimer()
     showCoordinates(m);
     const int pause = m_setup ? m_setup->pauseGroupMs() : 0;
     ContinuousTimer->start(std::max(ContinuousMinIntervalMs, pause));
+}
+
+void TForm1::setSpotViewForm(TSpotViewForm *spotView)
+{
+    m_spotView = spotView;
+    if (!spotView)
+        return;
+    spotView->setEngine(&m_engine);
+    spotView->setSettingsSource([this] {
+        TSpotViewForm::Settings s;
+        if (m_setup) {
+            s.timeoutMs = m_setup->timeoutMs();
+            s.timeoutShortMs = m_setup->timeoutShortMs();
+            s.pauseMs = m_setup->pauseGroupMs();
+            s.floatPix = m_setup->floatPix();
+        }
+        s.csvDir = filesDir();
+        return s;
+    });
+    // While the view reads, the other commands are off as for "Непрерывно":
+    // they would share the link and the buffers with it.
+    connect(spotView, &TSpotViewForm::runningChanged, this,
+            [this](bool running) { setCommandsEnabled(!running); });
+}
+
+void TForm1::SpotViewButtonClick()
+{
+    if (!m_spotView)
+        return;
+    m_spotView->show();
+    m_spotView->raise();
+    m_spotView->activateWindow();
 }
 
 void TForm1::ReadPixButtonClick()

@@ -76,6 +76,7 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     QString preferredPort;
     if (options.demo) {
         m_sensor = std::make_unique<SimSensor>();
+        m_sensor->setWander(4.0f); // something for the spot view to follow
         m_server = std::make_unique<SimPtyServer>(*m_sensor);
         if (!m_server->start()) {
             if (error)

@@ -3,6 +3,7 @@
 #include "app/UFind.h"
 #include "app/UMain.h"
 #include "app/USetup.h"
+#include "app/USpotView.h"
 #include "app/UViewDump.h"
 #include "app/UViewText.h"
 
@@ -24,5 +25,7 @@ ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort,
     w.findForm = new TFindForm(main);
     w.setupForm = new TSetupForm(main);
     main->setSecondaryWindows(w.viewDumpForm, w.viewTextForm, w.findForm, w.setupForm);
+    w.spotViewForm = new TSpotViewForm(main);
+    main->setSpotViewForm(w.spotViewForm);
     return w;
 }

@@ -5,11 +5,12 @@
 class TFindForm;
 class TForm1;
 class TSetupForm;
+class TSpotViewForm;
 class TViewDumpForm;
 class TViewTextForm;
 class TWinComPort;
 
-// The five windows of the tool, created once at start in this order: the main
+// The windows of the tool, created once at start in this order: the main
 // window, the dump viewer, the text viewer, the search dialog, the settings
 // dialog. The secondary windows belong to the main window, stay hidden and
 // are shown modally when a command needs them.
@@ -20,6 +21,7 @@ struct ZartWindows
     TViewTextForm *viewTextForm = nullptr;
     TFindForm *findForm = nullptr;
     TSetupForm *setupForm = nullptr;
+    TSpotViewForm *spotViewForm = nullptr; // not modal: shown by "Наблюдение…"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the

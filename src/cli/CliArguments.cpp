@@ -61,6 +61,7 @@ enum class Opt {
     Retries,
     OtherSerial,
     Differences,
+    Stats,
 };
 
 struct OptInfo
@@ -70,7 +71,7 @@ struct OptInfo
     bool takesValue;
 };
 
-constexpr std::array<OptInfo, 20> Options = {{
+constexpr std::array<OptInfo, 21> Options = {{
     {"port", Opt::Port, true},
     {"demo", Opt::Demo, false},
     {"speed", Opt::Speed, true},
@@ -91,6 +92,7 @@ constexpr std::array<OptInfo, 20> Options = {{
     {"retries", Opt::Retries, true},
     {"other-serial", Opt::OtherSerial, false},
     {"differences", Opt::Differences, false},
+    {"stats", Opt::Stats, false},
 }};
 
 [[noreturn]] void usage(const QString &text)
@@ -238,6 +240,7 @@ CliCommand ParseCliArguments(const QStringList &args)
         case Opt::Count: count = *value; break;
         case Opt::OtherSerial: cmd.otherSerial = true; break;
         case Opt::Differences: cmd.differences = true; break;
+        case Opt::Stats: cmd.stats = true; break;
         }
     }
 
@@ -269,6 +272,8 @@ CliCommand ParseCliArguments(const QStringList &args)
         usage(QStringLiteral("--watch belongs to the coords and pixels commands"));
     if ((interval || count) && !cmd.watch)
         usage(QStringLiteral("--interval and --count go with --watch"));
+    if (cmd.stats && !cmd.watch)
+        usage(QStringLiteral("--stats goes with --watch"));
     if (interval)
         cmd.intervalMs = decimalIn(*interval, 0, 3600000, QStringLiteral("--interval"));
     if (count)
@@ -388,13 +393,19 @@ QString CliUsageText()
         "                        (hexadecimal) takes the bus address NEWADDR (1..247)\n"
         "  coords                X, Y and their error codes, TAB-separated\n"
         "  pixels                nx, ny and their error codes, TAB-separated\n"
-        "                        With --watch [--interval MS] [--count N] either\n"
-        "                        reads again and again, one line per reading with\n"
-        "                        the ISO time first; MS between readings (0..3600000,\n"
-        "                        default 500); N readings, or until Ctrl+C (exit 0).\n"
+        "                        With --watch [--interval MS] [--count N] [--stats]\n"
+        "                        either reads again and again, one line per reading\n"
+        "                        with the ISO time first; MS between readings\n"
+        "                        (0..3600000, default 500); N readings, or until\n"
+        "                        Ctrl+C (exit 0).\n"
         "                        A failed reading is logged and the watch goes on;\n"
         "                        with --count the exit status is 1 if any failed.\n"
-        "                        A port failure ends the watch (exit 1)\n"
+        "                        A port failure ends the watch (exit 1).\n"
+        "                        With --stats, after the last reading (or at\n"
+        "                        Ctrl+C) one line per channel on stdout:\n"
+        "                        # X n=N mean=... sd=... min=... max=... pp=...\n"
+        "                        (sd: sample standard deviation; NaN and INF\n"
+        "                        readings left out)\n"
         "  light x|y|off         illumination of the X or the Y channel, or off\n"
         "  read-word ADDR        the flash word at ADDR (hexadecimal, 1000 to 13FF;\n"
         "                        the low 16 bits are sent): 8 hexadecimal digits\n"

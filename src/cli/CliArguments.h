@@ -71,6 +71,7 @@ struct CliCommand
     bool watch = false;           // coords/pixels --watch: read again and again
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until Ctrl+C
+    bool stats = false;           // --watch --stats: a summary line per channel at the end
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

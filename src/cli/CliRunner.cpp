@@ -9,6 +9,7 @@
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
 #include "sensor/HexField.h"
+#include "sensor/ReadingStats.h"
 #include "sensor/SensorCommands.h"
 #include "serial/PortAccess.h"
 #include "serial/PortNaming.h"
@@ -233,6 +234,19 @@ void CliSession::sleepUnlessInterrupted(int ms) const
 int CliSession::runWatch(TModbusEngine &engine)
 {
     const CliCommand &c = m_cmd;
+    const MeasureKind kind = c.verb == CliVerb::Coords ? MeasureKind::Coordinates : MeasureKind::Pixels;
+    ReadingStats xStats;
+    ReadingStats yStats;
+    // The summary comes however the watch ends: its count, Ctrl+C or a lost port.
+    const auto finish = [&](int rc) {
+        if (c.stats) {
+            const bool coords = kind == MeasureKind::Coordinates;
+            m_out << StatsLine(coords ? QStringLiteral("X") : QStringLiteral("nx"), xStats) << '\n'
+                  << StatsLine(coords ? QStringLiteral("Y") : QStringLiteral("ny"), yStats) << '\n';
+            m_out.flush();
+        }
+        return rc;
+    };
     bool anyFailed = false;
     for (int n = 0; (c.count == 0 || n < c.count) && !interrupted(); ++n) {
         if (n > 0) {
@@ -241,21 +255,20 @@ int CliSession::runWatch(TModbusEngine &engine)
                 break;
         }
         try {
-            const MeasurementTexts m = c.verb == CliVerb::Coords
-                                           ? ReadCoordinates(engine, c.timeoutMs)
-                                           : ReadPixels(engine, c.floatPix, c.timeoutMs);
-            m_out << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << '\t' << m.x << '\t'
-                  << m.y << '\t' << m.xStatus << '\t' << m.yStatus << '\n';
+            const MeasurementTexts m = ReadMeasurement(engine, kind, c.floatPix, c.timeoutMs);
+            m_out << WatchLine(QDateTime::currentDateTime(), m) << '\n';
             m_out.flush();
+            xStats.add(m.xValue);
+            yStats.add(m.yValue);
         } catch (const EComPort &) {
             // The port is gone or cannot be opened: no later reading can do
             // better. The engine has logged the link's text.
-            return ExitFailed;
+            return finish(ExitFailed);
         } catch (const ZartError &) {
             anyFailed = true; // logged by the engine; the watch goes on
         }
     }
-    return c.count > 0 && anyFailed ? ExitFailed : ExitOk;
+    return finish(c.count > 0 && anyFailed ? ExitFailed : ExitOk);
 }
 
 int CliSession::runOnDataPort()

@@ -76,6 +76,13 @@ MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeout
     });
 }
 
+MeasurementTexts ReadMeasurement(TModbusEngine &engine, MeasureKind kind, bool floatPix,
+                                 qint32 timeoutMs, bool logTraffic)
+{
+    return kind == MeasureKind::Coordinates ? ReadCoordinates(engine, timeoutMs, logTraffic)
+                                            : ReadPixels(engine, floatPix, timeoutMs, logTraffic);
+}
+
 void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs)
 {
     run(engine, RequestIllumination(code), timeoutMs);

@@ -32,6 +32,11 @@ void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qin
 MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic = true);
 MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs,
                             bool logTraffic = true);
+// The reading of the watch and the spot view: coordinates, or pixels in the
+// form floatPix chooses.
+enum class MeasureKind { Coordinates, Pixels };
+MeasurementTexts ReadMeasurement(TModbusEngine &engine, MeasureKind kind, bool floatPix,
+                                 qint32 timeoutMs, bool logTraffic = true);
 // Illumination code 0 off, 1 X, 2 Y (IlluminationCode()).
 void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs);
 

@@ -3,6 +3,7 @@
 #include "NumberFormat.h"
 #include "serial/ZartError.h"
 
+#include <bit>
 #include <cstring>
 #include <initializer_list>
 
@@ -223,10 +224,16 @@ MeasurementTexts DecodeCoordinates(const quint8 *reply, qint32 replyLen)
 {
     requireLength(replyLen, 12);
     MeasurementTexts m;
-    m.x = FormatSingleBits(be32(reply + 2));
-    m.y = FormatSingleBits(be32(reply + 6));
-    m.xStatus = StatusText(reply[10]);
-    m.yStatus = StatusText(reply[11]);
+    const float x = std::bit_cast<float>(be32(reply + 2));
+    const float y = std::bit_cast<float>(be32(reply + 6));
+    m.x = FormatSingle(x);
+    m.y = FormatSingle(y);
+    m.xValue = double(x);
+    m.yValue = double(y);
+    m.xCode = reply[10];
+    m.yCode = reply[11];
+    m.xStatus = StatusText(m.xCode);
+    m.yStatus = StatusText(m.yCode);
     return m;
 }
 
@@ -236,10 +243,14 @@ MeasurementTexts DecodePixels(const quint8 *reply, qint32 replyLen, bool floatPi
         return DecodeCoordinates(reply, replyLen);
     requireLength(replyLen, 8);
     MeasurementTexts m;
+    m.xValue = be16(reply + 2);
+    m.yValue = be16(reply + 4);
     m.x = QString::number(be16(reply + 2));
     m.y = QString::number(be16(reply + 4));
-    m.xStatus = StatusText(reply[6]);
-    m.yStatus = StatusText(reply[7]);
+    m.xCode = reply[6];
+    m.yCode = reply[7];
+    m.xStatus = StatusText(m.xCode);
+    m.yStatus = StatusText(m.yCode);
     return m;
 }
 

@@ -107,6 +107,13 @@ struct MeasurementTexts
     QString y;
     QString xStatus;
     QString yStatus;
+    // The same reading as numbers (a single or an unsigned 16-bit value, both
+    // exact in a double) and the raw error codes, for the statistics and the
+    // spot view.
+    double xValue = 0.0;
+    double yValue = 0.0;
+    quint8 xCode = 0;
+    quint8 yCode = 0;
 };
 
 // Coordinates, and real pixels (same layout): X and Y as singles in bytes 2-5 and

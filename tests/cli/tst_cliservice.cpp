@@ -223,35 +223,55 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("verb");
         QTest::addColumn<bool>("fault");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("stats");
         QTest::addColumn<int>("rc");
         QTest::addColumn<int>("readings");
+        QTest::addColumn<QStringList>("summary");
 
-        QTest::newRow("coords") << "coords" << false << 0 << 3;
-        QTest::newRow("pixels") << "pixels" << false << 0 << 3;
+        QTest::newRow("coords") << "coords" << false << 3 << false << 0 << 3 << QStringList{};
+        QTest::newRow("pixels") << "pixels" << false << 3 << false << 0 << 3 << QStringList{};
         // The second reading is not answered: logged, the watch goes on, exit 1.
-        QTest::newRow("coords, one failed") << "coords" << true << 1 << 2;
+        QTest::newRow("coords, one failed") << "coords" << true << 3 << false << 1 << 2 << QStringList{};
+        // With --stats a line per channel follows the last reading.
+        QTest::newRow("coords, 20 with stats")
+            << "coords" << false << 20 << true << 0 << 20
+            << QStringList{"# X n=20 mean=1.25 sd=0 min=1.25 max=1.25 pp=0",
+                           "# Y n=20 mean=-3.5 sd=0 min=-3.5 max=-3.5 pp=0"};
+        QTest::newRow("pixels, stats of the readings that came")
+            << "pixels" << true << 3 << true << 1 << 2
+            << QStringList{"# nx n=2 mean=300 sd=0 min=300 max=300 pp=0",
+                           "# ny n=2 mean=412 sd=0 min=412 max=412 pp=0"};
     }
     void watch()
     {
         QFETCH(QString, verb);
         QFETCH(bool, fault);
+        QFETCH(int, count);
+        QFETCH(bool, stats);
         QFETCH(int, rc);
         QFETCH(int, readings);
+        QFETCH(QStringList, summary);
         if (fault)
             sensor.addFault(SimFault::noReply().onFunction(4).every(2));
 
-        const CliRun run = runCli(onSensor({"--timeout", "200", verb, "--watch", "--count", "3",
-                                            "--interval", "10"}));
+        QStringList args{"--timeout", "200", verb, "--watch", "--count", QString::number(count),
+                         "--interval", "10"};
+        if (stats)
+            args << "--stats";
+        const CliRun run = runCli(onSensor(args));
         QCOMPARE(run.rc, rc);
-        const QStringList out = lines(run.out);
-        QCOMPARE(out.size(), readings);
+        QStringList out = lines(run.out);
+        QCOMPARE(out.size(), readings + summary.size());
+        QCOMPARE(out.mid(readings), summary);
+        out = out.mid(0, readings);
         for (const QString &line : out) {
             const QStringList fields = line.split(QLatin1Char('\t'));
             QCOMPARE(fields.size(), 5);
             QVERIFY2(QDateTime::fromString(fields[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
         }
         QCOMPARE(lines(run.err), fault ? QStringList{"Таймаут"} : QStringList{});
-        QCOMPARE(sensor.requestCount(), 3);
+        QCOMPARE(sensor.requestCount(), count);
     }
 
     // A port that fails ends the watch at once: no reading could do better.
@@ -275,9 +295,14 @@ private Q_SLOTS:
         int asked = 0;
         CliEnvironment env;
         env.interrupted = [&] { return ++asked > 4; };
-        const CliRun run = runCli(onSensor({"coords", "--watch", "--interval", "0"}), env);
+        const CliRun run = runCli(onSensor({"coords", "--watch", "--interval", "0", "--stats"}), env);
         QCOMPARE(run.rc, 0);
-        QVERIFY(!lines(run.out).isEmpty());
+        // The readings, then the summary of as many.
+        const QStringList out = lines(run.out);
+        QVERIFY(out.size() > 2);
+        const QString n = QString::number(out.size() - 2);
+        QVERIFY2(out[out.size() - 2].startsWith("# X n=" + n + " mean=1.25 "), qPrintable(run.out));
+        QVERIFY2(out.last().startsWith("# Y n=" + n + " mean=-3.5 "), qPrintable(run.out));
         QVERIFY(sensor.requestCount() < 5);
     }
 
@@ -289,6 +314,7 @@ private Q_SLOTS:
                                                << "--watch belongs to the coords and pixels commands";
         QTest::newRow("count without watch") << QStringList{"coords", "--count", "3"}
                                              << "--interval and --count go with --watch";
+        QTest::newRow("stats without watch") << QStringList{"coords", "--stats"} << "--stats goes with --watch";
         QTest::newRow("count of zero") << QStringList{"coords", "--watch", "--count", "0"}
                                        << "--count wants a number from 1 to 100000000, not \"0\"";
     }

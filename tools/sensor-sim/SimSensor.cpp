@@ -294,10 +294,26 @@ QByteArray SimSensor::readInput(const QByteArray &pdu)
     if (qty < 1 || qty > 125)
         return exceptionPdu(4, ExIllegalValue);
 
+    // The wandering spot's offset for this read.
+    float dx = 0.0f;
+    float dy = 0.0f;
+    if (m_wander != 0.0f && (start == 0x0000 || start == 0x2000 || start == 0x2001)) {
+        const quint32 n = m_wanderStep++;
+        const double phase = n * 0.02;
+        // A small repeatable hash of the step as noise in -0.5..0.5.
+        const auto noise = [n](quint32 salt) {
+            quint32 h = (n + salt) * 2654435761u;
+            h ^= h >> 15;
+            return double(h & 0xFFFF) / 65535.0 - 0.5;
+        };
+        dx = float(m_wander * (std::cos(phase) + 0.15 * noise(1)));
+        dy = float(m_wander * (std::sin(phase) + 0.15 * noise(7)));
+    }
+
     QByteArray data;
     if (start == 0x0000 && qty == 5) {
-        putSingle(data, m_x);
-        putSingle(data, m_y);
+        putSingle(data, m_wander != 0.0f ? m_x + dx : m_x);
+        putSingle(data, m_wander != 0.0f ? m_y + dy : m_y);
         data.append(char(m_statusX));
         data.append(char(m_statusY));
     } else if (start == 0x0005 && qty == 2) {
@@ -307,13 +323,13 @@ QByteArray SimSensor::readInput(const QByteArray &pdu)
         m_flash[WordCrcActual] = crc;
         put16(data, crc);
     } else if (start == 0x2000 && qty == 3) {
-        put16(data, pixelAsInteger(m_nx));
-        put16(data, pixelAsInteger(m_ny));
+        put16(data, pixelAsInteger(m_wander != 0.0f ? m_nx + 10.0f * dx : m_nx));
+        put16(data, pixelAsInteger(m_wander != 0.0f ? m_ny + 10.0f * dy : m_ny));
         data.append(char(m_statusX));
         data.append(char(m_statusY));
     } else if (start == 0x2001 && qty == 5) {
-        putSingle(data, m_nx);
-        putSingle(data, m_ny);
+        putSingle(data, m_wander != 0.0f ? m_nx + 10.0f * dx : m_nx);
+        putSingle(data, m_wander != 0.0f ? m_ny + 10.0f * dy : m_ny);
         data.append(char(m_statusX));
         data.append(char(m_statusY));
     } else {
@@ -546,6 +562,12 @@ void SimSensor::setPixels(float nx, float ny)
     QMutexLocker lock(&m_mutex);
     m_nx = nx;
     m_ny = ny;
+}
+
+void SimSensor::setWander(float amplitude)
+{
+    QMutexLocker lock(&m_mutex);
+    m_wander = amplitude;
 }
 
 void SimSensor::setDeviceId(const QByteArray &vendor, const QByteArray &product,

@@ -121,6 +121,10 @@ public:
     void setStatus(quint8 statusX, quint8 statusY);
     // Pixel positions; the integer block serves them rounded and clamped to 0..65535.
     void setPixels(float nx, float ny);
+    // A spot that moves: each measurement read gives the set values plus a slow
+    // circle of radius `amplitude` and a little noise (repeatable, one step per
+    // read); pixels move by ten times as much. 0 (the default) keeps it still.
+    void setWander(float amplitude);
     // Objects 0, 1 and 2 of the device identification.
     void setDeviceId(const QByteArray &vendor, const QByteArray &product,
                      const QByteArray &revision);
@@ -166,6 +170,8 @@ private:
     quint8 m_statusY = 1;
     float m_nx = 300.0f;
     float m_ny = 412.0f;
+    float m_wander = 0.0f;
+    quint32 m_wanderStep = 0;
     QByteArray m_vendor = "ZART";
     QByteArray m_product = "OCS-1";
     QByteArray m_revision = "2.1";

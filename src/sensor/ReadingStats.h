@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class QDateTime;
+struct MeasurementTexts;
+
+// Running statistics of one channel's readings, by Welford's update: the mean
+// and the sum of squared deviations are carried forward one value at a time, so
+// a long series neither loses precision to a large sum of squares nor needs its
+// values kept. A value that is not finite (a NaN or an infinity from the sensor)
+// is left out: one of them would make every figure after it meaningless.
+class ReadingStats
+{
+public:
+    void add(double value);
+    void clear() { *this = ReadingStats(); }
+
+    qint64 count() const { return m_count; }
+    // The figures below are 0 while count() is 0.
+    double mean() const { return m_mean; }
+    // The sample standard deviation (divisor n - 1); 0 for a single value.
+    double standardDeviation() const;
+    double min() const { return m_min; }
+    double max() const { return m_max; }
+    double peakToPeak() const { return m_max - m_min; }
+
+private:
+    qint64 m_count = 0;
+    double m_mean = 0.0;
+    double m_m2 = 0.0; // sum of squared deviations from the running mean
+    double m_min = 0.0;
+    double m_max = 0.0;
+};
+
+// The summary line of a channel: "# X n=20 mean=… sd=… min=… max=… pp=…",
+// numbers by the "0.###" rule; only "# X n=0" when there is nothing to sum up.
+QString StatsLine(const QString &channel, const ReadingStats &stats);
+
+// One reading as the watch prints it and the spot view saves it: the ISO time
+// with milliseconds, X, Y and the two error texts, TAB-separated.
+QString WatchLine(const QDateTime &time, const MeasurementTexts &m);

@@ -1,0 +1,106 @@
+// The running statistics against a direct two-pass computation, and the
+// summary line the watch prints.
+
+#include "sensor/ReadingStats.h"
+
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using Values = std::vector<double>;
+Q_DECLARE_METATYPE(Values)
+
+namespace {
+
+constexpr double Inf = std::numeric_limits<double>::infinity();
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// Mean, then the squared deviations from it, over the finite values.
+struct TwoPass
+{
+    qint64 n = 0;
+    double mean = 0, sd = 0, min = 0, max = 0;
+    explicit TwoPass(const Values &all)
+    {
+        Values v;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(v), [](double x) { return std::isfinite(x); });
+        n = qint64(v.size());
+        if (v.empty())
+            return;
+        long double sum = 0;
+        for (double x : v)
+            sum += x;
+        mean = double(sum / v.size());
+        long double sq = 0;
+        for (double x : v)
+            sq += (x - (long double)mean) * (x - (long double)mean);
+        sd = v.size() > 1 ? double(std::sqrt(sq / (v.size() - 1))) : 0.0;
+        min = *std::min_element(v.begin(), v.end());
+        max = *std::max_element(v.begin(), v.end());
+    }
+};
+
+bool near(double a, double b, double scale)
+{
+    return std::fabs(a - b) <= 1e-9 * std::max(1.0, scale);
+}
+
+} // namespace
+
+class TestReadingStats : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void againstTwoPass_data()
+    {
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("nothing") << Values{} << "# X n=0";
+        QTest::newRow("one value") << Values{2.5} << "# X n=1 mean=2.5 sd=0 min=2.5 max=2.5 pp=0";
+        QTest::newRow("two values") << Values{1.0, 3.0} << "# X n=2 mean=2 sd=1.414 min=1 max=3 pp=2";
+        QTest::newRow("all equal") << Values(50, -3.2) << "# X n=50 mean=-3.2 sd=0 min=-3.2 max=-3.2 pp=0";
+        QTest::newRow("signs mixed") << Values{-10, 4, 7.25, -0.5, 3}
+                                     << "# X n=5 mean=0.75 sd=6.614 min=-10 max=7.25 pp=17.25";
+        // Small noise on a large offset: a one-pass sum of squares loses it.
+        Values offset;
+        for (int i = 0; i < 1000; ++i)
+            offset.push_back(1e8 + (i % 2 ? 0.001 : -0.001));
+        QTest::newRow("noise on a large offset")
+            << offset << "# X n=1000 mean=100000000 sd=0.001 min=99999999.999 max=100000000.001 pp=0.002";
+        // Pixels as the integer form gives them.
+        QTest::newRow("integer pixels") << Values{300, 301, 299, 65535, 0}
+                                        << "# X n=5 mean=13287 sd=29207.809 min=0 max=65535 pp=65535";
+        // A NaN or an infinity is left out, and the rest still counts.
+        QTest::newRow("non-finite left out") << Values{NaN, 1.0, Inf, 2.0, -Inf, 3.0}
+                                             << "# X n=3 mean=2 sd=1 min=1 max=3 pp=2";
+        QTest::newRow("only non-finite") << Values{NaN, Inf} << "# X n=0";
+    }
+    void againstTwoPass()
+    {
+        QFETCH(Values, values);
+        QFETCH(QString, line);
+        ReadingStats s;
+        for (double v : values)
+            s.add(v);
+        const TwoPass ref(values);
+        QCOMPARE(s.count(), ref.n);
+        const double scale = std::max(std::fabs(ref.min), std::fabs(ref.max));
+        QVERIFY2(near(s.mean(), ref.mean, scale), qPrintable(QString::number(s.mean(), 'g', 17)));
+        QVERIFY2(std::fabs(s.standardDeviation() - ref.sd) <= 1e-9 * std::max(1.0, ref.sd),
+                 qPrintable(QString::number(s.standardDeviation(), 'g', 17)));
+        QCOMPARE(s.min(), ref.min);
+        QCOMPARE(s.max(), ref.max);
+        QCOMPARE(s.peakToPeak(), ref.max - ref.min);
+        QCOMPARE(StatsLine(QStringLiteral("X"), s), line);
+
+        s.clear();
+        QCOMPARE(StatsLine(QStringLiteral("Y"), s), QStringLiteral("# Y n=0"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestReadingStats)
+#include "tst_ReadingStats.moc"
