@@ -375,21 +375,22 @@ void TestFlashOps::stopAfterRequest_data()
     // Between the last word and the files: none is written.
     QTest::newRow("dump, after the last word") << Operation::Dump << 1024
                                                << LogLines{{"Чтение флеш...", 0}, stopped};
-    // Words 0 and 6 are not written: 100 requests are 100 words.
+    // The serial number is read first; words 0 and 6 are not written: 100
+    // requests after it are 100 words.
     QTest::newRow("restore, writing")
-        << Operation::Restore << 100
+        << Operation::Restore << 1 + 100
         << LogLines{{"Запись дампа во флеш...", 0}, stopped, {"Записано слов: 100 из 1022", 0}};
     QTest::newRow("restore, verifying")
-        << Operation::Restore << 1022 + 10
+        << Operation::Restore << 1 + 1022 + 10
         << LogLines{{"Проверка записи...", 0}, stopped, {"Записано слов: 1022 из 1022", 0}};
     // The address question, answered No by the close that stops: no address write.
     QTest::newRow("restore, address question")
-        << Operation::Restore << 2 * 1022 + 3 << LogLines{stopped};
+        << Operation::Restore << 1 + 2 * 1022 + 3 << LogLines{stopped};
     QTest::newRow("passport, tables")
-        << Operation::Passport << 51
+        << Operation::Passport << 1 + 51
         << LogLines{{"Запись паспорта во флеш...", 0}, stopped, {"Записано слов: 51 из 886", 0}};
     QTest::newRow("passport, exposure words")
-        << Operation::Passport << 2 * 882 + 2
+        << Operation::Passport << 1 + 2 * 882 + 2
         << LogLines{{"Запись экспозиций и уровней...", 0}, stopped, {"Записано слов: 884 из 886", 0}};
     QTest::newRow("comparison") << Operation::Compare << 300
                                 << LogLines{{"Сравнение с дампом...", 0}, stopped};
@@ -412,7 +413,10 @@ void TestFlashOps::stopAfterRequest()
     RecordingHost quiet;
     const DumpFiles passport = SaveDumpFiles(quiet, imageOf(file), source.path());
 
-    m_rig.reset(operation == Operation::Dump ? file : SimSensor::defaultFlash(), 1);
+    // The sensor of the file's serial number: no second question.
+    SimSensor::Flash sensor = SimSensor::defaultFlash();
+    sensor[SimSensor::WordSerial] = file[SimSensor::WordSerial];
+    m_rig.reset(operation == Operation::Dump ? file : sensor, 1);
     RecordingOpHost op(&m_rig.sensor);
     op.answers = {true}; // the first question; a later one is answered No
     op.stopAtRequest = stopAt;
