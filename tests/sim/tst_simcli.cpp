@@ -96,6 +96,7 @@ void TestSimCli::refusesBadOptions_data()
     QTest::newRow("address text") << QStringList{"--address", "x"};
     QTest::newRow("serial not hex") << QStringList{"--serial", "12G4"};
     QTest::newRow("missing dump") << QStringList{"--flash-in", "/nonexistent/x.dmp"};
+    QTest::newRow("lose every 0") << QStringList{"--lose-every", "0"};
 }
 
 void TestSimCli::refusesBadOptions()

@@ -54,7 +54,10 @@ int main(int argc, char **argv)
     const QCommandLineOption flashOutOpt(QStringLiteral("flash-out"),
                                          QStringLiteral("Write the flash image to a dump on exit."),
                                          QStringLiteral("file"));
-    parser.addOptions({linkOpt, addressOpt, serialOpt, flashInOpt, flashOutOpt});
+    const QCommandLineOption loseOpt(QStringLiteral("lose-every"),
+                                     QStringLiteral("Leave every <n>th request unanswered, as a noisy line loses replies."),
+                                     QStringLiteral("n"));
+    parser.addOptions({linkOpt, addressOpt, serialOpt, flashInOpt, flashOutOpt, loseOpt});
     parser.process(app);
 
     SimSensor sensor;
@@ -78,6 +81,13 @@ int main(int argc, char **argv)
             fail(QStringLiteral("--serial wants up to 8 hexadecimal digits, not %1")
                      .arg(parser.value(serialOpt)));
         sensor.setSerial(s);
+    }
+    if (parser.isSet(loseOpt)) {
+        bool ok = false;
+        const int n = parser.value(loseOpt).toInt(&ok);
+        if (!ok || n < 1)
+            fail(QStringLiteral("--lose-every wants a count of 1 or more, not %1").arg(parser.value(loseOpt)));
+        sensor.addFault(SimFault::noReply().every(n).times(SimFault::Always));
     }
     if (sensor.address() < 1 || sensor.address() > 247)
         fail(QStringLiteral("the flash image holds bus address %1; give --address").arg(sensor.address()));
