@@ -255,6 +255,10 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
 {
     return reported(log, [&] {
         const QDir target(dir);
+        // The folder named for the dump is made when missing, as the window
+        // makes its data folder.
+        if (!QDir().mkpath(dir))
+            throw ZartError(QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(dir)));
         const quint32 serial = image[WordSerial];
         DumpFiles files;
         files.dump = target.filePath(DumpFileName(serial));

@@ -62,6 +62,8 @@ private Q_SLOTS:
     void readFailureWritesNoFile();
     void fileFailureStopsLaterFiles_data();
     void fileFailureStopsLaterFiles();
+    void missingFolderIsMade_data();
+    void missingFolderIsMade();
     void stopAfterRequest_data();
     void stopAfterRequest();
     void retries_data();
@@ -189,6 +191,40 @@ void TestFlashOps::readFailureWritesNoFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{"passport.ini"});
     QCOMPARE(readBytes(dir.filePath("passport.ini")), ini);
+}
+
+// The dump's folder is made when missing (zart-cli dump DIR); one that cannot
+// be made is named in the failure, and nothing is written.
+void TestFlashOps::missingFolderIsMade_data()
+{
+    QTest::addColumn<bool>("blockedByFile");
+    QTest::newRow("missing folders") << false;
+    QTest::newRow("a file in the way") << true;
+}
+
+void TestFlashOps::missingFolderIsMade()
+{
+    QFETCH(bool, blockedByFile);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (blockedByFile)
+        QVERIFY(writeBytes(dir.filePath("a"), "not a folder"));
+    const QString target = dir.filePath("a/b");
+    RecordingHost log;
+    QString failure;
+    try {
+        SaveDumpFiles(log, imageOf(dumpSubject()), target);
+    } catch (const EOperationFailed &e) {
+        failure = e.text();
+    }
+    if (!blockedByFile) {
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(readBytes(QDir(target).filePath("0012ABCD.dmp")), dumpBytesOf(dumpSubject()));
+        return;
+    }
+    const QString expected = QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(target));
+    QCOMPARE(failure, expected);
+    QCOMPARE(log.lines, LogLines({{expected, 3}}));
 }
 
 void TestFlashOps::fileFailureStopsLaterFiles_data()
