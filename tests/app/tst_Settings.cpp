@@ -742,7 +742,7 @@ private Q_SLOTS:
         QVERIFY(powerButton()->isChecked());
         QCOMPARE(runner.dialogs.size(), 1);
         QCOMPARE(runner.dialogs[0].text,
-                 comFailure(TComExceptions::CE_OpenFailed, ENOENT)); // ends in ')': no full stop
+                 comFailure(TComExceptions::CE_OpenFailed, ENOENT) + QStringLiteral(": /dev/ttyS2: no such file or directory."));
         QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
         // The next click fails on DTR of the port that is not open.
         QTest::mouseClick(powerButton(), Qt::LeftButton);
