@@ -569,7 +569,7 @@ private Q_SLOTS:
         form()->setExtraPortPaths({QStringLiteral("/dev/pts/77")});
         form()->setPreferredPort(QStringLiteral("/dev/pts/77"));
         form()->FormActivate();
-        QCOMPARE(logLines(form()).first(), (LogLine{QStringLiteral("Установлен порт /dev/pts/77"), Black}));
+        QCOMPARE(logLines(form()).first(), (LogLine{QStringLiteral("Порт /dev/pts/77 не существует"), Red}));
         portCombo()->showPopup();
         portCombo()->hidePopup();
         QCOMPARE(portCombo()->findText(QStringLiteral("/dev/pts/77")), portCombo()->currentIndex());
