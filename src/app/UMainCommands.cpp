@@ -449,15 +449,18 @@ void TForm1::WriteFlashButtonClick()
 {
     const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
     const quint32 value = ReadHexField(ui->DataFlashEdit->text()).value;
-    if (IsZeroAddressWrite(address, value)) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"),
-                        QString::fromUtf16(ZeroAddressWriteText), QMessageBox::Ok, this);
+    const qint32 timeout = commandTimeouts().shortMs;
+    try {
+        WriteFlashWord(m_engine, address, value, timeout);
+    } catch (const EZeroAddressWrite &refusal) {
+        // Nothing has been sent; the window shows the refusal as a box.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), refusal.text(),
+                        QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("ZeroAddressWriteBox"));
         ModalRunner::exec(box);
-        return;
+    } catch (const ZartError &) {
+        // Logged in red by the engine.
     }
-    const qint32 timeout = commandTimeouts().shortMs;
-    runCommand([&] { WriteFlashWord(m_engine, address, value, timeout); });
 }
 
 void TForm1::CRCCorrectionButtonClick()

@@ -299,11 +299,6 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
         return ExitOk;
     case CliVerb::WriteWord:
-        if (IsZeroAddressWrite(c.wordAddress, c.wordValue)) {
-            // Refused before anything is sent, with the window's text.
-            m_console.log(QString::fromUtf16(ZeroAddressWriteText), LogError);
-            return ExitFailed;
-        }
         WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
         return ExitOk;
     case CliVerb::Crc:

@@ -95,6 +95,7 @@ private Q_SLOTS:
     void assignAddress_data();
     void assignAddress();
     void correctionCopiesComputedChecksum();
+    void zeroAddressWriteRefused();
 
     void searchFinds_data();
     void searchFinds();
@@ -442,6 +443,22 @@ int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint3
             m_addressesSet.append(a);
         },
         [&] { ++m_pumps; });
+}
+
+// Zero into the address word would leave the sensor unreachable: the command
+// refuses it before anything is sent or logged; the front ends show the text.
+void TestSensorCommands::zeroAddressWriteRefused()
+{
+    const quint32 before = m_sensor.word(AddressWordAddress - 0x1000);
+    try {
+        WriteFlashWord(*m_engine, AddressWordAddress, 0, m_timeouts.shortMs);
+        QFAIL("a zero written into the address word was not refused");
+    } catch (const EZeroAddressWrite &e) {
+        QCOMPARE(e.text(), QStringLiteral("Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
+    }
+    QCOMPARE(m_sensor.requestCount(), 0);
+    QCOMPARE(m_host.lines, LogLines());
+    QCOMPARE(m_sensor.word(AddressWordAddress - 0x1000), before);
 }
 
 void TestSensorCommands::searchFinds_data()
