@@ -14,8 +14,7 @@
 #include "serial/PortAccess.h"
 #include "serial/UComWin.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "demo/DemoSensor.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -231,18 +230,16 @@ int CliSession::runWatch(TModbusEngine &engine)
 int CliSession::runOnDataPort()
 {
     // The simulated sensor outlives the link that talks to it.
-    std::unique_ptr<SimSensor> sensor;
-    std::unique_ptr<SimPtyServer> server;
+    std::unique_ptr<DemoSensor> demo;
     QString portName = m_cmd.port;
     if (m_cmd.demo) {
-        sensor = std::make_unique<SimSensor>();
-        server = std::make_unique<SimPtyServer>(*sensor);
-        if (!server->start()) {
-            m_console.log(QStringLiteral("Cannot start the simulated sensor: %1").arg(server->errorString()),
-                          LogError);
+        demo = std::make_unique<DemoSensor>();
+        QString error;
+        if (!demo->start(&error)) {
+            m_console.log(error, LogError);
             return ExitFailed;
         }
-        portName = server->devicePath();
+        portName = demo->devicePath();
     }
 
     // Declared after the simulated sensor, the link goes first.
