@@ -588,7 +588,13 @@ void TForm1::PortComboBoxChange()
         const QString name = ComboPortName(ui->PortComboBox);
         if (!name.isEmpty()) {
             DataPort->SetPortName(name);
-            Log(QStringLiteral("Установлен порт %1").arg(DataPort->GetPortName()), LogInfo);
+            // A device path (from the command line) that names nothing is
+            // kept, since the adapter may yet be plugged in, but said in red
+            // rather than reported as a port set.
+            if (name.startsWith(u'/') && !QFileInfo::exists(name))
+                Log(QStringLiteral("Порт %1 не существует").arg(DataPort->GetPortName()), LogError);
+            else
+                Log(QStringLiteral("Установлен порт %1").arg(DataPort->GetPortName()), LogInfo);
         } else {
             Log(QStringLiteral("Порт не выбран! По умолчанию используется %1")
                     .arg(DataPort->GetPortName()),

@@ -3,6 +3,7 @@
 #include "app/ZartPlaces.h"
 #include "flash/FlashImage.h"
 #include "modbus/Transact.h"
+#include "sensor/SensorCommands.h"
 #include "serial/UComWin.h"
 
 #include <QDialog>
@@ -268,6 +269,8 @@ private:
     // The four measurement fields in their normal colours, or greyed as not
     // refreshed by the last reading (their texts are kept).
     void showMeasurementRefreshed(bool refreshed);
+    // The reply timeouts of the settings dialog, or its defaults without one.
+    CommandTimeouts commandTimeouts() const;
 
     Ui::TForm1 *ui;
     QMenu *ServicePopupMenu = nullptr;

@@ -80,10 +80,6 @@ void showRefreshed(std::initializer_list<QLineEdit *> fields, bool refreshed)
     }
 }
 
-// Reply timeouts used when no settings dialog is attached (its defaults).
-constexpr qint32 DefaultTimeoutMs = 3000;
-constexpr qint32 DefaultTimeoutShortMs = 300;
-
 // Runs one command. Every failure has already been logged in red (by the
 // engine, or by the command for a reply too short for it) and ends the
 // command quietly. Returns true when the command ran to its end.
@@ -236,11 +232,18 @@ void TForm1::FindAddrButtonClick()
     m_find->showRunning(false);
 }
 
+CommandTimeouts TForm1::commandTimeouts() const
+{
+    if (!m_setup)
+        return {};
+    return {m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+}
+
 // ---- identification and addressing -------------------------------------------------
 
 void TForm1::ReadIDButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     showRefreshed({ui->SerialEdit}, runCommand([&] {
                       ui->SerialEdit->setText(SerialText(ReadSerialNumber(m_engine, timeout)));
                   }));
@@ -248,7 +251,7 @@ void TForm1::ReadIDButtonClick()
 
 void TForm1::PingButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     showRefreshed({ui->PingEdit}, runCommand([&] {
                       ui->PingEdit->setText(ResultText(PingSensor(m_engine, timeout)));
                   }));
@@ -256,7 +259,7 @@ void TForm1::PingButtonClick()
 
 void TForm1::ResetButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     showRefreshed({ui->ResetEdit}, runCommand([&] {
                       ui->ResetEdit->setText(ResultText(ResetSensor(m_engine, timeout)));
                   }));
@@ -264,7 +267,7 @@ void TForm1::ResetButtonClick()
 
 void TForm1::GetDevIDButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     QStringList lines;
     if (!runCommand([&] { lines = ReadDeviceIdentification(m_engine, timeout); }))
         return;
@@ -276,7 +279,7 @@ void TForm1::SetAddrButtonClick()
 {
     const quint32 serial = ReadHexField(ui->SerialSetEdit->text()).value;
     const int address = ui->NewAddrSpinEdit->textValue();
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     runCommand([&] { AssignAddress(m_engine, serial, quint8(address), timeout); });
 }
 
@@ -318,7 +321,7 @@ void TForm1::showMeasurementRefreshed(bool refreshed)
 void TForm1::ReadCoordButtonClick()
 {
     setCoordinateLabels();
-    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    const qint32 timeout = commandTimeouts().longMs;
     MeasurementTexts m;
     if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout); })) {
         showMeasurementRefreshed(false);
@@ -344,7 +347,7 @@ void TForm1::ContinuousTimerTimer()
 {
     if (!ui->ContinuousCheckBox->isChecked())
         return;
-    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    const qint32 timeout = commandTimeouts().longMs;
     MeasurementTexts m;
     // Without the traffic lines: the log gets the failure only.
     if (!runCommand([&] { m = ReadCoordinates(m_engine, timeout, /*logTraffic=*/false); })) {
@@ -393,7 +396,7 @@ void TForm1::ReadPixButtonClick()
 {
     showLabels(ui, PixLabels);
     const bool floatPix = m_setup && m_setup->floatPix();
-    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    const qint32 timeout = commandTimeouts().longMs;
     MeasurementTexts m;
     const bool read = runCommand([&] { m = ReadPixels(m_engine, floatPix, timeout); });
     showMeasurementRefreshed(read);
@@ -420,7 +423,7 @@ void TForm1::LightXYButtonClick()
 {
     const quint8 code =
         IlluminationCode(ui->LightXButton->isChecked(), ui->LightYButton->isChecked());
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     runCommand([&] { SetIllumination(m_engine, code, timeout); });
 }
 
@@ -428,7 +431,7 @@ void TForm1::LightXYButtonClick()
 
 void TForm1::ReadCRCButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutMs() : DefaultTimeoutMs;
+    const qint32 timeout = commandTimeouts().longMs;
     showRefreshed({ui->CRCEdit}, runCommand([&] {
                       ui->CRCEdit->setText(ReadChecksum(m_engine, timeout));
                   }));
@@ -437,7 +440,7 @@ void TForm1::ReadCRCButtonClick()
 void TForm1::ReadFlashButtonClick()
 {
     const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     runCommand(
         [&] { ui->DataFlashEdit->setText(WordText(ReadFlashWord(m_engine, address, timeout))); });
 }
@@ -446,28 +449,29 @@ void TForm1::WriteFlashButtonClick()
 {
     const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
     const quint32 value = ReadHexField(ui->DataFlashEdit->text()).value;
-    if (IsZeroAddressWrite(address, value)) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"),
-                        QString::fromUtf16(ZeroAddressWriteText), QMessageBox::Ok, this);
+    const qint32 timeout = commandTimeouts().shortMs;
+    try {
+        WriteFlashWord(m_engine, address, value, timeout);
+    } catch (const EZeroAddressWrite &refusal) {
+        // Nothing has been sent; the window shows the refusal as a box.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), refusal.text(),
+                        QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("ZeroAddressWriteBox"));
         ModalRunner::exec(box);
-        return;
+    } catch (const ZartError &) {
+        // Logged in red by the engine.
     }
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
-    runCommand([&] { WriteFlashWord(m_engine, address, value, timeout); });
 }
 
 void TForm1::CRCCorrectionButtonClick()
 {
-    CommandTimeouts timeouts;
-    if (m_setup)
-        timeouts = {m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    const CommandTimeouts timeouts = commandTimeouts();
     runCommand([&] { CorrectChecksum(m_engine, timeouts); });
 }
 
 void TForm1::VerButtonClick()
 {
-    const qint32 timeout = m_setup ? m_setup->timeoutShortMs() : DefaultTimeoutShortMs;
+    const qint32 timeout = commandTimeouts().shortMs;
     QStringList lines;
     if (!runCommand([&] { lines = ReadVersionLines(m_engine, timeout); }))
         return;

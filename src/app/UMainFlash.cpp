@@ -116,7 +116,7 @@ void TForm1::LoadFlashFileButtonClick()
         return;
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this);
-    const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    const CommandTimeouts timeouts = commandTimeouts();
     try {
         RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
                     [this](int address) { ui->AddrSpinEdit->setValue(address); });
@@ -168,7 +168,7 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
     }
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this);
-    const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    const CommandTimeouts timeouts = commandTimeouts();
     try {
         RestorePassport(m_engine, host, path,
                         QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
@@ -210,7 +210,7 @@ void TForm1::writeDifferences(IOperationHost &host, const FlashImage &image,
                               const FlashComparison &comparison)
 {
     const LongOperation operation(*this);
-    const CommandTimeouts timeouts{m_setup->timeoutMs(), m_setup->timeoutShortMs()};
+    const CommandTimeouts timeouts = commandTimeouts();
     try {
         WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
                          [this](int address) { ui->AddrSpinEdit->setValue(address); });

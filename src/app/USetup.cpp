@@ -2,6 +2,7 @@
 #include "ui_USetup.h"
 
 #include "app/PortCombo.h"
+#include "sensor/SensorCommands.h"
 
 #include <QShowEvent>
 
@@ -127,7 +128,8 @@ void TSetupForm::setExtraPowerPortPaths(const QStringList &paths)
 void TSetupForm::FormCreate()
 {
     ui->SpeedComboBox->setCurrentIndex(ui->SpeedComboBox->findText(QStringLiteral("9600")));
-    ui->TimeoutSpinEdit->setValue(3000);
+    ui->TimeoutSpinEdit->setValue(CommandTimeouts{}.longMs);
+    ui->TimeoutShortSpinEdit->setValue(CommandTimeouts{}.shortMs);
     ui->PauseGroupSpinEdit->setValue(0);
     ui->RetriesSpinEdit->setValue(0);
     ui->FloatPixCheckBox->setChecked(false);

@@ -2,8 +2,7 @@
 
 #include "app/UMain.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "demo/DemoSensor.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -61,13 +60,17 @@ ZartSession::ZartSession() = default;
 ZartSession::~ZartSession()
 {
     m_windows = {};
-    if (m_server)
-        m_server->stop();
+    m_demo.reset();
 }
 
 QString ZartSession::demoDevicePath() const
 {
-    return m_server ? m_server->devicePath() : QString();
+    return m_demo ? m_demo->devicePath() : QString();
+}
+
+SimSensor *ZartSession::demoSensor() const
+{
+    return m_demo ? &m_demo->sensor() : nullptr;
 }
 
 bool ZartSession::start(const StartOptions &options, QString *error)
@@ -75,19 +78,13 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     QStringList extraPorts;
     QString preferredPort;
     if (options.demo) {
-        m_sensor = std::make_unique<SimSensor>();
-        m_sensor->setWander(4.0f); // something for the spot view to follow
-        m_server = std::make_unique<SimPtyServer>(*m_sensor);
-        if (!m_server->start()) {
-            if (error)
-                *error = QStringLiteral("Cannot start the simulated sensor: %1")
-                             .arg(m_server->errorString());
-            m_server.reset();
-            m_sensor.reset();
+        m_demo = std::make_unique<DemoSensor>(4.0f); // something for the spot view to follow
+        if (!m_demo->start(error)) {
+            m_demo.reset();
             return false;
         }
-        extraPorts << m_server->devicePath();
-        preferredPort = m_server->devicePath();
+        extraPorts << m_demo->devicePath();
+        preferredPort = m_demo->devicePath();
     }
     if (!options.port.isEmpty()) {
         extraPorts << options.port;

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <memory>
 
-class SimPtyServer;
+class DemoSensor;
 class SimSensor;
 
 // What the command line asks for.
@@ -37,12 +37,11 @@ public:
 
     TForm1 *mainForm() const { return m_windows.mainForm.get(); }
     const ZartWindows &windows() const { return m_windows; }
-    SimSensor *demoSensor() const { return m_sensor.get(); }
+    SimSensor *demoSensor() const;
     // Device path of the simulated sensor; empty without one.
     QString demoDevicePath() const;
 
 private:
-    std::unique_ptr<SimSensor> m_sensor;
-    std::unique_ptr<SimPtyServer> m_server;
+    std::unique_ptr<DemoSensor> m_demo;
     ZartWindows m_windows;
 };

@@ -1,8 +1,9 @@
-#include "app/SignalCloser.h"
 #include "app/UMain.h"
 #include "app/ZartApplication.h"
 #include "app/ZartSession.h"
+#include "common/StopSignals.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -31,7 +32,8 @@ int main(int argc, char *argv[])
     // Asked to stop (the session ends, kill): the window closes as on the
     // user's click, so the settings are saved (without a report box when
     // they cannot be).
-    const SignalCloser closer([mainForm] {
+    StopSignals stop({SIGTERM, SIGINT, SIGHUP});
+    stop.whenCaught([mainForm] {
         mainForm->FormActivate();
         mainForm->closeOnSignal();
     });

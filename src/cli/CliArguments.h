@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sensor/SensorCommands.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -41,8 +43,8 @@ struct CliCommand
     bool demo = false;            // --demo
     QString speed = QStringLiteral("9600");
     int address = 1;              // --addr, 1..247
-    int timeoutMs = 3000;         // --timeout: measurements and the checksum read
-    int timeoutShortMs = 300;     // --timeout-short: everything else
+    int timeoutMs = CommandTimeouts{}.longMs;       // --timeout: measurements and the checksum read
+    int timeoutShortMs = CommandTimeouts{}.shortMs; // --timeout-short: everything else
     int pauseMs = 0;              // --pause: between the requests of group operations
     int retries = 0;              // --retries: repeats of a request that failed on the line
     bool floatPix = false;        // --float-pix

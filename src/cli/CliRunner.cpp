@@ -12,12 +12,9 @@
 #include "sensor/ReadingStats.h"
 #include "sensor/SensorCommands.h"
 #include "serial/PortAccess.h"
-#include "serial/PortNaming.h"
-#include "serial/SerialDevice.h"
 #include "serial/UComWin.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "demo/DemoSensor.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -26,7 +23,6 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -38,46 +34,6 @@ constexpr int ExitUsage = 2;
 std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
 {
     return std::make_unique<TWinComPort>(env.makeSerialDevice ? env.makeSerialDevice() : nullptr);
-}
-
-[[noreturn]] void raiseLink(TComExceptions code, int error)
-{
-    throw EComPort(code, error, ComExceptionText(code));
-}
-
-// "Unable to open com port (Error: 13): /dev/ttyUSB0: permission denied": the
-// link's text, then the port and the system's reason.
-[[noreturn]] void raiseOpenFailed(const QString &port, int error)
-{
-    QString reason = qt_error_string(error).trimmed();
-    while (reason.endsWith(QLatin1Char('.')))
-        reason.chop(1);
-    if (!reason.isEmpty())
-        reason[0] = reason[0].toLower();
-    const TComExceptions code = TComExceptions::CE_OpenFailed;
-    throw EComPort(code, error, ComExceptionText(code), QStringLiteral("%1: %2").arg(port, reason));
-}
-
-// Opens a link that is still closed, with the link's own failure texts (one
-// that cannot be opened names the port and the reason), and leaves both lines
-// de-asserted. The command line opens its links before the first request, so
-// that an open failure is reported with its reason; switching the supply off
-// needs an open port in any case.
-void openLink(TWinComPort &link)
-{
-    if (link.isOpen())
-        return;
-    const QString path = PortNaming::devicePathForPortName(link.GetPortName());
-    if (path.isEmpty())
-        raiseOpenFailed(link.GetPortName(), ENOENT);
-    ISerialDevice &device = link.device();
-    switch (device.open(path, link.speed())) {
-    case ISerialDevice::OpenResult::Ok: return;
-    case ISerialDevice::OpenResult::OpenFailed: raiseOpenFailed(path, device.lastError());
-    case ISerialDevice::OpenResult::SetupFailed: raiseLink(TComExceptions::CE_SetupComFailed, device.lastError());
-    case ISerialDevice::OpenResult::StateFailed: raiseLink(TComExceptions::CE_SetStateFailed, device.lastError());
-    case ISerialDevice::OpenResult::TimeoutsFailed: raiseLink(TComExceptions::CE_TimeoutsFailed, device.lastError());
-    }
 }
 
 // The seam of the long operations on the command line: the gauge as a progress
@@ -178,7 +134,7 @@ int CliSession::runPower()
 {
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(m_cmd.powerPort);
-    openLink(*link);
+    link->open(); // an open failure is reported before the first request
     link->SetPower(m_cmd.powerOn);
     return ExitOk;
 }
@@ -274,18 +230,16 @@ int CliSession::runWatch(TModbusEngine &engine)
 int CliSession::runOnDataPort()
 {
     // The simulated sensor outlives the link that talks to it.
-    std::unique_ptr<SimSensor> sensor;
-    std::unique_ptr<SimPtyServer> server;
+    std::unique_ptr<DemoSensor> demo;
     QString portName = m_cmd.port;
     if (m_cmd.demo) {
-        sensor = std::make_unique<SimSensor>();
-        server = std::make_unique<SimPtyServer>(*sensor);
-        if (!server->start()) {
-            m_console.log(QStringLiteral("Cannot start the simulated sensor: %1").arg(server->errorString()),
-                          LogError);
+        demo = std::make_unique<DemoSensor>();
+        QString error;
+        if (!demo->start(&error)) {
+            m_console.log(error, LogError);
             return ExitFailed;
         }
-        portName = server->devicePath();
+        portName = demo->devicePath();
     }
 
     // Declared after the simulated sensor, the link goes first.
@@ -294,7 +248,7 @@ int CliSession::runOnDataPort()
     link->SetPortName(portName);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
     link->FastReply = m_cmd.fastReply;
-    openLink(*link);
+    link->open(); // an open failure is reported before the first request
 
     CliBusHost host(m_console, m_cmd.address);
     TModbusEngine engine(*link, host);
@@ -342,11 +296,6 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
         return ExitOk;
     case CliVerb::WriteWord:
-        if (IsZeroAddressWrite(c.wordAddress, c.wordValue)) {
-            // Refused before anything is sent, with the window's text.
-            m_console.log(QString::fromUtf16(ZeroAddressWriteText), LogError);
-            return ExitFailed;
-        }
         WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
         return ExitOk;
     case CliVerb::Crc:

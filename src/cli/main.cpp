@@ -1,62 +1,15 @@
 // zart-cli: the sensor's service commands from a shell or a script.
 
 #include "cli/CliRunner.h"
+#include "common/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QStringList>
 #include <QTextStream>
 #include <csignal>
-#include <cstdio>
 #include <memory>
 #include <unistd.h>
-
-namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-// Ctrl+C: the watch ends after the reading under way, and the port is closed
-// on the way out. The handler goes back to the default at once, so a second
-// Ctrl+C ends the process the usual way.
-void onInterrupt(int)
-{
-    g_interrupted = 1;
-}
-
-void catchInterrupt()
-{
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-}
-
-// Ctrl+C or SIGTERM during a long operation: it stops after the request in
-// flight and the port is closed on the way out. A second signal of either kind
-// ends the process at once, by the default action of the signal.
-void onStop(int signal)
-{
-    if (g_stopSignal != 0) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    g_stopSignal = signal;
-}
-
-void catchStop()
-{
-    struct sigaction action = {};
-    action.sa_handler = onStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -73,16 +26,21 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    if (needs.catchInterrupt)
-        catchInterrupt();
+    // Ctrl+C ends a watch after the reading under way; Ctrl+C or SIGTERM
+    // stops a long operation after the request in flight. Either way the
+    // port is closed on the way out, and a second signal ends the process at
+    // once. Any other command is ended by them as usual.
+    std::unique_ptr<StopSignals> stop;
     if (needs.catchStop)
-        catchStop();
+        stop = std::make_unique<StopSignals>(std::initializer_list<int>{SIGINT, SIGTERM});
+    else if (needs.catchInterrupt)
+        stop = std::make_unique<StopSignals>(std::initializer_list<int>{SIGINT});
 
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliEnvironment env;
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    env.interrupted = [] { return g_interrupted != 0; };
-    env.stopSignal = [] { return int(g_stopSignal); };
+    env.interrupted = [&stop] { return stop && stop->caught() != 0; };
+    env.stopSignal = [&stop] { return stop ? stop->caught() : 0; };
     return RunCli(app->arguments().mid(1), out, err, env);
 }

@@ -52,7 +52,7 @@ QString StepDataDown(const QString &text);
 quint16 FlashAddressOfField(const QString &text);
 
 // The write that would leave the sensor without a bus address: value 0 to the
-// address word. The command refuses it with ZeroAddressWriteText.
+// address word. WriteFlashWord refuses it with ZeroAddressWriteText.
 bool IsZeroAddressWrite(quint16 address, quint32 value);
 inline constexpr char16_t ZeroAddressWriteText[] =
     u"Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым.";

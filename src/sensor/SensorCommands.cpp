@@ -1,6 +1,7 @@
 #include "sensor/SensorCommands.h"
 
 #include "modbus/Transact.h"
+#include "sensor/HexField.h"
 #include "serial/PortAccess.h"
 #include "serial/UComWin.h"
 
@@ -94,9 +95,13 @@ quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs, 
     return decode(engine, DecodeWord);
 }
 
+EZeroAddressWrite::EZeroAddressWrite() : ZartError(QString::fromUtf16(ZeroAddressWriteText)) {}
+
 void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
                     bool logTraffic)
 {
+    if (IsZeroAddressWrite(address, value))
+        throw EZeroAddressWrite();
     run(engine, RequestWriteFlashWord(address, value), timeoutMs, false, logTraffic);
 }
 

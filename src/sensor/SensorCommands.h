@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sensor/SensorRequests.h"
+#include "serial/ZartError.h"
 
 #include <QStringList>
 #include <QtGlobal>
@@ -42,8 +43,15 @@ void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs);
 
 quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs,
                       bool logTraffic = true);
+// Refuses a write that would leave the sensor without a bus address
+// (IsZeroAddressWrite) with EZeroAddressWrite, before anything is sent or logged.
 void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
                     bool logTraffic = true);
+class EZeroAddressWrite : public ZartError
+{
+public:
+    EZeroAddressWrite();
+};
 // Four hexadecimal digits of the sensor's checksum.
 QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs);
 // Checksum read, then the computed checksum (word 0x3FE) copied into the

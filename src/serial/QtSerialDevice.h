@@ -33,8 +33,6 @@ public:
     bool setRts(bool asserted) override;
     int lastError() const override { return m_lastError; }
 
-    // Whether the open device is a pseudo-terminal.
-    bool isPty() const { return m_isPty; }
     // Whether a path names a pseudo-terminal slave device.
     static bool isPtyPath(const QString &devicePath);
 

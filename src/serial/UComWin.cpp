@@ -136,12 +136,12 @@ void TWinComPort::open()
         return;
     const QString path = PortNaming::devicePathForPortName(m_portName);
     if (path.isEmpty()) // a COM number with no device
-        throw EComPort(TComExceptions::CE_OpenFailed, ENOENT, ComExceptionText(TComExceptions::CE_OpenFailed));
+        raiseOpenFailed(m_portName, ENOENT);
     switch (m_device->open(path, m_baud)) {
     case ISerialDevice::OpenResult::Ok:
         return;
     case ISerialDevice::OpenResult::OpenFailed:
-        raise(TComExceptions::CE_OpenFailed);
+        raiseOpenFailed(path, m_device->lastError());
     case ISerialDevice::OpenResult::SetupFailed:
         raise(TComExceptions::CE_SetupComFailed);
     case ISerialDevice::OpenResult::StateFailed:
@@ -149,6 +149,19 @@ void TWinComPort::open()
     case ISerialDevice::OpenResult::TimeoutsFailed:
         raise(TComExceptions::CE_TimeoutsFailed);
     }
+}
+
+void TWinComPort::raiseOpenFailed(const QString &port, int error)
+{
+    // The system's reason as a clause: "permission denied", not "Permission denied."
+    QString reason = error > 0 ? qt_error_string(error).trimmed() : QString();
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    if (!reason.isEmpty())
+        reason[0] = reason[0].toLower();
+    const TComExceptions code = TComExceptions::CE_OpenFailed;
+    const QString detail = reason.isEmpty() ? port : QStringLiteral("%1: %2").arg(port, reason);
+    throw EComPort(code, error, ComExceptionText(code), detail);
 }
 
 void TWinComPort::close()

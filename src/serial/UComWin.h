@@ -74,6 +74,11 @@ public:
     // never closes the link.
     static bool IsDeviceGone(int error);
 
+    // Opens the port when it is closed (Send and SetPower(true) do so
+    // themselves), leaving DTR and RTS de-asserted. A port that cannot be
+    // opened raises "Unable to open com port (Error: N): <device>: <reason>".
+    void open();
+
     void Send(const quint8 *frame, int count);
     void Receive();
     void SetPower(bool on);
@@ -92,11 +97,11 @@ public:
     qint32 RxCount = 0;
 
 private:
-    void open();
     void close();
     void dropIfGone();
     // Raises code with the device's error number, closing a device that has gone.
     [[noreturn]] void raise(TComExceptions code);
+    [[noreturn]] static void raiseOpenFailed(const QString &port, int error);
 
     std::unique_ptr<ISerialDevice> m_device;
     QString m_portName = QStringLiteral("COM1");

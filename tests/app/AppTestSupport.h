@@ -8,7 +8,7 @@
 #include "app/UMain.h"
 #include "app/USetup.h"
 #include "app/ZartWindows.h"
-#include "serial/SerialDevice.h"
+#include "common/FakeSerialDevice.h"
 #include "serial/UComWin.h"
 #include "serial/UEnumComPorts.h"
 
@@ -23,84 +23,10 @@
 #include <functional>
 #include <memory>
 
-// What happened on one fake serial device.
-struct FakeLine
+// A link on a fake device whose state the test keeps reading.
+inline std::unique_ptr<TWinComPort> fakeLink(const std::shared_ptr<FakeSerialDevice::State> &line)
 {
-    bool open = false;
-    QString path;
-    qint32 baud = 0;
-    bool dtr = false;
-    bool rts = false;
-    bool failOpen = false;
-    int openError = ENOENT; // the error number of a failed opening
-    bool failBaud = false;
-    int opens = 0;
-    QStringList calls; // "open <path>", "close", "dtr 1", "rts 0", "baud 57600"
-};
-
-class LineRecordingDevice final : public ISerialDevice
-{
-public:
-    explicit LineRecordingDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
-
-    OpenResult open(const QString &devicePath, qint32 baudRate) override
-    {
-        if (m_line->failOpen) {
-            m_error = m_line->openError;
-            return OpenResult::OpenFailed;
-        }
-        m_line->open = true;
-        m_line->path = devicePath;
-        m_line->baud = baudRate;
-        m_line->dtr = m_line->rts = false;
-        ++m_line->opens;
-        m_line->calls << QStringLiteral("open ") + devicePath;
-        return OpenResult::Ok;
-    }
-    void close() override
-    {
-        if (m_line->open)
-            m_line->calls << QStringLiteral("close");
-        m_line->open = false;
-    }
-    bool isOpen() const override { return m_line->open; }
-    bool setBaudRate(qint32 baudRate) override
-    {
-        if (m_line->failBaud) {
-            m_error = EINVAL;
-            return false;
-        }
-        m_line->baud = baudRate;
-        m_line->calls << QStringLiteral("baud %1").arg(baudRate);
-        return true;
-    }
-    bool purge() override { return m_line->open; }
-    WriteResult write(const quint8 *, qint32, int) override { return WriteResult::Done; }
-    bool waitForBytes(std::chrono::nanoseconds) override { return false; }
-    qint32 read(quint8 *, qint32) override { return 0; }
-    bool setDtr(bool asserted) override { return modemLine(m_line->dtr, "dtr", asserted); }
-    bool setRts(bool asserted) override { return modemLine(m_line->rts, "rts", asserted); }
-    int lastError() const override { return m_error; }
-
-private:
-    bool modemLine(bool &state, const char *name, bool asserted)
-    {
-        if (!m_line->open) {
-            m_error = EBADF;
-            return false;
-        }
-        state = asserted;
-        m_line->calls << QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(asserted ? 1 : 0);
-        return true;
-    }
-
-    std::shared_ptr<FakeLine> m_line;
-    int m_error = -1;
-};
-
-inline std::unique_ptr<TWinComPort> fakeLink(const std::shared_ptr<FakeLine> &line)
-{
-    return std::make_unique<TWinComPort>(std::make_unique<LineRecordingDevice>(line));
+    return std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(line));
 }
 
 // The ports the enumeration reports while the object lives. ttyS<n> is COM<n+1>.
@@ -240,7 +166,7 @@ const QColor Red(255, 0, 0);
 class FakeLinkWindows
 {
 protected:
-    std::shared_ptr<FakeLine> m_data, m_power;
+    std::shared_ptr<FakeSerialDevice::State> m_data, m_power;
     std::unique_ptr<ScopedPorts> m_ports;
     std::unique_ptr<ScopedSettingsFile> m_settings;
     ZartWindows m_w;
@@ -257,8 +183,8 @@ protected:
 
     void setUpLinks()
     {
-        m_data = std::make_shared<FakeLine>();
-        m_power = std::make_shared<FakeLine>();
+        m_data = std::make_shared<FakeSerialDevice::State>();
+        m_power = std::make_shared<FakeSerialDevice::State>();
         m_ports = std::make_unique<ScopedPorts>();
         m_settings = std::make_unique<ScopedSettingsFile>();
     }

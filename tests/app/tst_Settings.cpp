@@ -476,7 +476,7 @@ private Q_SLOTS:
         QCOMPARE(form()->powerPort().GetPortName(), QStringLiteral("COM7"));
         QVERIFY(powerButton()->isEnabled());
         // Choosing ports touches no device.
-        QCOMPARE(m_data->opens + m_power->opens, 0);
+        QCOMPARE(m_data->calls + m_power->calls, QStringList());
     }
 
     // With no speed selected nothing is applied: the link stays at 9600, no line.
@@ -569,7 +569,7 @@ private Q_SLOTS:
         form()->setExtraPortPaths({QStringLiteral("/dev/pts/77")});
         form()->setPreferredPort(QStringLiteral("/dev/pts/77"));
         form()->FormActivate();
-        QCOMPARE(logLines(form()).first(), (LogLine{QStringLiteral("Установлен порт /dev/pts/77"), Black}));
+        QCOMPARE(logLines(form()).first(), (LogLine{QStringLiteral("Порт /dev/pts/77 не существует"), Red}));
         portCombo()->showPopup();
         portCombo()->hidePopup();
         QCOMPARE(portCombo()->findText(QStringLiteral("/dev/pts/77")), portCombo()->currentIndex());
@@ -609,7 +609,7 @@ private Q_SLOTS:
         startShown("[Setup]\nComPort=3\n", {3, 7});
         if (linkOpen)
             openDataLink();
-        m_data->failOpen = reopenFails;
+        m_data->openResult = reopenFails ? ISerialDevice::OpenResult::OpenFailed : ISerialDevice::OpenResult::Ok;
         const auto lines = logLines(form()).size();
         QTest::keyClick(portCombo(), Qt::Key_Down); // the user picks COM7
         QCOMPARE(newLines(lines), (QList<LogLine>{line}));
@@ -696,7 +696,7 @@ private Q_SLOTS:
         QTest::addColumn<LogLine>("line");
         QTest::newRow("Отключен") << 0 << false << QStringList{"dtr 1", "rts 0", "close"} << false
                                   << LogLine{"Порт питания не используется", Black};
-        QTest::newRow("COM7") << 2 << false << QStringList{"close", "open /dev/ttyS6"} << true
+        QTest::newRow("COM7") << 2 << false << QStringList{"close", "open /dev/ttyS6 9600"} << true
                               << LogLine{"Установлен порт питания COM7", Black};
         QTest::newRow("COM7 cannot be opened")
             << 2 << true << QStringList() << true
@@ -712,7 +712,7 @@ private Q_SLOTS:
         startShown("[Setup]\nPowerComPort=3\n", {3, 7});
         QTest::mouseClick(powerButton(), Qt::LeftButton);
         m_power->calls.clear();
-        m_power->failOpen = failOpen;
+        m_power->openResult = failOpen ? ISerialDevice::OpenResult::OpenFailed : ISerialDevice::OpenResult::Ok;
         const auto lines = logLines(form()).size();
         pickPowerPort(index);
         QCOMPARE(newLines(lines), (QList<LogLine>{line}));
@@ -736,13 +736,14 @@ private Q_SLOTS:
     void failedSwitchIsReported()
     {
         startShown("[Setup]\nPowerComPort=3\n", {3});
-        m_power->failOpen = true;
+        m_power->openResult = ISerialDevice::OpenResult::OpenFailed;
+        m_power->failError = ENOENT;
         ScopedModalRunner runner(QMessageBox::Ok);
         QTest::mouseClick(powerButton(), Qt::LeftButton);
         QVERIFY(powerButton()->isChecked());
         QCOMPARE(runner.dialogs.size(), 1);
         QCOMPARE(runner.dialogs[0].text,
-                 comFailure(TComExceptions::CE_OpenFailed, ENOENT)); // ends in ')': no full stop
+                 comFailure(TComExceptions::CE_OpenFailed, ENOENT) + QStringLiteral(": /dev/ttyS2: no such file or directory."));
         QCOMPARE(runner.dialogs[0].icon, int(QMessageBox::Critical));
         // The next click fails on DTR of the port that is not open.
         QTest::mouseClick(powerButton(), Qt::LeftButton);
@@ -757,8 +758,8 @@ private Q_SLOTS:
     void deniedPowerPortIsExplained()
     {
         startShown("[Setup]\nPowerComPort=3\n", {3});
-        m_power->failOpen = true;
-        m_power->openError = EACCES;
+        m_power->openResult = ISerialDevice::OpenResult::OpenFailed;
+        m_power->failError = EACCES;
         ScopedModalRunner runner(QMessageBox::Ok);
         const qsizetype before = logLines(form()).size();
         QTest::mouseClick(powerButton(), Qt::LeftButton);

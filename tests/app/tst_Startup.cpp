@@ -84,12 +84,16 @@ private Q_SLOTS:
     void demoSensorIsTheDataPort_data()
     {
         QTest::addColumn<QString>("port");
-        QTest::newRow("--demo") << QString();
-        QTest::newRow("--demo with --port") << QStringLiteral("/dev/ttyS9");
+        QTest::addColumn<bool>("portExists");
+        QTest::newRow("--demo") << QString() << true;
+        QTest::newRow("--demo with --port") << QStringLiteral("/dev/null") << true;
+        QTest::newRow("--demo with a --port that names nothing")
+            << QStringLiteral("/nonexistent-zart-dir/ttyS9") << false;
     }
     void demoSensorIsTheDataPort()
     {
         QFETCH(QString, port);
+        QFETCH(bool, portExists);
         ScopedPorts ports({ScopedPorts::com(3)});
         ScopedSettingsFile settings(QByteArray("[Setup]\nComPort=3\n"));
         ZartSession session;
@@ -107,7 +111,8 @@ private Q_SLOTS:
         // The first line names the settings file: here the build tree's, beside the executable.
         QCOMPARE(logLines(form).mid(0, 2),
                  (QList<LogLine>{{QStringLiteral("Файл настроек: %1").arg(ScopedSettingsFile::path()), Black},
-                                 {QStringLiteral("Установлен порт %1").arg(chosen), Black}}));
+                                 portExists ? LogLine{QStringLiteral("Установлен порт %1").arg(chosen), Black}
+                                            : LogLine{QStringLiteral("Порт %1 не существует").arg(chosen), Red}}));
         if (!port.isEmpty())
             return;
 

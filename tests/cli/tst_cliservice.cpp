@@ -349,15 +349,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("second"); // another signal at once: it ends the process; 0 none
         QTest::addColumn<int>("status");
-        QTest::newRow("dump, SIGTERM") << QStringList{"dump"} << int(SIGTERM) << 143;
-        QTest::newRow("dump, SIGINT") << QStringList{"dump"} << int(SIGINT) << 130;
-        QTest::newRow("verify, SIGTERM") << QStringList{"verify"} << int(SIGTERM) << 143;
+        QTest::newRow("dump, SIGTERM") << QStringList{"dump"} << int(SIGTERM) << 0 << 143;
+        QTest::newRow("dump, SIGINT") << QStringList{"dump"} << int(SIGINT) << 0 << 130;
+        QTest::newRow("verify, SIGTERM") << QStringList{"verify"} << int(SIGTERM) << 0 << 143;
+        // Two different signals, so that the second is not merged into the first.
+        QTest::newRow("dump, SIGINT then SIGTERM") << QStringList{"dump"} << int(SIGINT) << int(SIGTERM) << 0;
     }
     void stoppedBySignal()
     {
         QFETCH(QStringList, args);
         QFETCH(int, signal);
+        QFETCH(int, second);
         QFETCH(int, status);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -381,6 +385,16 @@ private Q_SLOTS:
             err += cli.readAllStandardError();
         QVERIFY2(err.contains("..."), err.constData());
         ::kill(pid_t(cli.processId()), signal);
+        if (second != 0) {
+            // The stop has not finished the request in flight yet: the second
+            // signal ends the process by its default action.
+            ::kill(pid_t(cli.processId()), second);
+            QVERIFY(cli.waitForFinished(10000));
+            QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList());
+            return;
+        }
         QVERIFY(cli.waitForFinished(10000));
         err += cli.readAllStandardError();
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);

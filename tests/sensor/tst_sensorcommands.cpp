@@ -95,6 +95,7 @@ private Q_SLOTS:
     void assignAddress_data();
     void assignAddress();
     void correctionCopiesComputedChecksum();
+    void zeroAddressWriteRefused();
 
     void searchFinds_data();
     void searchFinds();
@@ -444,6 +445,22 @@ int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint3
         [&] { ++m_pumps; });
 }
 
+// Zero into the address word would leave the sensor unreachable: the command
+// refuses it before anything is sent or logged; the front ends show the text.
+void TestSensorCommands::zeroAddressWriteRefused()
+{
+    const quint32 before = m_sensor.word(AddressWordAddress - 0x1000);
+    try {
+        WriteFlashWord(*m_engine, AddressWordAddress, 0, m_timeouts.shortMs);
+        QFAIL("a zero written into the address word was not refused");
+    } catch (const EZeroAddressWrite &e) {
+        QCOMPARE(e.text(), QStringLiteral("Данная ячейка отвечает за адрес прибора. Адрес не может быть нулевым."));
+    }
+    QCOMPARE(m_sensor.requestCount(), 0);
+    QCOMPARE(m_host.lines, LogLines());
+    QCOMPARE(m_sensor.word(AddressWordAddress - 0x1000), before);
+}
+
 void TestSensorCommands::searchFinds_data()
 {
     QTest::addColumn<bool>("fast");
@@ -540,7 +557,9 @@ void TestSensorCommands::searchOnMissingPort()
     QCOMPARE(m_addressesSet, QList<int>({1, 9}));
     QCOMPARE(host.address, 9);
     QCOMPARE(host.lines, LogLines({{QStringLiteral("Идёт поиск датчика..."), LogInfo},
-                                   {QStringLiteral("Unable to open com port (Error: 2)"), LogError}}));
+                                   {QStringLiteral("Unable to open com port (Error: 2): "
+                                                   "/nonexistent-zart-dir/ttyZART0: no such file or directory"),
+                                    LogError}}));
     QCOMPARE(host.busyCalls, kBusyOnOff);
 }
 
@@ -630,7 +649,8 @@ void TestSensorCommands::portComesBackUnderItsName()
     adapter.stop();
     // The first command finds the device hung up, the next one finds no port.
     for (const QString &text : {QStringLiteral("PurgeComm function failed (Error: 5)"),
-                                QStringLiteral("Unable to open com port (Error: 2)")}) {
+                                QStringLiteral("Unable to open com port (Error: 2): %1: no such file or directory")
+                                    .arg(linkPath)}) {
         host.lines.clear();
         try {
             PingSensor(engine, kReplyTimeoutMs);

@@ -260,7 +260,8 @@ void TestComLink::missingDevice()
     } catch (const EComPort &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
         QCOMPARE(e.winCode(), ENOENT);
-        QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2)"));
+        QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2): %1: no such file or directory")
+                               .arg(portName));
     }
     QCOMPARE(link.LinkStatus, quint8(TWinComPort::Incomplete));
     QVERIFY(!link.isOpen());
@@ -416,7 +417,8 @@ void TestComLink::hungUpPeerClosesTheLink()
         QFAIL("opening a pty that has gone did not fail");
     } catch (const EComPort &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
-        QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2)"));
+        QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2): %1: no such file or directory")
+                               .arg(pty.slavePath()));
     }
     QVERIFY(!link.isOpen());
 }

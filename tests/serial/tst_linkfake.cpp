@@ -213,7 +213,8 @@ void TestLinkFake::deviceFailures_data()
     const QString opening = QStringLiteral("open /dev/ttyS0 9600");
     const int kept = TWinComPort::Incomplete;
     QTest::newRow("open: device") << "OpenFailed" << "send" << 16 << TComExceptions::CE_OpenFailed
-                                  << "Unable to open com port (Error: 16)" << QStringList{opening} << kept << false;
+                                  << "Unable to open com port (Error: 16): /dev/ttyS0: device or resource busy"
+                                  << QStringList{opening} << kept << false;
     QTest::newRow("open: queues") << "SetupFailed" << "send" << 12 << TComExceptions::CE_SetupComFailed
                                   << "SetupComm function failed (Error: 12)" << QStringList{opening} << kept
                                   << false;

@@ -185,7 +185,7 @@ void SimPtyServer::run()
     while (!m_stopping) {
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         // Mid-frame the silence ends the wait; otherwise bytes, stop() or idle time.
-        const int r = ::poll(fds, 2, buf.isEmpty() ? IdleMs : m_silenceMs);
+        const int r = ::poll(fds, 2, buf.isEmpty() ? IdleMs : SilenceMs);
         if (r < 0) {
             if (errno == EINTR)
                 continue;

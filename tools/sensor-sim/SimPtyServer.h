@@ -22,7 +22,8 @@ class SimSensor;
 class SimPtyServer
 {
 public:
-    static constexpr int DefaultSilenceMs = 5;
+    // Silence that ends an unrecognised run of bytes.
+    static constexpr int SilenceMs = 5;
 
     explicit SimPtyServer(SimSensor &sensor);
     ~SimPtyServer();
@@ -42,9 +43,6 @@ public:
     QString linkPath() const { return m_linkPath; }
     QString errorString() const { return m_error; }
 
-    // Silence that ends an unrecognised run of bytes (before start()).
-    void setSilenceMs(int ms) { m_silenceMs = ms < 1 ? 1 : ms; }
-
     // Length of the request frame at the start of buf: > 0 the full length,
     // 0 more bytes are needed to tell, -1 the function code has no known length.
     static int requestLength(const QByteArray &buf);
@@ -61,7 +59,6 @@ private:
     int m_master = -1;
     int m_slave = -1;
     int m_wake[2] = {-1, -1}; // self-pipe: stop() writes, the thread polls it
-    int m_silenceMs = DefaultSilenceMs;
     QString m_devicePath;
     QString m_linkPath;
     QString m_error;

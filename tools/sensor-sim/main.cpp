@@ -1,26 +1,17 @@
 // zart-sensor-sim: the simulated sensor on a pseudo-terminal, for running the
 // configurator and its command-line front end without hardware.
 
+#include "common/StopSignals.h"
+
 #include "SimPtyServer.h"
 #include "SimSensor.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char b = 's';
-    [[maybe_unused]] ssize_t w = ::write(g_signalPipe[1], &b, 1);
-}
 
 [[noreturn]] void fail(const QString &text)
 {
@@ -92,23 +83,10 @@ int main(int argc, char **argv)
     if (sensor.address() < 1 || sensor.address() > 247)
         fail(QStringLiteral("the flash image holds bus address %1; give --address").arg(sensor.address()));
 
-    // SIGINT/SIGTERM end the event loop through a self-pipe, so that the link is
+    // SIGINT, SIGTERM and SIGHUP end the event loop, so that the link is
     // removed and the flash image written as on any other exit.
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        fail(QStringLiteral("cannot create the signal pipe"));
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
-        char b;
-        while (::read(g_signalPipe[0], &b, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    StopSignals stop({SIGINT, SIGTERM, SIGHUP});
+    stop.whenCaught([] { QCoreApplication::quit(); });
 
     SimPtyServer server(sensor);
     if (!server.start(parser.value(linkOpt)))
