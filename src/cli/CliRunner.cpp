@@ -421,10 +421,7 @@ CliProcessNeeds CliNeedsOf(const QStringList &args)
         const CliCommand cmd = ParseCliArguments(args);
         if (cmd.help)
             return {};
-        const bool longOperation = cmd.verb == CliVerb::Dump || cmd.verb == CliVerb::Restore
-                                   || cmd.verb == CliVerb::PassportRestore
-                                   || cmd.verb == CliVerb::Verify || cmd.verb == CliVerb::Search;
-        return {cmd.verb == CliVerb::Plot, cmd.watch, longOperation};
+        return {cmd.verb == CliVerb::Plot, cmd.watch, cmd.isLongOperation()};
     } catch (const CliUsageError &) {
         return {};
     }
