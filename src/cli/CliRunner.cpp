@@ -80,6 +80,20 @@ void openLink(TWinComPort &link)
     }
 }
 
+// A file a command reads, looked at before it is read: a failure names the
+// file, where the system's text alone ("No such file or directory") does not.
+void checkInputFile(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString name = QDir::toNativeSeparators(path);
+    if (!info.exists())
+        throw ZartError(QStringLiteral("Файл %1 не найден").arg(name));
+    if (info.isDir())
+        throw ZartError(QStringLiteral("%1 - папка, а не файл").arg(name));
+    if (!info.isReadable())
+        throw ZartError(QStringLiteral("Нет доступа к файлу %1").arg(name));
+}
+
 // The seam of the long operations on the command line: the gauge as a progress
 // line (on a terminal only), the pause as a sleep, the questions answered by --yes,
 // the question about another sensor's serial number by --other-serial. Each
@@ -185,6 +199,7 @@ int CliSession::runPower()
 
 int CliSession::runView()
 {
+    checkInputFile(m_cmd.path);
     const FlashImage image = ReadDumpFile(m_cmd.path);
     for (const QStringList &row : DumpViewRows(image))
         m_out << row.join(QLatin1Char('\t')) << '\n';
@@ -195,6 +210,7 @@ int CliSession::runPlot()
 {
     CalibrationGrid grid;
     try {
+        checkInputFile(m_cmd.path);
         grid = ReadCalibrationFile(m_cmd.path);
     } catch (const ZartError &e) {
         m_console.log(e.text(), LogError);
@@ -210,6 +226,7 @@ int CliSession::runVerify(TModbusEngine &engine)
 {
     FlashImage image;
     try {
+        checkInputFile(m_cmd.path);
         image = ReadDumpFile(m_cmd.path);
     } catch (const ZartError &e) {
         m_console.log(e.text(), LogError);
@@ -388,6 +405,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Restore: {
+        checkInputFile(c.path);
         CliOperationHost op(m_console, c, m_env);
         const auto setAddress = [&host](int a) { host.setBusAddress(a); };
         if (c.differences)
@@ -398,6 +416,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     }
     case CliVerb::PassportRestore: {
         // The passport settings live beside the passport, as the dump puts them.
+        checkInputFile(c.path);
         const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
         CliOperationHost op(m_console, c, m_env);
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);

@@ -171,14 +171,18 @@ private Q_SLOTS:
     void badDumpFile_data()
     {
         QTest::addColumn<QString>("verb");
-        QTest::addColumn<int>("size"); // -1: no file at all
-        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("size"); // -1: no file at all, -2: a folder in its place
+        QTest::addColumn<QString>("failure"); // %1: the path
 
         const QString wrongSize = QStringLiteral("Размер файла неверен");
         QTest::newRow("view 4095 bytes") << QStringLiteral("view") << 4095 << wrongSize;
         QTest::newRow("view 4100 bytes") << QStringLiteral("view") << 4100 << wrongSize;
         QTest::newRow("restore 4100 bytes") << QStringLiteral("restore") << 4100 << wrongSize;
-        QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QString();
+        QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QStringLiteral("Файл %1 не найден");
+        QTest::newRow("restore missing file") << QStringLiteral("restore") << -1
+                                              << QStringLiteral("Файл %1 не найден");
+        QTest::newRow("passport-restore of a folder") << QStringLiteral("passport-restore") << -2
+                                                      << QStringLiteral("%1 - папка, а не файл");
     }
     void badDumpFile()
     {
@@ -192,16 +196,14 @@ private Q_SLOTS:
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(size, '\x01'));
+        } else if (size == -2) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("bad.dmp")));
         }
         const CliRun run = runCli(onSensor({"--yes", verb, path}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         const QStringList err = lines(run.err);
-        QCOMPARE(err.size(), 1); // one red line, whatever the system's text
-        if (!failure.isEmpty())
-            QCOMPARE(err.first(), failure);
-        else
-            QVERIFY(!err.first().isEmpty());
+        QCOMPARE(err, QStringList{failure.contains(u'%') ? failure.arg(path) : failure});
         QCOMPARE(sensor.requestCount(), 0);
     }
 
