@@ -97,7 +97,9 @@ void checkInputFile(const QString &path)
 // The seam of the long operations on the command line: the gauge as a progress
 // line (on a terminal only), the pause as a sleep, the questions answered by --yes,
 // the question about another sensor's serial number by --other-serial. Each
-// question is logged with its answer, so the transcript shows what was decided.
+// question is logged with its answer, so the transcript shows what was decided;
+// a No says which option would have answered Yes. A phase's gauge at 0 comes
+// before its log line and shows nothing.
 class CliOperationHost : public IOperationHost
 {
 public:
@@ -113,15 +115,21 @@ public:
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
-    bool ask(const QString &question) override { return answer(question, m_yes); }
-    bool askOtherSerial(const QString &question) override { return answer(question, m_otherSerial); }
+    bool ask(const QString &question) override { return answer(question, m_yes, "--yes"); }
+    bool askOtherSerial(const QString &question) override
+    {
+        return answer(question, m_otherSerial, "--other-serial");
+    }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
 
 private:
-    bool answer(const QString &question, bool yes)
+    bool answer(const QString &question, bool yes, const char *option)
     {
-        m_console.log(question + (yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
+        m_console.log(question
+                          + (yes ? QStringLiteral(" Да")
+                                 : QStringLiteral(" Нет (ответ «Да» даёт %1)").arg(QLatin1String(option))),
+                      LogInfo);
         return yes;
     }
 

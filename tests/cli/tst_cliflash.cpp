@@ -215,7 +215,7 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err),
-                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет",
+                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет (ответ «Да» даёт --yes)",
                               "Запись отменена пользователем"}));
         QCOMPARE(sensor.requestCount(), 0);
     }
@@ -259,6 +259,7 @@ private Q_SLOTS:
     // serial number question needs --other-serial.
     void otherSensor_data()
     {
+        const QString no = QStringLiteral(" Нет (ответ «Да» даёт --other-serial)");
         QTest::addColumn<QStringList>("args"); // FILE is appended
         QTest::addColumn<bool>("passport");
         QTest::addColumn<int>("rc");
@@ -269,19 +270,19 @@ private Q_SLOTS:
         const QString fileQuestion =
             QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш? Да");
         QTest::newRow("restore --yes") << QStringList{"--yes", "restore"} << false << 1
-                                       << QStringList{fileQuestion, question + " Нет",
+                                       << QStringList{fileQuestion, question + no,
                                                       "Запись отменена пользователем"};
         QTest::newRow("restore --yes --other-serial")
             << QStringList{"--yes", "--other-serial", "restore"} << false << 0
             << QStringList{fileQuestion, question + " Да", "Запись дампа во флеш..."};
         QTest::newRow("passport-restore --yes")
             << QStringList{"--yes", "passport-restore"} << true << 1
-            << QStringList{"Серийный номер - 00C0FFEE. Записать паспорт во флеш? Да", question + " Нет",
+            << QStringList{"Серийный номер - 00C0FFEE. Записать паспорт во флеш? Да", question + no,
                            "Запись отменена пользователем"};
         QTest::newRow("restore --differences --yes")
             << QStringList{"--yes", "restore", "--differences"} << false << 1
             << QStringList{"Сравнение с дампом...", "Отличается слов: 2",
-                           "Записать отличающиеся слова (2) во флеш? Да", question + " Нет",
+                           "Записать отличающиеся слова (2) во флеш? Да", question + no,
                            "Запись отменена пользователем"};
     }
     void otherSensor()
@@ -375,7 +376,7 @@ private Q_SLOTS:
         // The settings are found beside the passport: the question is reached.
         QTest::newRow("passport.ini beside, no --yes")
             << true << QStringLiteral("0012ABCD.ini")
-            << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет",
+            << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет (ответ «Да» даёт --yes)",
                            "Запись отменена пользователем"};
         QTest::newRow("no passport.ini beside")
             << false << QStringLiteral("0012ABCD.ini")
