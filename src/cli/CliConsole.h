@@ -27,7 +27,8 @@ public:
     // failures before it throws them).
     void reportFailure(const QString &text, const QString &hint = {});
 
-    // A progress line (terminal only), rewritten in place by the next one.
+    // A progress line (terminal only), rewritten in place by the next one that
+    // differs.
     void progress(const QString &text);
     // Removes the progress line, if one is shown.
     void clearProgress();
@@ -42,6 +43,7 @@ private:
     bool m_verbose;
     bool m_terminal;
     bool m_progressShown = false;
+    QString m_progressText;
     QString m_lastText;
     QString m_lastInfo;
     int m_lastKind = -1;

@@ -111,7 +111,8 @@ public:
 
     void progress(int percent) override
     {
-        m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText(), QString::number(percent)));
+        if (percent > 0)
+            m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText(), QString::number(percent)));
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }

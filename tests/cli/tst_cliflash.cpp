@@ -102,6 +102,12 @@ private Q_SLOTS:
         // 100 and is taken away by the next log line.
         QCOMPARE(sensor.requestCount(), 1024);
         QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KЧтение флеш... 100%\r\x1b[K")));
+        // Each progress line names its phase and is written once.
+        QStringList progress = run.err.split(QStringLiteral("\r\x1b[K"));
+        progress.removeIf([](const QString &part) { return part.isEmpty() || part.endsWith(u'\n'); });
+        QCOMPARE(progress.size(), 100);
+        for (const QString &part : progress)
+            QVERIFY2(part.startsWith(QStringLiteral("Чтение флеш... ")), qPrintable(part));
         QVERIFY(!run.err.contains(QStringLiteral("Послано")));
         QStringList logLines;
         for (const QString &line : lines(run.err))

@@ -166,14 +166,28 @@ private Q_SLOTS:
     }
 
     // The sensor as the dump has it, but for the illumination word: reported,
-    // marked, not counted.
+    // marked, not counted. On a terminal the comparison shows its progress too.
+    void verifyUnchanged_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipe") << false;
+        QTest::newRow("terminal") << true;
+    }
     void verifyUnchanged()
     {
+        QFETCH(bool, terminal);
         sensor.setWord(SimSensor::WordIllumination, 1);
-        const CliRun run = runCli(onSensor({"verify", m_dump}));
+        CliEnvironment env;
+        env.stderrIsTerminal = terminal;
+        const CliRun run = runCli(onSensor({"verify", m_dump}), env);
         QCOMPARE(run.rc, 0);
         QCOMPARE(lines(run.out), QStringList{"0x1006\t00000000\t00000001\t(не восстанавливается)"});
-        QCOMPARE(lines(run.err), (QStringList{"Сравнение с дампом...",
+        const QString progress = QStringLiteral("\r\x1b[KСравнение с дампом... 100%\r\x1b[K");
+        QCOMPARE(run.err.contains(progress), terminal);
+        QStringList logLines; // each line as the terminal leaves it
+        for (const QString &line : lines(run.err))
+            logLines << line.split(QStringLiteral("\r\x1b[K")).last();
+        QCOMPARE(logLines, (QStringList{"Сравнение с дампом...",
                                                "Отличаются невосстанавливаемые слова: 1", "Отличий нет"}));
         QCOMPARE(sensor.requestCount(), 1024);
         QVERIFY(onlyReads(sensor));
