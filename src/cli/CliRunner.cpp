@@ -363,6 +363,10 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     }
     case CliVerb::Light:
         SetIllumination(engine, c.lightCode, c.timeoutShortMs);
+        m_out << (c.lightCode == 0 ? QStringLiteral("Освещение выключено")
+                                   : QStringLiteral("Освещение %1 включено")
+                                         .arg(QLatin1Char(c.lightCode == 1 ? 'X' : 'Y')))
+              << '\n';
         return ExitOk;
     case CliVerb::ReadWord:
         m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
@@ -374,12 +378,17 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
             return ExitFailed;
         }
         WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
+        m_out << QStringLiteral("Записано: %1 = %2")
+                     .arg(QStringLiteral("%1").arg(c.wordAddress, 4, 16, QLatin1Char('0')).toUpper(),
+                          WordText(c.wordValue))
+              << '\n';
         return ExitOk;
     case CliVerb::Crc:
         m_out << ReadChecksum(engine, c.timeoutMs) << '\n';
         return ExitOk;
     case CliVerb::CrcCorrect:
         CorrectChecksum(engine, timeouts());
+        m_out << QStringLiteral("CRC скорректирована") << '\n';
         return ExitOk;
     case CliVerb::Version:
         for (const QString &line : ReadVersionLines(engine, c.timeoutShortMs))
