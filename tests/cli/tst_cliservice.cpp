@@ -347,6 +347,24 @@ private Q_SLOTS:
         QCOMPARE(sensor.requestCount(), 0);
     }
 
+    // The real executable draws without a display and without a word on stderr,
+    // even where the session has no runtime directory.
+    void plotProcessQuiet()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("cal.png"));
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(ZART_CLI_EXE), {"plot", m_dump, out});
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardError(), QByteArray());
+        QVERIFY(QFile::exists(out));
+    }
+
     // Ctrl+C on the real executable: the watch ends with exit 0.
     void interruptedProcess()
     {
