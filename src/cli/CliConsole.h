@@ -33,7 +33,6 @@ public:
     // Removes the progress line, if one is shown.
     void clearProgress();
 
-    bool isTerminal() const { return m_terminal; }
     // The last information line (black kind) logged: names what a progress line counts.
     const QString &lastInfoText() const { return m_lastInfo; }
     static bool isTrafficLine(const QString &text, quint8 kind);
