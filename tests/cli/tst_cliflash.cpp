@@ -1,11 +1,12 @@
 // The flash verbs of zart-cli in-process against the simulated sensor: a dump
 // into a directory, the view of that dump, a restore refused and a restore run
 // with --yes, the passport restore finding its settings beside the passport.
-// The whole-image runs take one exchange per word, so they run once each and
-// the later slots build on the dump of the first.
+// The slots that read a dump or a passport share the files initTestCase writes
+// of the sensor's image, so each slot also runs alone.
 
 #include "CliTestUtil.h"
 #include "common/TestFiles.h"
+#include "flash/Passport.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,9 +49,10 @@ class TestCliFlash : public QObject, public SensorOnPty
 private:
     QString dumpPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".dmp")); }
     QString passportPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".ini")); }
+    QString passportIniPath() const { return m_dir.filePath(QStringLiteral("passport.ini")); }
 
-    SimSensor::Flash m_image{}; // the sensor's image when the dump was taken
-    QTemporaryDir m_dir;
+    SimSensor::Flash m_image{}; // the sensor's image as it starts, and as the files hold it
+    QTemporaryDir m_dir;        // the dump, the passport and passport.ini of m_image
 
 private Q_SLOTS:
     void initTestCase()
@@ -61,6 +63,11 @@ private Q_SLOTS:
         sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
         sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
         QVERIFY2(start(), qPrintable(errorString()));
+
+        m_image = sensor.flash();
+        QVERIFY(testfiles::writeBytes(dumpPath(), testfiles::dumpBytesOf(m_image)));
+        WritePassportFile(passportPath(), m_image);
+        QVERIFY(testfiles::writeBytes(passportIniPath(), "[0012ABCD]\r\nExpLevel=35;40;118;42\r\n"));
     }
 
     void init()
@@ -85,18 +92,21 @@ private Q_SLOTS:
 
     void dumpWritesThreeFiles()
     {
-        m_image = sensor.flash();
+        QTemporaryDir dir;
+        const SimSensor::Flash image = sensor.flash();
         CliEnvironment env;
         env.stderrIsTerminal = true; // the progress line as well
         // Without DIR the files go into the current directory.
         const QString before = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(QDir::setCurrent(dir.path()));
         const CliRun run = runCli(onSensor({"dump"}), env);
         QDir::setCurrent(before);
         QCOMPARE(run.rc, 0);
 
-        const QString ini = m_dir.filePath(QStringLiteral("passport.ini"));
-        QCOMPARE(lines(run.out), (QStringList{dumpPath(), passportPath(), ini}));
+        const QString dump = dir.filePath(hex8(Serial) + QStringLiteral(".dmp"));
+        const QString passport = dir.filePath(hex8(Serial) + QStringLiteral(".ini"));
+        const QString ini = dir.filePath(QStringLiteral("passport.ini"));
+        QCOMPARE(lines(run.out), (QStringList{dump, passport, ini}));
 
         // One request per word, without traffic lines; the progress line counts to
         // 100 and is taken away by the next log line.
@@ -119,18 +129,16 @@ private Q_SLOTS:
 
         // The dump is the image, least significant byte first.
         QByteArray expected;
-        for (const quint32 w : m_image)
+        for (const quint32 w : image)
             for (int b = 0; b < 4; ++b)
                 expected.append(char((w >> (8 * b)) & 0xFF));
-        QCOMPARE(readAll(dumpPath()), expected);
-        QCOMPARE(readAll(passportPath()).count("\r\n"), 441);
+        QCOMPARE(readAll(dump), expected);
+        QCOMPARE(readAll(passport).count("\r\n"), 441);
         QVERIFY(readAll(ini).contains("ExpLevel=35;40;118;42"));
     }
 
     void viewShowsDump()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from the previous slot");
         const CliRun run = runCli({"view", dumpPath()});
         QCOMPARE(run.rc, 0);
         QCOMPARE(run.err, QString());
@@ -215,8 +223,6 @@ private Q_SLOTS:
 
     void restoreRefusedWithoutYes()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from an earlier slot");
         const CliRun run = runCli(onSensor({"restore", dumpPath()}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
@@ -228,8 +234,6 @@ private Q_SLOTS:
 
     void restoreWithYes()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from an earlier slot");
         // The sensor has moved on since the dump: other words, another address.
         sensor.setWord(SimSensor::WordThresholdY, 99);
         sensor.setWord(300, 0x12345678);
@@ -397,13 +401,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QStringList, errLines);
 
-        if (!QFile::exists(passportPath()))
-            QSKIP("no passport from an earlier slot");
         QTemporaryDir dir;
         QVERIFY(QFile::copy(passportPath(), dir.filePath(name)));
         if (iniBeside)
-            QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("passport.ini")),
-                                dir.filePath(QStringLiteral("passport.ini"))));
+            QVERIFY(QFile::copy(passportIniPath(), dir.filePath(QStringLiteral("passport.ini"))));
 
         const CliRun run = runCli(onSensor({"passport-restore", dir.filePath(name)}));
         QCOMPARE(run.rc, 1);
