@@ -3,42 +3,14 @@
 #include "app/picture/CalibrationPainter.h"
 #include "sensor/HexField.h"
 
-#include <array>
+#include <map>
 #include <optional>
 
+// The options and the commands are each one table: the parser reads them, the
+// help text is written from them, and the bash completion reads the help text,
+// so the three cannot tell different stories.
+
 namespace {
-
-struct VerbInfo
-{
-    const char *name;
-    CliVerb verb;
-    int minArgs;
-    int maxArgs;
-};
-
-constexpr std::array<VerbInfo, 21> Verbs = {{
-    {"serial", CliVerb::Serial, 0, 0},
-    {"ping", CliVerb::Ping, 0, 0},
-    {"reset", CliVerb::Reset, 0, 0},
-    {"devid", CliVerb::DevId, 0, 0},
-    {"set-address", CliVerb::SetAddress, 2, 2},
-    {"coords", CliVerb::Coords, 0, 0},
-    {"pixels", CliVerb::Pixels, 0, 0},
-    {"light", CliVerb::Light, 1, 1},
-    {"read-word", CliVerb::ReadWord, 1, 1},
-    {"write-word", CliVerb::WriteWord, 2, 2},
-    {"crc", CliVerb::Crc, 0, 0},
-    {"crc-correct", CliVerb::CrcCorrect, 0, 0},
-    {"version", CliVerb::Version, 0, 0},
-    {"search", CliVerb::Search, 0, 0},
-    {"power", CliVerb::Power, 1, 1},
-    {"dump", CliVerb::Dump, 0, 1},
-    {"view", CliVerb::View, 1, 1},
-    {"restore", CliVerb::Restore, 1, 1},
-    {"passport-restore", CliVerb::PassportRestore, 1, 1},
-    {"plot", CliVerb::Plot, 2, 2},
-    {"verify", CliVerb::Verify, 1, 1},
-}};
 
 enum class Opt {
     Port,
@@ -48,56 +20,258 @@ enum class Opt {
     Timeout,
     TimeoutShort,
     Pause,
+    Retries,
     FloatPix,
     Fast,
     Verbose,
     Yes,
+    OtherSerial,
     Help,
     FindTimeout,
     PowerPort,
+    Differences,
     Watch,
     Interval,
     Count,
-    Retries,
-    OtherSerial,
-    Differences,
     Stats,
 };
 
-struct OptInfo
+struct OptionRow
 {
-    const char *name;
     Opt opt;
-    bool takesValue;
+    const char *name;             // without the leading "--"
+    const char *value = nullptr;  // the value's name in the help; none: a flag
+    const char *help = nullptr;   // none: the option is told with its command
+    bool CliCommand::*flag = nullptr;
+    int CliCommand::*number = nullptr; // a decimal value within [min, max]
+    int min = 0;
+    int max = 0;
+    bool withWatch = false;       // goes with --watch only
 };
 
-constexpr std::array<OptInfo, 21> Options = {{
-    {"port", Opt::Port, true},
-    {"demo", Opt::Demo, false},
-    {"speed", Opt::Speed, true},
-    {"addr", Opt::Addr, true},
-    {"timeout", Opt::Timeout, true},
-    {"timeout-short", Opt::TimeoutShort, true},
-    {"pause", Opt::Pause, true},
-    {"float-pix", Opt::FloatPix, false},
-    {"fast", Opt::Fast, false},
-    {"verbose", Opt::Verbose, false},
-    {"yes", Opt::Yes, false},
-    {"help", Opt::Help, false},
-    {"find-timeout", Opt::FindTimeout, true},
-    {"power-port", Opt::PowerPort, true},
-    {"watch", Opt::Watch, false},
-    {"interval", Opt::Interval, true},
-    {"count", Opt::Count, true},
-    {"retries", Opt::Retries, true},
-    {"other-serial", Opt::OtherSerial, false},
-    {"differences", Opt::Differences, false},
-    {"stats", Opt::Stats, false},
-}};
+// In the order of the help text. A help text is wrapped to the screen's width;
+// '\n' starts a new line.
+const OptionRow Options[] = {
+    {.opt = Opt::Port, .name = "port", .value = "NAME|PATH",
+     .help = "data port: COMN, a device path (/dev/ttyUSB0) or a device name in /dev; every command but "
+             "%1 needs --port or --demo"},
+    {.opt = Opt::Demo, .name = "demo",
+     .help = "run a simulated sensor in the process, on a pseudo-terminal, and use it as the data port",
+     .flag = &CliCommand::demo},
+    {.opt = Opt::Speed, .name = "speed", .value = "RATE", .help = "9600, 57600 or 115200 bit/s (default 9600)"},
+    {.opt = Opt::Addr, .name = "addr", .value = "N", .help = "sensor bus address, 1..247 (default 1)",
+     .number = &CliCommand::address, .min = 1, .max = 247},
+    {.opt = Opt::Timeout, .name = "timeout", .value = "MS",
+     .help = "reply timeout of the measurements and the checksum read, 1..60000 (default 3000)",
+     .number = &CliCommand::timeoutMs, .min = 1, .max = 60000},
+    {.opt = Opt::TimeoutShort, .name = "timeout-short", .value = "MS",
+     .help = "reply timeout of every other request, 1..60000 (default 300)",
+     .number = &CliCommand::timeoutShortMs, .min = 1, .max = 60000},
+    {.opt = Opt::Pause, .name = "pause", .value = "MS",
+     .help = "pause between the requests of dump, restore and passport-restore, 0..60000 (default 0)",
+     .number = &CliCommand::pauseMs, .min = 0, .max = 60000},
+    {.opt = Opt::Retries, .name = "retries", .value = "N",
+     .help = "repeat a request of dump, restore, passport-restore or verify that failed on the line "
+             "(time-out, CRC, length) up to N times, 0..10 (default 0)",
+     .number = &CliCommand::retries, .min = 0, .max = 10},
+    {.opt = Opt::FloatPix, .name = "float-pix", .help = "read the pixels as real numbers",
+     .flag = &CliCommand::floatPix},
+    {.opt = Opt::Fast, .name = "fast",
+     .help = "fast reply end: a reply ends as soon as its bytes form a whole frame, not after 40 ms of "
+             "silence (bytes trailing a whole frame go unnoticed)",
+     .flag = &CliCommand::fastReply},
+    {.opt = Opt::Verbose, .name = "verbose", .help = "log the frames sent and received as well",
+     .flag = &CliCommand::verbose},
+    {.opt = Opt::Yes, .name = "yes",
+     .help = "answer Yes to the questions of restore and passport-restore (without it they are refused)",
+     .flag = &CliCommand::yes},
+    {.opt = Opt::OtherSerial, .name = "other-serial",
+     .help = "write all the same when the sensor's serial number is not the file's (restore, "
+             "passport-restore); without it such a restore writes nothing and fails",
+     .flag = &CliCommand::otherSerial},
+    {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
+    // Told with their commands: each belongs to the commands whose synopsis names it.
+    {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
+     .min = 10, .max = 10000},
+    {.opt = Opt::PowerPort, .name = "power-port", .value = "NAME|PATH"},
+    {.opt = Opt::Differences, .name = "differences", .flag = &CliCommand::differences},
+    {.opt = Opt::Watch, .name = "watch", .flag = &CliCommand::watch},
+    {.opt = Opt::Interval, .name = "interval", .value = "MS", .number = &CliCommand::intervalMs, .min = 0,
+     .max = 3600000, .withWatch = true},
+    {.opt = Opt::Count, .name = "count", .value = "N", .number = &CliCommand::count, .min = 1,
+     .max = 100000000, .withWatch = true},
+    {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
+};
+
+struct VerbRow
+{
+    CliVerb verb;
+    const char *name;
+    // The synopsis after the name: arguments in upper case or as a|b
+    // alternatives, [optional] ones, and the options of this command. The
+    // parser counts the arguments from it.
+    const char *synopsis;
+    bool needsPort;
+    bool longOperation; // stopped by SIGINT or SIGTERM after the request in flight
+    const char *help;
+};
+
+const VerbRow Verbs[] = {
+    {CliVerb::Serial, "serial", "", true, false, "serial number, 8 hexadecimal digits"},
+    {CliVerb::Ping, "ping", "", true, false, "echo test: Ok or Ошибка"},
+    {CliVerb::Reset, "reset", "", true, false, "communications restart: Ok or Ошибка"},
+    {CliVerb::DevId, "devid", "", true, false, "Modbus device identification, one line per object"},
+    {CliVerb::SetAddress, "set-address", "SERIAL NEWADDR", true, false,
+     "broadcast: the sensor with the serial number SERIAL (hexadecimal) takes the bus address NEWADDR "
+     "(1..247)"},
+    {CliVerb::Coords, "coords", "[--watch]", true, false, "X, Y and their error codes, TAB-separated"},
+    {CliVerb::Pixels, "pixels", "[--watch]", true, false,
+     "nx, ny and their error codes, TAB-separated\n"
+     "With --watch [--interval MS] [--count N] [--stats] either reads again and again, one line per "
+     "reading with the ISO time first; MS between readings (0..3600000, default 500); N readings, or "
+     "until Ctrl+C (exit 0).\n"
+     "A failed reading is logged and the watch goes on; with --count the exit status is 1 if any "
+     "failed.\n"
+     "A port failure ends the watch (exit 1).\n"
+     "With --stats, after the last reading (or at Ctrl+C) one line per channel on stdout:\n"
+     "# X n=N mean=... sd=... min=... max=... pp=...\n"
+     "(sd: sample standard deviation; NaN and INF readings left out)"},
+    {CliVerb::Light, "light", "x|y|off", true, false, "illumination of the X or the Y channel, or off"},
+    {CliVerb::ReadWord, "read-word", "ADDR", true, false,
+     "the flash word at ADDR (hexadecimal, 1000 to 13FF; the low 16 bits are sent): 8 hexadecimal "
+     "digits"},
+    {CliVerb::WriteWord, "write-word", "ADDR VALUE", true, false,
+     "writes VALUE (hexadecimal) to the flash word at ADDR"},
+    {CliVerb::Crc, "crc", "", true, false, "the sensor's checksum, 4 hexadecimal digits"},
+    {CliVerb::CrcCorrect, "crc-correct", "", true, false,
+     "makes the expected checksum equal to the computed one"},
+    {CliVerb::Version, "version", "", true, false, "firmware version, device dimension, processor version"},
+    {CliVerb::Search, "search", "[--find-timeout MS]", true, true,
+     "probes the addresses 1..247 with a reply timeout of MS (10..10000, default 70); prints the "
+     "address found. Without --fast a reply ends only after 40 ms of silence on the line, so a timeout "
+     "below about 50 finds nothing; with --fast 10 is enough"},
+    {CliVerb::Power, "power", "on|off --power-port NAME|PATH", false, false,
+     "switches the sensor supply through the DTR and RTS lines of a second port (on: DTR off, RTS on; "
+     "off: DTR on, RTS off); the lines keep that state when zart-cli ends and closes the port"},
+    {CliVerb::Dump, "dump", "[DIR]", true, true,
+     "reads the whole flash and writes SERIAL.dmp, the passport SERIAL.ini and the ExpLevel entry of "
+     "passport.ini into DIR (default: the current directory); prints the paths of the three files.\n"
+     "A dump or passport that would be replaced by other content is kept first in DIR/history/ as "
+     "SERIAL-YYYYMMDD-HHMMSS.dmp (.ini), of its time"},
+    {CliVerb::View, "view", "FILE", false, false, "a dump file as TAB-separated rows: name, value, raw"},
+    {CliVerb::Restore, "restore", "[--differences] FILE", true, true,
+     "writes a dump into the sensor, verifies it, corrects the checksum and offers the dump's bus "
+     "address.\n"
+     "The sensor's serial number is read first; one that is not the dump's needs --other-serial.\n"
+     "With --differences it reads the whole flash first and writes and verifies only the words that "
+     "differ (never 0x1000 and 0x1006): the quick way to finish a restore that stopped"},
+    {CliVerb::PassportRestore, "passport-restore", "FILE", true, true,
+     "writes a passport (the calibration tables, exposures and levels) into the sensor, verifies it and "
+     "corrects the checksum; the ExpLevel entry is looked up in the passport.ini beside FILE, in the "
+     "section named after FILE (0012AB7F.ini: section 0012AB7F); a sensor whose serial number is not "
+     "that name needs --other-serial"},
+    {CliVerb::Verify, "verify", "FILE", true, true,
+     "reads the whole flash (writing nothing) and compares it with the dump FILE: one TAB-separated "
+     "line per differing word (address, file, sensor, name); the words a restore does not bring back "
+     "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference "
+     "or a failed exchange"},
+    {CliVerb::Plot, "plot", "FILE OUT", false, false,
+     "draws the calibration of a dump or a passport text FILE into OUT, a .png or .svg picture (no "
+     "sensor), and prints one TAB-separated line per marked point (row, column, X, Y, reasons), then "
+     "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
+     "which index X and Y run along"},
+};
 
 [[noreturn]] void usage(const QString &text)
 {
     throw CliUsageError(text);
+}
+
+QString optionName(const OptionRow &row)
+{
+    return QStringLiteral("--") + QLatin1String(row.name);
+}
+
+const OptionRow *findOption(QStringView name)
+{
+    for (const OptionRow &row : Options)
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
+
+const OptionRow &optionRow(Opt opt)
+{
+    for (const OptionRow &row : Options)
+        if (row.opt == opt)
+            return row;
+    Q_UNREACHABLE();
+}
+
+const VerbRow *findVerb(QStringView name)
+{
+    for (const VerbRow &row : Verbs)
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
+
+const VerbRow &verbRow(CliVerb verb)
+{
+    for (const VerbRow &row : Verbs)
+        if (row.verb == verb)
+            return row;
+    Q_UNREACHABLE();
+}
+
+// What a synopsis says: how many arguments the command takes, and which
+// options belong to it. Option values ("--find-timeout MS") are no arguments.
+struct Synopsis
+{
+    int minArgs = 0;
+    int maxArgs = 0;
+    QStringList options;
+};
+
+Synopsis readSynopsis(const VerbRow &verb)
+{
+    Synopsis s;
+    const QStringList words = QString::fromUtf8(verb.synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        QString word = words.at(i);
+        const bool optional = word.startsWith(QLatin1Char('['));
+        word.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+        if (word.startsWith(QLatin1String("--"))) {
+            s.options << word;
+            const OptionRow *row = findOption(QStringView(word).mid(2));
+            if (row && row->value)
+                ++i;
+            continue;
+        }
+        ++s.maxArgs;
+        if (!optional)
+            ++s.minArgs;
+    }
+    return s;
+}
+
+// "a", "a and b", "a, b and c" (or with another last word).
+QString listed(const QStringList &items, const QString &last = QStringLiteral("and"))
+{
+    if (items.size() < 2)
+        return items.join(QString());
+    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QLatin1Char(' ') + last
+        + QLatin1Char(' ') + items.last();
+}
+
+// The commands whose synopsis names the option; empty: an option of every command.
+QStringList commandsOf(const QString &option)
+{
+    QStringList names;
+    for (const VerbRow &verb : Verbs)
+        if (readSynopsis(verb).options.contains(option))
+            names << QString::fromUtf8(verb.name);
+    return names;
 }
 
 // A decimal number of plain digits within [min, max]; anything else is a usage error.
@@ -129,22 +303,139 @@ quint32 hexValue(const QString &text, const QString &what)
     return read.value;
 }
 
-const OptInfo *findOption(const QString &name)
+// Sets what an option given with value (none for a flag) stands for.
+void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
 {
-    for (const OptInfo &info : Options) {
-        if (name == QLatin1String(info.name))
-            return &info;
+    if (row.flag) {
+        cmd.*row.flag = true;
+    } else if (row.number) {
+        cmd.*row.number = decimalIn(value, row.min, row.max, optionName(row));
+    } else if (row.opt == Opt::Port) {
+        if (value.isEmpty())
+            usage(QStringLiteral("--port needs a port name or a device path"));
+        cmd.port = value;
+    } else if (row.opt == Opt::Speed) {
+        if (value != QLatin1String("9600") && value != QLatin1String("57600") && value != QLatin1String("115200"))
+            usage(QStringLiteral("--speed wants 9600, 57600 or 115200, not \"%1\"").arg(value));
+        cmd.speed = value;
+    } else if (row.opt == Opt::PowerPort) {
+        cmd.powerPort = value;
     }
-    return nullptr;
 }
 
-const VerbInfo *findVerb(const QString &name)
+// One of the words of a command argument, such as x|y|off; -1 for none of them.
+int choiceOf(const QString &text, QStringView choices)
 {
-    for (const VerbInfo &info : Verbs) {
-        if (name == QLatin1String(info.name))
-            return &info;
+    const QList<QStringView> words = choices.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i < words.size(); ++i)
+        if (text.compare(words.at(i), Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+// The arguments of the command, checked and converted.
+void readArguments(CliCommand &cmd, const QStringList &args)
+{
+    switch (cmd.verb) {
+    case CliVerb::SetAddress:
+        cmd.serial = hexValue(args.at(0), QStringLiteral("set-address: SERIAL"));
+        cmd.newAddress = quint8(decimalIn(args.at(1), 1, 247, QStringLiteral("set-address: NEWADDR")));
+        break;
+    case CliVerb::Light: {
+        // The illumination codes: 0 off, 1 X, 2 Y.
+        const int which = choiceOf(args.at(0), u"off|x|y");
+        if (which < 0)
+            usage(QStringLiteral("light wants x, y or off, not \"%1\"").arg(args.at(0)));
+        cmd.lightCode = quint8(which);
+        break;
     }
-    return nullptr;
+    case CliVerb::ReadWord:
+        cmd.wordAddress = quint16(hexValue(args.at(0), QStringLiteral("read-word: ADDR")) & 0xFFFFu);
+        break;
+    case CliVerb::WriteWord:
+        cmd.wordAddress = quint16(hexValue(args.at(0), QStringLiteral("write-word: ADDR")) & 0xFFFFu);
+        cmd.wordValue = hexValue(args.at(1), QStringLiteral("write-word: VALUE"));
+        break;
+    case CliVerb::Power: {
+        const int state = choiceOf(args.at(0), u"off|on");
+        if (state < 0)
+            usage(QStringLiteral("power wants on or off, not \"%1\"").arg(args.at(0)));
+        cmd.powerOn = state == 1;
+        if (cmd.powerPort.isEmpty())
+            usage(QStringLiteral("power needs --power-port NAME|PATH"));
+        break;
+    }
+    case CliVerb::Dump:
+        if (!args.isEmpty()) {
+            if (args.at(0).isEmpty())
+                usage(QStringLiteral("dump: DIR is empty"));
+            cmd.path = args.at(0);
+        }
+        break;
+    case CliVerb::Plot:
+        if (!IsPictureFileName(args.at(1)))
+            usage(QStringLiteral("plot: OUT must end in .png or .svg, not \"%1\"").arg(args.at(1)));
+        cmd.picturePath = args.at(1);
+        [[fallthrough]];
+    case CliVerb::View:
+    case CliVerb::Restore:
+    case CliVerb::PassportRestore:
+    case CliVerb::Verify:
+        if (args.at(0).isEmpty())
+            usage(QStringLiteral("%1: FILE is empty").arg(cmd.verbName));
+        cmd.path = args.at(0);
+        break;
+    default:
+        break;
+    }
+}
+
+// The help's layout: a heading in the first 22 columns, its text from column
+// 25, wrapped before column 79; a heading too wide for its column stands alone.
+constexpr int TextColumn = 24;
+constexpr int LineWidth = 78;
+
+// Appends text to line, word by word, starting a new line with indent where
+// the next word would pass the width; '\n' in text starts a new line too.
+void appendWrapped(QString &out, QString line, const QString &text, const QString &indent)
+{
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        // An option and its value ("--count N") stay on one line, so that the
+        // completion sees which options take one.
+        QStringList words;
+        for (const QString &word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const bool valueName = word.at(0) >= QLatin1Char('A') && word.at(0) <= QLatin1Char('Z');
+            if (valueName && !words.isEmpty() && words.last().contains(QLatin1String("--"))
+                && !words.last().contains(QLatin1Char(' ')))
+                words.last() += QLatin1Char(' ') + word;
+            else
+                words << word;
+        }
+        bool lineEmpty = line.isEmpty() || line.endsWith(QLatin1Char(' '));
+        for (const QString &word : words) {
+            if (!lineEmpty && line.size() + 1 + word.size() > LineWidth) {
+                out += line + QLatin1Char('\n');
+                line = indent;
+                lineEmpty = true;
+            }
+            if (!lineEmpty)
+                line += QLatin1Char(' ');
+            line += word;
+            lineEmpty = false;
+        }
+        out += line + QLatin1Char('\n');
+        line = indent;
+    }
+}
+
+void appendEntry(QString &out, const QString &heading, const QString &text)
+{
+    QString line = QStringLiteral("  ") + heading;
+    if (line.size() > TextColumn - 2) {
+        out += line + QLatin1Char('\n');
+        line.clear();
+    }
+    appendWrapped(out, line.leftJustified(TextColumn, QLatin1Char(' ')), text, QString(TextColumn, QLatin1Char(' ')));
 }
 
 } // namespace
@@ -155,7 +446,12 @@ CliUsageError::CliUsageError(QString text) : m_text(std::move(text)), m_utf8(m_t
 
 bool CliCommand::usesDataPort() const
 {
-    return verb != CliVerb::Power && verb != CliVerb::View && verb != CliVerb::Plot;
+    return verbRow(verb).needsPort;
+}
+
+bool CliCommand::isLongOperation() const
+{
+    return verbRow(verb).longOperation;
 }
 
 CliCommand ParseCliArguments(const QStringList &args)
@@ -171,11 +467,10 @@ CliCommand ParseCliArguments(const QStringList &args)
         }
     }
 
+    // Options of every command take effect at once; those of one command (or
+    // of --watch) once the command is known.
     QStringList positionals;
-    std::optional<QString> findTimeout;
-    std::optional<QString> powerPort;
-    std::optional<QString> interval;
-    std::optional<QString> count;
+    std::map<Opt, QString> deferred;
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
@@ -197,51 +492,20 @@ CliCommand ParseCliArguments(const QStringList &args)
             value = name.mid(eq + 1);
             name.truncate(eq);
         }
-        const OptInfo *info = findOption(name);
-        if (!info)
+        const OptionRow *row = findOption(name);
+        if (!row)
             usage(QStringLiteral("unknown option \"--%1\"").arg(name));
-        if (info->takesValue && !value) {
+        if (row->value && !value) {
             if (i + 1 >= args.size())
                 usage(QStringLiteral("--%1 needs a value").arg(name));
             value = args.at(++i);
-        } else if (!info->takesValue && value) {
+        } else if (!row->value && value) {
             usage(QStringLiteral("--%1 takes no value").arg(name));
         }
-
-        switch (info->opt) {
-        case Opt::Port:
-            if (value->isEmpty())
-                usage(QStringLiteral("--port needs a port name or a device path"));
-            cmd.port = *value;
-            break;
-        case Opt::Demo: cmd.demo = true; break;
-        case Opt::Speed:
-            if (*value != QLatin1String("9600") && *value != QLatin1String("57600")
-                && *value != QLatin1String("115200"))
-                usage(QStringLiteral("--speed wants 9600, 57600 or 115200, not \"%1\"").arg(*value));
-            cmd.speed = *value;
-            break;
-        case Opt::Addr: cmd.address = decimalIn(*value, 1, 247, QStringLiteral("--addr")); break;
-        case Opt::Timeout: cmd.timeoutMs = decimalIn(*value, 1, 60000, QStringLiteral("--timeout")); break;
-        case Opt::TimeoutShort:
-            cmd.timeoutShortMs = decimalIn(*value, 1, 60000, QStringLiteral("--timeout-short"));
-            break;
-        case Opt::Pause: cmd.pauseMs = decimalIn(*value, 0, 60000, QStringLiteral("--pause")); break;
-        case Opt::Retries: cmd.retries = decimalIn(*value, 0, 10, QStringLiteral("--retries")); break;
-        case Opt::FloatPix: cmd.floatPix = true; break;
-        case Opt::Fast: cmd.fastReply = true; break;
-        case Opt::Verbose: cmd.verbose = true; break;
-        case Opt::Yes: cmd.yes = true; break;
-        case Opt::Help: cmd.help = true; break; // not reached: handled above
-        case Opt::FindTimeout: findTimeout = *value; break;
-        case Opt::PowerPort: powerPort = *value; break;
-        case Opt::Watch: cmd.watch = true; break;
-        case Opt::Interval: interval = *value; break;
-        case Opt::Count: count = *value; break;
-        case Opt::OtherSerial: cmd.otherSerial = true; break;
-        case Opt::Differences: cmd.differences = true; break;
-        case Opt::Stats: cmd.stats = true; break;
-        }
+        if (row->help)
+            apply(cmd, *row, value.value_or(QString()));
+        else
+            deferred[row->opt] = value.value_or(QString());
     }
 
     if (cmd.demo && !cmd.port.isEmpty())
@@ -250,222 +514,87 @@ CliCommand ParseCliArguments(const QStringList &args)
         usage(QStringLiteral("no command given"));
 
     cmd.verbName = positionals.takeFirst();
-    const VerbInfo *verb = findVerb(cmd.verbName);
+    const VerbRow *verb = findVerb(cmd.verbName);
     if (!verb)
         usage(QStringLiteral("unknown command \"%1\"").arg(cmd.verbName));
     cmd.verb = verb->verb;
-    if (positionals.size() < verb->minArgs)
+    const Synopsis synopsis = readSynopsis(*verb);
+    if (positionals.size() < synopsis.minArgs)
         usage(QStringLiteral("%1: missing argument").arg(cmd.verbName));
-    if (positionals.size() > verb->maxArgs)
-        usage(QStringLiteral("%1: unexpected argument \"%2\"")
-                  .arg(cmd.verbName, positionals.at(verb->maxArgs)));
-    if (findTimeout && cmd.verb != CliVerb::Search)
-        usage(QStringLiteral("--find-timeout belongs to the search command"));
-    if (powerPort && cmd.verb != CliVerb::Power)
-        usage(QStringLiteral("--power-port belongs to the power command"));
+    if (positionals.size() > synopsis.maxArgs)
+        usage(QStringLiteral("%1: unexpected argument \"%2\"").arg(cmd.verbName, positionals.at(synopsis.maxArgs)));
+
+    for (const auto &[opt, value] : deferred) {
+        const OptionRow &row = optionRow(opt);
+        if (row.withWatch)
+            continue;
+        const QString name = optionName(row);
+        if (!synopsis.options.contains(name)) {
+            const QStringList owners = commandsOf(name);
+            usage(QStringLiteral("%1 belongs to the %2 command%3")
+                      .arg(name, listed(owners), owners.size() > 1 ? QStringLiteral("s") : QString()));
+        }
+    }
     // Never a port the user did not name.
     if (cmd.usesDataPort() && cmd.port.isEmpty() && !cmd.demo)
         usage(QStringLiteral("no data port: give --port NAME|PATH or --demo"));
-    if (cmd.differences && cmd.verb != CliVerb::Restore)
-        usage(QStringLiteral("--differences belongs to the restore command"));
-    if (cmd.watch && cmd.verb != CliVerb::Coords && cmd.verb != CliVerb::Pixels)
-        usage(QStringLiteral("--watch belongs to the coords and pixels commands"));
-    if ((interval || count) && !cmd.watch)
+    const bool watch = deferred.contains(Opt::Watch);
+    if (!watch && (deferred.contains(Opt::Interval) || deferred.contains(Opt::Count)))
         usage(QStringLiteral("--interval and --count go with --watch"));
-    if (cmd.stats && !cmd.watch)
+    if (!watch && deferred.contains(Opt::Stats))
         usage(QStringLiteral("--stats goes with --watch"));
-    if (interval)
-        cmd.intervalMs = decimalIn(*interval, 0, 3600000, QStringLiteral("--interval"));
-    if (count)
-        cmd.count = decimalIn(*count, 1, 100000000, QStringLiteral("--count"));
+    for (const auto &[opt, value] : deferred)
+        apply(cmd, optionRow(opt), value);
 
-    switch (cmd.verb) {
-    case CliVerb::SetAddress:
-        cmd.serial = hexValue(positionals.at(0), QStringLiteral("set-address: SERIAL"));
-        cmd.newAddress = quint8(decimalIn(positionals.at(1), 1, 247, QStringLiteral("set-address: NEWADDR")));
-        break;
-    case CliVerb::Light: {
-        const QString which = positionals.at(0).toLower();
-        if (which == QLatin1String("x"))
-            cmd.lightCode = 1;
-        else if (which == QLatin1String("y"))
-            cmd.lightCode = 2;
-        else if (which == QLatin1String("off"))
-            cmd.lightCode = 0;
-        else
-            usage(QStringLiteral("light wants x, y or off, not \"%1\"").arg(positionals.at(0)));
-        break;
-    }
-    case CliVerb::ReadWord:
-        cmd.wordAddress = quint16(hexValue(positionals.at(0), QStringLiteral("read-word: ADDR")) & 0xFFFFu);
-        break;
-    case CliVerb::WriteWord:
-        cmd.wordAddress = quint16(hexValue(positionals.at(0), QStringLiteral("write-word: ADDR")) & 0xFFFFu);
-        cmd.wordValue = hexValue(positionals.at(1), QStringLiteral("write-word: VALUE"));
-        break;
-    case CliVerb::Search:
-        if (findTimeout)
-            cmd.findTimeoutMs = decimalIn(*findTimeout, 10, 10000, QStringLiteral("--find-timeout"));
-        break;
-    case CliVerb::Power: {
-        const QString state = positionals.at(0).toLower();
-        if (state == QLatin1String("on"))
-            cmd.powerOn = true;
-        else if (state == QLatin1String("off"))
-            cmd.powerOn = false;
-        else
-            usage(QStringLiteral("power wants on or off, not \"%1\"").arg(positionals.at(0)));
-        if (!powerPort || powerPort->isEmpty())
-            usage(QStringLiteral("power needs --power-port NAME|PATH"));
-        cmd.powerPort = *powerPort;
-        break;
-    }
-    case CliVerb::Dump:
-        if (!positionals.isEmpty()) {
-            if (positionals.at(0).isEmpty())
-                usage(QStringLiteral("dump: DIR is empty"));
-            cmd.path = positionals.at(0);
-        }
-        break;
-    case CliVerb::Plot:
-        if (!IsPictureFileName(positionals.at(1)))
-            usage(QStringLiteral("plot: OUT must end in .png or .svg, not \"%1\"").arg(positionals.at(1)));
-        cmd.picturePath = positionals.at(1);
-        [[fallthrough]];
-    case CliVerb::View:
-    case CliVerb::Restore:
-    case CliVerb::PassportRestore:
-    case CliVerb::Verify:
-        if (positionals.at(0).isEmpty())
-            usage(QStringLiteral("%1: FILE is empty").arg(cmd.verbName));
-        cmd.path = positionals.at(0);
-        break;
-    default:
-        break;
-    }
+    readArguments(cmd, positionals);
     return cmd;
 }
 
 QString CliUsageText()
 {
-    return QStringLiteral(
+    QStringList portless;
+    QStringList stoppable;
+    for (const VerbRow &verb : Verbs) {
+        if (!verb.needsPort)
+            portless << QString::fromUtf8(verb.name);
+        if (verb.longOperation)
+            stoppable << QString::fromUtf8(verb.name);
+    }
+
+    QString text = QStringLiteral(
         "Usage: zart-cli [options] COMMAND [arguments]\n"
         "\n"
         "Service commands for the optical coordinate sensor, a Modbus RTU slave on a\n"
         "serial line. Results go to stdout, the log lines to stderr.\n"
         "\n"
-        "Options (before or after the command):\n"
-        "  --port NAME|PATH      data port: COMN, a device path (/dev/ttyUSB0) or a\n"
-        "                        device name in /dev; every command but power and\n"
-        "                        view needs --port or --demo\n"
-        "  --demo                run a simulated sensor in the process, on a\n"
-        "                        pseudo-terminal, and use it as the data port\n"
-        "  --speed RATE          9600, 57600 or 115200 bit/s (default 9600)\n"
-        "  --addr N              sensor bus address, 1..247 (default 1)\n"
-        "  --timeout MS          reply timeout of the measurements and the checksum\n"
-        "                        read, 1..60000 (default 3000)\n"
-        "  --timeout-short MS    reply timeout of every other request, 1..60000\n"
-        "                        (default 300)\n"
-        "  --pause MS            pause between the requests of dump, restore and\n"
-        "                        passport-restore, 0..60000 (default 0)\n"
-        "  --retries N           repeat a request of dump, restore, passport-restore\n"
-        "                        or verify that failed on the line (time-out, CRC,\n"
-        "                        length) up to N times, 0..10 (default 0)\n"
-        "  --float-pix           read the pixels as real numbers\n"
-        "  --fast                fast reply end: a reply ends as soon as its bytes\n"
-        "                        form a whole frame, not after 40 ms of silence\n"
-        "                        (bytes trailing a whole frame go unnoticed)\n"
-        "  --verbose             log the frames sent and received as well\n"
-        "  --yes                 answer Yes to the questions of restore and\n"
-        "                        passport-restore (without it they are refused)\n"
-        "  --other-serial        write all the same when the sensor's serial number\n"
-        "                        is not the file's (restore, passport-restore); without\n"
-        "                        it such a restore writes nothing and fails\n"
-        "  -h, --help            print this text\n"
-        "\n"
-        "Commands:\n"
-        "  serial                serial number, 8 hexadecimal digits\n"
-        "  ping                  echo test: Ok or Ошибка\n"
-        "  reset                 communications restart: Ok or Ошибка\n"
-        "  devid                 Modbus device identification, one line per object\n"
-        "  set-address SERIAL NEWADDR\n"
-        "                        broadcast: the sensor with the serial number SERIAL\n"
-        "                        (hexadecimal) takes the bus address NEWADDR (1..247)\n"
-        "  coords                X, Y and their error codes, TAB-separated\n"
-        "  pixels                nx, ny and their error codes, TAB-separated\n"
-        "                        With --watch [--interval MS] [--count N] [--stats]\n"
-        "                        either reads again and again, one line per reading\n"
-        "                        with the ISO time first; MS between readings\n"
-        "                        (0..3600000, default 500); N readings, or until\n"
-        "                        Ctrl+C (exit 0).\n"
-        "                        A failed reading is logged and the watch goes on;\n"
-        "                        with --count the exit status is 1 if any failed.\n"
-        "                        A port failure ends the watch (exit 1).\n"
-        "                        With --stats, after the last reading (or at\n"
-        "                        Ctrl+C) one line per channel on stdout:\n"
-        "                        # X n=N mean=... sd=... min=... max=... pp=...\n"
-        "                        (sd: sample standard deviation; NaN and INF\n"
-        "                        readings left out)\n"
-        "  light x|y|off         illumination of the X or the Y channel, or off\n"
-        "  read-word ADDR        the flash word at ADDR (hexadecimal, 1000 to 13FF;\n"
-        "                        the low 16 bits are sent): 8 hexadecimal digits\n"
-        "  write-word ADDR VALUE\n"
-        "                        writes VALUE (hexadecimal) to the flash word at ADDR\n"
-        "  crc                   the sensor's checksum, 4 hexadecimal digits\n"
-        "  crc-correct           makes the expected checksum equal to the computed one\n"
-        "  version               firmware version, device dimension, processor version\n"
-        "  search [--find-timeout MS]\n"
-        "                        probes the addresses 1..247 with a reply timeout of\n"
-        "                        MS (10..10000, default 70); prints the address found.\n"
-        "                        Without --fast a reply ends only after 40 ms of\n"
-        "                        silence on the line, so a timeout below about 50\n"
-        "                        finds nothing; with --fast 10 is enough\n"
-        "  power on|off --power-port NAME|PATH\n"
-        "                        switches the sensor supply through the DTR and RTS\n"
-        "                        lines of a second port (on: DTR off, RTS on; off: DTR\n"
-        "                        on, RTS off); the lines keep that state when\n"
-        "                        zart-cli ends and closes the port\n"
-        "  dump [DIR]            reads the whole flash and writes SERIAL.dmp, the\n"
-        "                        passport SERIAL.ini and the ExpLevel entry of\n"
-        "                        passport.ini into DIR (default: the current\n"
-        "                        directory); prints the paths of the three files.\n"
-        "                        A dump or passport that would be replaced by other\n"
-        "                        content is kept first in DIR/history/ as\n"
-        "                        SERIAL-YYYYMMDD-HHMMSS.dmp (.ini), of its time\n"
-        "  view FILE             a dump file as TAB-separated rows: name, value, raw\n"
-        "  restore [--differences] FILE\n"
-        "                        writes a dump into the sensor, verifies it, corrects\n"
-        "                        the checksum and offers the dump's bus address.\n"
-        "                        The sensor's serial number is read first; one that\n"
-        "                        is not the dump's needs --other-serial.\n"
-        "                        With --differences it reads the whole flash first\n"
-        "                        and writes and verifies only the words that differ\n"
-        "                        (never 0x1000 and 0x1006): the quick way to finish\n"
-        "                        a restore that stopped\n"
-        "  passport-restore FILE\n"
-        "                        writes a passport (the calibration tables, exposures\n"
-        "                        and levels) into the sensor, verifies it and corrects\n"
-        "                        the checksum; the ExpLevel entry is looked up in the\n"
-        "                        passport.ini beside FILE, in the section named after\n"
-        "                        FILE (0012AB7F.ini: section 0012AB7F); a sensor whose\n"
-        "                        serial number is not that name needs --other-serial\n"
-        "  verify FILE           reads the whole flash (writing nothing) and compares\n"
-        "                        it with the dump FILE: one TAB-separated line per\n"
-        "                        differing word (address, file, sensor, name); the\n"
-        "                        words a restore does not bring back (0x1006 and the\n"
-        "                        checksums) are marked and do not count. Exit 0: no\n"
-        "                        difference, 1: a difference or a failed exchange\n"
-        "  plot FILE OUT         draws the calibration of a dump or a passport text\n"
-        "                        FILE into OUT, a .png or .svg picture (no sensor),\n"
-        "                        and prints one TAB-separated line per marked point\n"
-        "                        (row, column, X, Y, reasons), then \"Отмеченные\n"
-        "                        точки: N\"; first \"Ориентация сетки не определена\"\n"
-        "                        when the data do not tell which index X and Y run\n"
-        "                        along\n"
-        "\n"
-        "Exit status: 0 success; 1 a failed exchange with the sensor, a failed\n"
-        "operation, an echo or restart answered with Ошибка, or nothing found by\n"
-        "search; 2 bad usage; 130 or 143 when SIGINT (Ctrl+C) or SIGTERM stopped dump,\n"
-        "restore, passport-restore, verify or search after the request in flight\n"
-        "(a second signal ends the program at once).\n");
+        "Options (before or after the command):\n");
+    for (const OptionRow &row : Options) {
+        if (!row.help)
+            continue;
+        QString heading = optionName(row);
+        if (row.value)
+            heading += QLatin1Char(' ') + QLatin1String(row.value);
+        if (row.opt == Opt::Help)
+            heading = QStringLiteral("-h, ") + heading;
+        QString help = QString::fromUtf8(row.help);
+        if (row.opt == Opt::Port)
+            help = help.arg(listed(portless));
+        appendEntry(text, heading, help);
+    }
+    text += QStringLiteral("\nCommands:\n");
+    for (const VerbRow &verb : Verbs) {
+        QString heading = QString::fromUtf8(verb.name);
+        if (*verb.synopsis)
+            heading += QLatin1Char(' ') + QString::fromUtf8(verb.synopsis);
+        appendEntry(text, heading, QString::fromUtf8(verb.help));
+    }
+    text += QLatin1Char('\n');
+    appendWrapped(text, QString(),
+                  QStringLiteral("Exit status: 0 success; 1 a failed exchange with the sensor, a failed "
+                                 "operation, an echo or restart answered with Ошибка, or nothing found by "
+                                 "search; 2 bad usage; 130 or 143 when SIGINT (Ctrl+C) or SIGTERM stopped %1 "
+                                 "after the request in flight (a second signal ends the program at once).")
+                      .arg(listed(stoppable, QStringLiteral("or"))),
+                  QString());
+    return text;
 }

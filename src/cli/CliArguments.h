@@ -77,6 +77,9 @@ struct CliCommand
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;
+    // Whether the verb is a long operation, which SIGINT and SIGTERM stop after
+    // the request in flight.
+    bool isLongOperation() const;
 };
 
 // A command line that cannot be run; the text says why.

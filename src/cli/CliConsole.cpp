@@ -57,8 +57,9 @@ void CliConsole::reportFailure(const QString &text, const QString &hint)
 
 void CliConsole::progress(const QString &text)
 {
-    if (!m_terminal)
+    if (!m_terminal || (m_progressShown && text == m_progressText))
         return;
+    m_progressText = text;
     m_err << EraseLine << text;
     m_err.flush();
     m_progressShown = true;

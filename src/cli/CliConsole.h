@@ -27,12 +27,12 @@ public:
     // failures before it throws them).
     void reportFailure(const QString &text, const QString &hint = {});
 
-    // A progress line (terminal only), rewritten in place by the next one.
+    // A progress line (terminal only), rewritten in place by the next one that
+    // differs.
     void progress(const QString &text);
     // Removes the progress line, if one is shown.
     void clearProgress();
 
-    bool isTerminal() const { return m_terminal; }
     // The last information line (black kind) logged: names what a progress line counts.
     const QString &lastInfoText() const { return m_lastInfo; }
     static bool isTrafficLine(const QString &text, quint8 kind);
@@ -42,6 +42,7 @@ private:
     bool m_verbose;
     bool m_terminal;
     bool m_progressShown = false;
+    QString m_progressText;
     QString m_lastText;
     QString m_lastInfo;
     int m_lastKind = -1;

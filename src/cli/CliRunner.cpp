@@ -36,10 +36,26 @@ std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
     return std::make_unique<TWinComPort>(env.makeSerialDevice ? env.makeSerialDevice() : nullptr);
 }
 
+// A file a command reads, looked at before it is read: a failure names the
+// file, where the system's text alone ("No such file or directory") does not.
+void checkInputFile(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString name = QDir::toNativeSeparators(path);
+    if (!info.exists())
+        throw ZartError(QStringLiteral("Файл %1 не найден").arg(name));
+    if (info.isDir())
+        throw ZartError(QStringLiteral("%1 - папка, а не файл").arg(name));
+    if (!info.isReadable())
+        throw ZartError(QStringLiteral("Нет доступа к файлу %1").arg(name));
+}
+
 // The seam of the long operations on the command line: the gauge as a progress
 // line (on a terminal only), the pause as a sleep, the questions answered by --yes,
 // the question about another sensor's serial number by --other-serial. Each
-// question is logged with its answer, so the transcript shows what was decided.
+// question is logged with its answer, so the transcript shows what was decided;
+// a No says which option would have answered Yes. A phase's gauge at 0 comes
+// before its log line and shows nothing.
 class CliOperationHost : public IOperationHost
 {
 public:
@@ -51,19 +67,26 @@ public:
 
     void progress(int percent) override
     {
-        m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText(), QString::number(percent)));
+        if (percent > 0)
+            m_console.progress(QStringLiteral("%1 %2%").arg(m_console.lastInfoText(), QString::number(percent)));
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
-    bool ask(const QString &question) override { return answer(question, m_yes); }
-    bool askOtherSerial(const QString &question) override { return answer(question, m_otherSerial); }
+    bool ask(const QString &question) override { return answer(question, m_yes, "--yes"); }
+    bool askOtherSerial(const QString &question) override
+    {
+        return answer(question, m_otherSerial, "--other-serial");
+    }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
 
 private:
-    bool answer(const QString &question, bool yes)
+    bool answer(const QString &question, bool yes, const char *option)
     {
-        m_console.log(question + (yes ? QStringLiteral(" Да") : QStringLiteral(" Нет")), LogInfo);
+        m_console.log(question
+                          + (yes ? QStringLiteral(" Да")
+                                 : QStringLiteral(" Нет (ответ «Да» даёт %1)").arg(QLatin1String(option))),
+                      LogInfo);
         return yes;
     }
 
@@ -141,6 +164,7 @@ int CliSession::runPower()
 
 int CliSession::runView()
 {
+    checkInputFile(m_cmd.path);
     const FlashImage image = ReadDumpFile(m_cmd.path);
     for (const QStringList &row : DumpViewRows(image))
         m_out << row.join(QLatin1Char('\t')) << '\n';
@@ -151,6 +175,7 @@ int CliSession::runPlot()
 {
     CalibrationGrid grid;
     try {
+        checkInputFile(m_cmd.path);
         grid = ReadCalibrationFile(m_cmd.path);
     } catch (const ZartError &e) {
         m_console.log(e.text(), LogError);
@@ -166,6 +191,7 @@ int CliSession::runVerify(TModbusEngine &engine)
 {
     FlashImage image;
     try {
+        checkInputFile(m_cmd.path);
         image = ReadDumpFile(m_cmd.path);
     } catch (const ZartError &e) {
         m_console.log(e.text(), LogError);
@@ -291,18 +317,27 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     }
     case CliVerb::Light:
         SetIllumination(engine, c.lightCode, c.timeoutShortMs);
+        m_out << (c.lightCode == 0 ? QStringLiteral("Освещение выключено")
+                                   : QStringLiteral("Освещение %1 включено")
+                                         .arg(QLatin1Char(c.lightCode == 1 ? 'X' : 'Y')))
+              << '\n';
         return ExitOk;
     case CliVerb::ReadWord:
         m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
         return ExitOk;
     case CliVerb::WriteWord:
         WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
+        m_out << QStringLiteral("Записано: %1 = %2")
+                     .arg(QStringLiteral("%1").arg(c.wordAddress, 4, 16, QLatin1Char('0')).toUpper(),
+                          WordText(c.wordValue))
+              << '\n';
         return ExitOk;
     case CliVerb::Crc:
         m_out << ReadChecksum(engine, c.timeoutMs) << '\n';
         return ExitOk;
     case CliVerb::CrcCorrect:
         CorrectChecksum(engine, timeouts());
+        m_out << QStringLiteral("CRC скорректирована") << '\n';
         return ExitOk;
     case CliVerb::Version:
         for (const QString &line : ReadVersionLines(engine, c.timeoutShortMs))
@@ -337,6 +372,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Restore: {
+        checkInputFile(c.path);
         CliOperationHost op(m_console, c, m_env);
         const auto setAddress = [&host](int a) { host.setBusAddress(a); };
         if (c.differences)
@@ -347,6 +383,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
     }
     case CliVerb::PassportRestore: {
         // The passport settings live beside the passport, as the dump puts them.
+        checkInputFile(c.path);
         const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
         CliOperationHost op(m_console, c, m_env);
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
@@ -370,10 +407,7 @@ CliProcessNeeds CliNeedsOf(const QStringList &args)
         const CliCommand cmd = ParseCliArguments(args);
         if (cmd.help)
             return {};
-        const bool longOperation = cmd.verb == CliVerb::Dump || cmd.verb == CliVerb::Restore
-                                   || cmd.verb == CliVerb::PassportRestore
-                                   || cmd.verb == CliVerb::Verify || cmd.verb == CliVerb::Search;
-        return {cmd.verb == CliVerb::Plot, cmd.watch, longOperation};
+        return {cmd.verb == CliVerb::Plot, cmd.watch, cmd.isLongOperation()};
     } catch (const CliUsageError &) {
         return {};
     }

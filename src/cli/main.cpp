@@ -4,8 +4,10 @@
 #include "common/StopSignals.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <csignal>
 #include <memory>
@@ -19,9 +21,16 @@ int main(int argc, char *argv[])
 
     // Drawing needs fonts, and so a GUI application; it never shows a window.
     const CliProcessNeeds needs = CliNeedsOf(args);
+    std::unique_ptr<QTemporaryDir> runtimeDir; // outlives the application
     std::unique_ptr<QCoreApplication> app;
     if (needs.gui) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Qt warns when it has no runtime directory; a private one keeps plot quiet.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            runtimeDir = std::make_unique<QTemporaryDir>();
+            if (runtimeDir->isValid())
+                qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir->path()));
+        }
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

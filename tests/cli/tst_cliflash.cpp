@@ -1,11 +1,12 @@
 // The flash verbs of zart-cli in-process against the simulated sensor: a dump
 // into a directory, the view of that dump, a restore refused and a restore run
 // with --yes, the passport restore finding its settings beside the passport.
-// The whole-image runs take one exchange per word, so they run once each and
-// the later slots build on the dump of the first.
+// The slots that read a dump or a passport share the files initTestCase writes
+// of the sensor's image, so each slot also runs alone.
 
 #include "CliTestUtil.h"
 #include "common/TestFiles.h"
+#include "flash/Passport.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,9 +49,10 @@ class TestCliFlash : public QObject, public SensorOnPty
 private:
     QString dumpPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".dmp")); }
     QString passportPath() const { return m_dir.filePath(hex8(Serial) + QStringLiteral(".ini")); }
+    QString passportIniPath() const { return m_dir.filePath(QStringLiteral("passport.ini")); }
 
-    SimSensor::Flash m_image{}; // the sensor's image when the dump was taken
-    QTemporaryDir m_dir;
+    SimSensor::Flash m_image{}; // the sensor's image as it starts, and as the files hold it
+    QTemporaryDir m_dir;        // the dump, the passport and passport.ini of m_image
 
 private Q_SLOTS:
     void initTestCase()
@@ -61,6 +63,11 @@ private Q_SLOTS:
         sensor.setWord(SimSensor::WordTableX, std::bit_cast<quint32>(1.0625f));
         sensor.setWord(SimSensor::WordTableY + 440, std::bit_cast<quint32>(-2.5f));
         QVERIFY2(start(), qPrintable(errorString()));
+
+        m_image = sensor.flash();
+        QVERIFY(testfiles::writeBytes(dumpPath(), testfiles::dumpBytesOf(m_image)));
+        WritePassportFile(passportPath(), m_image);
+        QVERIFY(testfiles::writeBytes(passportIniPath(), "[0012ABCD]\r\nExpLevel=35;40;118;42\r\n"));
     }
 
     void init()
@@ -85,23 +92,32 @@ private Q_SLOTS:
 
     void dumpWritesThreeFiles()
     {
-        m_image = sensor.flash();
+        QTemporaryDir dir;
+        const SimSensor::Flash image = sensor.flash();
         CliEnvironment env;
         env.stderrIsTerminal = true; // the progress line as well
         // Without DIR the files go into the current directory.
         const QString before = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(QDir::setCurrent(dir.path()));
         const CliRun run = runCli(onSensor({"dump"}), env);
         QDir::setCurrent(before);
         QCOMPARE(run.rc, 0);
 
-        const QString ini = m_dir.filePath(QStringLiteral("passport.ini"));
-        QCOMPARE(lines(run.out), (QStringList{dumpPath(), passportPath(), ini}));
+        const QString dump = dir.filePath(hex8(Serial) + QStringLiteral(".dmp"));
+        const QString passport = dir.filePath(hex8(Serial) + QStringLiteral(".ini"));
+        const QString ini = dir.filePath(QStringLiteral("passport.ini"));
+        QCOMPARE(lines(run.out), (QStringList{dump, passport, ini}));
 
         // One request per word, without traffic lines; the progress line counts to
         // 100 and is taken away by the next log line.
         QCOMPARE(sensor.requestCount(), 1024);
         QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KЧтение флеш... 100%\r\x1b[K")));
+        // Each progress line names its phase and is written once.
+        QStringList progress = run.err.split(QStringLiteral("\r\x1b[K"));
+        progress.removeIf([](const QString &part) { return part.isEmpty() || part.endsWith(u'\n'); });
+        QCOMPARE(progress.size(), 100);
+        for (const QString &part : progress)
+            QVERIFY2(part.startsWith(QStringLiteral("Чтение флеш... ")), qPrintable(part));
         QVERIFY(!run.err.contains(QStringLiteral("Послано")));
         QStringList logLines;
         for (const QString &line : lines(run.err))
@@ -113,18 +129,16 @@ private Q_SLOTS:
 
         // The dump is the image, least significant byte first.
         QByteArray expected;
-        for (const quint32 w : m_image)
+        for (const quint32 w : image)
             for (int b = 0; b < 4; ++b)
                 expected.append(char((w >> (8 * b)) & 0xFF));
-        QCOMPARE(readAll(dumpPath()), expected);
-        QCOMPARE(readAll(passportPath()).count("\r\n"), 441);
+        QCOMPARE(readAll(dump), expected);
+        QCOMPARE(readAll(passport).count("\r\n"), 441);
         QVERIFY(readAll(ini).contains("ExpLevel=35;40;118;42"));
     }
 
     void viewShowsDump()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from the previous slot");
         const CliRun run = runCli({"view", dumpPath()});
         QCOMPARE(run.rc, 0);
         QCOMPARE(run.err, QString());
@@ -171,14 +185,18 @@ private Q_SLOTS:
     void badDumpFile_data()
     {
         QTest::addColumn<QString>("verb");
-        QTest::addColumn<int>("size"); // -1: no file at all
-        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("size"); // -1: no file at all, -2: a folder in its place
+        QTest::addColumn<QString>("failure"); // %1: the path
 
         const QString wrongSize = QStringLiteral("Размер файла неверен");
         QTest::newRow("view 4095 bytes") << QStringLiteral("view") << 4095 << wrongSize;
         QTest::newRow("view 4100 bytes") << QStringLiteral("view") << 4100 << wrongSize;
         QTest::newRow("restore 4100 bytes") << QStringLiteral("restore") << 4100 << wrongSize;
-        QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QString();
+        QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QStringLiteral("Файл %1 не найден");
+        QTest::newRow("restore missing file") << QStringLiteral("restore") << -1
+                                              << QStringLiteral("Файл %1 не найден");
+        QTest::newRow("passport-restore of a folder") << QStringLiteral("passport-restore") << -2
+                                                      << QStringLiteral("%1 - папка, а не файл");
     }
     void badDumpFile()
     {
@@ -192,36 +210,30 @@ private Q_SLOTS:
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(size, '\x01'));
+        } else if (size == -2) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("bad.dmp")));
         }
         const CliRun run = runCli(onSensor({"--yes", verb, path}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         const QStringList err = lines(run.err);
-        QCOMPARE(err.size(), 1); // one red line, whatever the system's text
-        if (!failure.isEmpty())
-            QCOMPARE(err.first(), failure);
-        else
-            QVERIFY(!err.first().isEmpty());
+        QCOMPARE(err, QStringList{failure.contains(u'%') ? failure.arg(path) : failure});
         QCOMPARE(sensor.requestCount(), 0);
     }
 
     void restoreRefusedWithoutYes()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from an earlier slot");
         const CliRun run = runCli(onSensor({"restore", dumpPath()}));
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QCOMPARE(lines(run.err),
-                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет",
+                 (QStringList{"Серийный номер из файла - 0012ABCD. Записать дамп во флеш? Нет (ответ «Да» даёт --yes)",
                               "Запись отменена пользователем"}));
         QCOMPARE(sensor.requestCount(), 0);
     }
 
     void restoreWithYes()
     {
-        if (!QFile::exists(dumpPath()))
-            QSKIP("no dump from an earlier slot");
         // The sensor has moved on since the dump: other words, another address.
         sensor.setWord(SimSensor::WordThresholdY, 99);
         sensor.setWord(300, 0x12345678);
@@ -257,6 +269,7 @@ private Q_SLOTS:
     // serial number question needs --other-serial.
     void otherSensor_data()
     {
+        const QString no = QStringLiteral(" Нет (ответ «Да» даёт --other-serial)");
         QTest::addColumn<QStringList>("args"); // FILE is appended
         QTest::addColumn<bool>("passport");
         QTest::addColumn<int>("rc");
@@ -267,19 +280,19 @@ private Q_SLOTS:
         const QString fileQuestion =
             QStringLiteral("Серийный номер из файла - 00C0FFEE. Записать дамп во флеш? Да");
         QTest::newRow("restore --yes") << QStringList{"--yes", "restore"} << false << 1
-                                       << QStringList{fileQuestion, question + " Нет",
+                                       << QStringList{fileQuestion, question + no,
                                                       "Запись отменена пользователем"};
         QTest::newRow("restore --yes --other-serial")
             << QStringList{"--yes", "--other-serial", "restore"} << false << 0
             << QStringList{fileQuestion, question + " Да", "Запись дампа во флеш..."};
         QTest::newRow("passport-restore --yes")
             << QStringList{"--yes", "passport-restore"} << true << 1
-            << QStringList{"Серийный номер - 00C0FFEE. Записать паспорт во флеш? Да", question + " Нет",
+            << QStringList{"Серийный номер - 00C0FFEE. Записать паспорт во флеш? Да", question + no,
                            "Запись отменена пользователем"};
         QTest::newRow("restore --differences --yes")
             << QStringList{"--yes", "restore", "--differences"} << false << 1
             << QStringList{"Сравнение с дампом...", "Отличается слов: 2",
-                           "Записать отличающиеся слова (2) во флеш? Да", question + " Нет",
+                           "Записать отличающиеся слова (2) во флеш? Да", question + no,
                            "Запись отменена пользователем"};
     }
     void otherSensor()
@@ -373,7 +386,7 @@ private Q_SLOTS:
         // The settings are found beside the passport: the question is reached.
         QTest::newRow("passport.ini beside, no --yes")
             << true << QStringLiteral("0012ABCD.ini")
-            << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет",
+            << QStringList{"Серийный номер - 0012ABCD. Записать паспорт во флеш? Нет (ответ «Да» даёт --yes)",
                            "Запись отменена пользователем"};
         QTest::newRow("no passport.ini beside")
             << false << QStringLiteral("0012ABCD.ini")
@@ -388,13 +401,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QStringList, errLines);
 
-        if (!QFile::exists(passportPath()))
-            QSKIP("no passport from an earlier slot");
         QTemporaryDir dir;
         QVERIFY(QFile::copy(passportPath(), dir.filePath(name)));
         if (iniBeside)
-            QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("passport.ini")),
-                                dir.filePath(QStringLiteral("passport.ini"))));
+            QVERIFY(QFile::copy(passportIniPath(), dir.filePath(QStringLiteral("passport.ini"))));
 
         const CliRun run = runCli(onSensor({"passport-restore", dir.filePath(name)}));
         QCOMPARE(run.rc, 1);

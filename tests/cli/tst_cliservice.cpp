@@ -135,16 +135,17 @@ private Q_SLOTS:
 
     void plotRefused_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("failure"); // <in>, <out>: the paths
 
         QTest::newRow("neither") << QByteArray(100, '\0') << "x.png"
                                  << "Файл in не является ни дампом, ни паспортом";
         QTest::newRow("passport of 2 points") << QByteArray("1\t2\t3\t4\r\n5\t6\t7\t8\r\n") << "x.png"
                                               << "Неверное количество точек (2)";
         QTest::newRow("picture format") << QByteArray(4096, '\0') << "x.jpg"
-                                        << "zart-cli: plot: OUT must end in .png or .svg, not \"%1\"";
+                                        << "zart-cli: plot: OUT must end in .png or .svg, not \"<out>\"";
+        QTest::newRow("no such file") << QByteArray() << "x.png" << "Файл <in> не найден";
     }
     void plotRefused()
     {
@@ -153,24 +154,40 @@ private Q_SLOTS:
         QFETCH(QString, failure);
         QTemporaryDir dir;
         const QString in = dir.filePath(QStringLiteral("in"));
-        QVERIFY(writeBytes(in, content));
+        if (!content.isNull())
+            QVERIFY(writeBytes(in, content));
         const QString outPath = dir.filePath(out);
 
         const CliRun run = runCli({"plot", in, outPath});
         QCOMPARE(run.rc, 2);
-        QCOMPARE(lines(run.err).first(), failure.contains(u'%') ? failure.arg(outPath) : failure);
+        QCOMPARE(lines(run.err).first(),
+                 QString(failure).replace(QLatin1String("<in>"), in).replace(QLatin1String("<out>"), outPath));
         QVERIFY(!QFile::exists(outPath));
     }
 
     // The sensor as the dump has it, but for the illumination word: reported,
-    // marked, not counted.
+    // marked, not counted. On a terminal the comparison shows its progress too.
+    void verifyUnchanged_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipe") << false;
+        QTest::newRow("terminal") << true;
+    }
     void verifyUnchanged()
     {
+        QFETCH(bool, terminal);
         sensor.setWord(SimSensor::WordIllumination, 1);
-        const CliRun run = runCli(onSensor({"verify", m_dump}));
+        CliEnvironment env;
+        env.stderrIsTerminal = terminal;
+        const CliRun run = runCli(onSensor({"verify", m_dump}), env);
         QCOMPARE(run.rc, 0);
         QCOMPARE(lines(run.out), QStringList{"0x1006\t00000000\t00000001\t(не восстанавливается)"});
-        QCOMPARE(lines(run.err), (QStringList{"Сравнение с дампом...",
+        const QString progress = QStringLiteral("\r\x1b[KСравнение с дампом... 100%\r\x1b[K");
+        QCOMPARE(run.err.contains(progress), terminal);
+        QStringList logLines; // each line as the terminal leaves it
+        for (const QString &line : lines(run.err))
+            logLines << line.split(QStringLiteral("\r\x1b[K")).last();
+        QCOMPARE(logLines, (QStringList{"Сравнение с дампом...",
                                                "Отличаются невосстанавливаемые слова: 1", "Отличий нет"}));
         QCOMPARE(sensor.requestCount(), 1024);
         QVERIFY(onlyReads(sensor));
@@ -201,6 +218,7 @@ private Q_SLOTS:
 
         QTest::newRow("no reply mid-run") << 4096 << 1 << QStringList{"Сравнение с дампом...", "Таймаут"} << 0x11;
         QTest::newRow("wrong size") << 4100 << 2 << QStringList{"Размер файла неверен"} << 0;
+        QTest::newRow("no such file") << -1 << 2 << QStringList{"Файл %1 не найден"} << 0;
     }
     void verifyStops()
     {
@@ -208,14 +226,15 @@ private Q_SLOTS:
         QFETCH(int, rc);
         QFETCH(QStringList, err);
         QFETCH(int, requests);
-        const QString path = m_dir.filePath(QStringLiteral("stops.dmp"));
-        QVERIFY(writeBytes(path, dumpBytesOf(sensor.flash()).leftJustified(size, '\0')));
+        const QString path = m_dir.filePath(size < 0 ? QStringLiteral("missing.dmp") : QStringLiteral("stops.dmp"));
+        if (size >= 0)
+            QVERIFY(writeBytes(path, dumpBytesOf(sensor.flash()).leftJustified(size, '\0')));
         sensor.addFault(SimFault::noReply().onAddress(0x1010));
 
         const CliRun run = runCli(onSensor({"--timeout-short", "1000", "verify", path}));
         QCOMPARE(run.rc, rc);
         QCOMPARE(run.out, QString());
-        QCOMPARE(lines(run.err), err);
+        QCOMPARE(lines(run.err), err.replaceInStrings(QStringLiteral("%1"), path));
         QCOMPARE(sensor.requestCount(), requests);
     }
 
@@ -326,6 +345,24 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 2);
         QVERIFY2(run.err.startsWith(QStringLiteral("zart-cli: ") + reason), qPrintable(run.err));
         QCOMPARE(sensor.requestCount(), 0);
+    }
+
+    // The real executable draws without a display and without a word on stderr,
+    // even where the session has no runtime directory.
+    void plotProcessQuiet()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("cal.png"));
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(ZART_CLI_EXE), {"plot", m_dump, out});
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardError(), QByteArray());
+        QVERIFY(QFile::exists(out));
     }
 
     // Ctrl+C on the real executable: the watch ends with exit 0.
