@@ -9,7 +9,7 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 #include "sensor/NumberFormat.h"
 #include "serial/UComWin.h"
 #include "serial/ZartError.h"
