@@ -3,8 +3,8 @@
 
 #include "app/picture/SpotPainter.h"
 #include "modbus/Transact.h"
-#include "sensor/NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "common/ZartError.h"
 
 #include <QCloseEvent>
 #include <QDateTime>

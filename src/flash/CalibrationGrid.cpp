@@ -1,9 +1,9 @@
 #include "flash/CalibrationGrid.h"
 
 #include "flash/DumpFile.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QFile>
 #include <QFileInfo>

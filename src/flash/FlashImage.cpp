@@ -1,6 +1,6 @@
 #include "FlashImage.h"
 
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
 
 bool IsRestoreSkipped(int index)

@@ -1,7 +1,8 @@
 #include "SensorRequests.h"
 
-#include "NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "sensor/StatusText.h"
+#include "common/ZartError.h"
 
 #include <bit>
 #include <cstring>

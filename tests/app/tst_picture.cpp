@@ -4,7 +4,7 @@
 
 #include "app/picture/CalibrationPainter.h"
 #include "flash/DumpFile.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include "SimSensor.h"
 #include "common/TestFiles.h"

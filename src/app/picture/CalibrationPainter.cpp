@@ -1,8 +1,9 @@
 #include "app/picture/CalibrationPainter.h"
 
+#include "common/AtomicFile.h"
 #include "flash/DumpFile.h"
-#include "sensor/NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "common/ZartError.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
