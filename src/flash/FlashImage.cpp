@@ -48,13 +48,6 @@ QString CalibrationValueText(quint32 word)
     return FormatSingleBits(word);
 }
 
-long double GridStep(int version, int dimension)
-{
-    if (dimension == 40)
-        return version == 11 || version == 15 ? 2.0L : 2.05L;
-    return version == 11 || version == 12 || version == 13 || version == 15 ? 5.0L : 5.05L;
-}
-
 long double GridStepOf(const FlashImage &image)
 {
     return GridStep(int(image[WordFirmware] & 0xFF), int(image[WordDimension] & 0xFF));
