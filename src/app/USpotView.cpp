@@ -1,7 +1,7 @@
 #include "app/USpotView.h"
 #include "ui_USpotView.h"
 
-#include "app/picture/SpotPainter.h"
+#include "picture/SpotPainter.h"
 #include "modbus/Transact.h"
 #include "common/NumberFormat.h"
 #include "common/ZartError.h"

@@ -1,4 +1,5 @@
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
+#include "picture/Scales.h"
 
 #include "common/AtomicFile.h"
 #include "flash/DumpFile.h"
