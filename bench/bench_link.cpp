@@ -7,7 +7,7 @@
 
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 #include "serial/UComWin.h"
 
 #include <QCoreApplication>

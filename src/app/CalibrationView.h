@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
 
 #include <QWidget>
 #include <optional>

@@ -6,7 +6,7 @@
 
 #include "app/PortCombo.h"
 #include "app/USetup.h"
-#include "flash/IniFile.h"
+#include "common/IniFile.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

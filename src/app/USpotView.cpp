@@ -1,10 +1,10 @@
 #include "app/USpotView.h"
 #include "ui_USpotView.h"
 
-#include "app/picture/SpotPainter.h"
+#include "picture/SpotPainter.h"
 #include "modbus/Transact.h"
-#include "sensor/NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "common/ZartError.h"
 
 #include <QCloseEvent>
 #include <QDateTime>

@@ -2,7 +2,7 @@
 #include "ui_UViewDump.h"
 
 #include "app/CalibrationView.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>

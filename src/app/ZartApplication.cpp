@@ -1,6 +1,6 @@
 #include "app/ZartApplication.h"
 
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QLibraryInfo>
 #include <QMessageBox>

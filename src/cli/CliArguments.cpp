@@ -1,6 +1,6 @@
 #include "cli/CliArguments.h"
 
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
 #include "sensor/HexField.h"
 
 #include <map>

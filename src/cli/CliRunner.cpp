@@ -3,7 +3,7 @@
 #include "cli/CliArguments.h"
 #include "cli/CliConsole.h"
 
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"

@@ -173,28 +173,3 @@ QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults);
 // ascending, TAB-separated: row, column, X, Y ("0.###") and the reasons; last
 // "Отмеченные точки: N".
 QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check);
-
-// --- Scales ------------------------------------------------------------------------
-
-// A range that can be drawn: an invalid one becomes -1..1, an empty one (all
-// values equal) is widened around its value, so no scale divides by zero.
-ValueRange DrawableRange(const ValueRange &range);
-
-// Position of v between min and max, clamped to 0..1; 0.5 when the range is
-// empty; NaN for a non-finite v.
-double ScalePosition(const ValueRange &range, double v);
-
-// The colour at position t (0..1, clamped) of the picture's colour scale, which
-// runs from dark violet through blue and green to yellow and holds no red.
-struct Rgb
-{
-    quint8 r;
-    quint8 g;
-    quint8 b;
-    friend bool operator==(const Rgb &, const Rgb &) = default;
-};
-Rgb ScaleColour(double t);
-
-// Round tick values (1, 2 or 5 times a power of ten apart) inside lo..hi, at
-// most maxTicks + 1 of them; empty for a range that is not finite or not rising.
-QList<double> AxisTicks(double lo, double hi, int maxTicks);

@@ -28,6 +28,3 @@ FlashImage ReadDumpFile(const QString &path);
 // system's text.
 void WriteDumpFile(const QString &path, const FlashImage &image);
 
-// The atomic replacement used for every file the tool writes: all of `data`, or
-// nothing and a ZartError with the system's text.
-void WriteFileAtomically(const QString &path, const QByteArray &data);

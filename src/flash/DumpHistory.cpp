@@ -1,6 +1,6 @@
 #include "flash/DumpHistory.h"
 
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QDir>
 #include <QFile>

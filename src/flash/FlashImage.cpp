@@ -1,6 +1,6 @@
 #include "FlashImage.h"
 
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
 
 bool IsRestoreSkipped(int index)
@@ -46,13 +46,6 @@ QString RawText(quint32 word)
 QString CalibrationValueText(quint32 word)
 {
     return FormatSingleBits(word);
-}
-
-long double GridStep(int version, int dimension)
-{
-    if (dimension == 40)
-        return version == 11 || version == 15 ? 2.0L : 2.05L;
-    return version == 11 || version == 12 || version == 13 || version == 15 ? 5.0L : 5.05L;
 }
 
 long double GridStepOf(const FlashImage &image)

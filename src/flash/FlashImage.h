@@ -1,35 +1,16 @@
 #pragma once
 
+#include "sensor/RegisterMap.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
 #include <array>
 
-// The sensor's flash as the tool sees it: 1024 words of 32 bits, word n at
-// sensor address 0x1000 + n, held as native integers (the dump file stores them
-// least significant byte first, the bus carries them most significant first).
-inline constexpr int FlashWords = 1024;
+// The sensor's flash as the tool sees it: the words of the register map held as
+// native integers (the dump file stores them least significant byte first, the
+// bus carries them most significant first).
 using FlashImage = std::array<quint32, FlashWords>;
-
-inline constexpr quint16 FlashWordAddress(int index)
-{
-    return quint16(0x1000 + index);
-}
-
-// Word indices with a meaning to the tool.
-inline constexpr int WordAddress = 0x000;      // bus address, 1..247
-inline constexpr int WordSerial = 0x001;       // serial number
-inline constexpr int WordExposureX = 0x002;
-inline constexpr int WordExposureY = 0x003;
-inline constexpr int WordThresholdX = 0x004;   // comparator threshold ("level")
-inline constexpr int WordThresholdY = 0x005;
-inline constexpr int WordIllumination = 0x006; // 0 off, 1 X, 2 Y
-inline constexpr int WordFirmware = 0x3FA;
-inline constexpr int WordDimension = 0x3FB;    // 40 selects the fine grid
-inline constexpr int WordCpu = 0x3FC;
-inline constexpr int WordCrc = 0x3FD;
-inline constexpr int WordRealCrc = 0x3FE;
-inline constexpr int WordRequiredCrc = 0x3FF;
 
 // Calibration: a grid of 21 x 21 points; point k is row k / 21, column k % 21.
 // One single per point and channel.
@@ -82,11 +63,7 @@ QString RawText(quint32 word);
 // A calibration word read as a single and shown as "0.###".
 QString CalibrationValueText(quint32 word);
 
-// Grid step in millimetres from the low bytes of the firmware version and the
-// device dimension words, in extended precision:
-//   dimension 40: 2 for versions 11 and 15, else 2.05;
-//   other dimensions: 5 for versions 11, 12, 13 and 15, else 5.05.
-long double GridStep(int version, int dimension);
+// The grid step (GridStep) of the image's firmware version and dimension words.
 long double GridStepOf(const FlashImage &image);
 
 // Default file names of a sensor: "%.8x.dmp" and "%.8x.ini" of its serial number.

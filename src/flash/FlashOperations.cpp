@@ -1,5 +1,6 @@
 #include "flash/FlashOperations.h"
 
+#include "common/AtomicFile.h"
 #include "flash/DumpFile.h"
 #include "flash/DumpHistory.h"
 #include "modbus/Transact.h"

@@ -3,7 +3,7 @@
 #include "flash/FlashImage.h"
 #include "flash/Passport.h"
 #include "sensor/SensorCommands.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QList>
 #include <QString>

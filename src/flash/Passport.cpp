@@ -1,10 +1,12 @@
 #include "Passport.h"
 
 #include "DumpFile.h"
-#include "IniFile.h"
-#include "sensor/NumberFormat.h"
+#include "common/IniFile.h"
+#include "common/AtomicFile.h"
+#include "common/IntegerText.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QDir>
 #include <QFile>
@@ -273,51 +275,7 @@ void ApplyExpLevel(TPsp &psp, const ExpLevelValues &values)
 
 std::optional<qint32> ParsePassportInt(const QString &text)
 {
-    const int n = int(text.size());
-    int i = 0;
-    while (i < n && text[i] == u' ')
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    bool hex = false;
-    if (i < n && text[i] == u'$') {
-        hex = true;
-        ++i;
-    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
-        hex = true;
-        i += 2;
-    }
-    if (i == n)
-        return std::nullopt;
-    quint64 v = 0;
-    int digits = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        int d;
-        if (c >= u'0' && c <= u'9')
-            d = c - u'0';
-        else if (hex && c >= u'A' && c <= u'F')
-            d = c - u'A' + 10;
-        else if (hex && c >= u'a' && c <= u'f')
-            d = c - u'a' + 10;
-        else
-            return std::nullopt;
-        v = v * (hex ? 16 : 10) + quint64(d);
-        ++digits;
-        if (hex ? v > 0xFFFFFFFFull : v > 0x80000000ull)
-            return std::nullopt;
-    }
-    if (hex) {
-        const quint32 pattern = quint32(v);
-        return qint32(negative ? 0u - pattern : pattern);
-    }
-    const qint64 s = negative ? -qint64(v) : qint64(v);
-    if (s > 0x7FFFFFFFLL)
-        return std::nullopt;
-    return qint32(s);
+    return ReadInteger(text, PassportIntegers);
 }
 
 std::array<ExpLevelWord, 4> ExpLevelWords(const TPsp &psp)

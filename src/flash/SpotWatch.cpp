@@ -1,8 +1,10 @@
 #include "SpotWatch.h"
 
+#include "common/AtomicFile.h"
 #include "DumpFile.h"
 #include "FlashImage.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
+#include "sensor/StatusText.h"
 #include "sensor/SensorRequests.h"
 
 #include <QDateTime>

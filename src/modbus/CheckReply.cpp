@@ -3,7 +3,7 @@
 
 #include "modbus/Transact.h"
 
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 namespace {
 

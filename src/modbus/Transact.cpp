@@ -1,6 +1,6 @@
 #include "modbus/Transact.h"
 
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 #include "serial/PortAccess.h"
 #include "serial/UComWin.h"
 

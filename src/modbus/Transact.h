@@ -1,7 +1,7 @@
 #pragma once
 
 #include "serial/UComWin.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QString>
 #include <array>

@@ -1,20 +1,9 @@
 #include "HexField.h"
 
 #include "SensorRequests.h"
+#include "common/IntegerText.h"
 
 namespace {
-
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
 
 constexpr char16_t Backspace = 0x08;
 
@@ -28,19 +17,10 @@ QString addressText(qint32 v)
 
 HexFieldValue ReadHexField(const QString &text)
 {
+    const DigitRun run = ReadDigits(text, 0, 16, 8);
     HexFieldValue r;
-    int i = 0;
-    const int n = int(text.size());
-    while (i < n && text[i] == u'0')
-        ++i;
-    int significant = 0;
-    while (i < n && hexDigit(text[i]) >= 0) {
-        if (significant < 8)
-            r.value = (r.value << 4) | quint32(hexDigit(text[i]));
-        ++significant;
-        ++i;
-    }
-    r.complete = n > 0 && i == n && significant <= 8;
+    r.value = quint32(run.value);
+    r.complete = !text.isEmpty() && run.end == text.size() && run.significant <= 8;
     return r;
 }
 
@@ -49,7 +29,7 @@ std::optional<QChar> HexKeyFilter(QChar key)
     const char16_t u = key.unicode();
     if (u <= 0x20)
         return key;
-    if (hexDigit(key) < 0)
+    if (DigitValue(key, 16) < 0)
         return std::nullopt;
     if (u >= u'a' && u <= u'f')
         return QChar(char16_t(u - u'a' + u'A'));

@@ -1,6 +1,6 @@
 #include "ReadingStats.h"
 
-#include "NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "SensorRequests.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sensor/SensorRequests.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QStringList>
 #include <QtGlobal>

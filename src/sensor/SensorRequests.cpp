@@ -1,7 +1,8 @@
 #include "SensorRequests.h"
 
-#include "NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "sensor/StatusText.h"
+#include "common/ZartError.h"
 
 #include <bit>
 #include <cstring>
@@ -271,23 +272,21 @@ QString DecodeCrc(const quint8 *reply, qint32 replyLen)
     return QString::asprintf("%.2X%.2X", unsigned(reply[2]), unsigned(reply[3]));
 }
 
+long double GridStep(int version, int dimension)
+{
+    if (dimension == FineGridDimension)
+        return version == 11 || version == 15 ? 2.0L : 2.05L;
+    return version == 11 || version == 12 || version == 13 || version == 15 ? 5.0L : 5.05L;
+}
+
 QString FirmwareVersionLine(quint8 version)
 {
     QString line = QString::asprintf("Версия прошивки: 0x%.2X", unsigned(version));
-    switch (version) {
-    case 11:
-    case 15:
-        line += QStringLiteral(" (шаг сетки 2 мм, 5 мм)");
-        break;
-    case 12:
-    case 13:
-        line += QStringLiteral(" (шаг сетки 2.05 мм, 5 мм)");
-        break;
-    case 14:
-        line += QStringLiteral(" (шаг сетки 2.05 мм, 5.05 мм)");
-        break;
-    default:
-        break;
+    // The versions whose grid steps are known, fine grid and coarse grid.
+    if (version >= 11 && version <= 15) {
+        line += QStringLiteral(" (шаг сетки %1 мм, %2 мм)")
+                    .arg(FormatFloat(GridStep(version, FineGridDimension)),
+                         FormatFloat(GridStep(version, 0)));
     }
     return line;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RegisterMap.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -20,17 +22,6 @@
 // The flash-write key: fills the third register (the last two bytes) of every
 // flash-word write request, in this order.
 inline constexpr std::array<quint8, 2> FlashWriteKey = {0xA5, 0x5A};
-
-// Sensor register addresses of the flash words the commands use by name
-// (flash word n lives at FlashBaseAddress + n).
-inline constexpr quint16 FlashBaseAddress = 0x1000;
-inline constexpr quint16 AddressWordAddress = 0x1000;   // the sensor's bus address
-inline constexpr quint16 IlluminationAddress = 0x1006;  // illumination control word
-inline constexpr quint16 FirmwareVersionAddress = 0x13FA;
-inline constexpr quint16 DimensionAddress = 0x13FB;
-inline constexpr quint16 CpuVersionAddress = 0x13FC;
-inline constexpr quint16 RealCrcAddress = 0x13FE;       // checksum the sensor computed
-inline constexpr quint16 RequiredCrcAddress = 0x13FF;   // checksum the sensor expects
 
 // One request PDU, small enough to be passed by value.
 struct RequestPdu

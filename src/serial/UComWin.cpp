@@ -3,7 +3,7 @@
 #include "PortNaming.h"
 #include "QtSerialDevice.h"
 #include "SerialDevice.h"
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 
 #include <QElapsedTimer>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SerialDevice.h"
-#include "ZartError.h"
+#include "common/ZartError.h"
 
 #include <QString>
 #include <memory>

@@ -13,7 +13,7 @@
 #include "app/ZSpinButton.h"
 #include "app/UViewText.h"
 #include "app/ZSpinEdit.h"
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 
 #include "common/SensorOnPty.h"
 

@@ -6,7 +6,8 @@
 #include "ZartVersion.h"
 #include "app/UFind.h"
 #include "app/ZSpinEdit.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
+#include "sensor/StatusText.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -8,7 +8,7 @@
 #include "app/ZSpinEdit.h"
 #include "app/ZartPlaces.h"
 #include "common/TestFiles.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QCheckBox>
 #include <QComboBox>

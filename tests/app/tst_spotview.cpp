@@ -4,7 +4,7 @@
 #include "AppTestUtil.h"
 
 #include "app/USpotView.h"
-#include "app/picture/SpotPainter.h"
+#include "picture/SpotPainter.h"
 #include "flash/FlashImage.h"
 
 #include <QCheckBox>

@@ -6,7 +6,7 @@
 
 #include "common/FakeSerialDevice.h"
 #include "common/TestFiles.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 
 #include <QDateTime>
 #include <QDir>

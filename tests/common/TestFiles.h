@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimSensor.h"
+#include "common/ZartError.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QString>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <bit>
 
@@ -91,4 +93,22 @@ inline void setGridValue(SimSensor::Flash &flash, int table, int i, int j, float
     gridWord(flash, table, i, j) = std::bit_cast<quint32>(value);
 }
 
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// The text of the ZartError that f throws, or "<no failure>".
+inline QString failureOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const ZartError &e) {
+        return e.text();
+    }
+    return QStringLiteral("<no failure>");
+}
+
+// The lines of one kind, in order.
 } // namespace testfiles

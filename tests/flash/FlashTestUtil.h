@@ -9,10 +9,10 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashOperations.h"
 #include "modbus/Transact.h"
-#include "modbus/UCrc.h"
-#include "sensor/NumberFormat.h"
+#include "codec/UCrc.h"
+#include "common/NumberFormat.h"
 #include "serial/UComWin.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include "common/SensorOnPty.h"
 #include "common/TestFiles.h"
@@ -37,24 +37,9 @@ using testfiles::FileSizeLimit;
 using testfiles::setModified;
 using testfiles::writeBytes;
 
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
+using testfiles::failureOf;
+using testfiles::readBytes;
 
-// The text of the ZartError that f throws, or "<no failure>".
-inline QString failureOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ZartError &e) {
-        return e.text();
-    }
-    return QStringLiteral("<no failure>");
-}
-
-// The lines of one kind, in order.
 inline QStringList texts(const RecordingHost &host, int kind)
 {
     QStringList out;

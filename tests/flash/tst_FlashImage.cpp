@@ -1,6 +1,6 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashOperations.h"
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
 
 #include <QTest>

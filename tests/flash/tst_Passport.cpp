@@ -1,5 +1,5 @@
 #include "flash/DumpFile.h"
-#include "flash/IniFile.h"
+#include "common/IniFile.h"
 #include "flash/Passport.h"
 
 #include "FlashTestUtil.h"

@@ -4,7 +4,7 @@
 
 #include "flash/SpotWatch.h"
 #include "sensor/SensorRequests.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QDateTime>
 #include <QDir>

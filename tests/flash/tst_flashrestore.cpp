@@ -4,7 +4,7 @@
 
 #include "FlashTestUtil.h"
 
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 
 #include <QScopeGuard>
 #include <QTemporaryDir>

@@ -13,6 +13,7 @@
 #include "FuzzSupport.h"
 
 #include "flash/CalibrationGrid.h"
+#include "picture/Scales.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -11,7 +11,7 @@
 
 #include "FuzzSupport.h"
 
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 #include "sensor/SensorRequests.h"
 #include "serial/UComWin.h"
 

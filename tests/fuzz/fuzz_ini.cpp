@@ -12,7 +12,7 @@
 
 #include "FuzzSupport.h"
 
-#include "flash/IniFile.h"
+#include "common/IniFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -16,8 +16,8 @@
 #include "FuzzSupport.h"
 
 #include "SimSensor.h"
-#include "modbus/FrameCodec.h"
-#include "modbus/UCrc.h"
+#include "codec/FrameCodec.h"
+#include "codec/UCrc.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "common/FakeSerialDevice.h"
 #include "common/ModbusFrames.h"
 
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 #include "common/RecordingBusHost.h"
 #include "modbus/Transact.h"
 #include "serial/SerialDevice.h"

@@ -1,4 +1,5 @@
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
+#include "sensor/StatusText.h"
 
 #include <QMap>
 #include <QProcess>

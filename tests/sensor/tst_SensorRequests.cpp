@@ -1,6 +1,6 @@
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 #include "sensor/SensorRequests.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include <QStringDecoder>
 #include <QTest>

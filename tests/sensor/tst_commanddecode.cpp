@@ -7,7 +7,7 @@
 #include "common/ScriptedPeer.h"
 
 #include "modbus/Transact.h"
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 #include "sensor/SensorCommands.h"
 #include "serial/UComWin.h"
 

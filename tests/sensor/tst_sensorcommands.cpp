@@ -8,7 +8,7 @@
 #include "common/ScriptedPeer.h"
 
 #include "common/RecordingBusHost.h"
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorCommands.h"
 #include "serial/SerialDevice.h"

@@ -3,7 +3,7 @@
 // Frames and raw pty access shared by the simulated sensor tests.
 
 #include "common/ModbusFrames.h"
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

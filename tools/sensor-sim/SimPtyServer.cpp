@@ -1,7 +1,7 @@
 #include "SimPtyServer.h"
 
 #include "SimSensor.h"
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 #include <QFile>
 #include <cerrno>

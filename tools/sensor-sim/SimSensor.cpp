@@ -1,6 +1,6 @@
 #include "SimSensor.h"
 
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

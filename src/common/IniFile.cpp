@@ -1,7 +1,8 @@
 #include "IniFile.h"
 
-#include "DumpFile.h"
-#include "serial/ZartError.h"
+#include "AtomicFile.h"
+#include "IntegerText.h"
+#include "ZartError.h"
 
 #include <QDir>
 #include <QFile>
@@ -293,46 +294,5 @@ void IniFile::writeBool(const QString &section, const QString &key, bool value) 
 
 std::optional<qint32> ParseIniInt(const QString &text)
 {
-    const int n = int(text.size());
-    if (n > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-        if (n - 2 > 8)
-            return std::nullopt;
-        quint32 v = 0;
-        for (int i = 2; i < n; ++i) {
-            const char16_t c = text[i].unicode();
-            int d;
-            if (c >= u'0' && c <= u'9')
-                d = c - u'0';
-            else if (c >= u'A' && c <= u'F')
-                d = c - u'A' + 10;
-            else if (c >= u'a' && c <= u'f')
-                d = c - u'a' + 10;
-            else
-                return std::nullopt;
-            v = (v << 4) | quint32(d);
-        }
-        return qint32(v);
-    }
-    int i = 0;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i == n)
-        return std::nullopt;
-    qint64 v = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        v = v * 10 + (c - u'0');
-        if (v > 0x80000000LL)
-            return std::nullopt;
-    }
-    if (negative)
-        v = -v;
-    if (v > 0x7FFFFFFFLL)
-        return std::nullopt;
-    return qint32(v);
+    return ReadInteger(text, SettingsIntegers);
 }

@@ -1,6 +1,6 @@
 #include "SpotPainter.h"
 
-#include "sensor/NumberFormat.h"
+#include "common/NumberFormat.h"
 
 #include <QPainter>
 #include <QPainterPath>

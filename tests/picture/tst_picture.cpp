@@ -2,9 +2,9 @@
 // the geometry puts them, the axes named by the data and their labels clear of
 // each other, pictures of degenerate grids, and the two file formats.
 
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
 #include "flash/DumpFile.h"
-#include "serial/ZartError.h"
+#include "common/ZartError.h"
 
 #include "SimSensor.h"
 #include "common/TestFiles.h"

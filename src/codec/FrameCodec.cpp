@@ -1,6 +1,6 @@
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "flash/IniFile.h"
+#include "common/IniFile.h"
 
-#include "FlashTestUtil.h"
+#include "common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace flashtest;
+using namespace testfiles;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "common/ModbusFrames.h"
 
-#include "modbus/FrameCodec.h"
+#include "codec/FrameCodec.h"
 
 #include <QTest>
 

@@ -1,8 +1,10 @@
-#include "app/picture/CalibrationPainter.h"
+#include "picture/CalibrationPainter.h"
+#include "picture/Scales.h"
 
+#include "common/AtomicFile.h"
 #include "flash/DumpFile.h"
-#include "sensor/NumberFormat.h"
-#include "serial/ZartError.h"
+#include "common/NumberFormat.h"
+#include "common/ZartError.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>

@@ -1,4 +1,4 @@
-#include "modbus/UCrc.h"
+#include "codec/UCrc.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "common/ModbusFrames.h"
 
-#include "modbus/FrameCodec.h"
-#include "modbus/UCrc.h"
+#include "codec/FrameCodec.h"
+#include "codec/UCrc.h"
 
 #include <QRandomGenerator>
 #include <QTest>
