@@ -3,6 +3,7 @@
 #include "app/ZartPlaces.h"
 #include "flash/FlashImage.h"
 #include "modbus/Transact.h"
+#include "sensor/RegisterMap.h"
 #include "sensor/SensorCommands.h"
 #include "serial/UComWin.h"
 
@@ -44,8 +45,6 @@ public:
     static constexpr int MaxLogLines = 1000;  // more than this and ...
     static constexpr int LogDropLines = 100;  // ... the oldest lines go
     static constexpr int LogItemHeight = 14;
-    static constexpr int MinBusAddress = 1;
-    static constexpr int MaxBusAddress = 247;
 
     // Settings of the file-open dialog used for dumps and passports.
     struct TOpenDialogSetup

@@ -42,19 +42,10 @@ public:
     // a nested event loop, which would return at once once the application is
     // quitting: the events are handled until the deadline has passed, woken by
     // a timer at the deadline.
-    void pause(int ms) override
-    {
-        const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        wake.start(ms);
-        while (!deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            if (!wake.isActive() && !deadline.hasExpired())
-                wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
-        }
-    }
+    void pause(int ms) override { wait(ms, false); }
+    // A stop comes through the window's events ("Стоп", a close, a signal),
+    // so it is seen as soon as it is handled.
+    void pauseUnlessStopped(int ms) override { wait(ms, true); }
 
     bool ask(const QString &question) override
     {
@@ -73,6 +64,20 @@ public:
     int retries() const override { return m_retries; }
 
 private:
+    void wait(int ms, bool untilStop)
+    {
+        const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(ms);
+        while (!deadline.hasExpired() && !(untilStop && m_form.stopRequested())) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (!wake.isActive() && !deadline.hasExpired())
+                wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
+        }
+    }
+
     TForm1 &m_form;
     QProgressBar *m_gauge;
     int m_retries;

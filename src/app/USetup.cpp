@@ -1,4 +1,5 @@
 #include "app/USetup.h"
+#include "flash/FlashPasses.h"
 #include "ui_USetup.h"
 
 #include "app/PortCombo.h"
@@ -24,6 +25,7 @@ TSetupForm::TSetupForm(QWidget *parent) : QDialog(parent), ui(new Ui::TSetupForm
     connect(ui->SpeedComboBox, &QComboBox::activated, this, &TSetupForm::SpeedComboBoxChange);
     connect(ui->PortPowerComboBox, &DropDownComboBox::dropDown, this,
             &TSetupForm::PortPowerComboBoxDropDown);
+    ui->RetriesSpinEdit->setMaximum(MaxRetries);
 
     FormCreate();
 }

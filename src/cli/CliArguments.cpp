@@ -1,7 +1,9 @@
 #include "cli/CliArguments.h"
 
 #include "picture/CalibrationPainter.h"
+#include "flash/FlashPasses.h"
 #include "sensor/HexField.h"
+#include "sensor/RegisterMap.h"
 
 #include <map>
 #include <optional>
@@ -60,7 +62,7 @@ const OptionRow Options[] = {
      .flag = &CliCommand::demo},
     {.opt = Opt::Speed, .name = "speed", .value = "RATE", .help = "9600, 57600 or 115200 bit/s (default 9600)"},
     {.opt = Opt::Addr, .name = "addr", .value = "N", .help = "sensor bus address, 1..247 (default 1)",
-     .number = &CliCommand::address, .min = 1, .max = 247},
+     .number = &CliCommand::address, .min = MinBusAddress, .max = MaxBusAddress},
     {.opt = Opt::Timeout, .name = "timeout", .value = "MS",
      .help = "reply timeout of the measurements and the checksum read, 1..60000 (default 3000)",
      .number = &CliCommand::timeoutMs, .min = 1, .max = 60000},
@@ -73,7 +75,7 @@ const OptionRow Options[] = {
     {.opt = Opt::Retries, .name = "retries", .value = "N",
      .help = "repeat a request of dump, restore, passport-restore or verify that failed on the line "
              "(time-out, CRC, length) up to N times, 0..10 (default 0)",
-     .number = &CliCommand::retries, .min = 0, .max = 10},
+     .number = &CliCommand::retries, .min = 0, .max = MaxRetries},
     {.opt = Opt::FloatPix, .name = "float-pix", .help = "read the pixels as real numbers",
      .flag = &CliCommand::floatPix},
     {.opt = Opt::Fast, .name = "fast",
@@ -339,7 +341,7 @@ void readArguments(CliCommand &cmd, const QStringList &args)
     switch (cmd.verb) {
     case CliVerb::SetAddress:
         cmd.serial = hexValue(args.at(0), QStringLiteral("set-address: SERIAL"));
-        cmd.newAddress = quint8(decimalIn(args.at(1), 1, 247, QStringLiteral("set-address: NEWADDR")));
+        cmd.newAddress = quint8(decimalIn(args.at(1), MinBusAddress, MaxBusAddress, QStringLiteral("set-address: NEWADDR")));
         break;
     case CliVerb::Light: {
         // The illumination codes: 0 off, 1 X, 2 Y.

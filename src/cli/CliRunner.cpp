@@ -72,6 +72,13 @@ public:
     }
     void processEvents() override {}
     void pause(int ms) override { QThread::msleep(ulong(ms)); }
+    void pauseUnlessStopped(int ms) override
+    {
+        constexpr int SliceMs = 10;
+        const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+        while (!deadline.hasExpired() && !stopRequested())
+            QThread::msleep(ulong(std::clamp<qint64>(deadline.remainingTime(), 1, SliceMs)));
+    }
     bool ask(const QString &question) override { return answer(question, m_yes, "--yes"); }
     bool askOtherSerial(const QString &question) override
     {

@@ -3,6 +3,7 @@
 #include "common/AtomicFile.h"
 #include "flash/DumpFile.h"
 #include "flash/DumpHistory.h"
+#include "sensor/RegisterMap.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorRequests.h"
 #include "serial/UComWin.h"
@@ -37,117 +38,76 @@ auto reported(IBusHost &log, Body &&body) -> decltype(body())
     }
 }
 
-// One long operation under way: the engine, the caller's seam, the group
-// pause, and for a restore how many of its words it has written so far.
-struct Run
+[[noreturn]] void cancelled(IBusHost &log)
 {
-    TModbusEngine &engine;
-    IOperationHost &opHost;
-    int pauseMs = 0;
-    int written = 0;
-    int total = 0; // 0: the operation writes nothing to count
-
-    IBusHost &log() { return engine.host(); }
-};
-
-void pauseIfSet(IOperationHost &opHost, int pauseMs)
-{
-    if (pauseMs > 0)
-        opHost.pause(pauseMs);
+    log.Log(CancelledText, LogError);
+    throw EOperationFailed(CancelledText);
 }
 
-// Leaves the operation when the user has asked to stop.
-void stopIfRequested(Run &run)
+// The sensor's serial number against the file's (see CheckSensorSerial).
+void checkSensorSerial(FlashPasses &passes, std::optional<quint32> fileSerial, const QString &fileText)
 {
-    if (!run.opHost.stopRequested())
-        return;
-    const QString text = QString::fromUtf16(StoppedText);
-    run.log().Log(text, LogError);
-    if (run.total > 0)
-        run.log().Log(QStringLiteral("Записано слов: %1 из %2").arg(run.written).arg(run.total),
-                      LogInfo);
-    throw EOperationStopped(text);
-}
-
-// A question of the operation; a No that comes with a stop request (a signal
-// or the window's close while the box was up) stops the operation.
-bool ask(Run &run, const QString &question)
-{
-    if (run.opHost.ask(question))
-        return true;
-    stopIfRequested(run);
-    return false;
-}
-
-// One exchange on the engine, after a stop check. The engine logs its own
-// failures, so they leave as EOperationFailed and are not logged again. A
-// failure on the line is repeated as the host allows.
-void exchange(Run &run, const RequestPdu &pdu, quint16 address, qint32 timeoutMs, bool logTraffic)
-{
-    TModbusEngine &engine = run.engine;
-    const int retries = std::clamp(run.opHost.retries(), 0, 10);
-    for (int attempt = 0;; ++attempt) {
-        stopIfRequested(run);
-        const qint32 len = pdu.copyTo(engine.RequestBuf.data());
-        try {
-            engine.Transact(engine.RequestBuf.data(), len, timeoutMs, false, logTraffic);
-            return;
-        } catch (const EComPort &e) {
-            throw EOperationFailed(e.text()); // a port failure is never repeated
-        } catch (const ZartError &e) {
-            if (attempt >= retries || !IsRepeatableFailure(engine.LastFailure))
-                throw EOperationFailed(e.text());
-        }
-        pauseIfSet(run.opHost, run.pauseMs);
-        stopIfRequested(run);
-        run.log().Log(QString::asprintf("Повтор %d из %d: адрес 0x%.4X", attempt + 1, retries,
-                                        unsigned(address)),
-                      LogInfo);
-    }
-}
-
-quint32 readWord(Run &run, quint16 address, qint32 timeoutMs)
-{
-    exchange(run, RequestReadFlashWord(address), address, timeoutMs, false);
-    return DecodeWord(run.engine.ReplyBuf.data(), run.engine.ReplyLen);
-}
-
-void writeWord(Run &run, quint16 address, quint32 value, qint32 timeoutMs, bool logTraffic = false)
-{
-    exchange(run, RequestWriteFlashWord(address, value), address, timeoutMs, logTraffic);
-    ++run.written;
-}
-
-// Position n of a pass whose last position is last, as a whole percentage.
-int percent(int n, int last)
-{
-    return qRound(n * 100.0 / last);
-}
-
-// Gauge, pending events and pause after one position of a pass.
-void afterPosition(IOperationHost &opHost, int n, int last, int pauseMs)
-{
-    opHost.progress(percent(n, last));
-    opHost.processEvents();
-    pauseIfSet(opHost, pauseMs);
-}
-
-[[noreturn]] void differs(quint16 address)
-{
-    throw ZartError(QString::asprintf("Данные различаются по адресу 0x%.4X", unsigned(address)));
-}
-
-void checksumCorrection(Run &run, const CommandTimeouts &timeouts)
-{
-    stopIfRequested(run);
-    run.log().Log(QStringLiteral("Коррекция CRC..."), LogInfo);
+    passes.request(RequestKind::SerialCheck, RequestReadSerial(), SerialNumberRegister,
+                   passes.timeouts().shortMs, /*logTraffic=*/true);
+    quint32 sensorSerial = 0;
     try {
-        CorrectChecksum(run.engine, timeouts);
-    } catch (const ZartError &) {
-        // Logged by the engine; the correction's outcome does not decide the
-        // operation's (the words themselves have been verified).
+        sensorSerial = DecodeSerial(passes.engine().ReplyBuf.data(), passes.engine().ReplyLen);
+    } catch (const ZartError &e) {
+        passes.log().Log(e.text(), LogError);
+        throw EOperationFailed(e.text());
+    }
+    if (fileSerial && *fileSerial == sensorSerial)
+        return;
+    const QString inFile =
+        fileSerial ? QString::asprintf("%.8X", unsigned(*fileSerial)) : fileText;
+    const QString question = QString::asprintf("Серийный номер датчика - %.8X, в файле - ",
+                                               unsigned(sensorSerial))
+        + inFile + QStringLiteral(". Всё равно записать?");
+    if (!passes.host().askOtherSerial(question)) {
+        passes.stopIfRequested(); // the box closed by a stop, not by the user's No
+        cancelled(passes.log());
     }
 }
+
+// The words of a whole-image write: one position per flash word, the words a
+// restore does not bring back left empty (their gauge and pause stay).
+QList<QList<PassWord>> imagePositions(const FlashImage &image)
+{
+    QList<QList<PassWord>> positions(FlashWords);
+    for (int n = 0; n < FlashWords; ++n)
+        if (!IsRestoreSkipped(n))
+            positions[n] = {{FlashWordAddress(n), image[std::size_t(n)], image[std::size_t(n)]}};
+    return positions;
+}
+
+// The exposure and threshold words: written as their low byte, each followed
+// by the pause, then read back and compared as whole words with the passport's
+// values (a value that does not fit the low byte cannot have been stored and is
+// reported there).
+WritePass expLevelPass(const TPsp &psp)
+{
+    WritePass pass{QStringLiteral("Запись экспозиций и уровней..."),
+                   QStringLiteral("Проверка экспозиций и уровней..."), {}, 0, 0};
+    for (const ExpLevelWord &w : ExpLevelWords(psp))
+        pass.positions.append({{w.address, ExpLevelWordValue(w.value), quint32(w.value)}});
+    return pass;
+}
+
+// The two calibration tables: point k is position k, its X word then its Y word.
+WritePass tablesPass(const TPsp &psp)
+{
+    WritePass pass{QStringLiteral("Запись паспорта во флеш..."), QStringLiteral("Проверка записи..."),
+                   {}, 0, GridPoints};
+    for (int k = 0; k < GridPoints; ++k) {
+        const PassportPoint &p = psp.Points[k];
+        const quint32 x = PassportWord(p.X);
+        const quint32 y = PassportWord(p.Y);
+        pass.positions.append({{FlashWordAddress(XTableIndex + k), x, x},
+                               {FlashWordAddress(YTableIndex + k), y, y}});
+    }
+    return pass;
+}
+
 
 QString fileNameOf(const QString &path)
 {
@@ -183,73 +143,14 @@ void keepOldFile(IBusHost &log, const QString &path, const QByteArray &newConten
 
 } // namespace
 
+
 // --- Dump creation -------------------------------------------------------------
-
-namespace {
-
-FlashImage readFlashImage(Run &run, qint32 timeoutShortMs)
-{
-    IOperationHost &opHost = run.opHost;
-    opHost.progress(0);
-    run.log().Log(QStringLiteral("Чтение флеш..."), LogInfo);
-    FlashImage image{};
-    constexpr int last = FlashWords - 1;
-    for (int n = 0; n <= last; ++n) {
-        image[std::size_t(n)] = readWord(run, FlashWordAddress(n), timeoutShortMs);
-        opHost.progress(percent(n, last));
-        opHost.processEvents();
-        if (n != last)
-            pauseIfSet(opHost, run.pauseMs);
-    }
-    return image;
-}
-
-void restoreAddress(Run &run, quint32 addressWord, qint32 timeoutShortMs,
-                    const std::function<void(int)> &setAddress)
-{
-    IBusHost &log = run.log();
-    if (quint32(log.busAddress()) == addressWord)
-        return;
-    const int newAddress = int(addressWord & 0xFF);
-    if (newAddress < 1 || newAddress > 247) {
-        log.Log(QString::asprintf("Адрес в файле ($%.2X) не является адресом прибора, адрес не изменён",
-                                  unsigned(newAddress)),
-                LogError);
-        return;
-    }
-    if (!ask(run, QString::asprintf("Новый адрес - $%.2X. Записать?", unsigned(newAddress))))
-        return;
-    writeWord(run, FlashWordAddress(WordAddress), addressWord, timeoutShortMs, /*logTraffic=*/true);
-    if (setAddress)
-        setAddress(newAddress);
-}
-
-void writeExpLevelWords(Run &run, const TPsp &psp, qint32 timeoutShortMs)
-{
-    IBusHost &log = run.log();
-    const auto words = ExpLevelWords(psp);
-    log.Log(QStringLiteral("Запись экспозиций и уровней..."), LogInfo);
-    for (const ExpLevelWord &w : words) {
-        writeWord(run, w.address, ExpLevelWordValue(w.value), timeoutShortMs);
-        pauseIfSet(run.opHost, run.pauseMs);
-    }
-    log.Log(QStringLiteral("Проверка экспозиций и уровней..."), LogInfo);
-    for (const ExpLevelWord &w : words) {
-        // The whole word against the whole value: a value that does not fit
-        // the low byte cannot have been stored and is reported here.
-        if (readWord(run, w.address, timeoutShortMs) != quint32(w.value))
-            differs(w.address);
-        pauseIfSet(run.opHost, run.pauseMs);
-    }
-}
-
-} // namespace
 
 FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 timeoutShortMs,
                           int pauseMs)
 {
-    Run run{engine, opHost, pauseMs};
-    return reported(engine.host(), [&] { return readFlashImage(run, timeoutShortMs); });
+    FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
+    return reported(engine.host(), [&] { return passes.readAll(QStringLiteral("Чтение флеш...")); });
 }
 
 DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir)
@@ -288,12 +189,12 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
 DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QString &dir,
                      qint32 timeoutShortMs, int pauseMs)
 {
-    Run run{engine, opHost, pauseMs};
+    FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
     const FlashImage image = reported(engine.host(), [&] {
-        FlashImage read = readFlashImage(run, timeoutShortMs);
+        FlashImage read = passes.readAll(QStringLiteral("Чтение флеш..."));
         // A stop after the last word still writes nothing: the files are
         // written all together or not at all.
-        stopIfRequested(run);
+        passes.stopIfRequested();
         return read;
     });
     return SaveDumpFiles(engine.host(), image, dir);
@@ -306,37 +207,23 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
                  const std::function<void(int)> &setAddress)
 {
     IBusHost &log = engine.host();
-    Run run{engine, opHost, pauseMs};
+    FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
         const FlashImage image = ReadDumpFile(path);
 
-        if (!ask(run, QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
-                                        unsigned(image[WordSerial]))))
-            throw ZartError(CancelledText);
-        CheckSensorSerial(engine, opHost, image[WordSerial], timeouts.shortMs);
+        if (!passes.ask(QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
+                                          unsigned(image[WordSerial]))))
+            cancelled(log);
+        checkSensorSerial(passes, image[WordSerial], QString());
 
-        run.total = DumpRestoreWords;
         constexpr int last = FlashWords - 1;
-        log.Log(QStringLiteral("Запись дампа во флеш..."), LogInfo);
-        for (int n = 0; n <= last; ++n) {
-            if (!IsRestoreSkipped(n))
-                writeWord(run, FlashWordAddress(n), image[std::size_t(n)], timeouts.shortMs);
-            afterPosition(opHost, n, last, pauseMs);
-        }
-
-        log.Log(QStringLiteral("Проверка записи..."), LogInfo);
-        for (int n = 0; n <= last; ++n) {
-            if (!IsRestoreSkipped(n)) {
-                const quint16 address = FlashWordAddress(n);
-                if (readWord(run, address, timeouts.shortMs) != image[std::size_t(n)])
-                    differs(address);
-            }
-            afterPosition(opHost, n, last, pauseMs);
-        }
-
-        checksumCorrection(run, timeouts);
-        run.total = 0; // the address word is not one of the restore's words
-        restoreAddress(run, image[WordAddress], timeouts.shortMs, setAddress);
+        passes.writeAndVerify({WritePass{QStringLiteral("Запись дампа во флеш..."),
+                                         QStringLiteral("Проверка записи..."), imagePositions(image), 0,
+                                         last}},
+                              WriteJob::Dump);
+        passes.correctChecksum();
+        passes.writeAddress(image[WordAddress], setAddress);
+        passes.reportDeferredStop();
         log.Log(QStringLiteral("Восстановление успешно"), LogInfo);
     });
 }
@@ -344,8 +231,8 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
 void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addressWord,
                     qint32 timeoutShortMs, const std::function<void(int)> &setAddress)
 {
-    Run run{engine, opHost};
-    reported(engine.host(), [&] { restoreAddress(run, addressWord, timeoutShortMs, setAddress); });
+    FlashPasses passes(engine, opHost, 0, {CommandTimeouts{}.longMs, timeoutShortMs});
+    reported(engine.host(), [&] { passes.writeAddress(addressWord, setAddress); });
 }
 
 // --- Passport restore --------------------------------------------------------------
@@ -355,7 +242,7 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
                      int pauseMs)
 {
     IBusHost &log = engine.host();
-    Run run{engine, opHost, pauseMs};
+    FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
         TPsp psp;
         psp.Points = ReadPassportFile(passportPath);
@@ -366,36 +253,13 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
         const QString section = PassportSection(passportPath);
         ApplyExpLevel(psp, ReadExpLevel(passportIniPath, section));
 
-        if (!ask(run, QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
-            throw ZartError(CancelledText);
-        CheckSensorSerial(engine, opHost, PassportSerial(section), section, timeouts.shortMs);
+        if (!passes.ask(QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
+            cancelled(log);
+        checkSensorSerial(passes, PassportSerial(section), section);
 
-        run.total = PassportRestoreWords;
-        constexpr int last = GridPoints; // the gauge shows k / 441
-        log.Log(QStringLiteral("Запись паспорта во флеш..."), LogInfo);
-        for (int k = 0; k < GridPoints; ++k) {
-            const PassportPoint &p = psp.Points[k];
-            writeWord(run, FlashWordAddress(XTableIndex + k), PassportWord(p.X), timeouts.shortMs);
-            pauseIfSet(opHost, pauseMs);
-            writeWord(run, FlashWordAddress(YTableIndex + k), PassportWord(p.Y), timeouts.shortMs);
-            afterPosition(opHost, k, last, pauseMs);
-        }
-
-        log.Log(QStringLiteral("Проверка записи..."), LogInfo);
-        for (int k = 0; k < GridPoints; ++k) {
-            const PassportPoint &p = psp.Points[k];
-            const quint16 xAddress = FlashWordAddress(XTableIndex + k);
-            if (readWord(run, xAddress, timeouts.shortMs) != PassportWord(p.X))
-                differs(xAddress);
-            pauseIfSet(opHost, pauseMs);
-            const quint16 yAddress = FlashWordAddress(YTableIndex + k);
-            if (readWord(run, yAddress, timeouts.shortMs) != PassportWord(p.Y))
-                differs(yAddress);
-            afterPosition(opHost, k, last, pauseMs);
-        }
-
-        writeExpLevelWords(run, psp, timeouts.shortMs);
-        checksumCorrection(run, timeouts);
+        passes.writeAndVerify({tablesPass(psp), expLevelPass(psp)}, WriteJob::Passport);
+        passes.correctChecksum();
+        passes.reportDeferredStop();
         log.Log(QStringLiteral("Паспорт записан успешно"), LogInfo);
     });
 }
@@ -403,8 +267,8 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
                         qint32 timeoutShortMs, int pauseMs)
 {
-    Run run{engine, opHost, pauseMs};
-    reported(engine.host(), [&] { writeExpLevelWords(run, psp, timeoutShortMs); });
+    FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
+    reported(engine.host(), [&] { passes.writeAndVerify({expLevelPass(psp)}, WriteJob::Passport); });
 }
 
 // --- The sensor checked before a restore writes -------------------------------------
@@ -413,28 +277,8 @@ void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
                        std::optional<quint32> fileSerial, const QString &fileText,
                        qint32 timeoutShortMs)
 {
-    quint32 sensorSerial = 0;
-    try {
-        sensorSerial = ReadSerialNumber(engine, timeoutShortMs);
-    } catch (const ZartError &e) {
-        throw EOperationFailed(e.text()); // logged by the engine (or the decoder)
-    }
-    if (fileSerial && *fileSerial == sensorSerial)
-        return;
-    const QString inFile =
-        fileSerial ? QString::asprintf("%.8X", unsigned(*fileSerial)) : fileText;
-    const QString question = QString::asprintf("Серийный номер датчика - %.8X, в файле - ",
-                                               unsigned(sensorSerial))
-        + inFile + QStringLiteral(". Всё равно записать?");
-    if (!opHost.askOtherSerial(question)) {
-        if (opHost.stopRequested()) { // the box closed by a stop, not by the user's No
-            const QString stopped = QString::fromUtf16(StoppedText);
-            engine.host().Log(stopped, LogError);
-            throw EOperationStopped(stopped);
-        }
-        engine.host().Log(CancelledText, LogError);
-        throw EOperationFailed(CancelledText);
-    }
+    FlashPasses passes(engine, opHost, 0, {CommandTimeouts{}.longMs, timeoutShortMs});
+    checkSensorSerial(passes, fileSerial, fileText);
 }
 
 // --- Comparison of the sensor with a dump ------------------------------------------
@@ -449,21 +293,13 @@ FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, cons
                              qint32 timeoutShortMs, int pauseMs)
 {
     IBusHost &log = engine.host();
-    Run run{engine, opHost, pauseMs};
+    FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
     return reported(log, [&] {
-        opHost.progress(0);
-        log.Log(QStringLiteral("Сравнение с дампом..."), LogInfo);
+        const FlashImage sensor = passes.readAll(QStringLiteral("Сравнение с дампом..."));
         FlashComparison result;
-        constexpr int last = FlashWords - 1;
-        for (int n = 0; n <= last; ++n) {
-            const quint32 word = readWord(run, FlashWordAddress(n), timeoutShortMs);
-            if (word != image[std::size_t(n)])
-                result.differences.append({n, image[std::size_t(n)], word});
-            opHost.progress(percent(n, last));
-            opHost.processEvents();
-            if (n != last)
-                pauseIfSet(opHost, pauseMs);
-        }
+        for (int n = 0; n < FlashWords; ++n)
+            if (sensor[std::size_t(n)] != image[std::size_t(n)])
+                result.differences.append({n, image[std::size_t(n)], sensor[std::size_t(n)]});
         const int counted = result.counted();
         const int other = int(result.differences.size()) - counted;
         if (other > 0)
@@ -484,7 +320,6 @@ QList<int> WordsToWrite(const FlashComparison &comparison)
             words << d.index;
     return words;
 }
-
 void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
                       const FlashComparison &comparison, const CommandTimeouts &timeouts,
                       int pauseMs, const std::function<void(int)> &setAddress)
@@ -493,38 +328,22 @@ void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const Flash
     if (counted == 0)
         return;
     IBusHost &log = engine.host();
-    Run run{engine, opHost, pauseMs};
+    FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
-        if (!ask(run, QStringLiteral("Записать отличающиеся слова (%1) во флеш?").arg(counted)))
-            throw ZartError(CancelledText);
-        CheckSensorSerial(engine, opHost, image[WordSerial], timeouts.shortMs);
+        if (!passes.ask(QStringLiteral("Записать отличающиеся слова (%1) во флеш?").arg(counted)))
+            cancelled(log);
+        checkSensorSerial(passes, image[WordSerial], QString());
 
         const QList<int> words = WordsToWrite(comparison);
-        run.total = int(words.size());
-        const auto gauge = [&](qsizetype i) {
-            opHost.progress(qRound((i + 1) * 100.0 / double(words.size())));
-            opHost.processEvents();
-            pauseIfSet(opHost, pauseMs);
-        };
+        WritePass pass{QStringLiteral("Запись отличающихся слов во флеш..."),
+                       QStringLiteral("Проверка записи..."), {}, 1, int(words.size())};
+        for (const int n : words)
+            pass.positions.append({{FlashWordAddress(n), image[std::size_t(n)], image[std::size_t(n)]}});
         opHost.progress(0);
-        log.Log(QStringLiteral("Запись отличающихся слов во флеш..."), LogInfo);
-        for (qsizetype i = 0; i < words.size(); ++i) {
-            const int n = words[i];
-            writeWord(run, FlashWordAddress(n), image[std::size_t(n)], timeouts.shortMs);
-            gauge(i);
-        }
-        log.Log(QStringLiteral("Проверка записи..."), LogInfo);
-        for (qsizetype i = 0; i < words.size(); ++i) {
-            const int n = words[i];
-            const quint16 address = FlashWordAddress(n);
-            if (readWord(run, address, timeouts.shortMs) != image[std::size_t(n)])
-                differs(address);
-            gauge(i);
-        }
-
-        checksumCorrection(run, timeouts);
-        run.total = 0; // the address word is not one of the words counted
-        restoreAddress(run, image[WordAddress], timeouts.shortMs, setAddress);
+        passes.writeAndVerify({pass}, WriteJob::Differences);
+        passes.correctChecksum();
+        passes.writeAddress(image[WordAddress], setAddress);
+        passes.reportDeferredStop();
         log.Log(QStringLiteral("Восстановление успешно"), LogInfo);
     });
 }
@@ -538,6 +357,7 @@ void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QSt
         CompareFlash(engine, opHost, image, timeouts.shortMs, pauseMs);
     WriteDifferences(engine, opHost, image, comparison, timeouts, pauseMs, setAddress);
 }
+
 
 QString DifferenceLine(const WordDifference &difference)
 {

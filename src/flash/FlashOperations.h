@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flash/FlashImage.h"
+#include "flash/FlashPasses.h"
 #include "flash/Passport.h"
 #include "sensor/SensorCommands.h"
 #include "common/ZartError.h"
@@ -15,66 +16,32 @@ class IBusHost;
 class TModbusEngine;
 
 // The long operations on the whole flash image: dump creation with the passport
-// export, dump restore and passport restore. They run on the caller's thread, one
-// request per flash word, and talk to the caller through two seams: the engine's
-// IBusHost for the console log and the bus address, and IOperationHost for the
-// progress gauge, the pending window events, the pause between requests and the
-// confirmation questions.
+// export, the comparison, dump restore (whole or the differences) and passport
+// restore. They run on the caller's thread, one request per flash word, on the
+// passes of FlashPasses, and talk to the caller through two seams: the
+// engine's IBusHost for the console log and the bus address, and
+// IOperationHost for the progress gauge, the pending window events, the pause
+// between requests, the questions, the stop and the retries.
 //
 // Failures. Every failure ends the operation and leaves it as an
 // EOperationFailed, which has been written to the log already: a failed exchange
 // by the transaction engine (red, in its own words), anything else (a file that
 // cannot be read or written, a refused file, a read-back difference, a declined
 // question) by the operation, in red. Callers catch it and stop without adding
-// anything. Nothing is rolled back: words written before a failure stay written.
+// anything. Nothing is rolled back: words written before a failure stay written,
+// and the log says where the sensor stands and how to finish the job.
 //
-// Stop. Before every request (and before a dump's files are written) the
-// operation asks IOperationHost::stopRequested; when the user has asked to stop,
-// it logs "Остановлено пользователем" in red (a restore adds how many words it
-// has written, "Записано слов: N из M") and leaves as an EOperationStopped. A
-// question answered No while a stop is requested stops the same way.
+// Stop. A stop asked for ends the operation before the next request that its
+// kind lets a stop precede (RuleOf): it logs "Остановлено пользователем" in red
+// and leaves as an EOperationStopped. Once every word of a write is written and
+// verified, the checksum correction and the address word run to their end and
+// the stop is reported after them. A question answered No while a stop is
+// requested stops the same way.
 //
 // Retries. With IOperationHost::retries() above 0, a request that failed on the
 // line (time-out, CRC, length, incomplete reply: IsRepeatableFailure) is sent
 // again after the group pause, up to that many times, each repeat announced by
-// "Повтор %d из %d: адрес 0x%.4X". The send purges the port first.
-
-class IOperationHost
-{
-public:
-    virtual ~IOperationHost() = default;
-    // The gauge, 0 to 100.
-    virtual void progress(int percent) = 0;
-    // Lets the user interface run what is pending (repaint, input).
-    virtual void processEvents() = 0;
-    // Waits ms milliseconds (called only with ms > 0).
-    virtual void pause(int ms) = 0;
-    // A Yes/No question; true only for Yes.
-    virtual bool ask(const QString &question) = 0;
-    // Whether the user has asked to stop the operation.
-    virtual bool stopRequested() { return false; }
-    // How many times a request that failed on the line is repeated (0..10).
-    virtual int retries() const { return 0; }
-    // The question asked when the sensor's serial number is not the file's, after
-    // the restore's own question was answered Yes. The window asks it as any
-    // other; the command line answers it apart from the first (--other-serial).
-    virtual bool askOtherSerial(const QString &question) { return ask(question); }
-};
-
-// A failure of a long operation, already reported in the log.
-class EOperationFailed : public ZartError
-{
-public:
-    using ZartError::ZartError;
-};
-
-// A long operation that the user stopped: logged, and still an EOperationFailed
-// for callers that do not tell the two apart.
-class EOperationStopped : public EOperationFailed
-{
-public:
-    using EOperationFailed::EOperationFailed;
-};
+// "Повтор %d из %d: адрес 0x%.4X", unless its kind forbids it (the address word).
 
 // The number of words a dump restore writes (every word but 0 and 6), and the
 // number a passport restore writes (the two tables and the four exposure and
@@ -119,8 +86,8 @@ DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 // Writes the dump file at path into the sensor: size check, the serial number
 // question, CheckSensorSerial with word 1 of the file, the write pass and the verify pass over every word but 0 and 6 (gauge,
 // events and pause at each of the 1024 positions of each pass, the last one
-// included), the checksum correction (whose failure is logged by the engine and
-// does not stop the restore), then RestoreAddress with word 0 of the file, and
+// included), the checksum correction (whose failure fails the restore), then
+// RestoreAddress with word 0 of the file, and
 // "Восстановление успешно".
 void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
                  const CommandTimeouts &timeouts, int pauseMs,
@@ -141,8 +108,8 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 // passportIniPath (the section named after the passport file), asks
 // "Серийный номер - %s. Записать паспорт во флеш?", CheckSensorSerial with the
 // section name (PassportSerial), writes and verifies the two
-// calibration tables, then WriteExpLevelWords, the checksum correction (not
-// stopping on its failure) and "Паспорт записан успешно".
+// calibration tables, then WriteExpLevelWords, the checksum correction (whose
+// failure fails the restore) and "Паспорт записан успешно".
 void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
                      const QString &passportIniPath, const CommandTimeouts &timeouts,
                      int pauseMs);
@@ -207,8 +174,7 @@ QList<int> WordsToWrite(const FlashComparison &comparison);
 // отличающиеся слова (%d) во флеш?" with the count of those that count, then
 // CheckSensorSerial with word 1 of the image, writes WordsToWrite (gauge, events
 // and pause after each), reads each of them back ("Данные различаются по адресу
-// 0x%.4X" on a difference), runs the checksum correction (not stopping on its
-// failure) and RestoreAddress with word 0, and logs "Восстановление успешно".
+// 0x%.4X" on a difference), runs the checksum correction and RestoreAddress with word 0, and logs "Восстановление успешно".
 // Without counted differences it does nothing and asks nothing.
 void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
                       const FlashComparison &comparison, const CommandTimeouts &timeouts,

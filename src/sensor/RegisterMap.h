@@ -3,6 +3,16 @@
 #include <QtGlobal>
 #include <array>
 
+// The addresses a sensor can have on the bus (the Modbus unicast range); 0 is
+// the broadcast.
+inline constexpr int MinBusAddress = 1;
+inline constexpr int MaxBusAddress = 247;
+
+// The input register that holds the serial number (two registers).
+inline constexpr quint16 SerialNumberRegister = 0x0005;
+// The input register whose read makes the sensor compute its flash checksum.
+inline constexpr quint16 ChecksumRegister = 0x0007;
+
 // The sensor's flash as its registers show it: 1024 words of 32 bits, word n at
 // sensor register address 0x1000 + n.
 inline constexpr int FlashWords = 1024;

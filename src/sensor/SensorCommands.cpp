@@ -1,5 +1,7 @@
 #include "sensor/SensorCommands.h"
 
+#include "sensor/RegisterMap.h"
+
 #include "modbus/Transact.h"
 #include "sensor/HexField.h"
 #include "serial/PortAccess.h"
@@ -140,7 +142,7 @@ int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
     const int saved = host.busAddress();
     const qint32 len = RequestPing().copyTo(engine.RequestBuf.data());
     int found = 0;
-    for (int a = 1; a <= 247; ++a) {
+    for (int a = MinBusAddress; a <= MaxBusAddress; ++a) {
         setAddress(a);
         if (const std::optional<EComPort> portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs)) {
             // A port that cannot be opened ends the search at once: no address can answer.

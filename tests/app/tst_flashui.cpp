@@ -360,10 +360,10 @@ private Q_SLOTS:
 
         QCOMPARE(runner.dialogs.size(), 2); // the file, the question; no error report
         QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
-        QList<LogLine> log = m_window->log();
+        const QList<LogLine> log = m_window->log();
         if (!last.isEmpty())
-            QCOMPARE(log.takeLast(), (LogLine{last, Black}));
-        QCOMPARE(log.last(), (LogLine{failure, Red}));
+            QVERIFY(log.contains(LogLine{last, Black}));
+        QVERIFY(log.contains(LogLine{failure, Red}));
         QCOMPARE(logTexts().count(failure), 1);
         QCOMPARE(m_line.sensor.requestCount(), requests);
         QVERIFY(!stop->isEnabled());
@@ -451,8 +451,10 @@ private Q_SLOTS:
             if (!t.startsWith(QStringLiteral("Послано")) &&
                 !t.startsWith(QStringLiteral("Принято")))
                 notTraffic << t;
-        QCOMPARE(notTraffic, log);
-        QCOMPARE(m_window->log().last().colour, Red);
+        // The core's lines come in order; what the core adds after the failure
+        // (where the sensor stands) is its own test's business.
+        QCOMPARE(notTraffic.mid(0, log.size()), log);
+        QVERIFY(m_window->log().contains(LogLine{log.last(), Red}));
         QCOMPARE(m_line.sensor.requestCount(), requests);
         if (requests > 1)
             QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 4), std::bit_cast<quint32>(4.5f));

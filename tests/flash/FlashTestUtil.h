@@ -57,6 +57,7 @@ struct HostEvent
     Kind kind;
     int value; // percent, pause ms; 0 otherwise
     int requestsSoFar;
+    bool cutShort = false; // a pause that a stop may end early
 };
 
 class RecordingOpHost : public IOperationHost
@@ -67,6 +68,11 @@ public:
     void progress(int percent) override { record(HostEvent::Progress, percent); }
     void processEvents() override { record(HostEvent::Events, 0); }
     void pause(int ms) override { record(HostEvent::Pause, ms); }
+    void pauseUnlessStopped(int ms) override
+    {
+        record(HostEvent::Pause, ms);
+        events.last().cutShort = true;
+    }
     bool ask(const QString &question) override
     {
         record(HostEvent::Ask, 0);

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void stopAfterRequest();
     void retries_data();
     void retries();
+    void requestKinds_data();
+    void requestKinds();
     void history_data();
     void history();
 
@@ -396,6 +398,81 @@ void TestFlashOps::history()
             QVERIFY(log.lines.value(i + 1).text.contains(QStringLiteral("сохранён в файле 0012ABCD")));
 }
 
+void TestFlashOps::requestKinds_data()
+{
+    QTest::addColumn<SimFault>("fault");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<QString>("failure");  // empty: the restore succeeds
+    QTest::addColumn<QStringList>("lines"); // in this order among the log's
+    QTest::addColumn<int>("address");      // the bus address the restore leaves
+    QTest::addColumn<int>("addressWrites");
+
+    const QString ok = QStringLiteral("Восстановление успешно");
+    QTest::newRow("serial check lost once, 1 retry")
+        << SimFault::noReply().onFunction(4).onAddress(0x0005) << 1 << QString()
+        << QStringList{"Повтор 1 из 1: адрес 0x0005", "Запись дампа во флеш...", ok} << 5 << 1;
+    QTest::newRow("checksum read lost once, 1 retry")
+        << SimFault::noReply().onFunction(4).onAddress(0x0007) << 1 << QString()
+        << QStringList{"Коррекция CRC...", "Повтор 1 из 1: адрес 0x0007", ok} << 5 << 1;
+    // The sensor takes the address, its reply is damaged: never repeated, found
+    // at the new address.
+    QTest::newRow("address reply damaged, 3 retries")
+        << SimFault::badCrc().onFunction(16).onAddress(0x1000) << 3 << QString()
+        << QStringList{"Ошибка CRC", "Датчик отвечает по новому адресу $05", ok} << 5 << 1;
+    QTest::newRow("address write not heard, 3 retries")
+        << SimFault::noReply().onFunction(16).onAddress(0x1000) << 3 << "Таймаут"
+        << QStringList{"Таймаут", "Датчик отвечает по прежнему адресу $01, адрес не изменён"} << 1 << 1;
+}
+
+// Each kind of request of a restore under its rule: repeated or not, and what
+// the log says when one fails for good.
+void TestFlashOps::requestKinds()
+{
+    QFETCH(SimFault, fault);
+    QFETCH(int, retries);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, lines);
+    QFETCH(int, address);
+    QFETCH(int, addressWrites);
+
+    SimSensor::Flash file = SimSensor::defaultFlash();
+    file[SimSensor::WordSerial] = 0x0012ABCD;
+    file[SimSensor::WordAddress] = 5;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString dumpPath = dir.filePath("file.dmp");
+    QVERIFY(writeBytes(dumpPath, dumpBytesOf(file)));
+    SimSensor::Flash sensor = SimSensor::defaultFlash();
+    sensor[SimSensor::WordSerial] = file[SimSensor::WordSerial];
+    m_rig.reset(sensor, 1);
+    m_rig.sensor.addFault(fault);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {true, true};
+    op.retryCount = retries;
+
+    const QString outcome = failureOf([&] {
+        RestoreDump(*m_rig.engine, op, dumpPath, {500, 500}, 0,
+                    [&](int a) { m_rig.host.address = a; });
+    });
+
+    QCOMPARE(outcome, failure.isEmpty() ? QStringLiteral("<no failure>") : failure);
+    QStringList log;
+    for (const LogLine &l : m_rig.host.lines)
+        log << l.text;
+    qsizetype from = 0;
+    for (const QString &line : lines) {
+        from = log.indexOf(line, from);
+        QVERIFY2(from >= 0, qPrintable(line));
+    }
+    QCOMPARE(log.contains(QStringLiteral("Восстановление успешно")), failure.isEmpty());
+    QCOMPARE(m_rig.host.address, address);
+    QCOMPARE(int(m_rig.sensor.address()), address);
+    int writes = 0;
+    for (const Request &r : requestsOf(m_rig.sensor))
+        writes += r.function == 16 && r.address == 0x1000;
+    QCOMPARE(writes, addressWrites);
+}
+
 QTEST_GUILESS_MAIN(TestFlashOps)
 #include "tst_flashops.moc"
 
@@ -403,32 +480,52 @@ void TestFlashOps::stopAfterRequest_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<int>("stopAt"); // requests the sensor has seen when the stop comes
+    QTest::addColumn<int>("after");  // requests that still go out after it
     QTest::addColumn<LogLines>("tail");
 
     const LogLine stopped{"Остановлено пользователем", 3};
-    QTest::newRow("dump, word 10") << Operation::Dump << 10
+    const LogLine dumpHint{FinishHint(WriteJob::Dump, false), 0};
+    const LogLine verifyHint{FinishHint(WriteJob::Dump, true), 0};
+    const LogLine passportHint{FinishHint(WriteJob::Passport, false), 0};
+    QTest::newRow("dump, word 10") << Operation::Dump << 10 << 0
                                    << LogLines{{"Чтение флеш...", 0}, stopped};
     // Between the last word and the files: none is written.
-    QTest::newRow("dump, after the last word") << Operation::Dump << 1024
+    QTest::newRow("dump, after the last word") << Operation::Dump << 1024 << 0
                                                << LogLines{{"Чтение флеш...", 0}, stopped};
     // The serial number is read first; words 0 and 6 are not written: 100
-    // requests after it are 100 words.
+    // requests after it are words 1..101 but 6, and word 102 is next.
     QTest::newRow("restore, writing")
-        << Operation::Restore << 1 + 100
-        << LogLines{{"Запись дампа во флеш...", 0}, stopped, {"Записано слов: 100 из 1022", 0}};
+        << Operation::Restore << 1 + 100 << 0
+        << LogLines{{"Запись дампа во флеш...", 0}, stopped, {"Прервано на адресе 0x1066", 0},
+                    {"Записано слов: 100 из 1022", 0}, dumpHint};
     QTest::newRow("restore, verifying")
-        << Operation::Restore << 1 + 1022 + 10
-        << LogLines{{"Проверка записи...", 0}, stopped, {"Записано слов: 1022 из 1022", 0}};
-    // The address question, answered No by the close that stops: no address write.
+        << Operation::Restore << 1 + 1022 + 10 << 0
+        << LogLines{{"Проверка записи...", 0}, stopped, {"Прервано на адресе 0x100C", 0},
+                    {"Записано слов: 1022 из 1022", 0}, verifyHint};
+    // Every word written and verified (the stop comes in the pause after the
+    // last): the checksum is corrected (three requests), the address question
+    // is not asked, and the stop is reported last.
+    QTest::newRow("restore, pause after the last word")
+        << Operation::Restore << 1 + 2 * 1022 << 3
+        << LogLines{{"Адрес $05 не записан, датчик остался по адресу $01", 0}, stopped,
+                    {"Записано слов: 1022 из 1022", 0}};
+    // At the address question, after the checksum: no question, no address write.
     QTest::newRow("restore, address question")
-        << Operation::Restore << 1 + 2 * 1022 + 3 << LogLines{stopped};
+        << Operation::Restore << 1 + 2 * 1022 + 3 << 0
+        << LogLines{{"Адрес $05 не записан, датчик остался по адресу $01", 0}, stopped,
+                    {"Записано слов: 1022 из 1022", 0}};
+    // X and Y alternate: 51 writes are X0..X25 and Y0..Y24, Y25 is next.
     QTest::newRow("passport, tables")
-        << Operation::Passport << 1 + 51
-        << LogLines{{"Запись паспорта во флеш...", 0}, stopped, {"Записано слов: 51 из 886", 0}};
+        << Operation::Passport << 1 + 51 << 0
+        << LogLines{{"Запись паспорта во флеш...", 0}, stopped, {"Прервано на адресе 0x1253", 0},
+                    {"Записано слов: 51 из 886", 0}, passportHint};
     QTest::newRow("passport, exposure words")
-        << Operation::Passport << 1 + 2 * 882 + 2
-        << LogLines{{"Запись экспозиций и уровней...", 0}, stopped, {"Записано слов: 884 из 886", 0}};
-    QTest::newRow("comparison") << Operation::Compare << 300
+        << Operation::Passport << 1 + 2 * 882 + 2 << 0
+        << LogLines{{"Запись экспозиций и уровней...", 0}, stopped, {"Прервано на адресе 0x1004", 0},
+                    {"Записано слов: 884 из 886", 0}, passportHint};
+    QTest::newRow("passport, after the last read-back")
+        << Operation::Passport << 1 + 2 * 886 << 3 << LogLines{stopped, {"Записано слов: 886 из 886", 0}};
+    QTest::newRow("comparison") << Operation::Compare << 300 << 0
                                 << LogLines{{"Сравнение с дампом...", 0}, stopped};
 }
 
@@ -436,6 +533,7 @@ void TestFlashOps::stopAfterRequest()
 {
     QFETCH(Operation, operation);
     QFETCH(int, stopAt);
+    QFETCH(int, after);
     QFETCH(LogLines, tail);
 
     SimSensor::Flash file = SimSensor::defaultFlash();
@@ -460,12 +558,12 @@ void TestFlashOps::stopAfterRequest()
     QString failure;
     try {
         switch (operation) {
-        case Operation::Dump: CreateDump(*m_rig.engine, op, target.path(), kTimeoutMs, 0); break;
-        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, timeouts, 0, {}); break;
+        case Operation::Dump: CreateDump(*m_rig.engine, op, target.path(), kTimeoutMs, 2); break;
+        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, timeouts, 2, {}); break;
         case Operation::Passport:
-            RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, 0);
+            RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, 2);
             break;
-        case Operation::Compare: CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 0); break;
+        case Operation::Compare: CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 2); break;
         }
         QFAIL("the operation was not stopped");
     } catch (const EOperationStopped &e) {
@@ -473,11 +571,23 @@ void TestFlashOps::stopAfterRequest()
     }
     QCOMPARE(failure, QStringLiteral("Остановлено пользователем"));
 
-    // Not one request after the stop, and the log ends with the stop.
-    QCOMPARE(m_rig.sensor.requestCount(), stopAt);
+    // Not one request after the stop but those that finish a write, and the
+    // log ends with the stop and what it left.
+    QCOMPARE(m_rig.sensor.requestCount(), stopAt + after);
     QVERIFY(m_rig.host.lines.size() >= tail.size());
     QCOMPARE(m_rig.host.lines.mid(m_rig.host.lines.size() - tail.size()), tail);
     QCOMPARE(m_rig.host.address, 1);
+    QCOMPARE(op.questions.size(), operation == Operation::Dump || operation == Operation::Compare ? 0 : 1);
+    // A stop cuts short the pauses before the requests it keeps from going
+    // out, never those before the checksum correction's; and a write that
+    // went all the way leaves the sensor's checksum right.
+    if (after > 0) {
+        for (const HostEvent &e : op.events)
+            if (e.kind == HostEvent::Pause)
+                QCOMPARE(e.cutShort, e.requestsSoFar < stopAt);
+        QCOMPARE(m_rig.sensor.word(SimSensor::WordCrcRequired),
+                 quint32(SimSensor::flashChecksum(m_rig.sensor.flash())));
+    }
     // A stopped dump leaves no file at all.
     QCOMPARE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }

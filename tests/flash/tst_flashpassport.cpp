@@ -301,7 +301,10 @@ void TestFlashPassport::expLevelWords()
     if (differsAt) {
         const QString text = QString::asprintf("Данные различаются по адресу 0x%X", differsAt);
         QCOMPARE(failure, text);
-        expectedLog.append({text, 3});
+        expectedLog << LogLine{text, 3}
+                    << LogLine{QString::asprintf("Прервано на адресе 0x%X", differsAt), 0}
+                    << LogLine{"Записано слов: 4 из 4", 0}
+                    << LogLine{FinishHint(WriteJob::Passport, false), 0};
     } else {
         QVERIFY(failure.isEmpty());
     }
