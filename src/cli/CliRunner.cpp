@@ -152,6 +152,10 @@ int CliSession::run()
     } catch (const EOperationStopped &) {
         m_console.clearProgress();
         return stoppedStatus(); // logged by the operation
+    } catch (const EOperationFailed &) {
+        // Logged by the operation, and followed there by where the sensor
+        // stands: not repeated after those lines.
+        m_console.clearProgress();
     } catch (const ZartError &e) {
         m_console.reportFailure(e.text(), PortAccessHint(e));
     } catch (const std::exception &e) {
