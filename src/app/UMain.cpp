@@ -309,7 +309,7 @@ void TForm1::setCommandsEnabled(bool enabled)
         ui->ViewFlashFileButton, ui->LoadFromPassportFlashFileButton, ui->VerButton,
         ui->CRCCorrectionButton, ui->LightXButton,    ui->LightYButton,
         ui->SpinButton1,     ui->SpinButton2,         ui->CompareFlashFileButton,
-        ui->ContinuousCheckBox, ui->SpotViewButton};
+        ui->ContinuousCheckBox, ui->SpotViewButton, ui->CalibrationRestoreButton};
     for (QWidget *w : commands)
         w->setEnabled(enabled);
     ui->SetupMenu->setEnabled(enabled);

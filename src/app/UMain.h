@@ -237,6 +237,7 @@ public:
     void ViewFlashFileButtonClick();
     void LoadFromPassportFlashFileButtonClick();
     void CompareFlashFileButtonClick();
+    void CalibrationRestoreButtonClick();
 
     // The "ServiceMode" setting: 0 no service tab, 1 available but hidden at
     // start, 2 shown at start.

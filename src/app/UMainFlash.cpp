@@ -100,6 +100,8 @@ void TForm1::connectFlashHandlers()
                    &TForm1::LoadFromPassportFlashFileButtonClick);
     connectHandler(ui->CompareFlashFileButton, &QPushButton::clicked,
                    &TForm1::CompareFlashFileButtonClick);
+    connectHandler(ui->CalibrationRestoreButton, &QPushButton::clicked,
+                   &TForm1::CalibrationRestoreButtonClick);
 }
 
 void TForm1::SaveFlashFileButtonClick()
@@ -125,6 +127,20 @@ void TForm1::LoadFlashFileButtonClick()
     try {
         RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
                     [this](int address) { ui->AddrSpinEdit->setValue(address); });
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}
+
+void TForm1::CalibrationRestoreButtonClick()
+{
+    const QString path = runFlashOpenDialog(QStringLiteral("Перенести калибровку из дампа..."));
+    if (path.isEmpty())
+        return;
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this);
+    try {
+        RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
     } catch (const EOperationFailed &) {
         // Already in the log.
     }

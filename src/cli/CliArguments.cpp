@@ -28,6 +28,7 @@ enum class Opt {
     Verbose,
     Yes,
     OtherSerial,
+    KeepAddress,
     Help,
     FindTimeout,
     PowerPort,
@@ -91,6 +92,9 @@ const OptionRow Options[] = {
      .help = "write all the same when the sensor's serial number is not the file's (restore, "
              "passport-restore); without it such a restore writes nothing and fails",
      .flag = &CliCommand::otherSerial},
+    {.opt = Opt::KeepAddress, .name = "keep-address",
+     .help = "answer No to restore's question about the dump's bus address: the sensor keeps its own",
+     .flag = &CliCommand::keepAddress},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
     // Told with their commands: each belongs to the commands whose synopsis names it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
@@ -172,6 +176,11 @@ const VerbRow Verbs[] = {
      "corrects the checksum; the ExpLevel entry is looked up in the passport.ini beside FILE, in the "
      "section named after FILE (0012AB7F.ini: section 0012AB7F); a sensor whose serial number is not "
      "that name needs --other-serial"},
+    {CliVerb::CalibrationRestore, "calibration-restore", "FILE", true, true,
+     "moves the calibration of the dump FILE into the sensor: writes exactly the words a passport "
+     "restore writes (the X and Y tables and the four exposure and threshold words), with the dump's "
+     "own bits, verifies them and corrects the checksum; the serial number, the address and every "
+     "other word stay as they are. Asks \"Калибровка датчика ... будет записана в датчик ...\" (--yes)"},
     {CliVerb::Verify, "verify", "FILE", true, true,
      "reads the whole flash (writing nothing) and compares it with the dump FILE: one TAB-separated "
      "line per differing word (address, file, sensor, name); the words a restore does not bring back "
@@ -382,6 +391,7 @@ void readArguments(CliCommand &cmd, const QStringList &args)
     case CliVerb::View:
     case CliVerb::Restore:
     case CliVerb::PassportRestore:
+    case CliVerb::CalibrationRestore:
     case CliVerb::Verify:
         if (args.at(0).isEmpty())
             usage(QStringLiteral("%1: FILE is empty").arg(cmd.verbName));

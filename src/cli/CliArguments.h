@@ -32,6 +32,7 @@ enum class CliVerb {
     View,
     Restore,
     PassportRestore,
+    CalibrationRestore,
     Plot,
     Verify,
 };
@@ -51,6 +52,7 @@ struct CliCommand
     bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too
     bool yes = false;             // --yes: answers the confirmation questions
+    bool keepAddress = false;     // --keep-address: No to the restore's address question
     bool otherSerial = false;     // --other-serial: writes into a sensor whose serial
                                   // number is not the file's
     bool help = false;            // --help / -h

@@ -60,8 +60,8 @@ class CliOperationHost : public IOperationHost
 {
 public:
     CliOperationHost(CliConsole &console, const CliCommand &cmd, const CliEnvironment &env)
-        : m_console(console), m_yes(cmd.yes), m_otherSerial(cmd.otherSerial), m_retries(cmd.retries),
-          m_env(env)
+        : m_console(console), m_yes(cmd.yes), m_otherSerial(cmd.otherSerial),
+          m_keepAddress(cmd.keepAddress), m_retries(cmd.retries), m_env(env)
     {
     }
 
@@ -84,6 +84,13 @@ public:
     {
         return answer(question, m_otherSerial, "--other-serial");
     }
+    bool askNewAddress(const QString &question) override
+    {
+        if (!m_keepAddress)
+            return ask(question);
+        m_console.log(question + QStringLiteral(" Нет (--keep-address)"), LogInfo);
+        return false;
+    }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
 
@@ -100,6 +107,7 @@ private:
     CliConsole &m_console;
     bool m_yes;
     bool m_otherSerial;
+    bool m_keepAddress;
     int m_retries;
     const CliEnvironment &m_env;
 };
@@ -133,6 +141,8 @@ private:
     int runSensorVerb(TModbusEngine &engine, CliBusHost &host);
 
     CommandTimeouts timeouts() const { return {m_cmd.timeoutMs, m_cmd.timeoutShortMs}; }
+    // Where dump writes without a DIR: the environment's folder, else the current one.
+    QString dataDir() const { return !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath(); }
 
     const CliCommand &m_cmd;
     CliConsole &m_console;
@@ -371,9 +381,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Dump: {
-        QString dir = c.path;
-        if (dir.isEmpty())
-            dir = !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath();
+        const QString dir = c.path.isEmpty() ? dataDir() : c.path;
         CliOperationHost op(m_console, c, m_env);
         const DumpFiles files = CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs);
         m_console.clearProgress();
@@ -393,11 +401,19 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::PassportRestore: {
-        // The passport settings live beside the passport, as the dump puts them.
+        // The levels come from the passport.ini beside the passport when it
+        // has the passport's section, else from the data folder's: where dump
+        // writes by default.
         checkInputFile(c.path);
-        const QString ini = QFileInfo(c.path).dir().filePath(QString::fromUtf16(PassportIniName));
+        const QString ini = QDir(dataDir()).filePath(QString::fromUtf16(PassportIniName));
         CliOperationHost op(m_console, c, m_env);
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
+        return ExitOk;
+    }
+    case CliVerb::CalibrationRestore: {
+        checkInputFile(c.path);
+        CliOperationHost op(m_console, c, m_env);
+        RestoreCalibration(engine, op, c.path, timeouts(), c.pauseMs);
         return ExitOk;
     }
     case CliVerb::Verify:

@@ -1,8 +1,10 @@
 #include "flash/FlashOperations.h"
 
 #include "common/AtomicFile.h"
+#include "common/IniFile.h"
 #include "flash/DumpFile.h"
 #include "flash/DumpHistory.h"
+#include "flash/PassportLevels.h"
 #include "sensor/RegisterMap.h"
 #include "modbus/Transact.h"
 #include "sensor/SensorRequests.h"
@@ -10,6 +12,8 @@
 
 #include <QDir>
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <QFileInfo>
 #include <exception>
 
@@ -44,25 +48,35 @@ auto reported(IBusHost &log, Body &&body) -> decltype(body())
     throw EOperationFailed(CancelledText);
 }
 
-// The sensor's serial number against the file's (see CheckSensorSerial).
-void checkSensorSerial(FlashPasses &passes, std::optional<quint32> fileSerial, const QString &fileText)
+// The sensor's serial number, read under the serial check's rule.
+quint32 readSensorSerial(FlashPasses &passes)
 {
     passes.request(RequestKind::SerialCheck, RequestReadSerial(), SerialNumberRegister,
                    passes.timeouts().shortMs, /*logTraffic=*/true);
-    quint32 sensorSerial = 0;
     try {
-        sensorSerial = DecodeSerial(passes.engine().ReplyBuf.data(), passes.engine().ReplyLen);
+        return DecodeSerial(passes.engine().ReplyBuf.data(), passes.engine().ReplyLen);
     } catch (const ZartError &e) {
         passes.log().Log(e.text(), LogError);
         throw EOperationFailed(e.text());
     }
+}
+
+// The sensor's serial number against the file's (see CheckSensorSerial).
+// serialWritten: the write gives the sensor the file's serial number, and the
+// question says so.
+void checkSensorSerial(FlashPasses &passes, std::optional<quint32> fileSerial, const QString &fileText,
+                       bool serialWritten)
+{
+    const quint32 sensorSerial = readSensorSerial(passes);
     if (fileSerial && *fileSerial == sensorSerial)
         return;
     const QString inFile =
         fileSerial ? QString::asprintf("%.8X", unsigned(*fileSerial)) : fileText;
     const QString question = QString::asprintf("Серийный номер датчика - %.8X, в файле - ",
                                                unsigned(sensorSerial))
-        + inFile + QStringLiteral(". Всё равно записать?");
+        + inFile
+        + (serialWritten ? QStringLiteral(". Датчик получит серийный номер из файла. Всё равно записать?")
+                         : QStringLiteral(". Всё равно записать?"));
     if (!passes.host().askOtherSerial(question)) {
         passes.stopIfRequested(); // the box closed by a stop, not by the user's No
         cancelled(passes.log());
@@ -127,9 +141,10 @@ constexpr OldFileTexts OldPassportTexts{
     u"Прежний паспорт не удалось сохранить в папке history (%1), паспорт не записан"};
 
 // Keeps the file at path in history/ when newContent would replace different
-// content. A failure stops the dump files there: the old file stays as it is.
-void keepOldFile(IBusHost &log, const QString &path, const QByteArray &newContent,
-                 const OldFileTexts &texts)
+// content; returns "history/<name>" of the copy, or nothing. A failure stops
+// the dump files there: the old file stays as it is.
+QString keepOldFile(IBusHost &log, const QString &path, const QByteArray &newContent,
+                    const OldFileTexts &texts)
 {
     QString kept;
     try {
@@ -139,6 +154,34 @@ void keepOldFile(IBusHost &log, const QString &path, const QByteArray &newConten
     }
     if (!kept.isEmpty())
         log.Log(QString::fromUtf16(texts.kept).arg(kept), LogInfo);
+    return kept;
+}
+
+// The levels of a sensor that a dump replaces with others are kept in
+// history/passport.ini, in the section of the passport copy kept with them
+// (a copy is made when the passport text itself has not changed), so that a
+// passport from history/ restores with its own levels.
+void keepOldLevels(IBusHost &log, const DumpFiles &files, const QString &oldLevels,
+                   const QString &newLevels, QString keptPassport)
+{
+    if (oldLevels.isEmpty() || oldLevels == newLevels || !QFileInfo::exists(files.passport))
+        return;
+    if (keptPassport.isEmpty())
+        keptPassport = keepOldFile(log, files.passport, QByteArray(), OldPassportTexts); // differs from any file
+    const QString section = QFileInfo(keptPassport).completeBaseName();
+    const QString historyIni = QFileInfo(files.passport).dir().filePath(
+        QString::fromUtf16(HistoryDirName) + u'/' + QString::fromUtf16(PassportIniName));
+    try {
+        WriteExpLevelText(historyIni, section, oldLevels);
+    } catch (const ZartError &e) {
+        throw ZartError(QStringLiteral("Прежние уровни не удалось сохранить в папке history (%1), "
+                                       "данные паспорта не записаны")
+                            .arg(e.text()));
+    }
+    log.Log(QStringLiteral("Прежние уровни (%1) сохранены в файле %2/%3 [%4]")
+                .arg(oldLevels, QString::fromUtf16(HistoryDirName), QString::fromUtf16(PassportIniName),
+                     section),
+            LogInfo);
 }
 
 } // namespace
@@ -173,7 +216,12 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
         log.Log(QStringLiteral("Дамп сохранён в файле %1...").arg(fileNameOf(files.dump)), LogInfo);
 
         const QByteArray passportText = PassportText(image);
-        keepOldFile(log, files.passport, passportText, OldPassportTexts);
+        const QString oldLevels = IniFile(files.passportIni)
+                                      .readString(SerialText(serial), QString::fromUtf16(ExpLevelKey))
+                                      .trimmed();
+        const QString newLevels = ExpLevelText(image);
+        const QString keptPassport = keepOldFile(log, files.passport, passportText, OldPassportTexts);
+        keepOldLevels(log, files, oldLevels, newLevels, keptPassport);
         WriteFileAtomically(files.passport, passportText);
         log.Log(QStringLiteral("Паспорт сохранён в файле %1...").arg(fileNameOf(files.passport)),
                 LogInfo);
@@ -195,6 +243,8 @@ DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QStrin
         // A stop after the last word still writes nothing: the files are
         // written all together or not at all.
         passes.stopIfRequested();
+        if (const QStringList bad = NonFiniteCalibrationPoints(read); !bad.isEmpty())
+            engine.host().Log(NonFiniteCalibrationLine(bad), LogError);
         return read;
     });
     return SaveDumpFiles(engine.host(), image, dir);
@@ -214,7 +264,7 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
         if (!passes.ask(QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
                                           unsigned(image[WordSerial]))))
             cancelled(log);
-        checkSensorSerial(passes, image[WordSerial], QString());
+        checkSensorSerial(passes, image[WordSerial], QString(), /*serialWritten=*/true);
 
         constexpr int last = FlashWords - 1;
         passes.writeAndVerify({WritePass{QStringLiteral("Запись дампа во флеш..."),
@@ -238,8 +288,7 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 // --- Passport restore --------------------------------------------------------------
 
 void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
-                     const QString &passportIniPath, const CommandTimeouts &timeouts,
-                     int pauseMs)
+                     const QString &dataIniPath, const CommandTimeouts &timeouts, int pauseMs)
 {
     IBusHost &log = engine.host();
     FlashPasses passes(engine, opHost, pauseMs, timeouts);
@@ -251,11 +300,11 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
                 QStringLiteral("Неверное количество точек (%1)").arg(psp.Points.size()));
 
         const QString section = PassportSection(passportPath);
-        ApplyExpLevel(psp, ReadExpLevel(passportIniPath, section));
+        ApplyExpLevel(psp, FindPassportLevels(log, passportPath, dataIniPath).values);
 
         if (!passes.ask(QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
             cancelled(log);
-        checkSensorSerial(passes, PassportSerial(section), section);
+        checkSensorSerial(passes, PassportSerial(section), section, /*serialWritten=*/false);
 
         passes.writeAndVerify({tablesPass(psp), expLevelPass(psp)}, WriteJob::Passport);
         passes.correctChecksum();
@@ -278,7 +327,7 @@ void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
                        qint32 timeoutShortMs)
 {
     FlashPasses passes(engine, opHost, 0, {CommandTimeouts{}.longMs, timeoutShortMs});
-    checkSensorSerial(passes, fileSerial, fileText);
+    checkSensorSerial(passes, fileSerial, fileText, /*serialWritten=*/true);
 }
 
 // --- Comparison of the sensor with a dump ------------------------------------------
@@ -330,11 +379,14 @@ void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const Flash
     IBusHost &log = engine.host();
     FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
-        if (!passes.ask(QStringLiteral("Записать отличающиеся слова (%1) во флеш?").arg(counted)))
-            cancelled(log);
-        checkSensorSerial(passes, image[WordSerial], QString());
-
+        // The question counts the words it writes: the address word is
+        // offered apart, at the end.
         const QList<int> words = WordsToWrite(comparison);
+        if (!passes.ask(QStringLiteral("Записать отличающиеся слова (%1) во флеш?").arg(words.size())))
+            cancelled(log);
+        checkSensorSerial(passes, image[WordSerial], QString(),
+                          /*serialWritten=*/words.contains(WordSerial));
+
         WritePass pass{QStringLiteral("Запись отличающихся слов во флеш..."),
                        QStringLiteral("Проверка записи..."), {}, 1, int(words.size())};
         for (const int n : words)
@@ -358,6 +410,64 @@ void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QSt
     WriteDifferences(engine, opHost, image, comparison, timeouts, pauseMs, setAddress);
 }
 
+
+// --- Calibration moved from a dump ---------------------------------------------------
+
+QStringList NonFiniteCalibrationPoints(const FlashImage &image)
+{
+    QStringList names;
+    for (int k = 0; k < 2 * GridPoints; ++k) {
+        const int index = (k < GridPoints ? XTableIndex : YTableIndex - GridPoints) + k;
+        if (!std::isfinite(std::bit_cast<float>(image[std::size_t(index)])))
+            names << FlashWordName(index);
+    }
+    return names;
+}
+
+QString NonFiniteCalibrationLine(const QStringList &names)
+{
+    constexpr qsizetype Shown = 20;
+    QString line = QStringLiteral("В калибровке нечисловые значения (%1): ").arg(names.size())
+        + names.mid(0, Shown).join(QStringLiteral(", "));
+    if (names.size() > Shown)
+        line += QStringLiteral(" и ещё %1").arg(names.size() - Shown);
+    return line;
+}
+
+void RestoreCalibration(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+                        const CommandTimeouts &timeouts, int pauseMs)
+{
+    IBusHost &log = engine.host();
+    FlashPasses passes(engine, opHost, pauseMs, timeouts);
+    reported(log, [&] {
+        const FlashImage image = ReadDumpFile(path);
+        if (const QStringList bad = NonFiniteCalibrationPoints(image); !bad.isEmpty())
+            log.Log(NonFiniteCalibrationLine(bad), LogError);
+        const quint32 sensorSerial = readSensorSerial(passes);
+        if (!passes.ask(QString::asprintf("Калибровка датчика %.8X будет записана в датчик %.8X. Записать?",
+                                          unsigned(image[WordSerial]), unsigned(sensorSerial))))
+            cancelled(log);
+
+        // The passport restore's words, with the dump's own bits: the tables
+        // point by point, then the four exposure and threshold words whole.
+        WritePass tables{QStringLiteral("Запись калибровки во флеш..."), QStringLiteral("Проверка записи..."),
+                         {}, 0, GridPoints};
+        for (int k = 0; k < GridPoints; ++k) {
+            const quint32 x = image[std::size_t(XTableIndex + k)];
+            const quint32 y = image[std::size_t(YTableIndex + k)];
+            tables.positions.append({{FlashWordAddress(XTableIndex + k), x, x},
+                                     {FlashWordAddress(YTableIndex + k), y, y}});
+        }
+        WritePass levels{QStringLiteral("Запись экспозиций и уровней..."),
+                         QStringLiteral("Проверка экспозиций и уровней..."), {}, 0, 0};
+        for (const int n : {WordExposureX, WordExposureY, WordThresholdX, WordThresholdY})
+            levels.positions.append({{FlashWordAddress(n), image[std::size_t(n)], image[std::size_t(n)]}});
+        passes.writeAndVerify({tables, levels}, WriteJob::Calibration);
+        passes.correctChecksum();
+        passes.reportDeferredStop();
+        log.Log(QStringLiteral("Калибровка записана успешно"), LogInfo);
+    });
+}
 
 QString DifferenceLine(const WordDifference &difference)
 {

@@ -104,15 +104,36 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 
 // --- Passport restore --------------------------------------------------------------
 
-// Reads the passport at passportPath (441 points) and its "ExpLevel" entry from
-// passportIniPath (the section named after the passport file), asks
+// Reads the passport at passportPath (441 points) and its "ExpLevel" entry by
+// FindPassportLevels (the passport.ini beside the passport when it holds the
+// passport's section, else dataIniPath, the data folder's), asks
 // "Серийный номер - %s. Записать паспорт во флеш?", CheckSensorSerial with the
 // section name (PassportSerial), writes and verifies the two
 // calibration tables, then WriteExpLevelWords, the checksum correction (whose
 // failure fails the restore) and "Паспорт записан успешно".
 void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
-                     const QString &passportIniPath, const CommandTimeouts &timeouts,
-                     int pauseMs);
+                     const QString &dataIniPath, const CommandTimeouts &timeouts, int pauseMs);
+
+// --- Calibration moved from a dump ---------------------------------------------------
+
+// Moves the calibration of the dump at path into the sensor, keeping the
+// sensor's identity: reads the sensor's serial number, asks "Калибровка
+// датчика %.8X будет записана в датчик %.8X. Записать?" (the dump's, the
+// sensor's), writes and verifies exactly the words a passport restore writes
+// (the X and Y tables, then the exposure and threshold words 2..5 whole), with
+// the dump's own bits, corrects the checksum and logs "Калибровка записана
+// успешно". The serial number, the address and every other word stay as they
+// are. A dump whose calibration holds non-finite values says so first
+// (NonFiniteCalibrationLine, red).
+void RestoreCalibration(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+                        const CommandTimeouts &timeouts, int pauseMs);
+
+// The names ("X4", "Y8") of the calibration words of an image that hold no
+// finite single (NaN, infinities, an erased word).
+QStringList NonFiniteCalibrationPoints(const FlashImage &image);
+// "В калибровке нечисловые значения (N): X4, Y8", the first 20 names, then
+// "и ещё M". A dump logs it in red after the last word is read.
+QString NonFiniteCalibrationLine(const QStringList &names);
 
 // Steps of the passport restore after the tables: the exposure and threshold
 // words written as their low byte (each followed by the pause), then read back
@@ -171,7 +192,7 @@ FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, cons
 QList<int> WordsToWrite(const FlashComparison &comparison);
 
 // Writes the differences a comparison with `image` found: asks "Записать
-// отличающиеся слова (%d) во флеш?" with the count of those that count, then
+// отличающиеся слова (%d) во флеш?" with the count of WordsToWrite, then
 // CheckSensorSerial with word 1 of the image, writes WordsToWrite (gauge, events
 // and pause after each), reads each of them back ("Данные различаются по адресу
 // 0x%.4X" on a difference), runs the checksum correction and RestoreAddress with word 0, and logs "Восстановление успешно".

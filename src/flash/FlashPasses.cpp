@@ -17,6 +17,9 @@ int percent(int n, int last)
 
 QString FinishHint(WriteJob job, bool verifying)
 {
+    if (job == WriteJob::Calibration)
+        return QStringLiteral("Калибровка записана не полностью. Закончить: «Перенести калибровку из "
+                              "дампа…» ещё раз (zart-cli calibration-restore ФАЙЛ)");
     if (job == WriteJob::Passport)
         return QStringLiteral("Паспорт записан не полностью. Закончить: «Восстановить паспорт...» "
                               "ещё раз (zart-cli passport-restore ФАЙЛ)");
@@ -241,7 +244,7 @@ void FlashPasses::writeAddress(quint32 addressWord, const std::function<void(int
                   LogInfo);
         return;
     }
-    if (!m_opHost.ask(QString::asprintf("Новый адрес - $%.2X. Записать?", unsigned(newAddress))))
+    if (!m_opHost.askNewAddress(QString::asprintf("Новый адрес - $%.2X. Записать?", unsigned(newAddress))))
         return;
     try {
         request(RequestKind::AddressWrite, RequestWriteFlashWord(AddressWordAddress, addressWord),

@@ -44,6 +44,9 @@ public:
     // the restore's own question was answered Yes. The window asks it as any
     // other; the command line answers it apart from the first (--other-serial).
     virtual bool askOtherSerial(const QString &question) { return ask(question); }
+    // The question of a dump restore about the dump's bus address, asked after
+    // every word is written (zart-cli answers it apart: --keep-address).
+    virtual bool askNewAddress(const QString &question) { return ask(question); }
 };
 
 // A failure of a long operation, already reported in the log.
@@ -124,7 +127,7 @@ struct WritePass
 };
 
 // What the log says when the writes end early, so that the user can finish the job.
-enum class WriteJob { Dump, Differences, Passport };
+enum class WriteJob { Dump, Differences, Passport, Calibration };
 
 class FlashPasses
 {

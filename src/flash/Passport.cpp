@@ -9,6 +9,7 @@
 #include "common/ZartError.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -170,6 +171,12 @@ QString ExpLevelText(const FlashImage &image)
 
 void WriteExpLevel(const QString &iniPath, const FlashImage &image, int lockWaitMs)
 {
+    WriteExpLevelText(iniPath, SerialText(image[WordSerial]), ExpLevelText(image), lockWaitMs);
+}
+
+void WriteExpLevelText(const QString &iniPath, const QString &section, const QString &text,
+                       int lockWaitMs)
+{
     const QString lockPath = iniPath + QStringLiteral(".lock");
     QLockFile lock(lockPath);
     if (!lock.tryLock(qMax(0, lockWaitMs))) {
@@ -179,8 +186,7 @@ void WriteExpLevel(const QString &iniPath, const FlashImage &image, int lockWait
                                 .arg(QFileInfo(iniPath).fileName(), shownLock));
         throw ZartError(QStringLiteral("Не удалось создать файл блокировки %1").arg(shownLock));
     }
-    IniFile(iniPath).writeString(SerialText(image[WordSerial]), QString::fromUtf16(ExpLevelKey),
-                                 ExpLevelText(image));
+    IniFile(iniPath).writeString(section, QString::fromUtf16(ExpLevelKey), text);
 }
 
 QList<PassportPoint> ParsePassportText(const QByteArray &text)
@@ -222,8 +228,14 @@ QString PassportSection(const QString &passportPath)
     return dot < 0 ? name : name.left(dot);
 }
 
-std::optional<quint32> PassportSerial(const QString &section)
+std::optional<quint32> PassportSerial(const QString &name)
 {
+    // A passport kept in history/ is named after its sensor and its time:
+    // 0012AB7F-20261209T112233Z, 0012AB7F-20240305-070809-2.
+    static const QRegularExpression kept(
+        QStringLiteral("^([0-9A-Fa-f]{1,8})-(?:\\d{8}T\\d{6}Z|\\d{8}-\\d{6})(?:-\\d+)?$"));
+    const QRegularExpressionMatch match = kept.match(name);
+    const QString section = match.hasMatch() ? match.captured(1) : name;
     if (section.isEmpty() || section.size() > 8)
         return std::nullopt;
     quint32 value = 0;

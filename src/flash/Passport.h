@@ -62,6 +62,10 @@ inline constexpr int PassportLockWaitMs = 3000;
 // lock is not had within lockWaitMs; the file is then unchanged.
 void WriteExpLevel(const QString &iniPath, const FlashImage &image,
                    int lockWaitMs = PassportLockWaitMs);
+// Files `text` as the ExpLevel of `section` in the INI file at iniPath, with
+// the same lock and failures as WriteExpLevel.
+void WriteExpLevelText(const QString &iniPath, const QString &section, const QString &text,
+                       int lockWaitMs = PassportLockWaitMs);
 
 // --- Reading -------------------------------------------------------------------
 
@@ -87,8 +91,9 @@ QString PassportSection(const QString &passportPath);
 
 // The serial number a passport belongs to: its section name read as a
 // hexadecimal number of one to eight digits, case ignored (0012ab7f ->
-// 0x0012AB7F). Any other name (renamed.ini, 0012AB7F-old.ini) names no serial
-// number, and so no sensor's.
+// 0x0012AB7F), or the same followed by the time of a copy kept in history/
+// (0012AB7F-20261209T112233Z, 0012AB7F-20240305-070809-2). Any other name
+// (renamed.ini, 0012AB7F-old.ini) names no serial number, and so no sensor's.
 std::optional<quint32> PassportSerial(const QString &section);
 
 // The four values of an ExpLevel text, in file order.

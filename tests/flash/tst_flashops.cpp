@@ -129,6 +129,7 @@ void TestFlashOps::createDump()
 
     // The log: start line, then the three files in order, no traffic lines.
     const LogLines expectedLog{{"Чтение флеш...", 0},
+                               {"В калибровке нечисловые значения (1): X4", 3},
                                {"Прежний дамп сохранён в файле history/0012ABCD-20240305-070809.dmp", 0},
                                {"Дамп сохранён в файле 0012ABCD.dmp...", 0},
                                {"Паспорт сохранён в файле 0012ABCD.ini...", 0},

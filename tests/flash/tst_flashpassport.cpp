@@ -104,7 +104,8 @@ void TestFlashPassport::roundTrip()
     RestorePassport(*m_rig.engine, op, files.passport, files.passportIni, kTimeouts, 1);
 
     QCOMPARE(op.questions, QStringList{"Серийный номер - 0012AB7F. Записать паспорт во флеш?"});
-    QCOMPARE(texts(m_rig.host, 0),
+    QVERIFY(texts(m_rig.host, 0).first().startsWith(QStringLiteral("Уровни и экспозиции из файла ")));
+    QCOMPARE(texts(m_rig.host, 0).mid(1),
              QStringList({"Запись паспорта во флеш...", "Проверка записи...",
                           "Запись экспозиций и уровней...", "Проверка экспозиций и уровней...",
                           "Коррекция CRC...", "Паспорт записан успешно"}));
@@ -175,39 +176,71 @@ void TestFlashPassport::checkedBeforeSending_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("ini"); // empty: no passport.ini
-    QTest::addColumn<QString>("failure"); // Declined: the checks passed
+    QTest::addColumn<QByteArray>("ini");     // beside the passport; empty: no passport.ini
+    QTest::addColumn<QByteArray>("dataIni"); // the data folder's; null: the passport's folder is it
+    QTest::addColumn<QString>("failure");    // Declined: the checks passed
+    // The log, "<kind>|<text>" with %A for the passport.ini beside the passport,
+    // %B for the data folder's, %S for the section and %F for the failure.
+    QTest::addColumn<QStringList>("log");
 
     const QList<QByteArray> lines = passportLines();
     const QByteArray good = joined(lines);
     const QByteArray entry = "[00000001]\r\nExpLevel=1;2;3;4\r\n[0012AB7F]\r\nExpLevel=120;40;118;42\r\n";
     const QString name = QStringLiteral("0012AB7F.ini");
     const QString none = QStringLiteral("Отсутствуют значения уровней и экспозиций в файле паспорта");
+    const QString levelsA = QStringLiteral("0|Уровни и экспозиции из файла %A [%S]: 120;40;118;42");
+    const QString levelsB = QStringLiteral("0|Уровни и экспозиции из файла %B [%S]: 120;40;118;42");
+    const QStringList declined{levelsA, "3|%F"};
+    const QStringList onlyFailure{"3|%F"};
+    const QStringList notFound{"3|%F", "0|Уровни раздела [%S] искались в файлах: %B"};
+    const QByteArray same; // null
 
-    QTest::newRow("as written") << name << good << entry << Declined;
-    QTest::newRow("no final line end") << name << good.chopped(2) << entry << Declined;
+    QTest::newRow("as written") << name << good << entry << same << Declined << declined;
+    QTest::newRow("no final line end") << name << good.chopped(2) << entry << same << Declined << declined;
     QList<QByteArray> five = lines;
     five[5] += "\t7";
-    QTest::newRow("a line of five numbers") << name << joined(five) << entry << Declined;
+    QTest::newRow("a line of five numbers") << name << joined(five) << entry << same << Declined << declined;
     QTest::newRow("empty line after the last")
-        << name << good + "\r\n" << entry << "Неверное количество точек (442)";
+        << name << good + "\r\n" << entry << same << "Неверное количество точек (442)" << onlyFailure;
     QList<QByteArray> three = lines;
     three[10] = three[10].left(three[10].lastIndexOf('\t'));
     QTest::newRow("a line of three numbers")
-        << name << joined(three) << entry << "Неверное количество точек (440)";
-    QTest::newRow("empty file") << name << QByteArray() << entry << "Неверное количество точек (0)";
-    QList<QByteArray> erased = lines;
-    erased[440] = "-NAN" + erased[440].mid(erased[440].indexOf('\t'));
-    QTest::newRow("erased value") << name << joined(erased) << entry << ReadingError;
+        << name << joined(three) << entry << same << "Неверное количество точек (440)" << onlyFailure;
+    QTest::newRow("empty file") << name << QByteArray() << entry << same << "Неверное количество точек (0)"
+                                << onlyFailure;
+    QList<QByteArray> garbage = lines;
+    garbage[440] = "x1" + garbage[440].mid(garbage[440].indexOf('\t'));
+    QTest::newRow("not a number") << name << joined(garbage) << entry << same << ReadingError << onlyFailure;
 
-    QTest::newRow("section in other case") << "abcdef01.ini" << good
-                                           << QByteArray("[ABCDEF01]\r\nexplevel=1;2;3;4\r\n")
-                                           << Declined;
-    QTest::newRow("no passport.ini") << name << good << QByteArray() << none;
-    QTest::newRow("no section: file renamed") << "renamed.ini" << good << entry << none;
+    QTest::newRow("section in other case")
+        << "abcdef01.ini" << good << QByteArray("[ABCDEF01]\r\nexplevel=1;2;3;4\r\n") << same << Declined
+        << QStringList{"0|Уровни и экспозиции из файла %A [%S]: 1;2;3;4", "3|%F"};
+    QTest::newRow("no passport.ini") << name << good << QByteArray() << same << none << notFound;
+    QTest::newRow("no section: file renamed") << "renamed.ini" << good << entry << same << none << notFound;
     QTest::newRow("bad ExpLevel")
-        << name << good << QByteArray("[0012AB7F]\r\nExpLevel=120;;118;42\r\n")
-        << "Отсутствуют значение уровня X в файле паспорта";
+        << name << good << QByteArray("[0012AB7F]\r\nExpLevel=120;;118;42\r\n") << same
+        << "Отсутствуют значение уровня X в файле паспорта" << notFound;
+
+    // The levels come from beside the passport when it has them, else from the
+    // data folder, and the log says which and why.
+    QTest::newRow("beside has the section")
+        << name << good << entry << QByteArray("[0012AB7F]\r\nExpLevel=1;2;3;4\r\n") << Declined << declined;
+    QTest::newRow("beside without the section")
+        << name << good << QByteArray("[00000001]\r\nExpLevel=1;2;3;4\r\n") << entry << Declined
+        << QStringList{"0|В файле %A нет уровней раздела [%S], уровни берутся из %B", levelsB, "3|%F"};
+    QTest::newRow("beside with a broken value")
+        << name << good << QByteArray("[0012AB7F]\r\nExpLevel=120;40\r\n") << entry << Declined
+        << QStringList{"0|В файле %A уровни раздела [%S] неверны, уровни берутся из %B", levelsB, "3|%F"};
+    QTest::newRow("beside empty, no data file")
+        << name << good << QByteArray("[0012AB7F]\r\nExpLevel=\r\n") << QByteArray("") << none
+        << QStringList{"0|В файле %A нет уровней раздела [%S], уровни берутся из %B", "3|%F",
+                       "0|Уровни раздела [%S] искались в файлах: %A, %B"};
+    // A passport kept in history/ names its sensor and restores with the
+    // levels kept beside it.
+    QTest::newRow("a passport kept in history")
+        << "0012AB7F-20261209T112233Z.ini" << good
+        << QByteArray("[0012AB7F-20261209T112233Z]\r\nExpLevel=120;40;118;42\r\n")
+        << QByteArray("[0012AB7F]\r\nExpLevel=1;2;3;4\r\n") << Declined << declined;
 }
 
 void TestFlashPassport::checkedBeforeSending()
@@ -215,22 +248,28 @@ void TestFlashPassport::checkedBeforeSending()
     QFETCH(QString, fileName);
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, ini);
+    QFETCH(QByteArray, dataIni);
     QFETCH(QString, failure);
+    QFETCH(QStringList, log);
 
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
+    QTemporaryDir dataDir;
+    QVERIFY(dir.isValid() && dataDir.isValid());
     const QString passport = dir.filePath(fileName);
-    const QString iniPath = dir.filePath("passport.ini");
+    const QString besideIni = dir.filePath("passport.ini");
+    const QString dataIniPath = dataIni.isNull() ? besideIni : dataDir.filePath("passport.ini");
     QVERIFY(writeBytes(passport, text));
     if (!ini.isEmpty())
-        QVERIFY(writeBytes(iniPath, ini));
+        QVERIFY(writeBytes(besideIni, ini));
+    if (!dataIni.isEmpty())
+        QVERIFY(writeBytes(dataIniPath, dataIni));
     m_rig.reset(SimSensor::defaultFlash(), 1);
     RecordingOpHost op(&m_rig.sensor);
     op.answers = {false};
 
     QString actual;
     try {
-        RestorePassport(*m_rig.engine, op, passport, iniPath, kTimeouts, 0);
+        RestorePassport(*m_rig.engine, op, passport, dataIniPath, kTimeouts, 0);
         QFAIL("the restore went through");
     } catch (const EOperationFailed &e) {
         actual = e.text();
@@ -250,7 +289,15 @@ void TestFlashPassport::checkedBeforeSending()
     } else {
         QVERIFY(op.questions.isEmpty());
     }
-    QCOMPARE(m_rig.host.lines, LogLines({{actual, 3}}));
+    LogLines expected;
+    for (const QString &l : log)
+        expected.append({QString(l.mid(2))
+                             .replace(QStringLiteral("%A"), QDir::toNativeSeparators(besideIni))
+                             .replace(QStringLiteral("%B"), QDir::toNativeSeparators(dataIniPath))
+                             .replace(QStringLiteral("%S"), QFileInfo(fileName).completeBaseName())
+                             .replace(QStringLiteral("%F"), actual),
+                         l.left(1).toInt()});
+    QCOMPARE(m_rig.host.lines, expected);
     QCOMPARE(m_rig.sensor.requestCount(), 0);
 }
 

@@ -113,7 +113,7 @@ void TestFlashRestore::restoreOntoOtherContent()
 
     QCOMPARE(op.questions,
              QStringList({"Серийный номер из файла - 00C0FFEE. Записать дамп во флеш?",
-                          "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?",
+                          "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Датчик получит серийный номер из файла. Всё равно записать?",
                           "Новый адрес - $05. Записать?"}));
     QVERIFY(addressesSet.isEmpty());
 
@@ -373,13 +373,13 @@ void TestFlashRestore::serialCheck_data()
     QTest::newRow("same sensor") << 0x00C0FFEEu << QList<bool>{true, false} << QString() << QString();
     QTest::newRow("another sensor, declined")
         << 0x0012AB7Fu << QList<bool>{true, false}
-        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?" << declined;
+        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Датчик получит серийный номер из файла. Всё равно записать?" << declined;
     QTest::newRow("another sensor, written all the same")
         << 0x0012AB7Fu << QList<bool>{true, true, false}
-        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Всё равно записать?" << QString();
+        << "Серийный номер датчика - 0012AB7F, в файле - 00C0FFEE. Датчик получит серийный номер из файла. Всё равно записать?" << QString();
     QTest::newRow("erased sensor")
         << 0xFFFFFFFFu << QList<bool>{true, true, false}
-        << "Серийный номер датчика - FFFFFFFF, в файле - 00C0FFEE. Всё равно записать?" << QString();
+        << "Серийный номер датчика - FFFFFFFF, в файле - 00C0FFEE. Датчик получит серийный номер из файла. Всё равно записать?" << QString();
     QTest::newRow("serial number unanswered") << 0x00C0FFEEu << QList<bool>{true, true, false}
                                               << QString() << "Таймаут";
 }
