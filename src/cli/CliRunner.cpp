@@ -219,7 +219,8 @@ int CliSession::runWatch(TModbusEngine &engine)
     const MeasureKind kind = c.verb == CliVerb::Coords ? MeasureKind::Coordinates : MeasureKind::Pixels;
     ReadingStats xStats;
     ReadingStats yStats;
-    // The summary comes however the watch ends: its count, Ctrl+C or a lost port.
+    // The summary comes however the watch ends: its count, a stop signal
+    // (Ctrl+C, SIGTERM, SIGHUP) or a lost port.
     const auto finish = [&](int rc) {
         if (c.stats) {
             const bool coords = kind == MeasureKind::Coordinates;
@@ -245,9 +246,13 @@ int CliSession::runWatch(TModbusEngine &engine)
         } catch (const EComPort &) {
             // The port is gone or cannot be opened: no later reading can do
             // better. The engine has logged the link's text.
+            xStats.addFailure();
+            yStats.addFailure();
             return finish(ExitFailed);
         } catch (const ZartError &) {
             anyFailed = true; // logged by the engine; the watch goes on
+            xStats.addFailure();
+            yStats.addFailure();
         }
     }
     return finish(c.count > 0 && anyFailed ? ExitFailed : ExitOk);
