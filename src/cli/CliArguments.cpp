@@ -157,7 +157,7 @@ const VerbRow Verbs[] = {
      "reads the whole flash and writes SERIAL.dmp, the passport SERIAL.ini and the ExpLevel entry of "
      "passport.ini into DIR (default: the current directory); prints the paths of the three files.\n"
      "A dump or passport that would be replaced by other content is kept first in DIR/history/ as "
-     "SERIAL-YYYYMMDD-HHMMSS.dmp (.ini), of its time"},
+     "SERIAL-YYYYMMDDTHHMMSSZ.dmp (.ini), of its modification time in UTC"},
     {CliVerb::View, "view", "FILE", false, false, "a dump file as TAB-separated rows: name, value, raw"},
     {CliVerb::Restore, "restore", "[--differences] FILE", true, true,
      "writes a dump into the sensor, verifies it, corrects the checksum and offers the dump's bus "

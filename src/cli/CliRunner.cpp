@@ -126,6 +126,13 @@ private:
     int runSensorVerb(TModbusEngine &engine, CliBusHost &host);
 
     CommandTimeouts timeouts() const { return {m_cmd.timeoutMs, m_cmd.timeoutShortMs}; }
+    // The port's stable link on stderr, with --verbose only: scripts read
+    // nothing new.
+    void logStablePath(const TWinComPort &link) const
+    {
+        if (const QString line = link.stablePathLine(); m_cmd.verbose && !line.isEmpty())
+            m_console.log(line, LogInfo);
+    }
 
     const CliCommand &m_cmd;
     CliConsole &m_console;
@@ -157,6 +164,7 @@ int CliSession::runPower()
 {
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(m_cmd.powerPort);
+    logStablePath(*link);
     link->open(); // an open failure is reported before the first request
     link->SetPower(m_cmd.powerOn);
     return ExitOk;
@@ -277,6 +285,7 @@ int CliSession::runOnDataPort()
     // The parser has made sure that a port is named (or the simulated one runs).
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(portName);
+    logStablePath(*link);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
     link->FastReply = m_cmd.fastReply;
     link->open(); // an open failure is reported before the first request

@@ -71,7 +71,7 @@ private Q_SLOTS:
             QCOMPARE(::raise(SIGHUP), 0); // still alive
             QCOMPARE(stop.caught(), caught ? int(SIGHUP) : 0);
             if (!caught) {
-                QCOMPARE(currentHandler(SIGHUP), SIG_IGN);
+                QVERIFY(currentHandler(SIGHUP) == SIG_IGN);
                 // The next signal of the set is still the first one caught.
                 QCOMPARE(::raise(SIGUSR1), 0);
                 QCOMPARE(stop.caught(), int(SIGUSR1));
@@ -79,8 +79,8 @@ private Q_SLOTS:
         }
         QCOMPARE(g_ownHandlerCalls, 0);
         // The actions the program had before are back.
-        QCOMPARE(currentHandler(SIGHUP), found);
-        QCOMPARE(currentHandler(SIGUSR1), SIG_DFL);
+        QVERIFY(currentHandler(SIGHUP) == found);
+        QVERIFY(currentHandler(SIGUSR1) == SIG_DFL);
     }
 
     // After its clean-up the program ends by the signal it caught, even one
