@@ -495,7 +495,8 @@ private Q_SLOTS:
         // Its own process group, as a job of an interactive shell has.
         shell.setChildProcessModifier([] { ::setpgid(0, 0); });
         shell.setReadChannel(QProcess::StandardError);
-        shell.start(QStringLiteral("bash"), {"-c", script, QStringLiteral(ZART_CLI_EXE), devicePath(), dir.path(), pidFile});
+        shell.start(QStringLiteral("bash"),
+                    {"-c", script, "loop", QStringLiteral(ZART_CLI_EXE), devicePath(), dir.path(), pidFile});
         QVERIFY(shell.waitForStarted());
         for (int round = 0; round < (toGroup ? 1 : 2); ++round) {
             QByteArray err;
