@@ -479,6 +479,14 @@ void TForm1::closeOnSignal()
     // so the values it had when opened are the ones saved.
     if (m_setupOpen && m_setup)
         m_setup->reject();
+    // An operation under way stops (a question it or a close shows closes as
+    // No) and its end closes the window. Said here, not only by closeEvent:
+    // while the close question of a write is up, the window is inside its
+    // close already and close() does nothing.
+    if (m_operationRunning) {
+        requestStop();
+        m_closeAfterOperation = true;
+    }
     close();
 }
 

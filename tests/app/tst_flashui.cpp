@@ -5,6 +5,7 @@
 #include "AppTestUtil.h"
 
 #include "app/CalibrationView.h"
+#include "app/USpotView.h"
 #include "app/UViewDump.h"
 #include "common/TestFiles.h"
 
@@ -375,7 +376,8 @@ private Q_SLOTS:
         bool stopUsable = false;
         QTimer trigger(&caseScope);
         connect(&trigger, &QTimer::timeout, &caseScope, [&] {
-            if (action.isEmpty() || m_line.sensor.requestCount() < requests)
+            // Before the word that is not answered, for a write that goes on.
+            if (action.isEmpty() || m_line.sensor.requestCount() < std::min(requests, 3))
                 return;
             trigger.stop();
             stopUsable = stop->isEnabled() && stop->isVisible();
