@@ -475,14 +475,32 @@ void TForm1::closeOnSignal()
     // ends must not wait for it (a close that could not save goes on).
     if (m_errorReport)
         m_errorReport->reject();
+    // An open settings dialog is cancelled: what it shows was not confirmed,
+    // so the values it had when opened are the ones saved.
+    if (m_setupOpen && m_setup)
+        m_setup->reject();
+    // An operation under way stops (a question it or a close shows closes as
+    // No) and its end closes the window. Said here, not only by closeEvent:
+    // while the close question of a write is up, the window is inside its
+    // close already and close() does nothing.
+    if (m_operationRunning) {
+        requestStop();
+        m_closeAfterOperation = true;
+    }
     close();
 }
 
-TForm1::LongOperation::LongOperation(TForm1 &form)
-    : m_form(form), m_commandsBefore(form.commandsEnabled())
+TForm1::LongOperation::LongOperation(TForm1 &form, OperationKind kind)
+    : m_form(form), m_commandsBefore(form.commandsEnabled()),
+      m_powerBefore(form.ui->PowerButton->isEnabled())
 {
     m_form.setCommandsEnabled(false);
+    // The supply stays as it is while the sensor is being read or written.
+    m_form.ui->PowerButton->setEnabled(false);
+    if (m_form.m_spotView)
+        m_form.m_spotView->setSaveAllowed(false);
     m_form.m_operationRunning = true;
+    m_form.m_operationKind = kind;
     m_form.m_stopRequested = false;
     m_form.ui->StopButton->setEnabled(true);
 }
@@ -493,6 +511,9 @@ TForm1::LongOperation::~LongOperation()
     m_form.m_operationRunning = false;
     m_form.m_stopRequested = false;
     m_form.setCommandsEnabled(m_commandsBefore);
+    m_form.ui->PowerButton->setEnabled(m_powerBefore);
+    if (m_form.m_spotView)
+        m_form.m_spotView->setSaveAllowed(true);
     if (m_form.m_closeAfterOperation) {
         // The close that stopped the operation goes on, from the event loop.
         m_form.m_closeAfterOperation = false;
@@ -509,13 +530,37 @@ void TForm1::requestStop()
         m_operationQuestion->done(QMessageBox::No);
 }
 
+QString TForm1::closeDuringWriteQuestion()
+{
+    return QStringLiteral("Прервать запись во флеш? Датчик останется записанным частично.");
+}
+
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (m_operationRunning) {
+        event->ignore();
+        // A write broken off leaves the sensor half written: the user's close
+        // asks first. A read, a signal, or a stop already asked for do not.
+        if (m_operationKind == OperationKind::Write && !m_closingOnSignal && !m_stopRequested) {
+            if (m_closeQuestionShown)
+                return; // the question is up already
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Внимание!"),
+                            closeDuringWriteQuestion(), QMessageBox::Yes | QMessageBox::No, this);
+            box.setObjectName(QStringLiteral("CloseDuringWriteQuestion"));
+            // "Стоп" or a signal meanwhile closes it as No (a signal then
+            // closes the window by itself).
+            const QPointer<QDialog> operationQuestion = m_operationQuestion;
+            setOperationQuestion(&box);
+            m_closeQuestionShown = true;
+            const int answer = ModalRunner::exec(box);
+            m_closeQuestionShown = false;
+            setOperationQuestion(operationQuestion);
+            if (answer != QMessageBox::Yes || m_stopRequested || !m_operationRunning)
+                return; // No: the write goes on
+        }
         // Stopped first; the operation's end closes the window again.
         requestStop();
         m_closeAfterOperation = true;
-        event->ignore();
         return;
     }
     // The settings are saved; a file that cannot be written keeps the window
@@ -596,6 +641,7 @@ void TForm1::PortComboBoxChange()
                 Log(QStringLiteral("Порт %1 не существует").arg(DataPort->GetPortName()), LogError);
             else
                 Log(QStringLiteral("Установлен порт %1").arg(DataPort->GetPortName()), LogInfo);
+            logStablePath(*DataPort);
         } else {
             Log(QStringLiteral("Порт не выбран! По умолчанию используется %1")
                     .arg(DataPort->GetPortName()),
@@ -604,6 +650,12 @@ void TForm1::PortComboBoxChange()
     } catch (const std::exception &) {
         Log(QStringLiteral("Порт %1 не установлен!").arg(DataPort->GetPortName()), LogError);
     }
+}
+
+void TForm1::logStablePath(const TWinComPort &port)
+{
+    if (const QString line = port.stablePathLine(); !line.isEmpty())
+        Log(line, LogInfo);
 }
 
 void TForm1::ApplySpeed()
@@ -636,6 +688,7 @@ void TForm1::ApplyPowerPort()
     try {
         PowerPort->SetPortName(ComboPortName(power));
         Log(QStringLiteral("Установлен порт питания %1").arg(PowerPort->GetPortName()), LogInfo);
+        logStablePath(*PowerPort);
     } catch (const std::exception &) {
         Log(QStringLiteral("Порт питания %1 не установлен!").arg(PowerPort->GetPortName()),
             LogError);
@@ -658,7 +711,10 @@ void TForm1::PowerButtonClick()
 
 void TForm1::SetupMenuClick()
 {
-    if (ModalRunner::exec(*m_setup) != QDialog::Accepted)
+    m_setupOpen = true;
+    const int result = ModalRunner::exec(*m_setup);
+    m_setupOpen = false;
+    if (result != QDialog::Accepted || m_closingOnSignal)
         return;
     if (m_setup->PortPowerChanged) {
         m_powerPortPicked = true;

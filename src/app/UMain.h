@@ -107,14 +107,19 @@ public:
     void setCommandsEnabled(bool enabled);
     bool commandsEnabled() const { return m_commandsEnabled; }
 
-    // A long operation (dump, the restores, the comparison, the bus search)
-    // under way: the commands are off and "Стоп" is on. The operation asks
-    // stopRequested() before every request. A close meanwhile stops it and
-    // closes the window once it has ended.
+    // What a long operation does to the sensor's flash: a read leaves it as
+    // it is (dump, comparison, bus search), a write changes it (the restores,
+    // the write of the differences).
+    enum class OperationKind { Read, Write };
+    // A long operation under way: the commands and the power button are off
+    // and "Стоп" is on. The operation asks stopRequested() before every
+    // request. A close meanwhile stops a read at once; during a write it asks
+    // first whether to break the write off (Yes stops it, No goes on). A
+    // stopped operation's end closes the window.
     class LongOperation
     {
     public:
-        explicit LongOperation(TForm1 &form);
+        LongOperation(TForm1 &form, OperationKind kind);
         ~LongOperation();
         LongOperation(const LongOperation &) = delete;
         LongOperation &operator=(const LongOperation &) = delete;
@@ -122,8 +127,12 @@ public:
     private:
         TForm1 &m_form;
         bool m_commandsBefore;
+        bool m_powerBefore;
     };
     bool operationRunning() const { return m_operationRunning; }
+    OperationKind operationKind() const { return m_operationKind; }
+    // The question of a close during a write.
+    static QString closeDuringWriteQuestion();
     // "Стоп", a close or a signal: the operation under way stops after the
     // exchange in flight; a question box it shows closes as No.
     void requestStop();
@@ -181,7 +190,8 @@ public:
     // Saves the settings at a close; false when the window is to stay open.
     bool FormClose();
     // A close asked for by a signal (SIGTERM, SIGINT, SIGHUP): as the user's
-    // close, but it shows no report and always ends.
+    // close, but it shows no report or question and always ends. An open
+    // settings dialog is cancelled first: its edits are not saved.
     void closeOnSignal();
     void ServiceModeMenuClick();
 
@@ -261,6 +271,9 @@ private:
     void showServicePopup(const QPoint &pos);
     void stepBusAddress(int delta);
     void selectPreferredPort();
+    // The stable link of a port just set, in the log (black), when it has one
+    // other than the name it was given.
+    void logStablePath(const TWinComPort &port);
     // The settings saved at a close. A file that cannot be written refuses the
     // first close of the run with the general error report (true: close).
     bool saveSettingsAtClose();
@@ -304,6 +317,9 @@ private:
     bool m_closingOnSignal = false; // a signal asked the window to close
     QPointer<QMessageBox> m_errorReport; // the general error report while shown
     bool m_operationRunning = false;
+    OperationKind m_operationKind = OperationKind::Read;
+    bool m_setupOpen = false;       // the settings dialog runs
+    bool m_closeQuestionShown = false;
     bool m_stopRequested = false;
     bool m_closeAfterOperation = false;
     QPointer<QDialog> m_operationQuestion;

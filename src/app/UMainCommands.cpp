@@ -218,7 +218,7 @@ void TForm1::FindAddrButtonClick()
     if (!m_find || ModalRunner::exec(*m_find) != QDialog::Accepted)
         return;
 
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Read);
     // The dialog stays up beside the search, only its "Стоп" usable, so that the
     // search can be stopped where it was started.
     m_find->showRunning(true);

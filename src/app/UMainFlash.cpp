@@ -107,7 +107,7 @@ void TForm1::connectFlashHandlers()
 void TForm1::SaveFlashFileButtonClick()
 {
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Read);
     try {
         CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
                    m_setup->pauseGroupMs());
@@ -122,7 +122,7 @@ void TForm1::LoadFlashFileButtonClick()
     if (path.isEmpty())
         return;
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
     try {
         RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
@@ -188,7 +188,7 @@ void TForm1::LoadFromPassportFlashFileButtonClick()
         path = files.first();
     }
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
     try {
         RestorePassport(m_engine, host, path,
@@ -208,7 +208,7 @@ void TForm1::CompareFlashFileButtonClick()
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     FlashComparison result;
     {
-        const LongOperation operation(*this);
+        const LongOperation operation(*this, OperationKind::Read);
         try {
             result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
                                   m_setup->pauseGroupMs());
@@ -230,7 +230,7 @@ void TForm1::CompareFlashFileButtonClick()
 void TForm1::writeDifferences(IOperationHost &host, const FlashImage &image,
                               const FlashComparison &comparison)
 {
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
     try {
         WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),

@@ -1,6 +1,8 @@
 #include "app/USpotView.h"
 #include "ui_USpotView.h"
 
+#include "app/ModalRunner.h"
+
 #include "picture/SpotPainter.h"
 #include "modbus/Transact.h"
 #include "common/NumberFormat.h"
@@ -93,6 +95,11 @@ void TSpotViewForm::setStartAllowed(bool allowed)
     m_startAllowed = allowed;
     if (!m_running)
         ui->StartButton->setEnabled(allowed);
+}
+
+void TSpotViewForm::setSaveAllowed(bool allowed)
+{
+    ui->SaveCsvButton->setEnabled(allowed);
 }
 
 void TSpotViewForm::StartButtonClick()
@@ -188,11 +195,16 @@ void TSpotViewForm::SaveCsvButtonClick()
     const Settings s = m_settings ? m_settings() : Settings();
     const QString name = QStringLiteral("spot-%1.csv")
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить CSV"), QDir(s.csvDir).filePath(name),
-        QStringLiteral("CSV (*.csv);;Все файлы (*)"));
-    if (!path.isEmpty())
-        saveCsv(path);
+    QFileDialog dialog(this, QStringLiteral("Сохранить CSV"), QDir(s.csvDir).filePath(name),
+                       QStringLiteral("CSV (*.csv);;Все файлы (*)"));
+    dialog.setObjectName(QStringLiteral("SaveCsvDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (ModalRunner::exec(dialog) != QDialog::Accepted)
+        return;
+    const QStringList files = dialog.selectedFiles();
+    if (!files.isEmpty() && !files.first().isEmpty())
+        saveCsv(files.first());
 }
 
 bool TSpotViewForm::saveCsv(const QString &path)

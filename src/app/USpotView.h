@@ -42,6 +42,9 @@ public:
     bool isRunning() const { return m_running; }
     // Off while the main window's commands are (another command runs).
     void setStartAllowed(bool allowed);
+    // "Сохранить CSV…" off while a long operation of the main window runs:
+    // its dialog would hold the operation up.
+    void setSaveAllowed(bool allowed);
     const SpotSeries &series() const { return m_series; }
     const SpotField &field() const { return m_field; }
 

@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     mainForm->show();
     // Asked to stop (the session ends, kill): the window closes as on the
     // user's click, so the settings are saved (without a report box when
-    // they cannot be).
+    // they cannot be). A signal ignored at start (nohup) stays ignored.
     StopSignals stop({SIGTERM, SIGINT, SIGHUP});
     stop.whenCaught([mainForm] {
         mainForm->FormActivate();
@@ -39,5 +39,12 @@ int main(int argc, char *argv[])
     });
     const int result = app.exec();
     app.setErrorReport({});
+    // With the settings saved, the process ends by the signal that closed
+    // it, so that whoever started it sees a death by that signal.
+    if (const int signal = stop.caught()) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        StopSignals::endBy(signal);
+    }
     return result;
 }

@@ -118,7 +118,7 @@ struct VerbRow
     // parser counts the arguments from it.
     const char *synopsis;
     bool needsPort;
-    bool longOperation; // stopped by SIGINT or SIGTERM after the request in flight
+    bool longOperation; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
     const char *help;
 };
 
@@ -135,13 +135,13 @@ const VerbRow Verbs[] = {
      "nx, ny and their error codes, TAB-separated\n"
      "With --watch [--interval MS] [--count N] [--stats] either reads again and again, one line per "
      "reading with the ISO time first; MS between readings (0..3600000, default 500); N readings, or "
-     "until Ctrl+C (exit 0).\n"
+     "until Ctrl+C, SIGTERM or SIGHUP (the summary comes, then the program ends by that signal).\n"
      "A failed reading is logged and the watch goes on; with --count the exit status is 1 if any "
      "failed.\n"
      "A port failure ends the watch (exit 1).\n"
-     "With --stats, after the last reading (or at Ctrl+C) one line per channel on stdout:\n"
-     "# X n=N mean=... sd=... min=... max=... pp=...\n"
-     "(sd: sample standard deviation; NaN and INF readings left out)"},
+     "With --stats, after the last reading (or at the signal) one line per channel on stdout:\n"
+     "# X n=N mean=... sd=... min=... max=... pp=... failed=F\n"
+     "(sd: sample standard deviation; NaN and INF readings left out; F readings failed)"},
     {CliVerb::Light, "light", "x|y|off", true, false, "illumination of the X or the Y channel, or off"},
     {CliVerb::ReadWord, "read-word", "ADDR", true, false,
      "the flash word at ADDR (hexadecimal, 1000 to 13FF; the low 16 bits are sent): 8 hexadecimal "
@@ -163,7 +163,7 @@ const VerbRow Verbs[] = {
      "reads the whole flash and writes SERIAL.dmp, the passport SERIAL.ini and the ExpLevel entry of "
      "passport.ini into DIR (default: the current directory); prints the paths of the three files.\n"
      "A dump or passport that would be replaced by other content is kept first in DIR/history/ as "
-     "SERIAL-YYYYMMDD-HHMMSS.dmp (.ini), of its time"},
+     "SERIAL-YYYYMMDDTHHMMSSZ.dmp (.ini), of its modification time in UTC"},
     {CliVerb::View, "view", "FILE", false, false, "a dump file as TAB-separated rows: name, value, raw"},
     {CliVerb::Restore, "restore", "[--differences] FILE", true, true,
      "writes a dump into the sensor, verifies it, corrects the checksum and offers the dump's bus "
@@ -604,8 +604,10 @@ QString CliUsageText()
     appendWrapped(text, QString(),
                   QStringLiteral("Exit status: 0 success; 1 a failed exchange with the sensor, a failed "
                                  "operation, an echo or restart answered with Ошибка, or nothing found by "
-                                 "search; 2 bad usage; 130 or 143 when SIGINT (Ctrl+C) or SIGTERM stopped %1 "
-                                 "after the request in flight (a second signal ends the program at once).")
+                                 "search; 2 bad usage; 130, 143 or 129 when SIGINT (Ctrl+C), SIGTERM or SIGHUP stopped %1 "
+                                 "after the request in flight: the program then ends by that signal, as "
+                                 "the shell expects (a second signal ends it at once). A signal ignored "
+                                 "at start (nohup) stays ignored.")
                       .arg(listed(stoppable, QStringLiteral("or"))),
                   QString());
     return text;

@@ -74,12 +74,12 @@ struct CliCommand
     QString picturePath;          // plot OUT (.png or .svg)
     bool watch = false;           // coords/pixels --watch: read again and again
     int intervalMs = 500;         // --watch --interval MS, pause between readings
-    int count = 0;                // --watch --count N; 0: until Ctrl+C
+    int count = 0;                // --watch --count N; 0: until a stop signal
     bool stats = false;           // --watch --stats: a summary line per channel at the end
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;
-    // Whether the verb is a long operation, which SIGINT and SIGTERM stop after
+    // Whether the verb is a long operation, which SIGINT, SIGTERM and SIGHUP stop after
     // the request in flight.
     bool isLongOperation() const;
 };

@@ -143,6 +143,13 @@ private:
     CommandTimeouts timeouts() const { return {m_cmd.timeoutMs, m_cmd.timeoutShortMs}; }
     // Where dump writes without a DIR: the environment's folder, else the current one.
     QString dataDir() const { return !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath(); }
+    // The port's stable link on stderr, with --verbose only: scripts read
+    // nothing new.
+    void logStablePath(const TWinComPort &link) const
+    {
+        if (const QString line = link.stablePathLine(); m_cmd.verbose && !line.isEmpty())
+            m_console.log(line, LogInfo);
+    }
 
     const CliCommand &m_cmd;
     CliConsole &m_console;
@@ -178,6 +185,7 @@ int CliSession::runPower()
 {
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(m_cmd.powerPort);
+    logStablePath(*link);
     link->open(); // an open failure is reported before the first request
     link->SetPower(m_cmd.powerOn);
     return ExitOk;
@@ -240,7 +248,8 @@ int CliSession::runWatch(TModbusEngine &engine)
     const MeasureKind kind = c.verb == CliVerb::Coords ? MeasureKind::Coordinates : MeasureKind::Pixels;
     ReadingStats xStats;
     ReadingStats yStats;
-    // The summary comes however the watch ends: its count, Ctrl+C or a lost port.
+    // The summary comes however the watch ends: its count, a stop signal
+    // (Ctrl+C, SIGTERM, SIGHUP) or a lost port.
     const auto finish = [&](int rc) {
         if (c.stats) {
             const bool coords = kind == MeasureKind::Coordinates;
@@ -266,9 +275,13 @@ int CliSession::runWatch(TModbusEngine &engine)
         } catch (const EComPort &) {
             // The port is gone or cannot be opened: no later reading can do
             // better. The engine has logged the link's text.
+            xStats.addFailure();
+            yStats.addFailure();
             return finish(ExitFailed);
         } catch (const ZartError &) {
             anyFailed = true; // logged by the engine; the watch goes on
+            xStats.addFailure();
+            yStats.addFailure();
         }
     }
     return finish(c.count > 0 && anyFailed ? ExitFailed : ExitOk);
@@ -293,6 +306,7 @@ int CliSession::runOnDataPort()
     // The parser has made sure that a port is named (or the simulated one runs).
     const std::unique_ptr<TWinComPort> link = makeLink(m_env);
     link->SetPortName(portName);
+    logStablePath(*link);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
     link->FastReply = m_cmd.fastReply;
     link->open(); // an open failure is reported before the first request

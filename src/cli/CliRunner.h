@@ -19,19 +19,19 @@ struct CliEnvironment
     QString dumpDir;
     // Makes the serial device of each link; empty: the system's serial port.
     std::function<std::unique_ptr<ISerialDevice>()> makeSerialDevice;
-    // Whether the user asked to stop (Ctrl+C); asked between the readings of a
-    // watch. Empty: never.
+    // Whether the user asked to stop (Ctrl+C, SIGTERM, SIGHUP); asked between
+    // the readings of a watch. Empty: never.
     std::function<bool()> interrupted;
-    // The signal (SIGINT, SIGTERM) that asked a long operation (dump, restore,
+    // The signal (SIGINT, SIGTERM, SIGHUP) that asked a long operation (dump, restore,
     // passport-restore, verify, search) to stop, 0 while none has; asked before
     // every request. Empty: never.
     std::function<int()> stopSignal;
 };
 
 // What a command line needs of its process: a QGuiApplication for drawing a
-// picture (plot; fonts, on the offscreen platform), Ctrl+C caught to end a
-// watch cleanly, and Ctrl+C and SIGTERM caught to stop a long operation after
-// the request in flight (any other command is ended by them as usual).
+// picture (plot; fonts, on the offscreen platform), the stop signals (Ctrl+C,
+// SIGTERM, SIGHUP) caught to end a watch cleanly or to stop a long operation
+// after the request in flight (any other command is ended by them as usual).
 struct CliProcessNeeds
 {
     bool gui = false;
@@ -44,6 +44,6 @@ CliProcessNeeds CliNeedsOf(const QStringList &args);
 // out, log lines on err. Returns the exit status: 0 success, 1 a failed
 // exchange or operation (or nothing found by the search), 2 bad usage, 128 plus
 // the signal's number for a long operation stopped by a signal (130 SIGINT,
-// 143 SIGTERM).
+// 143 SIGTERM, 129 SIGHUP). main() then ends the process by that signal.
 int RunCli(const QStringList &args, QTextStream &out, QTextStream &err,
            const CliEnvironment &env = {});

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -35,15 +36,14 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    // Ctrl+C ends a watch after the reading under way; Ctrl+C or SIGTERM
-    // stops a long operation after the request in flight. Either way the
-    // port is closed on the way out, and a second signal ends the process at
-    // once. Any other command is ended by them as usual.
+    // Ctrl+C, SIGTERM or SIGHUP ends a watch after the reading under way
+    // (its summary still comes) and stops a long operation after the request
+    // in flight. Either way the port is closed on the way out, and a second
+    // signal ends the process at once. Any other command is ended by them as
+    // usual. A signal ignored at start (nohup) stays ignored.
     std::unique_ptr<StopSignals> stop;
-    if (needs.catchStop)
-        stop = std::make_unique<StopSignals>(std::initializer_list<int>{SIGINT, SIGTERM});
-    else if (needs.catchInterrupt)
-        stop = std::make_unique<StopSignals>(std::initializer_list<int>{SIGINT});
+    if (needs.catchStop || needs.catchInterrupt)
+        stop = std::make_unique<StopSignals>(std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP});
 
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -51,5 +51,21 @@ int main(int argc, char *argv[])
     env.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
     env.interrupted = [&stop] { return stop && stop->caught() != 0; };
     env.stopSignal = [&stop] { return stop ? stop->caught() : 0; };
-    return RunCli(app->arguments().mid(1), out, err, env);
+    const int result = RunCli(app->arguments().mid(1), out, err, env);
+
+    // Stopped by a signal: once the port is closed and the lines are out, the
+    // process ends by that signal, as the shell expects of a command it
+    // interrupted (a loop in a script stops; $? is still 128 + the signal).
+    const int signal = stop ? stop->caught() : 0;
+    if (signal != 0) {
+        out.flush();
+        err.flush();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        stop.reset();
+        app.reset();
+        runtimeDir.reset();
+        StopSignals::endBy(signal);
+    }
+    return result;
 }

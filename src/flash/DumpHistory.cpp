@@ -34,7 +34,7 @@ void writeAll(QFile &file, const QByteArray &data)
 QString HistoryFileName(const QString &stem, const QString &suffix, const QDateTime &modified,
                         int n)
 {
-    QString name = stem + u'-' + modified.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = stem + u'-' + modified.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     if (n > 1)
         name += u'-' + QString::number(n);
     if (!suffix.isEmpty())

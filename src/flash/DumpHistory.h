@@ -10,8 +10,11 @@
 
 inline constexpr char16_t HistoryDirName[] = u"history";
 
-// "<stem>-YYYYMMDD-HHMMSS<.suffix>" of the local time `modified`, with "-<n>"
-// after the time for n above 1 (0012AB7F-20240305-070809-2.dmp).
+// "<stem>-YYYYMMDDTHHMMSSZ<.suffix>" of `modified` in UTC, with "-<n>" after
+// the time for n above 1 (0012AB7F-20240305T070809Z-2.dmp). UTC, so that a
+// change of the clock's zone or summer time cannot give two times one name.
+// Names of the former form (local time, 0012AB7F-20240305-070809.dmp) stay
+// in history/ as they are.
 QString HistoryFileName(const QString &stem, const QString &suffix, const QDateTime &modified,
                         int n = 1);
 

@@ -37,13 +37,15 @@ double ReadingStats::standardDeviation() const
 QString StatsLine(const QString &channel, const ReadingStats &stats)
 {
     QString line = QStringLiteral("# %1 n=%2").arg(channel).arg(stats.count());
+    const QString failed = QStringLiteral(" failed=%1").arg(stats.failures());
     if (stats.count() == 0)
-        return line;
+        return line + failed;
     const auto f = [](double v) { return FormatFloat(static_cast<long double>(v)); };
     return line
         + QStringLiteral(" mean=%1 sd=%2 min=%3 max=%4 pp=%5")
               .arg(f(stats.mean()), f(stats.standardDeviation()), f(stats.min()), f(stats.max()),
-                   f(stats.peakToPeak()));
+                   f(stats.peakToPeak()))
+        + failed;
 }
 
 QString WatchLine(const QDateTime &time, const MeasurementTexts &m)

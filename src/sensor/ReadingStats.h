@@ -15,9 +15,12 @@ class ReadingStats
 {
 public:
     void add(double value);
+    // A reading that brought no value (no reply, a refused request).
+    void addFailure() { ++m_failures; }
     void clear() { *this = ReadingStats(); }
 
     qint64 count() const { return m_count; }
+    qint64 failures() const { return m_failures; }
     // The figures below are 0 while count() is 0.
     double mean() const { return m_mean; }
     // The sample standard deviation (divisor n - 1); 0 for a single value.
@@ -28,14 +31,16 @@ public:
 
 private:
     qint64 m_count = 0;
+    qint64 m_failures = 0;
     double m_mean = 0.0;
     double m_m2 = 0.0; // sum of squared deviations from the running mean
     double m_min = 0.0;
     double m_max = 0.0;
 };
 
-// The summary line of a channel: "# X n=20 mean=… sd=… min=… max=… pp=…",
-// numbers by the "0.###" rule; only "# X n=0" when there is nothing to sum up.
+// The summary line of a channel: "# X n=20 mean=… sd=… min=… max=… pp=… failed=2",
+// numbers by the "0.###" rule; only "# X n=0 failed=…" when there is nothing
+// to sum up. failed= is always last.
 QString StatsLine(const QString &channel, const ReadingStats &stats);
 
 // One reading as the watch prints it and the spot view saves it: the ISO time

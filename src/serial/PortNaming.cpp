@@ -1,5 +1,8 @@
 #include "PortNaming.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <array>
 #include <limits>
 
@@ -109,6 +112,36 @@ QString devicePathForPortName(const QString &portName)
         return devicePathForComNumber(number);
     return QStringLiteral("/dev/") + portName;
 #endif
+}
+
+QString stableLinkDir()
+{
+#ifdef Q_OS_WIN
+    return {};
+#else
+    const QString dir = qEnvironmentVariable("ZART_SERIAL_BY_ID_DIR");
+    return dir.isEmpty() ? QStringLiteral("/dev/serial/by-id") : dir;
+#endif
+}
+
+QString stableLinkFor(const QString &devicePath, const QString &dir)
+{
+    if (devicePath.isEmpty() || dir.isEmpty())
+        return {};
+    const QFileInfo device(devicePath);
+    const QString target = device.canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir links(dir);
+    if (!links.exists())
+        return {};
+    if (device.isSymLink() && QFileInfo(device.absolutePath()).canonicalFilePath() == QFileInfo(dir).canonicalFilePath())
+        return devicePath;
+    for (const QFileInfo &link : links.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (link.isSymLink() && link.canonicalFilePath() == target)
+            return link.absoluteFilePath();
+    }
+    return {};
 }
 
 } // namespace PortNaming

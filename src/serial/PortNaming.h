@@ -45,4 +45,17 @@ QString comName(qint32 number);
 // or a COM number that maps to no device.
 QString devicePathForPortName(const QString &portName);
 
+// Stable names. A USB adapter may come back as another /dev/ttyUSB<n> after
+// it is plugged in again, or two adapters may swap their numbers; udev names
+// each one for good by a symbolic link in /dev/serial/by-id.
+//
+// The folder of those links: $ZART_SERIAL_BY_ID_DIR when set (tests use a
+// folder of their own), else /dev/serial/by-id. Empty where there is none
+// (Windows).
+QString stableLinkDir();
+// The link in dir that resolves to the same device as devicePath (the first
+// by name); devicePath itself when it is such a link; empty when the device
+// has none, dir does not exist or devicePath names nothing.
+QString stableLinkFor(const QString &devicePath, const QString &dir = stableLinkDir());
+
 } // namespace PortNaming

@@ -70,12 +70,25 @@ void keepModemLinesOnClose(const QString &devicePath)
 // up to 16 ms (its latency timer) before it passes on a short reply. In
 // low-latency mode the driver passes them on at once. Drivers without the
 // mode, and ptys, refuse the request; the port then works as it is.
-void askLowLatency(int fd)
+// True when the mode was switched on here (it was off before).
+bool askLowLatency(int fd)
 {
     serial_struct serial {};
     if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
-        return;
+        return false;
     serial.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+// The mode is ours only while the port is: the adapter goes back to the
+// flags it had when the link found it (its latency timer to the driver's
+// setting), for whatever uses it next.
+void endLowLatency(int fd)
+{
+    serial_struct serial {};
+    if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || !(serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
     ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 #endif
@@ -176,7 +189,7 @@ ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32
         return OpenResult::StateFailed;
     }
 #ifdef Q_OS_LINUX
-    askLowLatency(int(m_port.handle()));
+    m_lowLatencySet = askLowLatency(int(m_port.handle()));
 #endif
     return OpenResult::Ok;
 }
@@ -185,6 +198,11 @@ void QtSerialDevice::close()
 {
     if (!m_port.isOpen())
         return;
+#ifdef Q_OS_LINUX
+    if (m_lowLatencySet)
+        endLowLatency(int(m_port.handle()));
+#endif
+    m_lowLatencySet = false;
     // QSerialPort drops its pending output on close; what the driver holds is left alone.
     m_port.close();
     m_port.clearError();

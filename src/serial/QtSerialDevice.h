@@ -8,7 +8,8 @@
 // of its own (the blocking waitFor* calls do the I/O).
 //
 // On Linux a USB serial adapter is put in low-latency mode where its driver
-// allows it, so that a reply is passed on as soon as it arrives.
+// allows it, so that a reply is passed on as soon as it arrives; the mode
+// is switched off again when the device closes, if it was off before.
 //
 // Pseudo-terminals (the simulated sensor, the tests) have no modem lines and
 // refuse parity: on a pty such refusals are ignored so that the data path
@@ -44,5 +45,6 @@ private:
     QSerialPort m_port;
     bool m_isPty = false;
     bool m_gone = false; // a wait found the device gone; the next empty read fails
+    bool m_lowLatencySet = false; // switched on at opening, to be switched off at closing
     int m_lastError = -1;
 };

@@ -86,13 +86,29 @@ QString TWinComPort::GetPortName() const
 
 void TWinComPort::SetPortName(const QString &name)
 {
-    if (name.isEmpty() || name == m_portName)
+    if (name.isEmpty())
         return;
+    const QString stable = PortNaming::stableLinkFor(PortNaming::devicePathForPortName(name));
+    if (name == m_portName) {
+        // The same port picked again: a link found now is the better one,
+        // while an adapter that is away keeps the link it had.
+        if (!stable.isEmpty())
+            m_stablePath = stable;
+        return;
+    }
     m_portName = name;
+    m_stablePath = stable;
     if (m_device->isOpen()) {
         close();
         open(); // a failure leaves the link closed, with the new name
     }
+}
+
+QString TWinComPort::stablePathLine() const
+{
+    if (m_stablePath.isEmpty() || m_stablePath == PortNaming::devicePathForPortName(m_portName))
+        return {};
+    return QStringLiteral("Постоянное имя порта: %1").arg(m_stablePath);
 }
 
 void TWinComPort::SetSpeed(const QString &text)
@@ -125,7 +141,8 @@ void TWinComPort::raise(TComExceptions code)
 {
     const int error = m_device->lastError();
     // A device that has gone is let go of: the next exchange opens the port
-    // again by its name, so an adapter that comes back under it works again.
+    // again by its stable link or its name, so an adapter that comes back
+    // works again.
     dropIfGone();
     throw EComPort(code, error, ComExceptionText(code));
 }
@@ -134,7 +151,10 @@ void TWinComPort::open()
 {
     if (m_device->isOpen())
         return;
-    const QString path = PortNaming::devicePathForPortName(m_portName);
+    // By the stable link where the device has one: after a reconnection the
+    // adapter is found behind it, whatever /dev/ttyUSB<n> it came back as.
+    const QString path =
+        m_stablePath.isEmpty() ? PortNaming::devicePathForPortName(m_portName) : m_stablePath;
     if (path.isEmpty()) // a COM number with no device
         raiseOpenFailed(m_portName, ENOENT);
     switch (m_device->open(path, m_baud)) {

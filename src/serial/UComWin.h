@@ -62,7 +62,17 @@ public:
     // The port name is "COMN", a device path beginning with '/', or a device
     // name in /dev (see PortNaming.h); it is never empty.
     QString GetPortName() const;
+    // Sets the port; its stable link (PortNaming::stableLinkFor, looked up
+    // now) is remembered, and every opening goes through it: an adapter that
+    // comes back, or two that swap their /dev/ttyUSB numbers, keep their roles.
     void SetPortName(const QString &name);
+    // The stable link remembered for the port; empty when its device had none
+    // (a pseudo-terminal, a built-in port, an adapter not plugged in).
+    QString stablePath() const { return m_stablePath; }
+    // The line that names the stable link once the port is set ("Постоянное
+    // имя порта: /dev/serial/by-id/..."); empty when there is none, or when
+    // the port was given by that link itself.
+    QString stablePathLine() const;
     void SetSpeed(const QString &text);
     qint32 speed() const { return m_baud; }
     bool isOpen() const;
@@ -70,8 +80,8 @@ public:
     // (unplugged, hung up, its handle no longer valid) rather than that one
     // call failed. A link whose device fails thus closes it, raising the
     // failure as usual (a write that cannot start leaves LinkStatus 1), and
-    // opens the port again by its name at the next exchange. A time-out
-    // never closes the link.
+    // opens the port again by its stable link, or else its name, at the next
+    // exchange. A time-out never closes the link.
     static bool IsDeviceGone(int error);
 
     // Opens the port when it is closed (Send and SetPower(true) do so
@@ -105,6 +115,7 @@ private:
 
     std::unique_ptr<ISerialDevice> m_device;
     QString m_portName = QStringLiteral("COM1");
+    QString m_stablePath;
     qint32 m_sentCount = 0; // length of the last request frame: an echo is as long
     qint32 m_baud = 9600;
 };

@@ -126,6 +126,8 @@ private:
             dialog.close();
         else if (how == u"escape")
             QTest::keyClick(&dialog, Qt::Key_Escape);
+        else if (how == u"signal")
+            form()->closeOnSignal();
     }
     // Opens the dialog from the menu, lets during() act on it, ends it with how.
     void runDialog(const std::function<void()> &during, const QString &how)
@@ -780,6 +782,9 @@ private Q_SLOTS:
         QTest::newRow("Отмена") << "cancel";
         QTest::newRow("close box") << "close box";
         QTest::newRow("Escape") << "escape";
+        // SIGTERM while the dialog is open: cancelled as well, and the values
+        // it had when opened are the ones the closing window saves.
+        QTest::newRow("signal") << "signal";
     }
     void cancelRestoresEverything()
     {
@@ -809,6 +814,12 @@ private Q_SLOTS:
         QCOMPARE(newLines(lines), QList<LogLine>());
         QCOMPARE(form()->dataPort().speed(), 57600);
         QCOMPARE(form()->powerPort().GetPortName(), QStringLiteral("COM3"));
+        if (how == u"signal") {
+            const QStringList saved = ScopedSettingsFile::lines();
+            for (const char *line : {"SpeedComPort=1", "PowerComPort=3", "Timeout=2000", "TimeoutShort=200",
+                                     "PauseGroup=10", "FloatPix=0", "FastReply=0"})
+                QVERIFY2(saved.contains(QLatin1String(line)), qPrintable(saved.join(u' ')));
+        }
     }
 
     void okAppliesWhatWasPicked_data()

@@ -5,6 +5,7 @@
 #include "AppTestUtil.h"
 
 #include "app/CalibrationView.h"
+#include "app/USpotView.h"
 #include "app/UViewDump.h"
 #include "common/TestFiles.h"
 
@@ -213,9 +214,17 @@ private Q_SLOTS:
         gauge->setValue(37);
         QList<int> values;
         QList<bool> commandsDuringRun;
+        // A power port in use: its button, and the spot view's CSV save, are
+        // off while the dump runs.
+        QPushButton *power = button("PowerButton");
+        power->setEnabled(true);
+        auto *saveCsv = m_window->form()->spotViewForm()->findChild<QPushButton *>("SaveCsvButton");
+        QVERIFY(saveCsv && saveCsv->isEnabled());
+        QList<bool> powerOrSaveDuringRun;
         connect(gauge, &QProgressBar::valueChanged, this, [&](int v) {
             values << v;
             commandsDuringRun << commandsOn();
+            powerOrSaveDuringRun << (power->isEnabled() || saveCsv->isEnabled());
         });
 
         m_window->click("SaveFlashFileButton");
@@ -225,7 +234,9 @@ private Q_SLOTS:
         QCOMPARE(values.last(), 100);
         QCOMPARE(gauge->value(), 100);
         QVERIFY(!commandsDuringRun.contains(true));
+        QVERIFY(!powerOrSaveDuringRun.isEmpty() && !powerOrSaveDuringRun.contains(true));
         QVERIFY(commandsOn());
+        QVERIFY(power->isEnabled() && saveCsv->isEnabled());
 
         QCOMPARE(readBytes(data.filePath("0012AB7F.dmp")), dumpBytesOf(SimSensor::defaultFlash()));
         QVERIFY(readBytes(data.filePath("0012AB7F.ini")).count("\r\n") == 441);
@@ -295,21 +306,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<int>("requests");
 
-        QTest::addColumn<QString>("action"); // at the request count: "Стоп" or the window's close
+        QTest::addColumn<QString>("action"); // at the request count: "Стоп", the window's close, a signal
         QTest::addColumn<QString>("last");   // the line after the red one
+        QTest::addColumn<int>("closeAnswer"); // to the question of a close during the write; -1 not asked
 
         QTest::newRow("declined") << false << "Запись отменена пользователем" << 0 << QString()
-                                  << QString();
+                                  << QString() << -1;
         // The serial number, then words 1..3 go out with the group pause between
         // them, the fourth is not answered.
-        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 4 << QString() << QString();
+        QTest::newRow("no reply in the write pass") << true << "Таймаут" << 4 << QString() << QString() << -1;
         // Asked for during the pause after word 2 (the serial number read before
         // it): no request after it.
         QTest::newRow("Стоп") << true << "Остановлено пользователем" << 3 << "stop"
-                              << "Записано слов: 2 из 1022";
-        // The close stops the restore the same way, then closes with the settings saved.
+                              << "Записано слов: 2 из 1022" << -1;
+        // The close asks first; Yes stops the restore the same way, then closes
+        // with the settings saved.
         QTest::newRow("window closed") << true << "Остановлено пользователем" << 3 << "close"
-                                       << "Записано слов: 2 из 1022";
+                                       << "Записано слов: 2 из 1022" << int(QMessageBox::Yes);
+        // No: the close is forgotten, the write goes on (to the word not answered).
+        QTest::newRow("window closed, No") << true << "Таймаут" << 4 << "close" << QString()
+                                           << int(QMessageBox::No);
+        // A signal asks nothing: it stops and closes.
+        QTest::newRow("signal") << true << "Остановлено пользователем" << 3 << "signal"
+                                << "Записано слов: 2 из 1022" << -1;
+        // A signal while the close question is up answers it No, and still closes.
+        QTest::newRow("signal during the close question")
+            << true << "Остановлено пользователем" << 3 << "close, signal in the question"
+            << "Записано слов: 2 из 1022" << int(QMessageBox::No);
     }
 
     // A restore that stops: one red line, the commands back; while it runs, the
@@ -321,6 +344,9 @@ private Q_SLOTS:
         QFETCH(int, requests);
         QFETCH(QString, action);
         QFETCH(QString, last);
+        QFETCH(int, closeAnswer);
+        const bool closes = action == u"signal" || action.contains(u"signal in the question")
+                            || (action == u"close" && closeAnswer == QMessageBox::Yes);
 
         constexpr int pauseMs = 60;
         m_window->setup()->pauseGroupSpinEdit()->setValue(pauseMs);
@@ -328,10 +354,15 @@ private Q_SLOTS:
         QVERIFY(writeBytes(path, dumpBytesOf(SimSensor::defaultFlash())));
         m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1003));
         m_files = {path};
-        m_answers = {answer};
+        m_answers = {answer, closeAnswer == QMessageBox::Yes};
         int requestsWhenRun = -1;
         QObject caseScope; // a timer still pending when the case ends goes with it
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
+            if (dialog.objectName() == u"CloseDuringWriteQuestion"
+                && action.contains(u"signal in the question")) {
+                m_window->form()->closeOnSignal();
+                return dialog.result();
+            }
             if (qobject_cast<QMessageBox *>(&dialog))
                 QTimer::singleShot(0, &caseScope,
                                    [&] { requestsWhenRun = m_line.sensor.requestCount(); });
@@ -346,12 +377,15 @@ private Q_SLOTS:
         bool stopUsable = false;
         QTimer trigger(&caseScope);
         connect(&trigger, &QTimer::timeout, &caseScope, [&] {
-            if (action.isEmpty() || m_line.sensor.requestCount() < requests)
+            // Before the word that is not answered, for a write that goes on.
+            if (action.isEmpty() || m_line.sensor.requestCount() < std::min(requests, 3))
                 return;
             trigger.stop();
             stopUsable = stop->isEnabled() && stop->isVisible();
             if (action == u"stop")
                 QTest::mouseClick(stop, Qt::LeftButton);
+            else if (action == u"signal")
+                m_window->form()->closeOnSignal();
             else
                 m_window->form()->close();
         });
@@ -359,9 +393,18 @@ private Q_SLOTS:
 
         m_window->click("LoadFlashFileButton");
 
-        QCOMPARE(runner.dialogs.size(), 2); // the file, the question; no error report
-        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
-        const QList<LogLine> log = m_window->log();
+        // The file, the question, the close's question if asked; no error report.
+        QCOMPARE(runner.dialogs.size(), closeAnswer < 0 ? 2 : 3);
+        if (closeAnswer >= 0) {
+            const SeenDialog &asked = runner.dialogs[2];
+            QCOMPARE(asked.text, QStringLiteral("Прервать запись во флеш? Датчик останется записанным частично."));
+            QCOMPARE(asked.title, QStringLiteral("Внимание!"));
+            QCOMPARE(asked.icon, int(QMessageBox::Warning));
+            QCOMPARE(asked.buttons, int(QMessageBox::Yes | QMessageBox::No));
+        }
+        if (closeAnswer < 0)
+            QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
+        QList<LogLine> log = m_window->log();
         if (!last.isEmpty())
             QVERIFY(log.contains(LogLine{last, Black}));
         QVERIFY(log.contains(LogLine{failure, Red}));
@@ -370,7 +413,7 @@ private Q_SLOTS:
         QVERIFY(!stop->isEnabled());
         if (!action.isEmpty())
             QVERIFY(stopUsable);
-        if (action == u"close") {
+        if (closes) {
             QTRY_VERIFY_WITH_TIMEOUT(!m_window->form()->isVisible(), 5000);
             QVERIFY2(readBytes(settingsFile).contains("PauseGroup=60"), readBytes(settingsFile).constData());
             QCOMPARE(m_line.sensor.requestCount(), requests);
@@ -389,6 +432,32 @@ private Q_SLOTS:
             const qint64 gapUs = seen[i].receivedAtUs - seen[i - 1].receivedAtUs;
             QVERIFY2(gapUs >= pauseMs * 1000, qPrintable(QString::number(gapUs)));
         }
+    }
+
+    // A close during a read (the dump) asks nothing: the dump stops after the
+    // request in flight and the window closes.
+    void closeDuringDump()
+    {
+        m_window->form()->setPlaces({m_dir.filePath(QStringLiteral("closed-dump.ini")),
+                                     m_dir.filePath(QStringLiteral("dump-data"))});
+        ScopedModalRunner runner(script());
+        QObject caseScope;
+        QTimer trigger(&caseScope);
+        connect(&trigger, &QTimer::timeout, &caseScope, [&] {
+            if (m_line.sensor.requestCount() < 3)
+                return;
+            trigger.stop();
+            m_window->form()->close();
+        });
+        trigger.start(1);
+
+        m_window->click("SaveFlashFileButton");
+
+        QVERIFY(runner.dialogs.isEmpty());
+        QCOMPARE(m_window->log().last(), (LogLine{"Остановлено пользователем", Red}));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->form()->isVisible(), 5000);
+        QVERIFY(m_line.sensor.requestCount() < 10);
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("dump-data/0012AB7F.dmp"))));
     }
 
     void restorePassport_data()

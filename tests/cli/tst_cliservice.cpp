@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace clitest;
 
@@ -255,12 +256,12 @@ private Q_SLOTS:
         // With --stats a line per channel follows the last reading.
         QTest::newRow("coords, 20 with stats")
             << "coords" << false << 20 << true << 0 << 20
-            << QStringList{"# X n=20 mean=1.25 sd=0 min=1.25 max=1.25 pp=0",
-                           "# Y n=20 mean=-3.5 sd=0 min=-3.5 max=-3.5 pp=0"};
+            << QStringList{"# X n=20 mean=1.25 sd=0 min=1.25 max=1.25 pp=0 failed=0",
+                           "# Y n=20 mean=-3.5 sd=0 min=-3.5 max=-3.5 pp=0 failed=0"};
         QTest::newRow("pixels, stats of the readings that came")
             << "pixels" << true << 3 << true << 1 << 2
-            << QStringList{"# nx n=2 mean=300 sd=0 min=300 max=300 pp=0",
-                           "# ny n=2 mean=412 sd=0 min=412 max=412 pp=0"};
+            << QStringList{"# nx n=2 mean=300 sd=0 min=300 max=300 pp=0 failed=1",
+                           "# ny n=2 mean=412 sd=0 min=412 max=412 pp=0 failed=1"};
     }
     void watch()
     {
@@ -302,9 +303,10 @@ private Q_SLOTS:
         env.makeSerialDevice = [&]() -> std::unique_ptr<ISerialDevice> {
             return std::make_unique<FakeSerialDevice>(device);
         };
-        const CliRun run = runCli({"--port", "COM3", "coords", "--watch", "--count", "5"}, env);
+        const CliRun run = runCli({"--port", "COM3", "coords", "--watch", "--count", "5", "--stats"}, env);
         QCOMPARE(run.rc, 1);
-        QCOMPARE(run.out, QString());
+        // The summary counts the reading that failed.
+        QCOMPARE(lines(run.out), QStringList({"# X n=0 failed=1", "# Y n=0 failed=1"}));
         QCOMPARE(lines(run.err), QStringList{"ReadFile function failed (Error: 5)"});
         QCOMPARE(device->calls.filter(QStringLiteral("write")).size(), 1);
     }
@@ -365,41 +367,56 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(out));
     }
 
-    // Ctrl+C on the real executable: the watch ends with exit 0.
+    // A stop signal to the real executable: the watch ends as Ctrl+C ends it,
+    // its summary out first, then the process ends by that signal.
+    void interruptedProcess_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
     void interruptedProcess()
     {
+        QFETCH(int, signal);
         QProcess cli;
-        cli.start(QStringLiteral(ZART_CLI_EXE), {"--demo", "coords", "--watch", "--interval", "50"});
+        cli.start(QStringLiteral(ZART_CLI_EXE), {"--demo", "coords", "--watch", "--interval", "50", "--stats"});
         QVERIFY(cli.waitForStarted());
         QVERIFY(cli.waitForReadyRead(10000));
-        ::kill(pid_t(cli.processId()), SIGINT);
+        ::kill(pid_t(cli.processId()), signal);
         QVERIFY(cli.waitForFinished(10000));
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 0);
-        QVERIFY(cli.readAllStandardOutput().count('\t') >= 4);
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(cli.exitCode(), signal);
+        const QStringList out = lines(QString::fromUtf8(cli.readAllStandardOutput()));
+        QVERIFY2(out.size() >= 3, qPrintable(out.join(u'\n')));
+        const QString n = QString::number(out.size() - 2);
+        QVERIFY(out[0].count(u'\t') >= 4);
+        QVERIFY2(out[out.size() - 2].startsWith("# X n=" + n + " mean="), qPrintable(out.join(u'\n')));
+        QVERIFY2(out.last().startsWith("# Y n=" + n + " mean="), qPrintable(out.last()));
+        QVERIFY2(out.last().endsWith(" failed=0"), qPrintable(out.last()));
     }
 
     // A signal to the real executable in the middle of a long operation (the
     // described 40 ms reply end: a dump takes 40 s): it stops after the request
-    // in flight, says so, writes no file and exits 128 + the signal.
+    // in flight, says so, writes no file, and ends by the signal (a shell's $?
+    // then reads 128 + the signal: see stoppedInShell).
     void stoppedBySignal_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("second"); // another signal at once: it ends the process; 0 none
-        QTest::addColumn<int>("status");
-        QTest::newRow("dump, SIGTERM") << QStringList{"dump"} << int(SIGTERM) << 0 << 143;
-        QTest::newRow("dump, SIGINT") << QStringList{"dump"} << int(SIGINT) << 0 << 130;
-        QTest::newRow("verify, SIGTERM") << QStringList{"verify"} << int(SIGTERM) << 0 << 143;
+        QTest::newRow("dump, SIGTERM") << QStringList{"dump"} << int(SIGTERM) << 0;
+        QTest::newRow("dump, SIGINT") << QStringList{"dump"} << int(SIGINT) << 0;
+        QTest::newRow("dump, SIGHUP") << QStringList{"dump"} << int(SIGHUP) << 0;
+        QTest::newRow("verify, SIGTERM") << QStringList{"verify"} << int(SIGTERM) << 0;
         // Two different signals, so that the second is not merged into the first.
-        QTest::newRow("dump, SIGINT then SIGTERM") << QStringList{"dump"} << int(SIGINT) << int(SIGTERM) << 0;
+        QTest::newRow("dump, SIGINT then SIGTERM") << QStringList{"dump"} << int(SIGINT) << int(SIGTERM);
     }
     void stoppedBySignal()
     {
         QFETCH(QStringList, args);
         QFETCH(int, signal);
         QFETCH(int, second);
-        QFETCH(int, status);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         if (args.first() == QStringLiteral("verify")) {
@@ -434,13 +451,80 @@ private Q_SLOTS:
         }
         QVERIFY(cli.waitForFinished(10000));
         err += cli.readAllStandardError();
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), status);
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(cli.exitCode(), signal);
         QVERIFY2(err.contains("Остановлено пользователем"), err.constData());
         QVERIFY(cli.readAllStandardOutput().isEmpty());
         if (args.first() == QStringLiteral("dump"))
             QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                      QStringList());
+    }
+
+    // zart-cli in a shell script, a dump of the simulated sensor on a pty (the
+    // 40 ms reply end: a dump takes 40 s). Ctrl+C at the terminal reaches the
+    // whole process group: the shell sees zart-cli die by SIGINT and stops the
+    // loop. A SIGTERM to zart-cli alone: the script reads 143 in $?.
+    void stoppedInShell_data()
+    {
+        QTest::addColumn<bool>("toGroup"); // the signal to the shell's process group, or to zart-cli
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QStringList>("out"); // what the script printed
+        QTest::newRow("Ctrl+C stops the loop") << true << int(SIGINT) << QStringList{"run 1"};
+        QTest::newRow("SIGTERM, $? of the script")
+            << false << int(SIGTERM) << QStringList{"run 1", "status 143", "run 2", "status 143"};
+    }
+    void stoppedInShell()
+    {
+        QFETCH(bool, toGroup);
+        QFETCH(int, signal);
+        QFETCH(QStringList, out);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pidFile = dir.filePath(QStringLiteral("cli.pid"));
+        // In the group case zart-cli runs in the foreground, as typed at a
+        // terminal; otherwise in the background, so that the script knows its
+        // process id (a background command has SIGINT ignored: SIGTERM then).
+        const QString run = toGroup ? QStringLiteral("\"$cli\" --port \"$port\" dump \"$dir\"")
+                                    : QStringLiteral("\"$cli\" --port \"$port\" dump \"$dir\" & "
+                                                     "echo $! > \"$pidfile\"; wait $!");
+        const QString script = QStringLiteral("cli=$1; port=$2; dir=$3; pidfile=$4; n=0; "
+                                              "for i in 1 2; do n=$((n+1)); echo \"run $n\"; rm -f \"$pidfile\"; %1; "
+                                              "echo \"status $?\"; done")
+                                   .arg(run);
+        QProcess shell;
+        // Its own process group, as a job of an interactive shell has.
+        shell.setChildProcessModifier([] { ::setpgid(0, 0); });
+        shell.setReadChannel(QProcess::StandardError);
+        shell.start(QStringLiteral("bash"),
+                    {"-c", script, "loop", QStringLiteral(ZART_CLI_EXE), devicePath(), dir.path(), pidFile});
+        QVERIFY(shell.waitForStarted());
+        for (int round = 0; round < (toGroup ? 1 : 2); ++round) {
+            QByteArray err;
+            // The dump has begun once its first line is out.
+            while (!err.contains("...") && shell.waitForReadyRead(10000))
+                err += shell.readAllStandardError();
+            QVERIFY2(err.contains("..."), err.constData());
+            if (toGroup) {
+                QCOMPARE(::kill(-pid_t(shell.processId()), signal), 0);
+            } else {
+                QVERIFY(QTest::qWaitFor([&] { return QFile::exists(pidFile) && QFile(pidFile).size() > 0; }, 5000));
+                QFile f(pidFile);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const pid_t cli = pid_t(f.readAll().trimmed().toInt());
+                QVERIFY(cli > 0);
+                QCOMPARE(::kill(cli, signal), 0);
+            }
+        }
+        QVERIFY(shell.waitForFinished(20000));
+        QCOMPARE(lines(QString::fromUtf8(shell.readAllStandardOutput())), out);
+        if (toGroup) {
+            // The shell went the same way: a loop around it stops as well.
+            QCOMPARE(shell.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(shell.exitCode(), signal);
+        } else {
+            QCOMPARE(shell.exitStatus(), QProcess::NormalExit);
+        }
+        QVERIFY(sensor.requestCount() < 40); // each dump stopped at its start
     }
 };
 

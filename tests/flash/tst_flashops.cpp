@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace flashtest;
 
@@ -99,7 +100,7 @@ void TestFlashOps::createDump()
                                    "Note=keep\r\n\r\n[0012ABCD]\r\nExpLevel = 9;9;9;9\r\nOther=stays\r\n";
     QVERIFY(writeBytes(dir.filePath("passport.ini"), passportIni));
     QVERIFY(writeBytes(dir.filePath("0012ABCD.dmp"), "old dump"));
-    QVERIFY(setModified(dir.filePath("0012ABCD.dmp"), QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))));
+    QVERIFY(setModified(dir.filePath("0012ABCD.dmp"), QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9), Qt::UTC)));
 
     RecordingOpHost op(&m_rig.sensor);
     const DumpFiles files = CreateDump(*m_rig.engine, op, dir.path(), kTimeoutMs, 3);
@@ -124,13 +125,13 @@ void TestFlashOps::createDump()
              QByteArray(passportIni).replace("ExpLevel = 9;9;9;9", "ExpLevel = 244;40;118;42"));
 
     // The old dump is kept, named after its time.
-    QCOMPARE(readBytes(dir.filePath("history/0012ABCD-20240305-070809.dmp")), QByteArray("old dump"));
+    QCOMPARE(readBytes(dir.filePath("history/0012ABCD-20240305T070809Z.dmp")), QByteArray("old dump"));
     QCOMPARE(QDir(dir.filePath("history")).entryList(QDir::Files).size(), 1);
 
     // The log: start line, then the three files in order, no traffic lines.
     const LogLines expectedLog{{"Чтение флеш...", 0},
                                {"В калибровке нечисловые значения (1): X4", 3},
-                               {"Прежний дамп сохранён в файле history/0012ABCD-20240305-070809.dmp", 0},
+                               {"Прежний дамп сохранён в файле history/0012ABCD-20240305T070809Z.dmp", 0},
                                {"Дамп сохранён в файле 0012ABCD.dmp...", 0},
                                {"Паспорт сохранён в файле 0012ABCD.ini...", 0},
                                {"Данные паспорта сохранены в файле passport.ini...", 0}};
@@ -311,16 +312,22 @@ void TestFlashOps::history_data()
     otherWord[7] ^= 1; // not in the passport text
     SimSensor::Flash recalibrated = now;
     recalibrated[SimSensor::WordTableX + 100] = bitsOf(1.5f);
-    const QString dump = QStringLiteral("0012ABCD-20240305-070809.dmp");
-    const QString passport = QStringLiteral("0012ABCD-20240305-070810.ini");
+    // Named in UTC: 10:08:09 at UTC+3 (see history()) is 07:08:09Z.
+    const QString dump = QStringLiteral("0012ABCD-20240305T070809Z.dmp");
+    const QString passport = QStringLiteral("0012ABCD-20240305T070810Z.ini");
 
     QTest::newRow("same content") << now << QStringList() << false << QStringList();
     QTest::newRow("dump differs") << otherWord << QStringList() << false << QStringList{dump};
     QTest::newRow("both differ") << recalibrated << QStringList() << false
                                  << QStringList{dump, passport};
     QTest::newRow("names taken")
-        << otherWord << QStringList{dump, "0012ABCD-20240305-070809-2.dmp"} << false
-        << QStringList{"0012ABCD-20240305-070809-3.dmp"};
+        << otherWord << QStringList{dump, "0012ABCD-20240305T070809Z-2.dmp"} << false
+        << QStringList{"0012ABCD-20240305T070809Z-3.dmp"};
+    // A name of the former, local-time form is another name: it stays, and
+    // the new copy is named in UTC beside it.
+    QTest::newRow("former name left as it is")
+        << otherWord << QStringList{"0012ABCD-20240305-070809.dmp", "0012ABCD-20240305-100809.dmp"} << false
+        << QStringList{dump};
     QTest::newRow("history cannot be made") << recalibrated << QStringList() << true << QStringList();
 }
 
@@ -334,7 +341,8 @@ void TestFlashOps::history()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QDir d(dir.path());
-    const QDateTime dumpTime(QDate(2024, 3, 5), QTime(7, 8, 9));
+    // A zone that is not the machine's: the names must not depend on it.
+    const QDateTime dumpTime(QDate(2024, 3, 5), QTime(10, 8, 9), QTimeZone(3 * 3600));
     const QDateTime passportTime = dumpTime.addSecs(1);
     const QByteArray oldDump = dumpBytesOf(before);
     const QByteArray oldPassport = expectedPassportText(before);

@@ -95,10 +95,37 @@ private Q_SLOTS:
         QCOMPARE(s.min(), ref.min);
         QCOMPARE(s.max(), ref.max);
         QCOMPARE(s.peakToPeak(), ref.max - ref.min);
-        QCOMPARE(StatsLine(QStringLiteral("X"), s), line);
+        QCOMPARE(StatsLine(QStringLiteral("X"), s), line + QStringLiteral(" failed=0"));
 
         s.clear();
-        QCOMPARE(StatsLine(QStringLiteral("Y"), s), QStringLiteral("# Y n=0"));
+        QCOMPARE(StatsLine(QStringLiteral("Y"), s), QStringLiteral("# Y n=0 failed=0"));
+    }
+
+    // Failed readings are counted apart, last on the line; they change no figure.
+    void failures_data()
+    {
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("only failures") << Values{} << 3 << "# X n=0 failed=3";
+        QTest::newRow("between readings") << Values{1.0, 3.0} << 2
+                                          << "# X n=2 mean=2 sd=1.414 min=1 max=3 pp=2 failed=2";
+    }
+    void failures()
+    {
+        QFETCH(Values, values);
+        QFETCH(int, failures);
+        QFETCH(QString, line);
+        ReadingStats s;
+        for (int i = 0; i < failures; ++i)
+            s.addFailure();
+        for (double v : values)
+            s.add(v);
+        QCOMPARE(s.failures(), qint64(failures));
+        QCOMPARE(s.count(), qint64(values.size()));
+        QCOMPARE(StatsLine(QStringLiteral("X"), s), line);
+        s.clear();
+        QCOMPARE(s.failures(), qint64(0));
     }
 };
 

@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <QtTest>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <ctime>
 #include <optional>
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void writeThatCannotFinishTimesOut();
     void hungUpPeerClosesTheLink_data();
     void hungUpPeerClosesTheLink();
+    void stableLinksKeepTheRoles();
 };
 
 void TestComLink::initTestCase()
@@ -421,6 +424,62 @@ void TestComLink::hungUpPeerClosesTheLink()
                                .arg(pty.slavePath()));
     }
     QVERIFY(!link.isOpen());
+}
+
+// Two adapters with stable links, set by their device names: once both are
+// pulled out and come back under each other's device names, each link
+// reopens through its stable link and reaches its own adapter again.
+void TestComLink::stableLinksKeepTheRoles()
+{
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    qputenv("ZART_SERIAL_BY_ID_DIR", QFile::encodeName(byId.path()));
+    const auto unset = qScopeGuard([] { qunsetenv("ZART_SERIAL_BY_ID_DIR"); });
+    const QString linkA = byId.filePath(QStringLiteral("usb-Maker_A_0001-if00-port0"));
+    const QString linkB = byId.filePath(QStringLiteral("usb-Maker_B_0002-if00-port0"));
+    const auto plug = [](const PtyPair &pty, const QString &link) {
+        QFile::remove(link);
+        return QFile::link(pty.slavePath(), link);
+    };
+
+    auto a = std::make_unique<PtyPair>();
+    auto b = std::make_unique<PtyPair>();
+    QVERIFY(a->isValid() && b->isValid());
+    QVERIFY(plug(*a, linkA) && plug(*b, linkB));
+    TWinComPort first, second;
+    first.SetPortName(a->slavePath());
+    second.SetPortName(b->slavePath());
+    QCOMPARE(first.stablePath(), linkA);
+    QCOMPARE(second.stablePath(), linkB);
+    QCOMPARE(first.stablePathLine(), QStringLiteral("Постоянное имя порта: ") + linkA);
+    first.ReplyTimeout = second.ReplyTimeout = 2000;
+    EXCHANGE(*a, first);
+    EXCHANGE(*b, second);
+    const QString nameA = a->slavePath();
+
+    // Both pulled out: each link meets its hung-up device and lets it go.
+    a->closeMaster();
+    b->closeMaster();
+    for (TWinComPort *link : {&first, &second}) {
+        QVERIFY_THROWS_EXCEPTION(EComPort, sendRequest(*link));
+        QVERIFY(!link->isOpen());
+    }
+    a.reset();
+    b.reset();
+
+    // Back in the other order: B first (it may take A's former device name).
+    auto b2 = std::make_unique<PtyPair>();
+    auto a2 = std::make_unique<PtyPair>();
+    QVERIFY(a2->isValid() && b2->isValid());
+    QVERIFY(plug(*a2, linkA) && plug(*b2, linkB));
+    EXCHANGE(*a2, first);
+    EXCHANGE(*b2, second);
+    QCOMPARE(first.GetPortName(), nameA);
+    // A port given by its stable link has nothing more to name.
+    TWinComPort byLink;
+    byLink.SetPortName(linkA);
+    QCOMPARE(byLink.stablePath(), linkA);
+    QCOMPARE(byLink.stablePathLine(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestComLink)

@@ -4,6 +4,7 @@
 #include "serial/UEnumComPorts.h"
 
 #include <QtTest>
+#include <QTemporaryDir>
 
 Q_DECLARE_METATYPE(QList<DeviceInfo>)
 
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void listing();
     void namesOnly();
     void providerReplacesSystemList();
+    void stableLinks_data();
+    void stableLinks();
 };
 
 void TestPortNaming::devices_data()
@@ -179,6 +182,45 @@ void TestPortNaming::providerReplacesSystemList()
     setPortInfoProvider([] { return QList<DeviceInfo>{}; });
     QVERIFY(ListComPorts(list, false, true));
     QVERIFY(list.isEmpty());
+}
+
+// The stable link of a device: a folder like /dev/serial/by-id with links to
+// files standing in for the devices a and b, a dangling link and a plain file.
+void TestPortNaming::stableLinks_data()
+{
+    QTest::addColumn<QString>("query"); // relative to the test folder
+    QTest::addColumn<QString>("dir");   // the links' folder, relative to it
+    QTest::addColumn<QString>("link");  // expected, relative to it; empty: none
+
+    QTest::newRow("device a") << "dev/a" << "by-id" << "by-id/usb-A-if00-port0";
+    QTest::newRow("device b") << "dev/b" << "by-id" << "by-id/usb-B-if00-port0";
+    QTest::newRow("through another link") << "alias-of-a" << "by-id" << "by-id/usb-A-if00-port0";
+    QTest::newRow("the stable link itself") << "by-id/usb-B-if00-port0" << "by-id" << "by-id/usb-B-if00-port0";
+    QTest::newRow("no link") << "dev/c" << "by-id" << "";
+    QTest::newRow("no device") << "dev/gone" << "by-id" << "";
+    QTest::newRow("no folder") << "dev/a" << "missing" << "";
+}
+
+void TestPortNaming::stableLinks()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, dir);
+    QFETCH(QString, link);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QDir d(root.path());
+    QVERIFY(d.mkpath("dev") && d.mkpath("by-id"));
+    for (const char *name : {"dev/a", "dev/b", "dev/c", "by-id/plain"}) {
+        QFile f(d.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(d.filePath("dev/b"), d.filePath("by-id/usb-B-if00-port0")));
+    QVERIFY(QFile::link(d.filePath("dev/gone"), d.filePath("by-id/usb-0-dangling")));
+    QVERIFY(QFile::link(d.filePath("dev/a"), d.filePath("by-id/usb-A-if00-port0")));
+    QVERIFY(QFile::link(d.filePath("dev/a"), d.filePath("alias-of-a")));
+
+    QCOMPARE(PortNaming::stableLinkFor(d.filePath(query), d.filePath(dir)),
+             link.isEmpty() ? QString() : d.filePath(link));
 }
 
 QTEST_GUILESS_MAIN(TestPortNaming)

@@ -84,7 +84,8 @@ int main(int argc, char **argv)
         fail(QStringLiteral("the flash image holds bus address %1; give --address").arg(sensor.address()));
 
     // SIGINT, SIGTERM and SIGHUP end the event loop, so that the link is
-    // removed and the flash image written as on any other exit.
+    // removed and the flash image written as on any other exit; then the
+    // process ends by that signal. A signal ignored at start stays ignored.
     StopSignals stop({SIGINT, SIGTERM, SIGHUP});
     stop.whenCaught([] { QCoreApplication::quit(); });
 
@@ -104,6 +105,11 @@ int main(int argc, char **argv)
     if (parser.isSet(flashOutOpt) && !sensor.saveDump(parser.value(flashOutOpt), &error)) {
         std::fprintf(stderr, "zart-sensor-sim: %s\n", qPrintable(error));
         return 1;
+    }
+    if (const int signal = stop.caught()) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        StopSignals::endBy(signal);
     }
     return rc;
 }
