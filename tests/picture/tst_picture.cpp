@@ -3,6 +3,9 @@
 // each other, pictures of degenerate grids, and the two file formats.
 
 #include "picture/CalibrationPainter.h"
+#include "picture/SpotPainter.h"
+#include "common/NumberFormat.h"
+#include "sensor/SensorRequests.h"
 #include "flash/DumpFile.h"
 #include "common/ZartError.h"
 
@@ -10,6 +13,7 @@
 #include "common/TestFiles.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -287,6 +291,44 @@ private Q_SLOTS:
                 }
             }
             QVERIFY(titleInk && tickInk);
+        }
+    }
+
+    // The strip chart's labels have room for five-digit pixel values and for
+    // the ends of a constant series, which differ.
+    void chartLabels_data()
+    {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("y");
+        QTest::newRow("five-digit pixels") << 12345.0 << 65535.0;
+        QTest::newRow("constant millimetres") << 4.0 << -0.5;
+    }
+    void chartLabels()
+    {
+        QFETCH(double, x);
+        QFETCH(double, y);
+        SpotSeries series;
+        for (int n = 0; n < 10; ++n) {
+            MeasurementTexts m;
+            m.x = FormatFloat(x);
+            m.y = FormatFloat(y);
+            m.xValue = x;
+            m.yValue = y;
+            series.addReading(n * 100, n * 100, m);
+        }
+        const SpotView view{series, SpotField{}, QStringLiteral("nx"), QStringLiteral("ny")};
+        QFont font;
+        font.setPixelSize(11);
+        const QFontMetricsF metrics(font);
+        const double room = view.chartLabelWidth(font) - 4;
+        for (int channel = 0; channel < 2; ++channel) {
+            const ValueRange r = view.chartRange(channel);
+            const QString lo = FormatFloat(r.min);
+            const QString hi = FormatFloat(r.max);
+            QVERIFY2(lo != hi, qPrintable(lo));
+            QVERIFY(r.min <= (channel ? y : x) && (channel ? y : x) <= r.max);
+            for (const QString &text : {lo, hi})
+                QVERIFY2(metrics.horizontalAdvance(text) <= room, qPrintable(text));
         }
     }
 
