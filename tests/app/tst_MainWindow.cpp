@@ -199,7 +199,15 @@ private Q_SLOTS:
             items << (action->isSeparator() ? QStringLiteral("-") : action->text());
         QCOMPARE(items, (QStringList{"Копировать", "Выделить всё", "-", "Сохранить журнал…"}));
         QCOMPARE(console()->contextMenuPolicy(), Qt::ActionsContextMenu);
-        QCOMPARE(console()->horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+        // A line longer than the log is wide can be scrolled to.
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->Log(QStringLiteral("short"), LogInfo);
+        QCoreApplication::processEvents();
+        QCOMPARE(console()->horizontalScrollBar()->maximum(), 0);
+        form()->Log(QString(400, u'W'), LogInfo);
+        QCoreApplication::processEvents();
+        QVERIFY(console()->horizontalScrollBar()->maximum() > 0);
     }
 
     // Copying puts the selected lines on the clipboard, by the menu and by the keys.
