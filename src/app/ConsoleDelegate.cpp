@@ -14,7 +14,8 @@ void ConsoleDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     const QColor colour = stored.canConvert<QColor>() ? stored.value<QColor>() : QColor(Qt::black);
 
     painter->save();
-    painter->fillRect(option.rect, background());
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    painter->fillRect(option.rect, selected ? selectedBackground() : background());
     painter->setFont(option.font);
     painter->setPen(colour);
     painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
@@ -24,6 +25,7 @@ void ConsoleDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
 
 QSize ConsoleDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    Q_UNUSED(index);
-    return {option.rect.width() > 0 ? option.rect.width() : 1, m_itemHeight};
+    // A small margin past the text, as the line is drawn from the left edge.
+    const int text = option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    return {text + 4, m_itemHeight};
 }

@@ -10,6 +10,11 @@ TFindForm::TFindForm(QWidget *parent) : QDialog(parent), ui(new Ui::TFindForm)
     connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->StopButton, &QPushButton::clicked, this, &TFindForm::stopClicked);
     ui->StopButton->setVisible(false);
+    // The wrapped notes keep the height of their whole text: the fixed-size
+    // layout does not ask a label its height for its width when the dialog is
+    // laid out again with "Стоп" shown, and would clip them while a search runs.
+    for (QLabel *note : {ui->Label1, ui->FastReplyNoteLabel})
+        note->setMinimumHeight(note->heightForWidth(note->maximumWidth()));
 }
 
 void TFindForm::showRunning(bool running)

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -31,6 +32,7 @@
 #include <QStyleOptionFrame>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 // Watches every key typed in the main window's controls: M raises the bus
@@ -202,7 +204,7 @@ void TForm1::buildLog()
     pal.setColor(QPalette::Base, ConsoleDelegate::background());
     pal.setColor(QPalette::Text, Qt::black);
     list->setPalette(pal);
-    list->setUniformItemSizes(true);
+    buildLogActions();
 }
 
 void TForm1::connectShellHandlers()
@@ -266,6 +268,7 @@ void TForm1::Log(const QString &Text, quint8 Kind)
         }
         auto *item = new QListWidgetItem(Text);
         item->setData(Qt::ForegroundRole, colour);
+        item->setData(LogTimeRole, QDateTime::currentDateTime());
         list->addItem(item);
         list->clearSelection();
         list->scrollToBottom();
@@ -401,6 +404,8 @@ void TForm1::FormActivate()
     if (!m_preferredPowerPort.isEmpty())
         m_setup->setExtraPowerPortPaths({m_preferredPowerPort});
     LoadSettings();
+    if (m_offerServiceTab)
+        ServiceMode = std::max(ServiceMode, 1);
     selectPreferredPort();
 
     switch (ServiceMode) {

@@ -45,6 +45,7 @@ public:
     static constexpr int MaxLogLines = 1000;  // more than this and ...
     static constexpr int LogDropLines = 100;  // ... the oldest lines go
     static constexpr int LogItemHeight = 14;
+    static constexpr int LogTimeRole = Qt::UserRole; // the QDateTime a log line was logged at
 
     // Settings of the file-open dialog used for dumps and passports.
     struct TOpenDialogSetup
@@ -82,6 +83,9 @@ public:
     // A power port given by its device path on the command line: offered in
     // the power port list and selected at the first activation.
     void setPreferredPowerPort(const QString &path) { m_preferredPowerPort = path; }
+    // With --demo the service tab is offered as with "ServiceMode" 1 (or shown
+    // when the settings say 2); the settings file is left as it is.
+    void offerServiceTab() { m_offerServiceTab = true; }
 
     // Where the settings are read and written, and the folder of the dumps
     // and passports (made when first needed). Without a call: beside the
@@ -267,6 +271,11 @@ private:
     void connectFlashHandlers();
 
     void buildLog();
+    // The log's context menu: "Копировать" (Ctrl+C), "Выделить всё" (Ctrl+A),
+    // "Сохранить журнал…" (UMainLog.cpp).
+    void buildLogActions();
+    void copyLogSelection();
+    void saveLog();
     void connectShellHandlers();
     void showServicePopup(const QPoint &pos);
     void stepBusAddress(int delta);
@@ -303,6 +312,7 @@ private:
     QStringList m_extraPortPaths;
     QString m_preferredPort;
     QString m_preferredPowerPort;
+    bool m_offerServiceTab = false;
     // The ports read from the settings file, and whether the user picked
     // another one in this run: a port chosen on the command line is for this
     // run only, the stored one is written back.

@@ -21,15 +21,6 @@ namespace {
 const QStringList StatRows{QStringLiteral("Отсчётов"), QStringLiteral("Среднее"), QStringLiteral("СКО"),
                            QStringLiteral("Мин."),     QStringLiteral("Макс."),   QStringLiteral("Размах")};
 
-QStringList statTexts(const ReadingStats &s)
-{
-    const auto f = [](double v) { return FormatFloat(static_cast<long double>(v)); };
-    if (s.count() == 0)
-        return {QStringLiteral("0"), QString(), QString(), QString(), QString(), QString()};
-    return {QString::number(s.count()), f(s.mean()), f(s.standardDeviation()),
-            f(s.min()), f(s.max()), f(s.peakToPeak())};
-}
-
 } // namespace
 
 TSpotViewForm::TSpotViewForm(QWidget *parent) : QDialog(parent), ui(new Ui::TSpotViewForm)
@@ -231,8 +222,8 @@ void TSpotViewForm::showStatus(const QString &text, bool error)
 void TSpotViewForm::showSeries()
 {
     ui->StatsTable->setHorizontalHeaderLabels({channelName(0), channelName(1)});
-    const QStringList x = statTexts(m_series.xStats());
-    const QStringList y = statTexts(m_series.yStats());
+    const QStringList x = StatsTexts(m_series.xStats());
+    const QStringList y = StatsTexts(m_series.yStats());
     for (int r = 0; r < ui->StatsTable->rowCount(); ++r) {
         ui->StatsTable->item(r, 0)->setText(x[r]);
         ui->StatsTable->item(r, 1)->setText(y[r]);

@@ -102,5 +102,8 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     m_windows.mainForm->setExtraPortPaths(extraPorts);
     m_windows.mainForm->setPreferredPort(preferredPort);
     m_windows.mainForm->setPreferredPowerPort(options.powerPort);
+    if (options.demo)
+        m_windows.mainForm->offerServiceTab(); // the dump, the restores and the picture to try
+
     return true;
 }

@@ -188,7 +188,8 @@ const VerbRow Verbs[] = {
      "or a failed exchange"},
     {CliVerb::Plot, "plot", "FILE OUT", false, false,
      "draws the calibration of a dump or a passport text FILE into OUT, a .png or .svg picture (no "
-     "sensor), and prints one TAB-separated line per marked point (row, column, X, Y, reasons), then "
+     "sensor), and prints one TAB-separated line per marked point (row, column, X, Y, reasons, "
+     "\"номинал (X; Y) = (x; y) мм\": the nominal coordinates along the indices X and Y run along), then "
      "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
      "which index X and Y run along"},
 };

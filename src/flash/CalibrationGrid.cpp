@@ -320,18 +320,45 @@ CalibrationCheck CheckCalibration(const CalibrationGrid &grid)
     return check;
 }
 
-QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults)
+MapAxes MapAxesOf(const CalibrationCheck &check)
 {
-    const int i = GridRow(k);
-    const int j = GridColumn(k);
-    QString text = QStringLiteral("строка %1, столбец %2").arg(i).arg(j);
-    if (grid.step)
-        text += QStringLiteral(" (%1; %2 мм)")
-                    .arg(FormatFloat((i - 10) * *grid.step), FormatFloat((j - 10) * *grid.step));
-    text += QStringLiteral(": X=%1, Y=%2 - %3")
-                .arg(FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
-                     faultNames(faults));
-    return text;
+    if (!check.runsKnown())
+        return {};
+    return {check.runX.index, check.runX.direction, check.runY.index, check.runY.direction};
+}
+
+MapPlace PlaceOnMap(const MapAxes &axes, int k)
+{
+    const auto indexOf = [k](GridIndex index) {
+        return index == GridIndex::Column ? GridColumn(k) : GridRow(k);
+    };
+    return {IndexAtPlace(axes.acrossDirection, indexOf(axes.across)),
+            IndexAtPlace(axes.upDirection, indexOf(axes.up))};
+}
+
+QString NominalCoordinateText(const CalibrationGrid &grid, int n)
+{
+    const int steps = n - GridSide / 2;
+    return grid.step ? FormatFloat(steps * *grid.step) : QString::number(steps);
+}
+
+QString NominalText(const CalibrationGrid &grid, const CalibrationCheck &check, int k)
+{
+    const MapAxes axes = MapAxesOf(check);
+    const auto along = [&](GridIndex index) {
+        return NominalCoordinateText(grid, index == GridIndex::Column ? GridColumn(k) : GridRow(k));
+    };
+    return QStringLiteral("номинал (%1) = (%2; %3) %4")
+        .arg(check.runsKnown() ? QStringLiteral("X; Y") : QStringLiteral("i; j"), along(axes.across),
+             along(axes.up), grid.step ? QStringLiteral("мм") : QStringLiteral("шагов"));
+}
+
+QString FaultyPointText(const CalibrationGrid &grid, const CalibrationCheck &check, int k)
+{
+    return QStringLiteral("строка %1, столбец %2, %3: X=%4, Y=%5 - %6")
+        .arg(QString::number(GridRow(k)), QString::number(GridColumn(k)), NominalText(grid, check, k),
+             FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
+             faultNames(check.faults[std::size_t(k)]));
 }
 
 QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check)
@@ -343,7 +370,7 @@ QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck
     for (const int k : marked) {
         lines << QStringList{QString::number(GridRow(k)), QString::number(GridColumn(k)),
                              FormatFloat(grid.X[std::size_t(k)]), FormatFloat(grid.Y[std::size_t(k)]),
-                             faultNames(check.faults[std::size_t(k)])}
+                             faultNames(check.faults[std::size_t(k)]), NominalText(grid, check, k)}
                      .join(QLatin1Char('\t'));
     }
     lines << QStringLiteral("Отмеченные точки: %1").arg(marked.size());

@@ -165,11 +165,54 @@ inline constexpr int GridCell(int row, int column)
     return row * (GridSide - 1) + column;
 }
 
-// "строка i, столбец j (x; y мм): X=..., Y=... - reasons", values shown "0.###".
-QString FaultyPointText(const CalibrationGrid &grid, int k, quint8 faults);
+// --- Placing the grid beside the mesh ---------------------------------------------
+
+// How the nominal grid is laid out on the colour maps so that they read like the
+// mesh (X to the right, Y up): across runs the index X runs along, the way X
+// rises; up runs the index Y runs along, the way Y rises. With the runs not
+// known, row i across and column j up, both rising.
+struct MapAxes
+{
+    GridIndex across = GridIndex::Row;
+    int acrossDirection = 1;
+    GridIndex up = GridIndex::Column;
+    int upDirection = 1;
+    friend bool operator==(const MapAxes &, const MapAxes &) = default;
+};
+MapAxes MapAxesOf(const CalibrationCheck &check);
+
+// The place of a grid point on the maps: cells from the left and from the bottom (0..20).
+struct MapPlace
+{
+    int across;
+    int up;
+    friend bool operator==(const MapPlace &, const MapPlace &) = default;
+};
+MapPlace PlaceOnMap(const MapAxes &axes, int k);
+
+// The row or column number at a place along an axis that runs that way (and
+// the place of a number: the mapping is its own inverse).
+inline constexpr int IndexAtPlace(int direction, int place)
+{
+    return direction < 0 ? GridSide - 1 - place : place;
+}
+
+// The nominal coordinate of row or column n: (n - 10) * step "0.###", or n - 10
+// for a grid without a step.
+QString NominalCoordinateText(const CalibrationGrid &grid, int n);
+
+// The nominal position of point k, named by what its two numbers are:
+// "номинал (X; Y) = (20.5; -6.15) мм" with the nominal coordinates along the
+// indices X and Y run along; "номинал (i; j) = (...)" along row and column
+// when the runs are not known; "шагов" instead of "мм" for a grid without a step.
+QString NominalText(const CalibrationGrid &grid, const CalibrationCheck &check, int k);
+
+// "строка i, столбец j, номинал (X; Y) = (x; y) мм: X=..., Y=... - reasons",
+// values shown "0.###".
+QString FaultyPointText(const CalibrationGrid &grid, const CalibrationCheck &check, int k);
 
 // The verdict as text lines, for a bench script: "Ориентация сетки не
 // определена" when the runs are not known, then one line per marked point, k
-// ascending, TAB-separated: row, column, X, Y ("0.###") and the reasons; last
-// "Отмеченные точки: N".
+// ascending, TAB-separated: row, column, X, Y ("0.###"), the reasons and the
+// nominal position (NominalText); last "Отмеченные точки: N".
 QStringList MarkedPointLines(const CalibrationGrid &grid, const CalibrationCheck &check);

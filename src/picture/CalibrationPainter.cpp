@@ -127,12 +127,6 @@ QColor colourAt(const ValueRange &range, double v)
     return {c.r, c.g, c.b};
 }
 
-QString nominalText(const CalibrationGrid &grid, int index)
-{
-    const int n = index - GridSide / 2;
-    return grid.step ? FormatFloat(n * *grid.step) : QString::number(n);
-}
-
 // How many ticks the mesh's Y axis asks for on a plot of that height.
 int meshTicksFor(double plotHeight, const Metrics &m)
 {
@@ -143,7 +137,7 @@ int meshTicksFor(double plotHeight, const Metrics &m)
 
 CalibrationPainter::CalibrationPainter(CalibrationGrid grid)
     : m_grid(std::move(grid)), m_check(CheckCalibration(m_grid)),
-      m_meshX(padded(m_check.xRange)), m_meshY(padded(m_check.yRange))
+      m_axes(MapAxesOf(m_check)), m_meshX(padded(m_check.xRange)), m_meshY(padded(m_check.yRange))
 {
 }
 
@@ -166,14 +160,14 @@ QString CalibrationPainter::axisTitle(GridIndex index) const
     return name + (m_grid.step ? QStringLiteral(", мм") : QStringLiteral(", узлы"));
 }
 
-QString CalibrationPainter::rowAxisTitle() const
+QString CalibrationPainter::acrossAxisTitle() const
 {
-    return axisTitle(GridIndex::Row);
+    return axisTitle(m_axes.across);
 }
 
-QString CalibrationPainter::columnAxisTitle() const
+QString CalibrationPainter::upAxisTitle() const
 {
-    return axisTitle(GridIndex::Column);
+    return axisTitle(m_axes.up);
 }
 
 QList<double> CalibrationPainter::meshYTicks(double plotHeight, double font) const
@@ -227,7 +221,7 @@ CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area, const 
     // colour scale around it.
     QStringList mapTickTexts;
     for (int n = 0; n < GridSide; n += MapTickEvery)
-        mapTickTexts << nominalText(m_grid, n);
+        mapTickTexts << NominalCoordinateText(m_grid, n);
     const double mapTickWidth = widestText(textFont, mapTickTexts);
     for (int n = 0; n < 2; ++n) {
         const QRectF box(right.left(), right.top() + n * right.height() / 2, right.width(),
@@ -250,10 +244,11 @@ QPointF CalibrationPainter::meshPoint(const QRectF &mesh, int k) const
             mesh.bottom() - (y - m_meshY.min) / (m_meshY.max - m_meshY.min) * mesh.height()};
 }
 
-QRectF CalibrationPainter::mapCell(const QRectF &map, int k)
+QRectF CalibrationPainter::mapCell(const QRectF &map, int k) const
 {
     const double cell = map.width() / GridSide;
-    return {map.left() + GridRow(k) * cell, map.bottom() - (GridColumn(k) + 1) * cell, cell, cell};
+    const MapPlace place = PlaceOnMap(m_axes, k);
+    return {map.left() + place.across * cell, map.bottom() - (place.up + 1) * cell, cell, cell};
 }
 
 void CalibrationPainter::paint(QPainter &painter, const QRectF &area) const
@@ -375,7 +370,8 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, const SideLabe
     p.setBrush(Qt::NoBrush);
     p.drawRect(map);
 
-    // Nominal axes in millimetres.
+    // Nominal axes in millimetres, each place labelled with the coordinate of
+    // the row or column that lies there.
     p.setPen(Qt::black);
     for (int n = 0; n < GridSide; n += MapTickEvery) {
         const double x = map.left() + (n + 0.5) * cellSide;
@@ -383,13 +379,14 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, const SideLabe
         p.drawLine(QPointF(x, map.bottom()), QPointF(x, map.bottom() + 3));
         p.drawLine(QPointF(map.left() - 3, y), QPointF(map.left(), y));
         drawText(p, QRectF(x - 40, map.bottom() + 4, 80, m.line), Qt::AlignHCenter | Qt::AlignTop,
-                 nominalText(m_grid, n));
+                 NominalCoordinateText(m_grid, IndexAtPlace(m_axes.acrossDirection, n)));
         drawText(p, QRectF(side.ticks.left(), y - m.line / 2, side.ticks.width(), m.line),
-                 Qt::AlignRight | Qt::AlignVCenter, nominalText(m_grid, n));
+                 Qt::AlignRight | Qt::AlignVCenter,
+                 NominalCoordinateText(m_grid, IndexAtPlace(m_axes.upDirection, n)));
     }
     drawText(p, QRectF(map.left() - 40, map.bottom() + m.line * 1.1, map.width() + 80, m.line),
-             Qt::AlignHCenter | Qt::AlignTop, rowAxisTitle());
-    drawUpright(p, side.title, columnAxisTitle());
+             Qt::AlignHCenter | Qt::AlignTop, acrossAxisTitle());
+    drawUpright(p, side.title, upAxisTitle());
 
     // Colour scale with the extremes.
     const QRectF bar(map.right() + m.font, map.top(), m.font * 1.2, map.height());
@@ -436,7 +433,7 @@ void CalibrationPainter::paintList(QPainter &p, const QRectF &list, double font)
         const bool last = n == room - 1 && faulty.size() > room;
         const QString text =
             last ? QStringLiteral("... и ещё %1").arg(faulty.size() - n)
-                 : FaultyPointText(m_grid, faulty[n], m_check.faults[std::size_t(faulty[n])]);
+                 : FaultyPointText(m_grid, m_check, faulty[n]);
         drawText(p, line, Qt::AlignLeft | Qt::AlignVCenter, text);
     }
 }

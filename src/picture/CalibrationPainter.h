@@ -17,8 +17,12 @@ class QPainter;
 // - left, the measured mesh: every point at (X, Y) in the sensor's units, joined
 //   to its neighbours along rows and columns, on equal scales;
 // - right, X and Y as colour maps over the nominal 21 x 21 grid (millimetres),
-//   each with its colour scale and its extremes; their axes are named by the
-//   channel that runs along them ("X вдоль строк (i), мм");
+//   each with its colour scale and its extremes. The maps are laid out like the
+//   mesh (MapAxesOf): across runs the index X runs along, the way X rises, up
+//   the index of Y, so a point lies on both maps where it lies on the mesh; the
+//   axes are named by the channel and index ("X вдоль столбцов (j), мм"), and
+//   their labels give the nominal coordinate of each row or column, falling
+//   from left to right (or bottom to top) where the channel falls as the index grows;
 // - below, the list of the marked points, after "Ориентация сетки не
 //   определена" when the runs of X and Y could not be found.
 // Marked points are red (a dot on the mesh, an outline on the maps, a whole red
@@ -61,19 +65,19 @@ public:
 
     // Where point k lies on the mesh plot (its X and Y must be finite).
     QPointF meshPoint(const QRectF &mesh, int k) const;
-    // The cell of point k on a map: row i from left to right, column j from
-    // the bottom up, as the nominal coordinates run.
-    static QRectF mapCell(const QRectF &map, int k);
+    // The cell of point k on either map, at its PlaceOnMap.
+    QRectF mapCell(const QRectF &map, int k) const;
+    const MapAxes &mapAxes() const { return m_axes; }
 
     void paint(QPainter &painter, const QRectF &area) const;
 
     // The caption: "Калибровка: зав. № ..., шаг ... мм, файл ...".
     QString caption() const;
-    // The titles of the maps' axes: along the rows (horizontal) and along the
-    // columns (vertical), e.g. "X вдоль строк (i), мм"; "строка i, мм" and
-    // "столбец j, мм" when the runs are not known; "узлы" for a grid without a step.
-    QString rowAxisTitle() const;
-    QString columnAxisTitle() const;
+    // The titles of the maps' axes, across (horizontal) and up (vertical), e.g.
+    // "X вдоль строк (i), мм"; "строка i, мм" and "столбец j, мм" when the runs
+    // are not known; "узлы" for a grid without a step.
+    QString acrossAxisTitle() const;
+    QString upAxisTitle() const;
 
 private:
     // font: the text size in pixels, chosen for the whole area.
@@ -87,6 +91,7 @@ private:
 
     CalibrationGrid m_grid;
     CalibrationCheck m_check;
+    MapAxes m_axes;
     ValueRange m_meshX; // drawable ranges of the mesh axes, equal scale
     ValueRange m_meshY;
 };

@@ -80,3 +80,35 @@ QList<double> AxisTicks(double lo, double hi, int maxTicks)
     }
     return ticks;
 }
+
+ValueRange ChartRange(const ValueRange &data)
+{
+    if (!data.valid || !std::isfinite(data.min) || !std::isfinite(data.max) || data.max < data.min)
+        return {-1, 1, true};
+    constexpr double Least = 0.001; // the last digit "0.###" shows
+    double lo = data.min;
+    double hi = data.max;
+    if (!std::isfinite(hi - lo))
+        return data;
+    if (hi - lo < 2 * Least) {
+        const double mid = lo / 2 + hi / 2;
+        lo = mid - Least;
+        hi = mid + Least;
+    }
+    const double rough = (hi - lo) / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power * 10;
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (power * m >= rough) {
+            step = power * m;
+            break;
+        }
+    }
+    step = std::max(step, Least);
+    // A hair keeps an end that is already a whole step where it is.
+    const double a = std::floor(lo / step + 1e-9) * step;
+    const double b = std::ceil(hi / step - 1e-9) * step;
+    if (!std::isfinite(a) || !std::isfinite(b) || !(b > a))
+        return {lo, hi, true};
+    return {a, b, true};
+}

@@ -29,3 +29,9 @@ Rgb ScaleColour(double t);
 // Round tick values (1, 2 or 5 times a power of ten apart) inside lo..hi, at
 // most maxTicks + 1 of them; empty for a range that is not finite or not rising.
 QList<double> AxisTicks(double lo, double hi, int maxTicks);
+
+// The value range of a strip chart: the data's extremes, widened to a span of
+// at least 0.002 around their middle (a constant series included), then out to
+// whole steps of a round size (1, 2 or 5 times a power of ten, at least 0.001),
+// so that its two ends read as different "0.###" numbers; -1..1 without data.
+ValueRange ChartRange(const ValueRange &data);

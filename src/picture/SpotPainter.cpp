@@ -1,7 +1,9 @@
 #include "SpotPainter.h"
+#include "picture/Scales.h"
 
 #include "common/NumberFormat.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -121,6 +123,33 @@ void SpotView::paintField(QPainter &p, const QRectF &area) const
     p.restore();
 }
 
+ValueRange SpotView::chartRange(int channel) const
+{
+    const auto &readings = series.readings();
+    ValueRange data;
+    for (std::size_t i = series.chartBegin(); i < readings.size(); ++i) {
+        const double v = channel == 0 ? readings[i].x : readings[i].y;
+        if (!std::isfinite(v))
+            continue;
+        data.min = data.valid ? std::min(data.min, v) : v;
+        data.max = data.valid ? std::max(data.max, v) : v;
+        data.valid = true;
+    }
+    return ChartRange(data);
+}
+
+double SpotView::chartLabelWidth(const QFont &font) const
+{
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (int channel = 0; channel < 2; ++channel) {
+        const ValueRange r = chartRange(channel);
+        for (const QString &text : {number(r.min), number(r.max), channel == 0 ? xName : yName})
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+    }
+    return std::max(LabelWidth, std::ceil(widest) + 8);
+}
+
 void SpotView::paintChart(QPainter &p, const QRectF &area) const
 {
     p.save();
@@ -133,37 +162,32 @@ void SpotView::paintChart(QPainter &p, const QRectF &area) const
     const std::size_t begin = series.chartBegin();
     const qint64 end = readings.empty() ? 0 : readings.back().elapsed;
     const qint64 start = end - SpotSeries::ChartSpanMs;
-    const QRectF room = area.adjusted(LabelWidth, Margin, -Margin, -LabelHeight - Margin);
+    const double labelWidth = chartLabelWidth(font);
+    const QRectF room = area.adjusted(labelWidth, Margin, -Margin, -LabelHeight - Margin);
     const double stripH = (room.height() - Margin) / 2.0;
+    constexpr double TextH = 14.0;
 
     for (int channel = 0; channel < 2; ++channel) {
         const QRectF strip(room.left(), room.top() + channel * (stripH + Margin), room.width(), stripH);
         const auto value = [channel](const SpotReading &r) { return channel == 0 ? r.x : r.y; };
-        double lo = std::numeric_limits<double>::infinity();
-        double hi = -lo;
-        for (std::size_t i = begin; i < readings.size(); ++i) {
-            const double v = value(readings[i]);
-            if (std::isfinite(v)) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-        if (!(lo <= hi)) {
-            lo = -1.0;
-            hi = 1.0;
-        } else if (hi - lo < 1e-3) {
-            lo -= 0.5e-3;
-            hi += 0.5e-3;
-        }
+        const ValueRange range = chartRange(channel);
+        const double lo = range.min;
+        const double hi = range.max;
         p.setPen(QPen(Qt::black, 1.0));
         p.setBrush(Qt::NoBrush);
         p.drawRect(strip);
-        p.drawText(QRectF(area.left(), strip.top(), LabelWidth - 4, 14), Qt::AlignRight | Qt::AlignTop,
+        const QString name = channel == 0 ? xName : yName;
+        p.drawText(QRectF(area.left(), strip.top(), labelWidth - 4, TextH), Qt::AlignRight | Qt::AlignTop,
                    number(hi));
-        p.drawText(QRectF(area.left(), strip.bottom() - 14, LabelWidth - 4, 14),
+        p.drawText(QRectF(area.left(), strip.bottom() - TextH, labelWidth - 4, TextH),
                    Qt::AlignRight | Qt::AlignBottom, number(lo));
-        p.drawText(QRectF(area.left(), strip.center().y() - 8, LabelWidth - 4, 16),
-                   Qt::AlignRight | Qt::AlignVCenter, channel == 0 ? xName : yName);
+        // The name between the two ends where there is room for it, else
+        // inside the strip at its left top.
+        if (stripH >= 3 * TextH)
+            p.drawText(QRectF(area.left(), strip.center().y() - TextH / 2, labelWidth - 4, TextH),
+                       Qt::AlignRight | Qt::AlignVCenter, name);
+        else
+            p.drawText(strip.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop, name);
 
         // One polyline per run of finite values.
         p.setPen(QPen(channel == 0 ? XColour : YColour, 1.5));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "flash/CalibrationGrid.h"
 #include "flash/SpotWatch.h"
+
+#include <QFont>
 
 #include <QColor>
 #include <QImage>
@@ -35,6 +38,12 @@ struct SpotView
     QRectF fieldPlot(const QRectF &area) const;
     // Where a point of the sensor's plane lies on that plot.
     QPointF toPlot(const QRectF &plot, QPointF p) const;
+
+    // The value ranges of the two strips (ChartRange of what each shows).
+    ValueRange chartRange(int channel) const;
+    // The width left of the strips for their labels (the ends of both ranges and
+    // the channel names) in that font, so that none is clipped.
+    double chartLabelWidth(const QFont &font) const;
 
     void paintField(QPainter &p, const QRectF &area) const;
     void paintChart(QPainter &p, const QRectF &area) const;

@@ -48,6 +48,56 @@ QString StatsLine(const QString &channel, const ReadingStats &stats)
         + failed;
 }
 
+int StatsDecimals(const ReadingStats &stats)
+{
+    constexpr int Least = 3;
+    constexpr int Most = 12;
+    double spread = 0;
+    for (const double v : {stats.standardDeviation(), stats.peakToPeak()}) {
+        if (std::isfinite(v) && v > 0 && (spread == 0 || v < spread))
+            spread = v;
+    }
+    if (spread == 0)
+        return Least;
+    // Two significant digits: spread * 10^d >= 10.
+    const int wanted = int(std::ceil(1 - std::log10(spread) - 1e-9));
+    return std::clamp(wanted, Least, Most);
+}
+
+namespace {
+
+// v rounded to d decimals, trailing zeros and a bare point dropped, no "-0".
+QString fixedText(double v, int decimals)
+{
+    if (!std::isfinite(v) || std::abs(v) >= 1e15)
+        return FormatFloat(static_cast<long double>(v));
+    QString text = QString::number(v, 'f', decimals);
+    if (text.contains(u'.')) {
+        while (text.endsWith(u'0'))
+            text.chop(1);
+        if (text.endsWith(u'.'))
+            text.chop(1);
+    }
+    if (text == QLatin1String("-0"))
+        text = QStringLiteral("0");
+    return text;
+}
+
+} // namespace
+
+QStringList StatsTexts(const ReadingStats &stats)
+{
+    if (stats.count() == 0)
+        return {QStringLiteral("0"), QString(), QString(), QString(), QString(), QString()};
+    const int d = StatsDecimals(stats);
+    const QString min = fixedText(stats.min(), d);
+    const QString max = fixedText(stats.max(), d);
+    // The extremes as shown, read back: their difference is the shown span.
+    const double span = max.toDouble() - min.toDouble();
+    return {QString::number(stats.count()), fixedText(stats.mean(), d),
+            fixedText(stats.standardDeviation(), d), min, max, fixedText(span, d)};
+}
+
 QString WatchLine(const QDateTime &time, const MeasurementTexts &m)
 {
     return QStringList{time.toString(Qt::ISODateWithMs), m.x, m.y, m.xStatus, m.yStatus}.join(

@@ -43,6 +43,17 @@ private:
 // to sum up. failed= is always last.
 QString StatsLine(const QString &channel, const ReadingStats &stats);
 
+// The spot view's table of one channel: count, mean, standard deviation, min,
+// max and peak-to-peak ("Размах"), empty figures while count() is 0. All five
+// figures show the same number of decimals (StatsDecimals), trailing zeros
+// dropped; the peak-to-peak is the difference of min and max as shown, so the
+// table adds up.
+QStringList StatsTexts(const ReadingStats &stats);
+// At least three decimals, and as many more as the spread (the smaller nonzero
+// of the standard deviation and the peak-to-peak) needs to show two significant
+// digits, at most 12: readings of 1.0004 and 1.0006 show with five.
+int StatsDecimals(const ReadingStats &stats);
+
 // One reading as the watch prints it and the spot view saves it: the ISO time
 // with milliseconds, X, Y and the two error texts, TAB-separated.
 QString WatchLine(const QDateTime &time, const MeasurementTexts &m);

@@ -6,10 +6,16 @@
 #include "ZartVersion.h"
 #include "app/UFind.h"
 #include "app/ZSpinEdit.h"
+#include "common/LogText.h"
 #include "common/NumberFormat.h"
 #include "sensor/StatusText.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QImage>
@@ -185,6 +191,125 @@ private Q_SLOTS:
         QVERIFY(light(empty.pixelColor(empty.width() / 2, empty.height() - 2)));
     }
 
+    // The log's context menu.
+    void logMenu()
+    {
+        QStringList items;
+        for (const QAction *action : console()->actions())
+            items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(items, (QStringList{"Копировать", "Выделить всё", "-", "Сохранить журнал…"}));
+        QCOMPARE(console()->contextMenuPolicy(), Qt::ActionsContextMenu);
+        // A line longer than the log is wide can be scrolled to.
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        form()->Log(QStringLiteral("short"), LogInfo);
+        QCoreApplication::processEvents();
+        QCOMPARE(console()->horizontalScrollBar()->maximum(), 0);
+        form()->Log(QString(400, u'W'), LogInfo);
+        QCoreApplication::processEvents();
+        QVERIFY(console()->horizontalScrollBar()->maximum() > 0);
+    }
+
+    // Copying puts the selected lines on the clipboard, by the menu and by the keys.
+    void logCopy_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QList<int>>("rows"); // selected; empty: Ctrl+A
+        QTest::addColumn<QStringList>("copied");
+        QTest::newRow("menu") << "menu" << QList<int>{0, 2} << QStringList{"первая", "третья"};
+        QTest::newRow("Ctrl+C") << "keys" << QList<int>{1} << QStringList{"вторая"};
+        QTest::newRow("Ctrl+A, Ctrl+C") << "keys" << QList<int>{}
+                                        << QStringList{"первая", "вторая", "третья"};
+        QTest::newRow("select all by the menu") << "menu" << QList<int>{}
+                                                << QStringList{"первая", "вторая", "третья"};
+    }
+    void logCopy()
+    {
+        QFETCH(QString, how);
+        QFETCH(QList<int>, rows);
+        QFETCH(QStringList, copied);
+        form()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form()));
+        console()->clear();
+        for (const char *text : {"первая", "вторая", "третья"})
+            form()->Log(QString::fromUtf8(text), LogInfo);
+        QApplication::clipboard()->clear();
+        console()->setFocus();
+        const auto action = [this](const char *name) {
+            return console()->findChild<QAction *>(QLatin1String(name));
+        };
+        if (rows.isEmpty()) {
+            if (how == QLatin1String("keys"))
+                QTest::keyClick(console(), Qt::Key_A, Qt::ControlModifier);
+            else
+                action("LogSelectAllAction")->trigger();
+        }
+        for (const int row : rows)
+            console()->item(row)->setSelected(true);
+        if (how == QLatin1String("keys"))
+            QTest::keyClick(console(), Qt::Key_C, Qt::ControlModifier);
+        else
+            action("LogCopyAction")->trigger();
+        QList<LogEntry> lines;
+        for (const QString &text : copied)
+            lines.append({{}, text});
+        QCOMPARE(QApplication::clipboard()->text(), LogClipboardText(lines));
+    }
+
+    // "Сохранить журнал…" writes where the save dialog says; a failure is
+    // reported in red with the reason, a cancelled dialog writes nothing.
+    void logSave_data()
+    {
+        QTest::addColumn<QString>("name"); // in a temporary directory; empty: cancelled
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("saved") << "log.txt" << true;
+        QTest::newRow("no such directory") << "missing/log.txt" << false;
+        QTest::newRow("cancelled") << "" << false;
+    }
+    void logSave()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        const QString path = name.isEmpty() ? QString() : dir.filePath(name);
+        console()->clear();
+        form()->Log(QStringLiteral("первая"), LogInfo);
+        form()->Log(QStringLiteral("вторая"), LogError);
+        bool saveDialog = false;
+        ScopedModalRunner runner([&](QDialog &dialog) {
+            auto *files = qobject_cast<QFileDialog *>(&dialog);
+            if (!files)
+                return int(QDialog::Rejected);
+            saveDialog = files->acceptMode() == QFileDialog::AcceptSave;
+            if (path.isEmpty())
+                return int(QDialog::Rejected);
+            files->selectFile(path);
+            return int(QDialog::Accepted);
+        });
+        console()->findChild<QAction *>(QStringLiteral("LogSaveAction"))->trigger();
+        QVERIFY(saveDialog);
+        QCOMPARE(QFileInfo::exists(path), saved);
+        const QList<LogLine> lines = logLines(form());
+        if (name.isEmpty()) {
+            QCOMPARE(lines.size(), 2);
+            return;
+        }
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.last().colour, saved ? Black : Red);
+        QVERIFY(lines.last().text.contains(path));
+        if (!saved)
+            return;
+        // The two lines logged before, each with its time.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList written = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(written.size(), 2);
+        for (int n = 0; n < 2; ++n) {
+            QCOMPARE(written[n].section(u'\t', 1), lines[n].text);
+            QVERIFY(QDateTime::fromString(written[n].section(u'\t', 0, 0), Qt::ISODateWithMs).isValid());
+        }
+    }
+
     void addressKeys_data()
     {
         QTest::addColumn<QString>("field");
@@ -289,27 +414,38 @@ private Q_SLOTS:
     void serviceMode_data()
     {
         QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("demo");
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("menu");
         QTest::addColumn<bool>("tabShown");
-        QTest::newRow("no setting") << QByteArray() << 0 << false << false;
-        QTest::newRow("1") << QByteArray("[Options]\nServiceMode=1\n") << 1 << true << false;
-        QTest::newRow("2") << QByteArray("[Options]\nServiceMode=2\n") << 2 << true << true;
-        QTest::newRow("5 reads as 2") << QByteArray("[Options]\nServiceMode=5\n") << 2 << true << true;
-        QTest::newRow("-1 reads as 0") << QByteArray("[Options]\nServiceMode=-1\n") << 0 << false
+        QTest::newRow("no setting") << QByteArray() << false << 0 << false << false;
+        QTest::newRow("1") << QByteArray("[Options]\nServiceMode=1\n") << false << 1 << true << false;
+        QTest::newRow("2") << QByteArray("[Options]\nServiceMode=2\n") << false << 2 << true << true;
+        QTest::newRow("5 reads as 2") << QByteArray("[Options]\nServiceMode=5\n") << false << 2 << true << true;
+        QTest::newRow("-1 reads as 0") << QByteArray("[Options]\nServiceMode=-1\n") << false << 0 << false
                                        << false;
+        // The demo offers the tab; what the file says stays in the file.
+        QTest::newRow("demo, 0") << QByteArray("[Options]\nServiceMode=0\n") << true << 1 << true << false;
+        QTest::newRow("demo, no setting") << QByteArray() << true << 1 << true << false;
+        QTest::newRow("demo, 2") << QByteArray("[Options]\nServiceMode=2\n") << true << 2 << true << true;
     }
     void serviceMode()
     {
         QFETCH(QByteArray, settings);
+        QFETCH(bool, demo);
         QFETCH(int, mode);
         QFETCH(bool, menu);
         QFETCH(bool, tabShown);
         makeWindows(settings);
+        if (demo)
+            form()->offerServiceTab();
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
         form()->FormActivate();
         QCOMPARE(form()->ServiceMode, mode);
+        form()->SaveSettings();
+        const QStringList stored = ScopedSettingsFile::lines().filter(QStringLiteral("ServiceMode"));
+        QCOMPARE(stored, QString::fromUtf8(settings).split(u'\n').filter(QStringLiteral("ServiceMode")));
 
         auto *pages = child<QTabWidget>("PageControl1");
         const int service = pages->indexOf(child<QWidget>("TabSheet2"));

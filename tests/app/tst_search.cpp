@@ -5,6 +5,7 @@
 #include "AppTestUtil.h"
 #include "app/UFind.h"
 
+#include <QLabel>
 #include <QTimer>
 
 #include <algorithm>
@@ -209,6 +210,11 @@ private Q_SLOTS:
                 return;
             seenRunning = find->isVisible() && !find->isModal() && stop->isEnabled()
                           && !start->isEnabled() && m_window->child<QPushButton>("StopButton")->isEnabled();
+            // The notes are not clipped while the search runs.
+            for (const char *name : {"Label1", "FastReplyNoteLabel"}) {
+                const auto *note = find->findChild<QLabel *>(QLatin1String(name));
+                seenRunning = seenRunning && note && note->height() >= note->heightForWidth(note->width());
+            }
             stoppedAt = shown;
             QTest::mouseClick(stop, Qt::LeftButton);
         });

@@ -89,16 +89,18 @@ private Q_SLOTS:
         QStringList folded;
         SimSensor::Flash f = transposedGrid(SimSensor::defaultFlash());
         setGridValue(f, SimSensor::WordTableX, 10, 10, 2.5f * 2.05f);
-        const QList<std::tuple<int, int, const char *>> marks{
-            {9, 10, "складка"}, {9, 11, "складка"}, {10, 10, "порядок X, складка"},
-            {10, 11, "порядок X, складка"}, {11, 10, "складка"}, {11, 11, "складка"}};
-        for (const auto &[i, j, reasons] : marks)
-            folded << QStringLiteral("%1\t%2\t%3\t%4\t%5")
+        // Last the nominal position: X runs along the columns here.
+        const QList<std::tuple<int, int, const char *, const char *>> marks{
+            {9, 10, "складка", "0; -2.05"}, {9, 11, "складка", "2.05; -2.05"},
+            {10, 10, "порядок X, складка", "0; 0"}, {10, 11, "порядок X, складка", "2.05; 0"},
+            {11, 10, "складка", "0; 2.05"}, {11, 11, "складка", "2.05; 2.05"}};
+        for (const auto &[i, j, reasons, nominal] : marks)
+            folded << QStringLiteral("%1\t%2\t%3\t%4\t%5\tноминал (X; Y) = (%6) мм")
                           .arg(i)
                           .arg(j)
                           .arg(FormatSingleBits(gridWord(f, SimSensor::WordTableX, i, j)),
                                FormatSingleBits(gridWord(f, SimSensor::WordTableY, i, j)),
-                               QString::fromUtf8(reasons));
+                               QString::fromUtf8(reasons), QString::fromUtf8(nominal));
         QTest::newRow("X along the columns, a fold") << "cal.svg" << FlashEdit([](SimSensor::Flash f) {
             f = transposedGrid(f);
             setGridValue(f, SimSensor::WordTableX, 10, 10, 2.5f * 2.05f);

@@ -268,6 +268,8 @@ private Q_SLOTS:
             // them goes backwards; the cells beside them keep their turn.
             {"swapped pair", [u](CalibrationGrid &g) { std::swap(u(g, 5, 3), u(g, 6, 3)); },
              {{GridPoint(5, 3), FaultOrderX}, {GridPoint(6, 3), FaultOrderX}}},
+            {"swapped pair, other quadrant", [u](CalibrationGrid &g) { std::swap(u(g, 3, 16), u(g, 4, 16)); },
+             {{GridPoint(3, 16), FaultOrderX}, {GridPoint(4, 16), FaultOrderX}}},
             // Point (10, 10) pushed two and a half steps on: the two cells
             // between it and the next row turn over.
             {"folded cell", [u](CalibrationGrid &g) { u(g, 10, 10) = 1250; },
@@ -307,6 +309,42 @@ private Q_SLOTS:
         QCOMPARE(check.runY, arrangement.runY());
         QVERIFY(check.runsKnown());
         QCOMPARE(faultsOf(check), expected);
+
+        // The maps are laid out like the mesh: along the maps' rows X rises to
+        // the right, along their columns Y rises upwards (where the plant
+        // leaves the grid sound) ...
+        const MapAxes axes = MapAxesOf(check);
+        std::array<int, GridPoints> atPlace{};
+        for (int k = 0; k < GridPoints; ++k) {
+            const MapPlace place = PlaceOnMap(axes, k);
+            QVERIFY(place.across >= 0 && place.across < GridSide && place.up >= 0 && place.up < GridSide);
+            atPlace[std::size_t(GridPoint(place.up, place.across))] = k + 1;
+        }
+        QVERIFY(std::find(atPlace.begin(), atPlace.end(), 0) == atPlace.end()); // one point per cell
+        const auto pointAt = [&](int across, int up) { return atPlace[std::size_t(GridPoint(up, across))] - 1; };
+        if (faults.isEmpty()) {
+            for (int a = 0; a < GridSide; ++a) {
+                for (int b = 0; b + 1 < GridSide; ++b) {
+                    QVERIFY(grid.X[std::size_t(pointAt(b, a))] < grid.X[std::size_t(pointAt(b + 1, a))]);
+                    QVERIFY(grid.Y[std::size_t(pointAt(a, b))] < grid.Y[std::size_t(pointAt(a, b + 1))]);
+                }
+            }
+        }
+        // ... so a marked point lies on the maps on the side of the centre it
+        // lies on the mesh (the centre as measured before the plant, which may
+        // push the centre itself).
+        const auto side = [](double v) { return (v > 0) - (v < 0); };
+        const double cx = benchGrid().X[GridCentre];
+        const double cy = benchGrid().Y[GridCentre];
+        for (const int k : check.faultyPoints()) {
+            const MapPlace place = PlaceOnMap(axes, k);
+            if (!std::isfinite(grid.X[std::size_t(k)]) || !std::isfinite(grid.Y[std::size_t(k)]))
+                continue;
+            if (place.across != GridSide / 2)
+                QCOMPARE(side(place.across - GridSide / 2), side(grid.X[std::size_t(k)] - cx));
+            if (place.up != GridSide / 2)
+                QCOMPARE(side(place.up - GridSide / 2), side(grid.Y[std::size_t(k)] - cy));
+        }
     }
 
     void allNonFinite()
@@ -349,16 +387,56 @@ private Q_SLOTS:
         }
     }
 
+    // A marked point names its nominal position by what its two numbers are:
+    // along the indices X and Y run along, or along row and column.
+    void pointText_data()
+    {
+        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<int>("k");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("line");
+
+        const int k = GridPoint(3, 16);
+        QTest::newRow("X along i") << Edit([](CalibrationGrid &g) { g.X[0] = NaN; }) << 0
+                                   << "строка 0, столбец 0, номинал (X; Y) = (-20.5; -20.5) мм: X=NAN, Y=0 - NaN/INF"
+                                   << "0\t0\tNAN\t0\tNaN/INF\tноминал (X; Y) = (-20.5; -20.5) мм";
+        QTest::newRow("X along j, falling") << Edit([](CalibrationGrid &g) {
+            for (int n = 0; n < GridPoints; ++n)
+                std::swap(g.X[std::size_t(n)], g.Y[std::size_t(n)]);
+            for (double &v : g.X)
+                v = 20 - v;
+            g.Y[std::size_t(GridPoint(3, 16))] = NaN;
+        }) << k << "строка 3, столбец 16, номинал (X; Y) = (12.3; -14.35) мм: X=4, Y=NAN - NaN/INF"
+           << "3\t16\t4\tNAN\tNaN/INF\tноминал (X; Y) = (12.3; -14.35) мм";
+        QTest::newRow("no step") << Edit([](CalibrationGrid &g) {
+            g.step.reset();
+            g.X[std::size_t(GridPoint(3, 16))] = NaN;
+        }) << k << "строка 3, столбец 16, номинал (X; Y) = (-7; 6) шагов: X=NAN, Y=16 - NaN/INF"
+           << "3\t16\tNAN\t16\tNaN/INF\tноминал (X; Y) = (-7; 6) шагов";
+        QTest::newRow("runs unknown") << Edit([](CalibrationGrid &g) {
+            g.X.fill(1);
+            g.Y[std::size_t(GridPoint(3, 16))] = Inf;
+        }) << k << "строка 3, столбец 16, номинал (i; j) = (-14.35; 12.3) мм: X=1, Y=INF - NaN/INF"
+           << "3\t16\t1\tINF\tNaN/INF\tноминал (i; j) = (-14.35; 12.3) мм";
+    }
     void pointText()
     {
+        QFETCH(Edit, edit);
+        QFETCH(int, k);
+        QFETCH(QString, text);
+        QFETCH(QString, line);
         CalibrationGrid grid = unitGrid();
         grid.step = 2.05;
-        grid.X[0] = NaN;
-        QCOMPARE(FaultyPointText(grid, 0, FaultNonFinite),
-                 QStringLiteral("строка 0, столбец 0 (-20.5; -20.5 мм): X=NAN, Y=0 - NaN/INF"));
-        grid.step.reset();
-        QCOMPARE(FaultyPointText(grid, GridPoint(3, 4), FaultOrderX | FaultFold),
-                 QStringLiteral("строка 3, столбец 4: X=3, Y=4 - порядок X, складка"));
+        edit(grid);
+        const CalibrationCheck check = CheckCalibration(grid);
+        QCOMPARE(check.faultyPoints(), QList<int>{k});
+        QCOMPARE(FaultyPointText(grid, check, k), text);
+        const QStringList lines = MarkedPointLines(grid, check);
+        QCOMPARE(lines.at(lines.size() - 2), line);
+    }
+
+    void runText()
+    {
         QCOMPARE(ChannelRunText(u'X', {GridIndex::Column, -1}), QStringLiteral("X вдоль столбцов (j)"));
         QCOMPARE(ChannelRunText(u'Y', {GridIndex::Row, 1}), QStringLiteral("Y вдоль строк (i)"));
         QCOMPARE(ChannelRunText(u'Y', {}), QString());

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         FUZZ_CHECK((f & ~quint8(FaultNonFinite | FaultOrderX | FaultOrderY | FaultFold)) == 0, "faults %02X", f);
         FUZZ_CHECK(bool(f & FaultNonFinite) == !finite, "point %d: faults %02X", k, f);
         if (f != 0)
-            FUZZ_CHECK(!FaultyPointText(grid, k, f).isEmpty(), "point %d without a text", k);
+            FUZZ_CHECK(!FaultyPointText(grid, check, k).isEmpty(), "point %d without a text", k);
         if (f & (FaultOrderX | FaultOrderY))
             FUZZ_CHECK(check.runsKnown(), "point %d: order marked without runs", k);
     }

@@ -15,6 +15,8 @@ constexpr double Inf = std::numeric_limits<double>::infinity();
 
 } // namespace
 
+Q_DECLARE_METATYPE(ValueRange)
+
 class TestScales : public QObject
 {
     Q_OBJECT
@@ -71,6 +73,34 @@ private Q_SLOTS:
             const Rgb c = ScaleColour(n / 100.0);
             QVERIFY2(!(c.r > 150 && c.g < 100), qPrintable(QString::number(n)));
         }
+    }
+
+    // A strip chart's range: never empty, ends at round values that read apart.
+    void chartRange_data()
+    {
+        QTest::addColumn<ValueRange>("data");
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::newRow("no data") << ValueRange{} << -1.0 << 1.0;
+        QTest::newRow("constant") << ValueRange{4, 4, true} << 3.999 << 4.001;
+        QTest::newRow("constant zero") << ValueRange{0, 0, true} << -0.001 << 0.001;
+        QTest::newRow("constant five-digit pixels") << ValueRange{12345, 12345, true} << 12344.999 << 12345.001;
+        QTest::newRow("spread below 0.001") << ValueRange{1.0004, 1.0006, true} << 0.999 << 1.002;
+        QTest::newRow("five-digit pixels") << ValueRange{12010, 12480, true} << 12000.0 << 12600.0;
+        QTest::newRow("millimetres") << ValueRange{-3.7, 2.2, true} << -4.0 << 4.0;
+        QTest::newRow("not finite") << ValueRange{NaN, 1, true} << -1.0 << 1.0;
+    }
+    void chartRange()
+    {
+        QFETCH(ValueRange, data);
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        const ValueRange r = ChartRange(data);
+        QVERIFY(r.valid);
+        QVERIFY2(std::abs(r.min - lo) < 1e-9 * std::max(1.0, std::abs(lo)), qPrintable(QString::number(r.min, 'g', 17)));
+        QVERIFY2(std::abs(r.max - hi) < 1e-9 * std::max(1.0, std::abs(hi)), qPrintable(QString::number(r.max, 'g', 17)));
+        if (data.valid && std::isfinite(data.min))
+            QVERIFY(r.min <= data.min && r.max >= data.max);
     }
 
     void ticks_data()

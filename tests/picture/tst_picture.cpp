@@ -3,6 +3,9 @@
 // each other, pictures of degenerate grids, and the two file formats.
 
 #include "picture/CalibrationPainter.h"
+#include "picture/SpotPainter.h"
+#include "common/NumberFormat.h"
+#include "sensor/SensorRequests.h"
 #include "flash/DumpFile.h"
 #include "common/ZartError.h"
 
@@ -10,6 +13,7 @@
 #include "common/TestFiles.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -97,13 +101,13 @@ private Q_SLOTS:
         // in a red outline.
         const QColor red = CalibrationPainter::MarkColour;
         const QColor blue = CalibrationPainter::CentreColour;
-        QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.xMap, nanPoint).center()), red));
-        const QRectF yCell = CalibrationPainter::mapCell(l.yMap, nanPoint);
+        QVERIFY(near(pixelAt(picture, painter.mapCell(l.xMap, nanPoint).center()), red));
+        const QRectF yCell = painter.mapCell(l.yMap, nanPoint);
         QVERIFY(!near(pixelAt(picture, yCell.center()), red));
         QVERIFY(near(pixelAt(picture, QPointF(yCell.center().x(), yCell.top() + 1)), red));
         // The order break: a red dot on the mesh, and a red outline around its cell.
         QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, shifted)), red));
-        const QRectF cell = CalibrationPainter::mapCell(l.xMap, shifted);
+        const QRectF cell = painter.mapCell(l.xMap, shifted);
         QVERIFY(near(pixelAt(picture, QPointF(cell.center().x(), cell.top() + 1)), red));
         QVERIFY(!near(pixelAt(picture, cell.center()), red));
         // A sound point: neither red nor blue on the mesh line's grey.
@@ -111,13 +115,74 @@ private Q_SLOTS:
         QVERIFY(!near(sound, red) && !near(sound, blue) && !near(sound, Qt::white));
         // The centre point on the mesh and on both maps.
         QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, GridCentre)), blue));
-        QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.xMap, GridCentre).center()), blue));
-        QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.yMap, GridCentre).center()), blue));
+        QVERIFY(near(pixelAt(picture, painter.mapCell(l.xMap, GridCentre).center()), blue));
+        QVERIFY(near(pixelAt(picture, painter.mapCell(l.yMap, GridCentre).center()), blue));
         // The list starts with its black header.
         QVERIFY(!hasRed(picture, QRectF(l.list.topLeft(), QSizeF(l.list.width(), 10))));
-        // The maps run with the nominal coordinates: row 0 left, column 0 at the bottom.
-        QVERIFY(CalibrationPainter::mapCell(l.xMap, 0).left() < CalibrationPainter::mapCell(l.xMap, 420).left());
-        QVERIFY(CalibrationPainter::mapCell(l.xMap, 0).top() > CalibrationPainter::mapCell(l.xMap, 20).top());
+        // X rises along the rows, Y along the columns: row 0 left, column 0 at the bottom.
+        QVERIFY(painter.mapCell(l.xMap, 0).left() < painter.mapCell(l.xMap, 420).left());
+        QVERIFY(painter.mapCell(l.xMap, 0).top() > painter.mapCell(l.xMap, 20).top());
+    }
+
+    // The simulated grid laid on the indices in each of the eight ways, with
+    // point (3, 16) pushed a little past its neighbour along X's run: both
+    // marked on the same side of the centre on the mesh and on both maps, and
+    // the pushed one red there in the picture.
+    void mapsFollowTheMesh_data()
+    {
+        QTest::addColumn<bool>("xAlongColumns");
+        QTest::addColumn<bool>("flipRows");
+        QTest::addColumn<bool>("flipColumns");
+        for (int n = 0; n < 8; ++n)
+            QTest::addRow("X along %s, rows %s, columns %s", n & 4 ? "j" : "i", n & 2 ? "reversed" : "forward",
+                          n & 1 ? "reversed" : "forward")
+                << bool(n & 4) << bool(n & 2) << bool(n & 1);
+    }
+    void mapsFollowTheMesh()
+    {
+        QFETCH(bool, xAlongColumns);
+        QFETCH(bool, flipRows);
+        QFETCH(bool, flipColumns);
+        const CalibrationGrid simulated = GridOfImage(defaultImage(), QStringLiteral("a.dmp"));
+        CalibrationGrid grid = simulated;
+        for (int k = 0; k < GridPoints; ++k) {
+            const int i = flipRows ? 20 - GridRow(k) : GridRow(k);
+            const int j = flipColumns ? 20 - GridColumn(k) : GridColumn(k);
+            const auto from = std::size_t(xAlongColumns ? GridPoint(j, i) : GridPoint(i, j));
+            grid.X[std::size_t(k)] = simulated.X[from];
+            grid.Y[std::size_t(k)] = simulated.Y[from];
+        }
+        const int pushed = GridPoint(3, 16);
+        const int next = pushed + (xAlongColumns ? 1 : GridSide);
+        const double ahead = grid.X[std::size_t(next)] - grid.X[std::size_t(pushed)];
+        grid.X[std::size_t(pushed)] += 1.1 * ahead;
+
+        const CalibrationPainter painter(grid);
+        QCOMPARE(painter.check().faultyPoints(), (QList<int>{pushed, next}));
+        const QSize size = CalibrationPainter::PictureSize;
+        const CalibrationPainter::Layout l = painter.layout(QRectF(QPointF(0, 0), QSizeF(size)));
+        const auto side = [](double v) { return (v > 0.5) - (v < -0.5); };
+        const QPointF meshCentre = painter.meshPoint(l.mesh, GridCentre);
+        for (const int k : {pushed, next}) {
+            const QPointF onMesh = painter.meshPoint(l.mesh, k) - meshCentre;
+            for (const QRectF &map : {l.xMap, l.yMap}) {
+                const QPointF onMap = painter.mapCell(map, k).center() - painter.mapCell(map, GridCentre).center();
+                if (side(onMap.x()) != 0)
+                    QCOMPARE(side(onMap.x()), side(onMesh.x()));
+                if (side(onMap.y()) != 0)
+                    QCOMPARE(side(onMap.y()), side(onMesh.y()));
+            }
+        }
+        const QRectF onX = painter.mapCell(l.xMap, pushed);
+        const QRectF onY = painter.mapCell(l.yMap, pushed);
+        QVERIFY(std::abs(onX.center().x() - onY.center().x()) < 0.5);
+        QVERIFY(std::abs((onX.center().y() - l.xMap.top()) - (onY.center().y() - l.yMap.top())) < 0.5);
+
+        const QImage picture = RenderCalibrationPicture(grid, size);
+        const QColor red = CalibrationPainter::MarkColour;
+        QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, pushed)), red));
+        for (const QRectF &cell : {onX, onY})
+            QVERIFY(near(pixelAt(picture, QPointF(cell.center().x(), cell.top() + 1)), red));
     }
 
     // Degenerate grids draw without dividing by zero: the centre mark on the
@@ -142,10 +207,10 @@ private Q_SLOTS:
         const CalibrationPainter painter(grid);
         const CalibrationPainter::Layout l = painter.layout(QRectF(0, 0, 800, 600));
         QVERIFY(l.mesh.width() > 0 && l.mesh.height() > 0);
-        const QColor corner = pixelAt(picture, CalibrationPainter::mapCell(l.xMap, 0).center());
-        QCOMPARE(pixelAt(picture, CalibrationPainter::mapCell(l.yMap, 440).center()), corner);
+        const QColor corner = pixelAt(picture, painter.mapCell(l.xMap, 0).center());
+        QCOMPARE(pixelAt(picture, painter.mapCell(l.yMap, 440).center()), corner);
         QCOMPARE(near(corner, CalibrationPainter::MarkColour), !finite);
-        QVERIFY(near(pixelAt(picture, CalibrationPainter::mapCell(l.xMap, GridCentre).center()),
+        QVERIFY(near(pixelAt(picture, painter.mapCell(l.xMap, GridCentre).center()),
                      CalibrationPainter::CentreColour));
         if (finite)
             QVERIFY(near(pixelAt(picture, painter.meshPoint(l.mesh, GridCentre)),
@@ -153,8 +218,8 @@ private Q_SLOTS:
         // No runs to be found: the list says so first, in red.
         QVERIFY(!painter.check().runsKnown());
         QVERIFY(hasRed(picture, QRectF(l.list.topLeft(), QSizeF(l.list.width(), 10))));
-        QCOMPARE(painter.rowAxisTitle(), QStringLiteral("строка i, узлы"));
-        QCOMPARE(painter.columnAxisTitle(), QStringLiteral("столбец j, узлы"));
+        QCOMPARE(painter.acrossAxisTitle(), QStringLiteral("строка i, узлы"));
+        QCOMPARE(painter.upAxisTitle(), QStringLiteral("столбец j, узлы"));
     }
 
     // The maps' axes are named by the channel that runs along them; left of
@@ -164,8 +229,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<MakeGrid>("make");
         QTest::addColumn<QSize>("size");
-        QTest::addColumn<QString>("rowTitle");
-        QTest::addColumn<QString>("columnTitle");
+        QTest::addColumn<QString>("acrossTitle");
+        QTest::addColumn<QString>("upTitle");
 
         const MakeGrid simulated = [] { return GridOfImage(defaultImage(), QStringLiteral("a.dmp")); };
         const MakeGrid transposed = [] {
@@ -175,9 +240,9 @@ private Q_SLOTS:
         QTest::newRow("X along the rows") << simulated << CalibrationPainter::PictureSize
                                           << "X вдоль строк (i), мм" << "Y вдоль столбцов (j), мм";
         QTest::newRow("X along the columns") << transposed << CalibrationPainter::PictureSize
-                                             << "Y вдоль строк (i), мм" << "X вдоль столбцов (j), мм";
+                                             << "X вдоль столбцов (j), мм" << "Y вдоль строк (i), мм";
         QTest::newRow("X along the columns, small") << transposed << QSize(640, 480)
-                                                    << "Y вдоль строк (i), мм" << "X вдоль столбцов (j), мм";
+                                                    << "X вдоль столбцов (j), мм" << "Y вдоль строк (i), мм";
         // Long tick labels: eighteen digits, and X falling.
         QTest::newRow("widest values") << MakeGrid([] {
             CalibrationGrid g;
@@ -193,14 +258,14 @@ private Q_SLOTS:
     {
         QFETCH(MakeGrid, make);
         QFETCH(QSize, size);
-        QFETCH(QString, rowTitle);
-        QFETCH(QString, columnTitle);
+        QFETCH(QString, acrossTitle);
+        QFETCH(QString, upTitle);
 
         const CalibrationGrid grid = make();
         const CalibrationPainter painter(grid);
         QCOMPARE(painter.check().faultyPoints(), QList<int>());
-        QCOMPARE(painter.rowAxisTitle(), rowTitle);
-        QCOMPARE(painter.columnAxisTitle(), columnTitle);
+        QCOMPARE(painter.acrossAxisTitle(), acrossTitle);
+        QCOMPARE(painter.upAxisTitle(), upTitle);
 
         const QImage picture = RenderCalibrationPicture(grid, size);
         const QRectF area(QPointF(0, 0), QSizeF(size));
@@ -226,6 +291,44 @@ private Q_SLOTS:
                 }
             }
             QVERIFY(titleInk && tickInk);
+        }
+    }
+
+    // The strip chart's labels have room for five-digit pixel values and for
+    // the ends of a constant series, which differ.
+    void chartLabels_data()
+    {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("y");
+        QTest::newRow("five-digit pixels") << 12345.0 << 65535.0;
+        QTest::newRow("constant millimetres") << 4.0 << -0.5;
+    }
+    void chartLabels()
+    {
+        QFETCH(double, x);
+        QFETCH(double, y);
+        SpotSeries series;
+        for (int n = 0; n < 10; ++n) {
+            MeasurementTexts m;
+            m.x = FormatFloat(x);
+            m.y = FormatFloat(y);
+            m.xValue = x;
+            m.yValue = y;
+            series.addReading(n * 100, n * 100, m);
+        }
+        const SpotView view{series, SpotField{}, QStringLiteral("nx"), QStringLiteral("ny")};
+        QFont font;
+        font.setPixelSize(11);
+        const QFontMetricsF metrics(font);
+        const double room = view.chartLabelWidth(font) - 4;
+        for (int channel = 0; channel < 2; ++channel) {
+            const ValueRange r = view.chartRange(channel);
+            const QString lo = FormatFloat(r.min);
+            const QString hi = FormatFloat(r.max);
+            QVERIFY2(lo != hi, qPrintable(lo));
+            QVERIFY(r.min <= (channel ? y : x) && (channel ? y : x) <= r.max);
+            for (const QString &text : {lo, hi})
+                QVERIFY2(metrics.horizontalAdvance(text) <= room, qPrintable(text));
         }
     }
 

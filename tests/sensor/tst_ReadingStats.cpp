@@ -79,6 +79,41 @@ private Q_SLOTS:
                                              << "# X n=3 mean=2 sd=1 min=1 max=3 pp=2";
         QTest::newRow("only non-finite") << Values{NaN, Inf} << "# X n=0";
     }
+    // The spot view's table: digits enough for the spread, and a span that is
+    // the difference of the extremes as shown.
+    void tableTexts_data()
+    {
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<QStringList>("texts"); // count, mean, sd, min, max, pp
+
+        QTest::newRow("nothing") << Values{} << 3 << QStringList{"0", "", "", "", "", ""};
+        QTest::newRow("constant") << Values{5, 5, 5} << 3 << QStringList{"3", "5", "0", "5", "5", "0"};
+        QTest::newRow("two values") << Values{1, 3} << 3 << QStringList{"2", "2", "1.414", "1", "3", "2"};
+        QTest::newRow("spread below 0.001") << Values{1.0004, 1.0006, 1.0004, 1.0006} << 5
+                                            << QStringList{"4", "1.0005", "0.00012", "1.0004", "1.0006", "0.0002"};
+        QTest::newRow("spread of 1e-7") << Values{2, 2.0000001} << 9
+                                        << QStringList{"2", "2.00000005", "0.000000071", "2", "2.0000001", "0.0000001"};
+        // The extremes round apart by more than they lie apart.
+        QTest::newRow("span as shown") << Values{0.00041, 1.00051} << 3
+                                       << QStringList{"2", "0.5", "0.707", "0", "1.001", "1.001"};
+        QTest::newRow("five-digit pixels") << Values{12345, 12346} << 3
+                                           << QStringList{"2", "12345.5", "0.707", "12345", "12346", "1"};
+        QTest::newRow("negative, no minus zero") << Values{-0.0001, 0.0001} << 5
+                                                 << QStringList{"2", "0", "0.00014", "-0.0001", "0.0001", "0.0002"};
+    }
+    void tableTexts()
+    {
+        QFETCH(Values, values);
+        QFETCH(int, decimals);
+        QFETCH(QStringList, texts);
+        ReadingStats s;
+        for (double v : values)
+            s.add(v);
+        QCOMPARE(StatsDecimals(s), decimals);
+        QCOMPARE(StatsTexts(s), texts);
+    }
+
     void againstTwoPass()
     {
         QFETCH(Values, values);
