@@ -138,7 +138,7 @@ void TForm1::CalibrationRestoreButtonClick()
     if (path.isEmpty())
         return;
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
-    const LongOperation operation(*this);
+    const LongOperation operation(*this, OperationKind::Write);
     try {
         RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
     } catch (const EOperationFailed &) {
