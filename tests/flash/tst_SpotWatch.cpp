@@ -13,6 +13,7 @@
 #include <QTest>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -132,6 +133,7 @@ private Q_SLOTS:
         QTest::newRow("rounded") << 1.0625f << 2.5f << 2 << 3;
         QTest::newRow("large and unknown code") << 3.4028235e38f << 576460752303423488.0f << 7 << 1;
         QTest::newRow("non-finite") << -INFINITY << -NAN << 1 << 1;
+        QTest::newRow("below a thousandth") << 1.0004f << -0.00012345f << 1 << 1;
     }
     void csvLineIsTheWatchLine()
     {
@@ -145,7 +147,15 @@ private Q_SLOTS:
         s.addReading(t, 0, m);
         const QString line = SpotSeries::csvLine(s.readings().front());
         QCOMPARE(line, WatchLine(QDateTime::fromMSecsSinceEpoch(t), m));
-        QVERIFY(line.startsWith(QStringLiteral("2026-03-01T12:30:15.042\t")));
+        // The time of the reading with its offset from UTC, the singles read back exactly.
+        const QStringList fields = line.split(u'\t');
+        QVERIFY(fields[0].startsWith(QStringLiteral("2026-03-01T12:30:15.042")));
+        QCOMPARE(QDateTime::fromString(fields[0], Qt::ISODateWithMs).toMSecsSinceEpoch(), t);
+        const float sent[] = {x, y};
+        for (int i = 0; i < 2; ++i) {
+            const float back = std::strtof(fields[1 + i].toLatin1().constData(), nullptr);
+            QVERIFY2(back == sent[i] || (std::isnan(back) && std::isnan(sent[i])), qPrintable(line));
+        }
         QCOMPARE(QString::fromUtf8(s.csvText()), line + u'\n');
     }
 
