@@ -13,7 +13,6 @@
 #include <QTest>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -147,15 +146,6 @@ private Q_SLOTS:
         s.addReading(t, 0, m);
         const QString line = SpotSeries::csvLine(s.readings().front());
         QCOMPARE(line, WatchLine(QDateTime::fromMSecsSinceEpoch(t), m));
-        // The time of the reading with its offset from UTC, the singles read back exactly.
-        const QStringList fields = line.split(u'\t');
-        QVERIFY(fields[0].startsWith(QStringLiteral("2026-03-01T12:30:15.042")));
-        QCOMPARE(QDateTime::fromString(fields[0], Qt::ISODateWithMs).toMSecsSinceEpoch(), t);
-        const float sent[] = {x, y};
-        for (int i = 0; i < 2; ++i) {
-            const float back = std::strtof(fields[1 + i].toLatin1().constData(), nullptr);
-            QVERIFY2(back == sent[i] || (std::isnan(back) && std::isnan(sent[i])), qPrintable(line));
-        }
         QCOMPARE(QString::fromUtf8(s.csvText()), line + u'\n');
     }
 

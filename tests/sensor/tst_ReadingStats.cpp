@@ -181,13 +181,9 @@ private Q_SLOTS:
         QCOMPARE(QDateTime::fromString(fields[0], Qt::ISODateWithMs), time);
         const float sent[] = {x, y};
         for (int i = 0; i < 2; ++i) {
-            const QByteArray text = fields[1 + i].toLatin1();
             char shortest[32];
             const auto written = std::to_chars(shortest, shortest + sizeof shortest, sent[i]);
-            QCOMPARE(text, QByteArray(shortest, written.ptr - shortest));
-            float back = 0;
-            std::from_chars(text.constData(), text.constData() + text.size(), back);
-            QCOMPARE(back, sent[i]);
+            QCOMPARE(fields[1 + i].toLatin1(), QByteArray(shortest, written.ptr - shortest));
         }
         QCOMPARE(fields.mid(3), (QStringList{"ok", "%"}));
     }
