@@ -129,18 +129,20 @@ const VerbRow Verbs[] = {
     {CliVerb::DevId, "devid", "", true, false, "Modbus device identification, one line per object"},
     {CliVerb::SetAddress, "set-address", "SERIAL NEWADDR", true, false,
      "broadcast: the sensor with the serial number SERIAL (hexadecimal) takes the bus address NEWADDR "
-     "(1..247)"},
+     "(1..247); then the serial number is read at NEWADDR: exit 0 when SERIAL answers there, 1 when "
+     "nothing or another sensor does"},
     {CliVerb::Coords, "coords", "[--watch]", true, false, "X, Y and their error codes, TAB-separated"},
     {CliVerb::Pixels, "pixels", "[--watch]", true, false,
      "nx, ny and their error codes, TAB-separated\n"
      "With --watch [--interval MS] [--count N] [--stats] either reads again and again, one line per "
-     "reading with the ISO time first; MS between readings (0..3600000, default 500); N readings, or "
+     "reading: ISO time with the UTC offset, X, Y (shortest text that reads back to the value "
+     "received), error texts; MS between readings (0..3600000, default 500); N readings, or "
      "until Ctrl+C, SIGTERM or SIGHUP (the summary comes, then the program ends by that signal).\n"
      "A failed reading is logged and the watch goes on; with --count the exit status is 1 if any "
      "failed.\n"
      "A port failure ends the watch (exit 1).\n"
      "With --stats, after the last reading (or at the signal) one line per channel on stdout:\n"
-     "# X n=N mean=... sd=... min=... max=... pp=... failed=F\n"
+     "# X n=N mean=... sd=... min=... max=... pp=... failed=F (full precision)\n"
      "(sd: sample standard deviation; NaN and INF readings left out; F readings failed)"},
     {CliVerb::Light, "light", "x|y|off", true, false, "illumination of the X or the Y channel, or off"},
     {CliVerb::ReadWord, "read-word", "ADDR", true, false,
@@ -158,7 +160,8 @@ const VerbRow Verbs[] = {
      "below about 50 finds nothing; with --fast 10 is enough"},
     {CliVerb::Power, "power", "on|off --power-port NAME|PATH", false, false,
      "switches the sensor supply through the DTR and RTS lines of a second port (on: DTR off, RTS on; "
-     "off: DTR on, RTS off); the lines keep that state when zart-cli ends and closes the port"},
+     "off: DTR on, RTS off); the lines keep that state when zart-cli ends and closes the port; prints "
+     "Питание включено or Питание выключено"},
     {CliVerb::Dump, "dump", "[DIR]", true, true,
      "reads the whole flash and writes SERIAL.dmp, the passport SERIAL.ini and the ExpLevel entry of "
      "passport.ini into DIR (default: the current directory); prints the paths of the three files.\n"
@@ -184,8 +187,8 @@ const VerbRow Verbs[] = {
     {CliVerb::Verify, "verify", "FILE", true, true,
      "reads the whole flash (writing nothing) and compares it with the dump FILE: one TAB-separated "
      "line per differing word (address, file, sensor, name); the words a restore does not bring back "
-     "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference "
-     "or a failed exchange"},
+     "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference, "
+     "a failed exchange or a FILE that is not a dump"},
     {CliVerb::Plot, "plot", "FILE OUT", false, false,
      "draws the calibration of a dump or a passport text FILE into OUT, a .png or .svg picture (no "
      "sensor), and prints one TAB-separated line per marked point (row, column, X, Y, reasons, "

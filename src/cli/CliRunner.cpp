@@ -50,6 +50,16 @@ void checkInputFile(const QString &path)
         throw ZartError(QStringLiteral("Нет доступа к файлу %1").arg(name));
 }
 
+// A dump file a command reads: as checkInputFile, and a wrong size names the
+// file and the size a dump has (the core's text alone names neither).
+void checkDumpFile(const QString &path)
+{
+    checkInputFile(path);
+    const QString failure = DumpSizeFailure(QDir::toNativeSeparators(path), QFileInfo(path).size());
+    if (!failure.isEmpty())
+        throw ZartError(failure);
+}
+
 // The seam of the long operations on the command line: the gauge as a progress
 // line (on a terminal only), the pause as a sleep, the questions answered by --yes,
 // the question about another sensor's serial number by --other-serial. Each
@@ -188,12 +198,13 @@ int CliSession::runPower()
     logStablePath(*link);
     link->open(); // an open failure is reported before the first request
     link->SetPower(m_cmd.powerOn);
+    m_out << (m_cmd.powerOn ? QStringLiteral("Питание включено") : QStringLiteral("Питание выключено")) << '\n';
     return ExitOk;
 }
 
 int CliSession::runView()
 {
-    checkInputFile(m_cmd.path);
+    checkDumpFile(m_cmd.path);
     const FlashImage image = ReadDumpFile(m_cmd.path);
     for (const QStringList &row : DumpViewRows(image))
         m_out << row.join(QLatin1Char('\t')) << '\n';
@@ -210,7 +221,12 @@ int CliSession::runPlot()
         m_console.log(e.text(), LogError);
         return ExitUsage; // a file that cannot be drawn is bad input
     }
-    SaveCalibrationPicture(grid, m_cmd.picturePath);
+    try {
+        SaveCalibrationPicture(grid, m_cmd.picturePath);
+    } catch (const ZartError &e) {
+        throw ZartError(QStringLiteral("Рисунок не записан в %1: %2")
+                            .arg(QDir::toNativeSeparators(m_cmd.picturePath), e.text()));
+    }
     for (const QString &line : MarkedPointLines(grid, CheckCalibration(grid)))
         m_out << line << '\n';
     return ExitOk;
@@ -218,14 +234,9 @@ int CliSession::runPlot()
 
 int CliSession::runVerify(TModbusEngine &engine)
 {
-    FlashImage image;
-    try {
-        checkInputFile(m_cmd.path);
-        image = ReadDumpFile(m_cmd.path);
-    } catch (const ZartError &e) {
-        m_console.log(e.text(), LogError);
-        return ExitUsage; // nothing has been sent
-    }
+    // A file that is not a dump fails as it does for restore; nothing has been sent.
+    checkDumpFile(m_cmd.path);
+    const FlashImage image = ReadDumpFile(m_cmd.path);
     CliOperationHost op(m_console, m_cmd, m_env);
     const FlashComparison result = CompareFlash(engine, op, image, m_cmd.timeoutShortMs, m_cmd.pauseMs);
     m_console.clearProgress();
@@ -337,9 +348,16 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         for (const QString &line : ReadDeviceIdentification(engine, c.timeoutShortMs))
             m_out << line << '\n';
         return ExitOk;
-    case CliVerb::SetAddress:
-        AssignAddress(engine, c.serial, c.newAddress, c.timeoutShortMs);
+    case CliVerb::SetAddress: {
+        const AddressCheck check = AssignAddressChecked(engine, c.serial, c.newAddress, c.timeoutShortMs,
+                                                        [&host](int a) { host.setBusAddress(a); });
+        if (!check.confirmed()) {
+            m_console.log(AddressCheckText(check), LogError);
+            return ExitFailed;
+        }
+        m_out << AddressCheckText(check) << '\n';
         return ExitOk;
+    }
     case CliVerb::Coords:
     case CliVerb::Pixels: {
         if (c.watch)
@@ -405,7 +423,7 @@ int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
         return ExitOk;
     }
     case CliVerb::Restore: {
-        checkInputFile(c.path);
+        checkDumpFile(c.path);
         CliOperationHost op(m_console, c, m_env);
         const auto setAddress = [&host](int a) { host.setBusAddress(a); };
         if (c.differences)

@@ -247,3 +247,38 @@ std::optional<long double> ReadDecimal(std::string_view text)
     }
     return negative ? -value : value;
 }
+
+std::optional<quint32> ReadNonFiniteSingle(std::string_view text)
+{
+    if (text == "INF")
+        return 0x7F800000u;
+    if (text == "-INF")
+        return 0xFF800000u;
+    if (text == "NAN")
+        return 0x7FC00000u;
+    if (text == "-NAN")
+        return 0xFFFFFFFFu;
+    return std::nullopt;
+}
+
+namespace {
+
+template <typename T>
+QString shortest(T v)
+{
+    char buf[64];
+    const std::to_chars_result written = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, written.ptr - buf);
+}
+
+} // namespace
+
+QString ShortestText(double v)
+{
+    return shortest(v);
+}
+
+QString ShortestText(float v)
+{
+    return shortest(v);
+}

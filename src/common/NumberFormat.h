@@ -33,3 +33,20 @@ QString FormatSingleBits(quint32 bits);
 // the smallest normal long double a zero of that sign. Nothing for any other text
 // (blanks, a decimal comma, hexadecimal, "INF", "NAN" included).
 std::optional<long double> ReadDecimal(std::string_view text);
+
+// The bits of the single that a display text of a non-finite single stands for,
+// so that what FormatSingleBits writes reads back: "INF" 0x7F800000, "-INF"
+// 0xFF800000, "NAN" 0x7FC00000 (the quiet NaN) and "-NAN" 0xFFFFFFFF (all bits
+// set: the erased flash word, which is what shows as "-NAN" in a sensor's
+// calibration tables). A NaN's other payloads cannot be told from its text and
+// come back as one of these two. Exactly these four texts; nothing for any other.
+std::optional<quint32> ReadNonFiniteSingle(std::string_view text);
+
+// The shortest text that reads back (std::from_chars, strtod) to the same value,
+// as std::to_chars writes it: '.' whatever the locale, an exponent only where it
+// is shorter ("1e-05"), "inf", "-inf", "nan" or "-nan" for the non-finite. For
+// numbers that leave the program (the watch, the spot view's CSV, the statistics),
+// where the display's three decimals would lose what the sensor measured. The
+// float form gives the shortest text of the single itself (a reading).
+QString ShortestText(double v);
+QString ShortestText(float v);

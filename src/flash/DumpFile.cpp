@@ -42,6 +42,14 @@ FlashImage ImageFromDump(const QByteArray &bytes)
     return image;
 }
 
+QString DumpSizeFailure(const QString &path, qint64 size)
+{
+    if (sizeAccepted(size))
+        return {};
+    return QStringLiteral("%1: %2 - %3 байт, ожидается %4")
+        .arg(WrongSizeText, path, QString::number(size), QString::number(DumpFileSize));
+}
+
 FlashImage ReadDumpFile(const QString &path)
 {
     QFile file(path);

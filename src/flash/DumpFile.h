@@ -22,6 +22,11 @@ FlashImage ImageFromDump(const QByteArray &bytes);
 // file that cannot be opened or read throws ZartError with the system's text.
 FlashImage ReadDumpFile(const QString &path);
 
+// The wrong-size text with the file and the sizes, for a front end that names
+// files: "Размер файла неверен: <path> - 4100 байт, ожидается 4096". Empty when
+// the size is one a dump may have.
+QString DumpSizeFailure(const QString &path, qint64 size);
+
 // Writes a dump file, replacing an existing one. The data go to a new file beside
 // the target, which is renamed over it only once completely written, so a failed
 // write leaves the old file as it was. A failure throws ZartError with the

@@ -63,8 +63,12 @@ public:
             advance();
         }
         const std::optional<long double> v = ReadDecimal(token);
-        if (!v)
+        if (!v) {
+            // X and Y take the texts the writer gives a word that is not a finite single.
+            if (const std::optional<quint32> bits = ReadNonFiniteSingle(token); bits && singleRange)
+                return static_cast<long double>(std::bit_cast<float>(*bits));
             badNumber(token, line);
+        }
         if (std::isinf(*v))
             outOfRange(token, line);
         if (singleRange && std::isinf(static_cast<float>(*v)))
@@ -218,6 +222,10 @@ QList<PassportPoint> ReadPassportFile(const QString &path)
 
 quint32 PassportWord(long double value)
 {
+    // The text of a NaN keeps only its sign: the NaN written is the one that text
+    // reads back as (quiet, or all bits set with the sign).
+    if (std::isnan(value))
+        return *ReadNonFiniteSingle(std::signbit(value) ? "-NAN" : "NAN");
     return std::bit_cast<quint32>(static_cast<float>(value));
 }
 

@@ -75,14 +75,20 @@ void WriteExpLevelText(const QString &iniPath, const QString &section, const QSt
 // that follows, a decimal number with '.' (optional sign, digits, optional
 // fraction, optional exponent) of at most 64 characters; at the end of the text
 // the number is 0. After the fourth number the rest of the line is skipped.
-// Anything that is not such a number, and an X or Y value beyond the range of a
-// single, throws ZartError with a text naming the line.
+// An X or Y value may also be one of the texts the writer gives a word that is
+// not a finite single ("INF", "-INF", "NAN", "-NAN"; see ReadNonFiniteSingle), so
+// that a sensor's own passport always reads back. Anything else that is not such
+// a number, a non-finite grid coordinate, and a finite X or Y beyond the range
+// of a single, throws ZartError with a text naming the line.
 QList<PassportPoint> ParsePassportText(const QByteArray &text);
 // The same on a file; a file that cannot be read throws ZartError with the system's text.
 QList<PassportPoint> ReadPassportFile(const QString &path);
 
 // The single-precision bits a passport value is written to the sensor as (and
-// compared with when read back): the value rounded to the nearest single.
+// compared with when read back): the value rounded to the nearest single; an
+// infinity stays one of its sign. A NaN is written as the word its text reads
+// back as: 0x7FC00000 ("NAN") or, with the sign bit, 0xFFFFFFFF ("-NAN", the
+// erased word); its payload does not survive the text.
 quint32 PassportWord(long double value);
 
 // The section of a passport in "passport.ini": the file's name without its

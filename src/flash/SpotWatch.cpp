@@ -53,11 +53,9 @@ std::size_t SpotSeries::chartBegin() const
 
 QString SpotSeries::csvLine(const SpotReading &r)
 {
-    // The values came from singles or 16-bit integers, both exact as singles,
-    // so they show exactly as the reading showed them.
     MeasurementTexts m;
-    m.x = FormatSingle(float(r.x));
-    m.y = FormatSingle(float(r.y));
+    m.xValue = r.x;
+    m.yValue = r.y;
     m.xStatus = StatusText(r.xCode);
     m.yStatus = StatusText(r.yCode);
     return WatchLine(QDateTime::fromMSecsSinceEpoch(r.time), m);

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 void ReadingStats::add(double value)
 {
@@ -40,7 +41,7 @@ QString StatsLine(const QString &channel, const ReadingStats &stats)
     const QString failed = QStringLiteral(" failed=%1").arg(stats.failures());
     if (stats.count() == 0)
         return line + failed;
-    const auto f = [](double v) { return FormatFloat(static_cast<long double>(v)); };
+    const auto f = [](double v) { return ShortestText(v); };
     return line
         + QStringLiteral(" mean=%1 sd=%2 min=%3 max=%4 pp=%5")
               .arg(f(stats.mean()), f(stats.standardDeviation()), f(stats.min()), f(stats.max()),
@@ -98,8 +99,22 @@ QStringList StatsTexts(const ReadingStats &stats)
             fixedText(stats.standardDeviation(), d), min, max, fixedText(span, d)};
 }
 
+QString IsoTimeWithOffset(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const QDateTime at = time.toOffsetFromUtc(offset);
+    const int minutes = std::abs(offset) / 60;
+    return QStringLiteral("%1T%2%3%4:%5")
+        .arg(at.date().toString(Qt::ISODate), at.time().toString(QStringLiteral("HH:mm:ss.zzz")),
+             QLatin1String(offset < 0 ? "-" : "+"))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 QString WatchLine(const QDateTime &time, const MeasurementTexts &m)
 {
-    return QStringList{time.toString(Qt::ISODateWithMs), m.x, m.y, m.xStatus, m.yStatus}.join(
-        QLatin1Char('\t'));
+    // The readings are singles or 16-bit integers, both exact as a single.
+    return QStringList{IsoTimeWithOffset(time), ShortestText(float(m.xValue)), ShortestText(float(m.yValue)),
+                       m.xStatus, m.yStatus}
+        .join(QLatin1Char('\t'));
 }

@@ -39,8 +39,9 @@ private:
 };
 
 // The summary line of a channel: "# X n=20 mean=… sd=… min=… max=… pp=… failed=2",
-// numbers by the "0.###" rule; only "# X n=0 failed=…" when there is nothing
-// to sum up. failed= is always last.
+// each number the shortest text that reads back to the double held
+// (ShortestText); only "# X n=0 failed=…" when there is nothing to sum up.
+// failed= is always last.
 QString StatsLine(const QString &channel, const ReadingStats &stats);
 
 // The spot view's table of one channel: count, mean, standard deviation, min,
@@ -54,6 +55,12 @@ QStringList StatsTexts(const ReadingStats &stats);
 // digits, at most 12: readings of 1.0004 and 1.0006 show with five.
 int StatsDecimals(const ReadingStats &stats);
 
-// One reading as the watch prints it and the spot view saves it: the ISO time
-// with milliseconds, X, Y and the two error texts, TAB-separated.
+// ISO 8601 with milliseconds and the offset from UTC of the time's own zone:
+// "2026-12-09T12:34:56.789+03:00" ("+00:00" for UTC).
+QString IsoTimeWithOffset(const QDateTime &time);
+
+// One reading as the watch prints it and the spot view saves it: the time
+// (IsoTimeWithOffset), X and Y as the shortest texts that read back to the
+// singles received (xValue, yValue; ShortestText), and the two error texts,
+// TAB-separated.
 QString WatchLine(const QDateTime &time, const MeasurementTexts &m);

@@ -7,6 +7,8 @@
 #include "serial/PortAccess.h"
 #include "serial/UComWin.h"
 
+#include <QThread>
+
 #include <algorithm>
 
 namespace {
@@ -62,6 +64,37 @@ QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs)
 void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs)
 {
     run(engine, RequestSetAddress(newAddress, serial), timeoutMs, /*noReply=*/true);
+}
+
+QString AddressCheckText(const AddressCheck &check)
+{
+    const QString serial = SerialText(check.serial);
+    if (check.confirmed())
+        return QStringLiteral("Датчик %1 отвечает по адресу %2").arg(serial).arg(check.address);
+    if (!check.answered)
+        return QStringLiteral("Датчик %1 не отвечает по адресу %2").arg(serial).arg(check.address);
+    return QStringLiteral("По адресу %1 отвечает датчик %2, а не %3")
+        .arg(check.address)
+        .arg(SerialText(*check.answered), serial);
+}
+
+AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 newAddress,
+                                  qint32 timeoutMs, const std::function<void(int)> &setAddress)
+{
+    AssignAddress(engine, serial, newAddress, timeoutMs);
+    // The broadcast must be out on the line, and taken by the sensor, before the
+    // next request: the link clears what is still queued when it sends.
+    QThread::msleep(ulong(BroadcastTurnaroundMs));
+    AddressCheck check{serial, newAddress, std::nullopt};
+    setAddress(newAddress);
+    try {
+        check.answered = ReadSerialNumber(engine, timeoutMs);
+    } catch (const EComPort &) {
+        throw;
+    } catch (const ZartError &) {
+        // Logged by the engine: nothing answered there.
+    }
+    return check;
 }
 
 MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic)

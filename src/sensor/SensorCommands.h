@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 class TModbusEngine;
 
@@ -28,6 +29,27 @@ bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs);
 QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs);
 // Broadcast: the sensor whose serial number is `serial` takes `newAddress`; no reply.
 void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
+
+// What answered at the new address after AssignAddress: the serial number read
+// there, or none when nothing did.
+struct AddressCheck
+{
+    quint32 serial = 0;
+    int address = 0;
+    std::optional<quint32> answered;
+    bool confirmed() const { return answered && *answered == serial; }
+};
+// "Датчик 0012AB7F отвечает по адресу 5" when confirmed; else "Датчик 0012AB7F
+// не отвечает по адресу 5", or "По адресу 5 отвечает датчик 00ABCDEF, а не 0012AB7F".
+QString AddressCheckText(const AddressCheck &check);
+// The wait after a broadcast before the next request (the Modbus turnaround
+// delay): the frame leaves the line and the sensor stores its new address.
+inline constexpr int BroadcastTurnaroundMs = 200;
+// AssignAddress, the turnaround wait, then one serial number read at newAddress
+// (setAddress moves the host's bus address there and leaves it) with the same timeout. A read that
+// fails (logged by the engine) is no answer; a port failure is thrown on.
+AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 newAddress,
+                                  qint32 timeoutMs, const std::function<void(int)> &setAddress);
 
 // logTraffic off: the frames are not logged (readings repeated again and again).
 MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic = true);

@@ -1,5 +1,7 @@
 #include "UComWin.h"
 
+#include "PortAccess.h"
+
 #include "PortNaming.h"
 #include "QtSerialDevice.h"
 #include "SerialDevice.h"
@@ -41,11 +43,12 @@ QString ComExceptionText(TComExceptions code)
 }
 
 EComPort::EComPort(TComExceptions code, int winCode, const QString &baseText,
-                   const QString &detail)
+                   const QString &detail, const QString &devicePath)
     : ZartError(detail.isEmpty() ? composeText(baseText, winCode)
                                  : composeText(baseText, winCode) + QStringLiteral(": ") + detail),
       m_code(code),
-      m_winCode(winCode)
+      m_winCode(winCode),
+      m_devicePath(devicePath)
 {
 }
 
@@ -173,6 +176,10 @@ void TWinComPort::open()
 
 void TWinComPort::raiseOpenFailed(const QString &port, int error)
 {
+    // A port held by another process is named as such, whatever number its
+    // refusal left (a lock file gives none that fits).
+    if (const std::optional<QString> busy = PortBusyFailure(port))
+        throw EComPort(TComExceptions::CE_OpenFailed, -1, *busy);
     // The system's reason as a clause: "permission denied", not "Permission denied."
     QString reason = error > 0 ? qt_error_string(error).trimmed() : QString();
     while (reason.endsWith(QLatin1Char('.')))
@@ -181,7 +188,7 @@ void TWinComPort::raiseOpenFailed(const QString &port, int error)
         reason[0] = reason[0].toLower();
     const TComExceptions code = TComExceptions::CE_OpenFailed;
     const QString detail = reason.isEmpty() ? port : QStringLiteral("%1: %2").arg(port, reason);
-    throw EComPort(code, error, ComExceptionText(code), detail);
+    throw EComPort(code, error, ComExceptionText(code), detail, port);
 }
 
 void TWinComPort::close()

@@ -29,14 +29,17 @@ class EComPort : public ZartError
 {
 public:
     EComPort(TComExceptions code, int winCode, const QString &baseText,
-             const QString &detail = QString());
+             const QString &detail = QString(), const QString &devicePath = QString());
     TComExceptions code() const { return m_code; }
     int winCode() const { return m_winCode; } // -1 when the platform gave none
+    // The device a port that could not be opened leads to; empty otherwise.
+    const QString &devicePath() const { return m_devicePath; }
     static QString composeText(const QString &baseText, int winCode);
 
 private:
     TComExceptions m_code;
     int m_winCode;
+    QString m_devicePath;
 };
 
 // One serial link with fixed line settings (8 data bits, even parity,
@@ -86,7 +89,9 @@ public:
 
     // Opens the port when it is closed (Send and SetPower(true) do so
     // themselves), leaving DTR and RTS de-asserted. A port that cannot be
-    // opened raises "Unable to open com port (Error: N): <device>: <reason>".
+    // opened raises "Unable to open com port (Error: N): <device>: <reason>",
+    // or, when another process holds it, "Порт <device> занят: его держит
+    // процесс <pid> (<name>)" (PortBusyFailure) without an error number.
     void open();
 
     void Send(const quint8 *frame, int count);

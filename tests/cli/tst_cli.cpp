@@ -7,6 +7,8 @@
 #include "common/FakeSerialDevice.h"
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
+#include "serial/PortAccess.h"
+#include "serial/UComWin.h"
 
 #include <QTest>
 
@@ -159,25 +161,33 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("serial");
         QTest::addColumn<int>("addressAfter");
+        QTest::addColumn<int>("rc");
 
-        QTest::newRow("own serial: takes 17") << QStringLiteral("0000000A") << 17;
-        QTest::newRow("own serial, short form") << QStringLiteral("a") << 17;
-        QTest::newRow("another serial: keeps 1") << QStringLiteral("0000000B") << 1;
+        // Confirmed by the serial number read at the new address: a line on stdout.
+        QTest::newRow("own serial: takes 17") << QStringLiteral("0000000A") << 17 << 0;
+        QTest::newRow("own serial, short form") << QStringLiteral("a") << 17 << 0;
+        // A mistyped serial number: nothing answers at 17, a red line and exit 1.
+        QTest::newRow("another serial: keeps 1") << QStringLiteral("0000000B") << 1 << 1;
     }
     void setAddressBroadcast()
     {
         QFETCH(QString, serial);
         QFETCH(int, addressAfter);
+        QFETCH(int, rc);
 
-        const CliRun run = runCli(onSensor({"--verbose", "set-address", serial, "17"}));
-        QCOMPARE(run.rc, 0);
-        QCOMPARE(run.out, QString());
-        // A broadcast to address 0: only the frame sent is logged, nothing is awaited.
+        const CliRun run = runCli(onSensor({"--verbose", "--timeout-short", "200", "set-address", serial, "17"}));
+        QCOMPARE(run.rc, rc);
+        QCOMPARE(lines(run.out).size(), rc == 0 ? 1 : 0);
+        // A broadcast to address 0, then one serial number read at the new address.
         const QByteArray frame = withCrc(QByteArray::fromHex("001000000003060011") + QByteArray::fromHex("0000000A"));
+        const QStringList err = lines(run.err);
         if (addressAfter == 17)
-            QCOMPARE(lines(run.err), QStringList{QStringLiteral("Послано: ") + hexLine(frame)});
-        QVERIFY(sensor.waitForRequests(1, 2000));
+            QCOMPARE(err.first(), QStringLiteral("Послано: ") + hexLine(frame));
+        QVERIFY(sensor.waitForRequests(2, 2000));
+        QCOMPARE(sensor.requestLog().at(1).request.left(2), QByteArray::fromHex("1104"));
         QCOMPARE(int(sensor.address()), addressAfter);
+        if (rc != 0)
+            QVERIFY2(err.last().contains(QStringLiteral("0000000B")), qPrintable(run.err));
 
         // The sensor answers at its address, whichever it is now.
         const CliRun check = runCli(onSensor({"--addr", QString::number(addressAfter), "serial"}));
@@ -383,9 +393,12 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         QStringList expected{errLine};
-        if (advised)
-            expected << QStringLiteral("Нет доступа к порту: пользователь должен входить в группу "
-                                       "dialout (sudo usermod -aG dialout $USER, затем войти заново)");
+        // The advice, once, where the device calls for it (the core's rule on this system's device).
+        const QString devicePath = errLine.section(QStringLiteral(": "), 1, 1);
+        const QString hint =
+            PortAccessHint(EComPort(TComExceptions::CE_OpenFailed, error, QString(), QString(), devicePath));
+        if (advised && !hint.isEmpty())
+            expected << hint;
         QCOMPARE(lines(run.err), expected);
         QVERIFY(!device->calls.contains(QStringLiteral("purge"))); // nothing was sent
     }
@@ -542,7 +555,9 @@ private Q_SLOTS:
         };
         const CliRun run = runCli({"power", state, "--power-port", "COM3"}, env);
         QCOMPARE(run.rc, 0);
-        QCOMPARE(run.out, QString());
+        // Confirmed on stdout, as the illumination is.
+        QCOMPARE(lines(run.out), QStringList{rts ? QStringLiteral("Питание включено")
+                                                 : QStringLiteral("Питание выключено")});
         QCOMPARE(run.err, QString());
         QCOMPARE(devicesMade, 1); // the power link only: no data port is made
         QCOMPARE(device->calls, calls);

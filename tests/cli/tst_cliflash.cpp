@@ -5,6 +5,7 @@
 // of the sensor's image, so each slot also runs alone.
 
 #include "CliTestUtil.h"
+#include "flash/DumpFile.h"
 #include "common/TestFiles.h"
 #include "flash/Passport.h"
 
@@ -192,6 +193,8 @@ private Q_SLOTS:
         QTest::newRow("view 4095 bytes") << QStringLiteral("view") << 4095 << wrongSize;
         QTest::newRow("view 4100 bytes") << QStringLiteral("view") << 4100 << wrongSize;
         QTest::newRow("restore 4100 bytes") << QStringLiteral("restore") << 4100 << wrongSize;
+        QTest::newRow("verify 4095 bytes") << QStringLiteral("verify") << 4095 << wrongSize;
+        QTest::newRow("verify missing file") << QStringLiteral("verify") << -1 << QStringLiteral("Файл %1 не найден");
         QTest::newRow("view missing file") << QStringLiteral("view") << -1 << QStringLiteral("Файл %1 не найден");
         QTest::newRow("restore missing file") << QStringLiteral("restore") << -1
                                               << QStringLiteral("Файл %1 не найден");
@@ -217,7 +220,10 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 1);
         QCOMPARE(run.out, QString());
         const QStringList err = lines(run.err);
-        QCOMPARE(err, QStringList{failure.contains(u'%') ? failure.arg(path) : failure});
+        // A wrong size names the file and the size a dump has.
+        QCOMPARE(err, QStringList{failure == QStringLiteral("Размер файла неверен") ? DumpSizeFailure(path, size)
+                                  : failure.contains(u'%')                        ? failure.arg(path)
+                                                                                  : failure});
         QCOMPARE(sensor.requestCount(), 0);
     }
 

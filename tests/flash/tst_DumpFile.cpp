@@ -81,9 +81,12 @@ void TestDumpFile::sizes()
 
     if (!accepted) {
         QCOMPARE(failureOf([&] { ReadDumpFile(path); }), WrongSize);
+        QCOMPARE(DumpSizeFailure(path, size),
+                 QStringLiteral("Размер файла неверен: %1 - %2 байт, ожидается 4096").arg(path).arg(size));
         QCOMPARE(failureOf([&] { ImageFromDump(patternDump(size)); }), WrongSize);
         return;
     }
+    QCOMPARE(DumpSizeFailure(path, size), QString());
     const FlashImage image = ReadDumpFile(path);
     // Only the first 4096 bytes count; the bytes after them are 0xEE.
     for (int n = 0; n < FlashWords; ++n)

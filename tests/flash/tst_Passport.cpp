@@ -10,6 +10,7 @@
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 
 using namespace flashtest;
 
@@ -91,6 +92,8 @@ private Q_SLOTS:
 
     void passportWord_data();
     void passportWord();
+    void nonFiniteRoundTrip_data();
+    void nonFiniteRoundTrip();
     void section_data();
     void section();
 
@@ -226,10 +229,14 @@ void TestPassport::badNumbers_data()
     QTest::addColumn<QString>("mentions"); // the failure text names the token and the line
 
     QByteArray nanLine = plainText();
-    nanLine.replace("3\t-3\t0\t0", "NAN\t-3\t0\t0");
-    QTest::newRow("NAN") << nanLine << "\"NAN\" не является числом (строка 4)";
-    QTest::newRow("-INF") << QByteArray("1 -INF 0 0") << "\"-INF\"";
+    nanLine.replace("3\t-3\t0\t0", "NaN\t-3\t0\t0");
+    QTest::newRow("NaN, not the writer's case") << nanLine << "\"NaN\" не является числом (строка 4)";
+    QTest::newRow("lower-case -inf") << QByteArray("1 -inf 0 0") << "\"-inf\"";
+    QTest::newRow("+INF, never written") << QByteArray("+INF 2 0 0") << "\"+INF\"";
+    QTest::newRow("INFINITY") << QByteArray("INFINITY 2 0 0") << "\"INFINITY\"";
+    QTest::newRow("NAN with a payload") << QByteArray("1 NAN(1) 0 0") << "\"NAN(1)\"";
     QTest::newRow("INF in coordinates") << QByteArray("1 2 INF 0") << "\"INF\"";
+    QTest::newRow("NAN in coordinates") << QByteArray("1 2 0 -NAN") << "\"-NAN\"";
     QTest::newRow("decimal comma") << QByteArray("1,5 2 0 0") << "\"1,5\"";
     QTest::newRow("exponent without digits") << QByteArray("1e 2 0 0") << "\"1e\"";
     QTest::newRow("sign alone") << QByteArray("- 2 0 0") << "\"-\"";
@@ -257,6 +264,55 @@ void TestPassport::passportWord_data()
     QTest::newRow("1.063 nearest single") << QByteArray("1.063") << 0x3F881062u;
     QTest::newRow("0.1") << QByteArray("0.1") << 0x3DCCCCCDu;
     QTest::newRow("-20.5") << QByteArray("-20.5") << 0xC1A40000u;
+    QTest::newRow("infinity") << QByteArray("inf") << 0x7F800000u;
+    QTest::newRow("-infinity") << QByteArray("-inf") << 0xFF800000u;
+    QTest::newRow("beyond a single: infinity") << QByteArray("1e39") << 0x7F800000u;
+    // A NaN is written as the word its text reads back as.
+    QTest::newRow("NaN: the quiet NaN") << QByteArray("nan") << 0x7FC00000u;
+    QTest::newRow("-NaN: the erased word") << QByteArray("-nan") << 0xFFFFFFFFu;
+}
+
+// A word that is not a finite single, written into the passport and read back,
+// is restored as the same word where its text tells it, else as the NaN of its sign.
+void TestPassport::nonFiniteRoundTrip_data()
+{
+    QTest::addColumn<quint32>("word");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<quint32>("restored");
+    QTest::newRow("INF") << 0x7F800000u << QByteArray("INF") << 0x7F800000u;
+    QTest::newRow("-INF") << 0xFF800000u << QByteArray("-INF") << 0xFF800000u;
+    QTest::newRow("quiet NaN") << 0x7FC00000u << QByteArray("NAN") << 0x7FC00000u;
+    QTest::newRow("erased word") << 0xFFFFFFFFu << QByteArray("-NAN") << 0xFFFFFFFFu;
+    QTest::newRow("negative quiet NaN") << 0xFFC00000u << QByteArray("-NAN") << 0xFFFFFFFFu;
+    QTest::newRow("signalling NaN") << 0x7F800001u << QByteArray("NAN") << 0x7FC00000u;
+    QTest::newRow("NaN with a payload") << 0x7FFFFFFFu << QByteArray("NAN") << 0x7FC00000u;
+}
+
+void TestPassport::nonFiniteRoundTrip()
+{
+    QFETCH(quint32, word);
+    QFETCH(QByteArray, text);
+    QFETCH(quint32, restored);
+    FlashImage image = gridImage(15, 40);
+    image[XTableIndex + 20] = word;
+    image[YTableIndex + 440] = word;
+    const QByteArray written = PassportText(image);
+    QVERIFY(written.split('\n')[20].startsWith(text + '\t'));
+    const QList<PassportPoint> points = ParsePassportText(written);
+    QCOMPARE(points.size(), GridPoints);
+    const float original = std::bit_cast<float>(word);
+    for (const long double v : {points[20].X, points[440].Y}) {
+        QCOMPARE(std::isnan(v), std::isnan(original));
+        QCOMPARE(std::isinf(v), std::isinf(original));
+        QCOMPARE(std::signbit(v), std::signbit(original));
+        QCOMPARE(PassportWord(v), restored);
+    }
+    // Restored and written again, the passport is the same text.
+    for (int k = 0; k < GridPoints; ++k) {
+        image[std::size_t(XTableIndex + k)] = PassportWord(points[k].X);
+        image[std::size_t(YTableIndex + k)] = PassportWord(points[k].Y);
+    }
+    QCOMPARE(PassportText(image), written);
 }
 
 void TestPassport::passportWord()

@@ -132,6 +132,7 @@ private Q_SLOTS:
         QTest::newRow("rounded") << 1.0625f << 2.5f << 2 << 3;
         QTest::newRow("large and unknown code") << 3.4028235e38f << 576460752303423488.0f << 7 << 1;
         QTest::newRow("non-finite") << -INFINITY << -NAN << 1 << 1;
+        QTest::newRow("below a thousandth") << 1.0004f << -0.00012345f << 1 << 1;
     }
     void csvLineIsTheWatchLine()
     {
@@ -145,7 +146,6 @@ private Q_SLOTS:
         s.addReading(t, 0, m);
         const QString line = SpotSeries::csvLine(s.readings().front());
         QCOMPARE(line, WatchLine(QDateTime::fromMSecsSinceEpoch(t), m));
-        QVERIFY(line.startsWith(QStringLiteral("2026-03-01T12:30:15.042\t")));
         QCOMPARE(QString::fromUtf8(s.csvText()), line + u'\n');
     }
 

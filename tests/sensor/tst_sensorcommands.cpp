@@ -386,20 +386,33 @@ void TestSensorCommands::assignAddress_data()
 {
     QTest::addColumn<quint32>("serial");
     QTest::addColumn<int>("newAddress");
+    QTest::addColumn<int>("start"); // the sensor's address before
     QTest::addColumn<int>("taken"); // the sensor's address afterwards
+    QTest::addColumn<QString>("check"); // what the read at the new address tells
 
     const quint32 own = SimSensor::defaultFlash()[SimSensor::WordSerial];
-    QTest::newRow("own serial, 17") << own << 17 << 17;
-    QTest::newRow("own serial, 247") << own << 247 << 247;
-    QTest::newRow("other serial") << (own ^ 0x00010000) << 17 << 1;
+    const QString ownText = SerialText(own);
+    const QString otherText = SerialText(own ^ 0x00010000);
+    QTest::newRow("own serial, 17") << own << 17 << 1 << 17
+                                    << QStringLiteral("Датчик %1 отвечает по адресу 17").arg(ownText);
+    QTest::newRow("own serial, 247") << own << 247 << 1 << 247
+                                     << QStringLiteral("Датчик %1 отвечает по адресу 247").arg(ownText);
+    QTest::newRow("other serial: nobody there") << (own ^ 0x00010000) << 17 << 1 << 1
+                                                << QStringLiteral("Датчик %1 не отвечает по адресу 17").arg(otherText);
+    QTest::newRow("other serial: another sensor there")
+        << (own ^ 0x00010000) << 17 << 17 << 17
+        << QStringLiteral("По адресу 17 отвечает датчик %1, а не %2").arg(ownText, otherText);
 }
 
 void TestSensorCommands::assignAddress()
 {
     QFETCH(quint32, serial);
     QFETCH(int, newAddress);
+    QFETCH(int, start);
     QFETCH(int, taken);
+    QFETCH(QString, check);
 
+    m_sensor.setAddress(quint8(start));
     m_host.address = 1;
     m_engine->ReplyLen = 42; // a broadcast leaves the last reply alone
     AssignAddress(*m_engine, serial, quint8(newAddress), kReplyTimeoutMs);
@@ -411,6 +424,22 @@ void TestSensorCommands::assignAddress()
     QCOMPARE(m_host.lines, LogLines({{sentLine(frame), LogSent}}));
     QCOMPARE(m_engine->ReplyLen, 42);
     QCOMPARE(int(m_sensor.address()), taken);
+
+    // The same broadcast, confirmed by one serial number read at the new address.
+    m_sensor.setAddress(quint8(start));
+    m_sensor.clearRequestLog();
+    m_host.lines.clear();
+    QList<int> moved;
+    const AddressCheck result = AssignAddressChecked(*m_engine, serial, quint8(newAddress), kReplyTimeoutMs,
+                                                     [&](int a) { moved.append(a); m_host.address = a; });
+    QCOMPARE(moved, QList<int>{newAddress});
+    QCOMPARE(AddressCheckText(result), check);
+    QCOMPARE(result.confirmed(), serial == SimSensor::defaultFlash()[SimSensor::WordSerial]);
+    QVERIFY(m_sensor.waitForRequests(2, 2000));
+    const QList<SimRequestRecord> seen = m_sensor.requestLog();
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen[1].request.left(2), QByteArray(1, char(newAddress)) + '\x04');
+    QCOMPARE(m_host.countOfKind(LogError), result.answered ? 0 : 1); // the engine's "Таймаут"
 }
 
 void TestSensorCommands::correctionCopiesComputedChecksum()
