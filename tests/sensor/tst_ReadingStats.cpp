@@ -1,6 +1,7 @@
 // The running statistics against a direct two-pass computation, the summary
 // line the watch prints, and the watch's reading line.
 
+#include "common/NumberFormat.h"
 #include "sensor/ReadingStats.h"
 #include "sensor/SensorRequests.h"
 
@@ -185,8 +186,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("failures");
         QTest::addColumn<QString>("line");
         QTest::newRow("only failures") << Values{} << 3 << "# X n=0 failed=3";
-        QTest::newRow("between readings") << Values{1.0, 3.0} << 2
-                                          << "# X n=2 mean=2 sd=1.414 min=1 max=3 pp=2 failed=2";
+        // 1 and 3 give the sample deviation sqrt(2).
+        QTest::newRow("between readings")
+            << Values{1.0, 3.0} << 2
+            << QStringLiteral("# X n=2 mean=2 sd=%1 min=1 max=3 pp=2 failed=2").arg(ShortestText(std::sqrt(2.0)));
     }
     void failures()
     {
