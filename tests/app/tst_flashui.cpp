@@ -249,6 +249,30 @@ private Q_SLOTS:
         QCOMPARE(m_line.sensor.requestCount(), 1024);
     }
 
+    // "Перенести калибровку из дампа…" runs the calibration transfer on the
+    // chosen dump, asked once, with the commands off.
+    void calibrationRestore()
+    {
+        SimSensor::Flash file = SimSensor::defaultFlash();
+        file[SimSensor::WordSerial] = 0x00C0FFEE;
+        file[SimSensor::WordTableX + 7] = std::bit_cast<quint32>(7.25f);
+        const QString path = m_dir.filePath("calibration.dmp");
+        QVERIFY(writeBytes(path, dumpBytesOf(file)));
+        m_files = {path};
+        m_answers = {true};
+        ScopedModalRunner runner(script());
+
+        m_window->click("CalibrationRestoreButton");
+
+        QCOMPARE(m_fileDialogs.size(), 1);
+        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Перенести калибровку из дампа..."));
+        QCOMPARE(runner.dialogs.size(), 2);
+        QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
+        QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 7), file[SimSensor::WordTableX + 7]);
+        QCOMPARE(m_line.sensor.serial(), 0x0012AB7Fu);
+        QVERIFY(m_window->child<QPushButton>("CalibrationRestoreButton")->isEnabled());
+    }
+
     void restoreDump()
     {
         // A dump of another sensor at address 9; the connected one answers at 1.

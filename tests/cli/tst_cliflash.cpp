@@ -347,6 +347,52 @@ private Q_SLOTS:
         }
     }
 
+    // Another sensor's dump: calibration-restore moves only its calibration;
+    // --keep-address keeps the sensor's address through a whole restore.
+    void identityKept_data()
+    {
+        QTest::addColumn<QStringList>("args"); // FILE is appended
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<quint32>("serial");   // the sensor's afterwards
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("written");     // the file's calibration is in the sensor
+
+        QTest::newRow("calibration-restore --yes")
+            << QStringList{"--yes", "calibration-restore"} << 0 << Serial << 1 << true;
+        QTest::newRow("calibration-restore") << QStringList{"calibration-restore"} << 1 << Serial << 1 << false;
+        QTest::newRow("restore --keep-address")
+            << QStringList{"--yes", "--other-serial", "--keep-address", "restore"} << 0 << 0x00C0FFEEu << 1
+            << true;
+        QTest::newRow("restore") << QStringList{"--yes", "--other-serial", "restore"} << 0 << 0x00C0FFEEu << 5
+                                 << true;
+    }
+    void identityKept()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, rc);
+        QFETCH(quint32, serial);
+        QFETCH(int, address);
+        QFETCH(bool, written);
+
+        const SimSensor::Flash saved = sensor.flash();
+        const auto restoreSensor = qScopeGuard([&] { sensor.setFlash(saved); });
+        sensor.setAddress(1);
+        SimSensor::Flash other = sensor.flash();
+        other[SimSensor::WordSerial] = 0x00C0FFEE;
+        other[SimSensor::WordAddress] = 5;
+        other[SimSensor::WordTableX + 5] ^= 0x10;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("other.dmp"));
+        QVERIFY(testfiles::writeBytes(file, testfiles::dumpBytesOf(other)));
+
+        const CliRun run = runCli(onSensor(args + QStringList{file}));
+        QCOMPARE(run.rc, rc);
+        QCOMPARE(sensor.serial(), serial);
+        QCOMPARE(int(sensor.address()), address);
+        QCOMPARE(sensor.word(SimSensor::WordTableX + 5),
+                 (written ? other : saved)[SimSensor::WordTableX + 5]);
+    }
+
     // restore --differences reads every word and writes only those that differ,
     // never the address and illumination words; the checksum is corrected.
     void restoreDifferences()

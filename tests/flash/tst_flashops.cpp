@@ -43,7 +43,7 @@ QStringList lines(const QByteArray &text)
     return out;
 }
 
-enum class Operation { Dump, Restore, Passport, Compare };
+enum class Operation { Dump, Restore, Passport, Compare, Calibration };
 
 } // namespace
 
@@ -306,6 +306,8 @@ void TestFlashOps::history_data()
     QTest::addColumn<QStringList>("taken");       // names in history/ already
     QTest::addColumn<bool>("blocked");            // history/ cannot be made
     QTest::addColumn<QStringList>("kept");        // names kept: the dump's, then the passport's
+    QTest::addColumn<QString>("oldLevels");       // the sensor's ExpLevel in passport.ini; empty: none
+    QTest::addColumn<QString>("keptLevels");      // its section in history/passport.ini; empty: none
 
     const SimSensor::Flash now = dumpSubject();
     SimSensor::Flash otherWord = now;
@@ -316,19 +318,30 @@ void TestFlashOps::history_data()
     const QString dump = QStringLiteral("0012ABCD-20240305T070809Z.dmp");
     const QString passport = QStringLiteral("0012ABCD-20240305T070810Z.ini");
 
-    QTest::newRow("same content") << now << QStringList() << false << QStringList();
-    QTest::newRow("dump differs") << otherWord << QStringList() << false << QStringList{dump};
+    const QString none;
+    QTest::newRow("same content") << now << QStringList() << false << QStringList() << none << none;
+    QTest::newRow("dump differs") << otherWord << QStringList() << false << QStringList{dump} << none << none;
     QTest::newRow("both differ") << recalibrated << QStringList() << false
-                                 << QStringList{dump, passport};
+                                 << QStringList{dump, passport} << none << none;
     QTest::newRow("names taken")
         << otherWord << QStringList{dump, "0012ABCD-20240305T070809Z-2.dmp"} << false
-        << QStringList{"0012ABCD-20240305T070809Z-3.dmp"};
+        << QStringList{"0012ABCD-20240305T070809Z-3.dmp"} << none << none;
+    // Levels that a dump replaces are kept beside the passport copy of their
+    // time, which is made for them when the passport text is the same.
+    const QString passportStem = QStringLiteral("0012ABCD-20240305T070810Z");
+    QTest::newRow("levels changed, passport the same")
+        << now << QStringList() << false << QStringList{passport} << "9;9;9;9" << passportStem;
+    QTest::newRow("levels and passport changed")
+        << recalibrated << QStringList() << false << QStringList{dump, passport} << "9;9;9;9" << passportStem;
+    QTest::newRow("levels the same") << now << QStringList() << false << QStringList() << "244;40;118;42"
+                                     << none;
     // A name of the former, local-time form is another name: it stays, and
     // the new copy is named in UTC beside it.
     QTest::newRow("former name left as it is")
         << otherWord << QStringList{"0012ABCD-20240305-070809.dmp", "0012ABCD-20240305-100809.dmp"} << false
-        << QStringList{dump};
-    QTest::newRow("history cannot be made") << recalibrated << QStringList() << true << QStringList();
+        << QStringList{dump} << none << none;
+    QTest::newRow("history cannot be made") << recalibrated << QStringList() << true << QStringList() << none
+                                            << none;
 }
 
 void TestFlashOps::history()
@@ -337,10 +350,14 @@ void TestFlashOps::history()
     QFETCH(QStringList, taken);
     QFETCH(bool, blocked);
     QFETCH(QStringList, kept);
+    QFETCH(QString, oldLevels);
+    QFETCH(QString, keptLevels);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QDir d(dir.path());
+    if (!oldLevels.isEmpty())
+        QVERIFY(writeBytes(d.filePath("passport.ini"), "[0012ABCD]\r\nExpLevel=" + oldLevels.toLatin1() + "\r\n"));
     // A zone that is not the machine's: the names must not depend on it.
     const QDateTime dumpTime(QDate(2024, 3, 5), QTime(10, 8, 9), QTimeZone(3 * 3600));
     const QDateTime passportTime = dumpTime.addSecs(1);
@@ -395,16 +412,27 @@ void TestFlashOps::history()
     QCOMPARE(QFileInfo::exists(d.filePath("history")), !(taken + kept).isEmpty());
     QStringList history = QDir(d.filePath("history")).entryList(QDir::Files);
     QStringList expectedHistory = taken + kept;
+    if (!keptLevels.isEmpty())
+        expectedHistory << QStringLiteral("passport.ini");
     history.sort();
     expectedHistory.sort();
     QCOMPARE(history, expectedHistory);
     for (const QString &name : taken)
         QCOMPARE(readBytes(d.filePath("history/" + name)), name.toLatin1());
     QCOMPARE(texts(log, 0).filter(QStringLiteral("Прежний")), keptLines);
-    // Each kept line comes right before its file's line.
+    // Each kept line comes right before its file's line (or the kept levels').
     for (int i = 0; i < log.lines.size(); ++i)
         if (log.lines[i].text.startsWith(QStringLiteral("Прежний")))
-            QVERIFY(log.lines.value(i + 1).text.contains(QStringLiteral("сохранён в файле 0012ABCD")));
+            QVERIFY(log.lines.value(i + 1).text.contains(QStringLiteral("сохранён в файле 0012ABCD"))
+                    || log.lines.value(i + 1).text.startsWith(QStringLiteral("Прежние уровни")));
+    // The replaced levels, restorable with their passport from history/.
+    if (!keptLevels.isEmpty()) {
+        QCOMPARE(ReadExpLevel(d.filePath("history/passport.ini"), keptLevels).ExposureX,
+                 ParseExpLevel(oldLevels).ExposureX);
+        QVERIFY(texts(log, 0).contains(QStringLiteral("Прежние уровни (%1) сохранены в файле "
+                                                      "history/passport.ini [%2]")
+                                           .arg(oldLevels, keptLevels)));
+    }
 }
 
 void TestFlashOps::requestKinds_data()
@@ -534,6 +562,10 @@ void TestFlashOps::stopAfterRequest_data()
                     {"Записано слов: 884 из 886", 0}, passportHint};
     QTest::newRow("passport, after the last read-back")
         << Operation::Passport << 1 + 2 * 886 << 3 << LogLines{stopped, {"Записано слов: 886 из 886", 0}};
+    QTest::newRow("calibration, tables")
+        << Operation::Calibration << 1 + 51 << 0
+        << LogLines{{"Запись калибровки во флеш...", 0}, stopped, {"Прервано на адресе 0x1253", 0},
+                    {"Записано слов: 51 из 886", 0}, {FinishHint(WriteJob::Calibration, false), 0}};
     QTest::newRow("comparison") << Operation::Compare << 300 << 0
                                 << LogLines{{"Сравнение с дампом...", 0}, stopped};
 }
@@ -573,6 +605,7 @@ void TestFlashOps::stopAfterRequest()
             RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, 2);
             break;
         case Operation::Compare: CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 2); break;
+        case Operation::Calibration: RestoreCalibration(*m_rig.engine, op, dumpPath, timeouts, 2); break;
         }
         QFAIL("the operation was not stopped");
     } catch (const EOperationStopped &e) {

@@ -13,6 +13,7 @@
 using namespace flashtest;
 
 Q_DECLARE_METATYPE(SimFault)
+Q_DECLARE_METATYPE(SimSensor::Flash)
 
 namespace {
 
@@ -78,6 +79,8 @@ private Q_SLOTS:
     void addressStep();
     void serialCheck_data();
     void serialCheck();
+    void calibrationRestore_data();
+    void calibrationRestore();
 
 private:
     SimRig m_rig;
@@ -431,6 +434,77 @@ void TestFlashRestore::serialCheck()
         QCOMPARE(texts(m_rig.host, 3), QStringList{failure});
         QVERIFY(texts(m_rig.host, 0).isEmpty());
     }
+}
+
+// A calibration moved from another sensor's dump: exactly the passport
+// restore's words, with the dump's bits; the sensor keeps everything else.
+void TestFlashRestore::calibrationRestore_data()
+{
+    QTest::addColumn<SimSensor::Flash>("file");
+    QTest::addColumn<QByteArray>("extra"); // bytes after the dump's
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QString>("failure");  // empty: written
+    QTest::addColumn<QStringList>("red");
+
+    SimSensor::Flash other = SimSensor::defaultFlash();
+    other[SimSensor::WordSerial] = 0x00C0FFEE;
+    other[SimSensor::WordAddress] = 5;
+    other[SimSensor::WordExposureX] = 0x1F4; // the whole word, not its low byte
+    for (int k = 0; k < SimSensor::GridPoints; ++k) {
+        other[std::size_t(SimSensor::WordTableX + k)] ^= 0x5;
+        other[std::size_t(SimSensor::WordTableY + k)] ^= 0x3;
+    }
+    other[100] = 0xDEADBEEF; // another sensor's word outside the calibration
+    SimSensor::Flash blank = other;
+    blank[SimSensor::WordTableX + 5] = 0x7FC00000;
+    blank[SimSensor::WordTableY + 7] = 0xFFFFFFFF;
+
+    QTest::newRow("another sensor's dump") << other << QByteArray() << true << QString() << QStringList();
+    QTest::newRow("declined") << other << QByteArray() << false << "Запись отменена пользователем"
+                              << QStringList{"Запись отменена пользователем"};
+    QTest::newRow("non-finite values, said and written")
+        << blank << QByteArray() << true << QString()
+        << QStringList{"В калибровке нечисловые значения (2): X6, Y8"};
+    QTest::newRow("not a dump") << other << QByteArray(4, '\0') << true << "Размер файла неверен"
+                                << QStringList{"Размер файла неверен"};
+}
+
+void TestFlashRestore::calibrationRestore()
+{
+    QFETCH(SimSensor::Flash, file);
+    QFETCH(QByteArray, extra);
+    QFETCH(bool, answer);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, red);
+
+    const QString path = m_dir.filePath("calibration.dmp");
+    QVERIFY(writeBytes(path, dumpBytesOf(file) + extra));
+    const SimSensor::Flash before = SimSensor::defaultFlash();
+    m_rig.reset(before, 1);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {answer};
+
+    const QString outcome = failureOf([&] { RestoreCalibration(*m_rig.engine, op, path, kTimeouts, 0); });
+
+    QCOMPARE(outcome, failure.isEmpty() ? QStringLiteral("<no failure>") : failure);
+    QCOMPARE(texts(m_rig.host, 3), red);
+    const SimSensor::Flash now = m_rig.sensor.flash();
+    if (!failure.isEmpty()) {
+        QCOMPARE(now, before);
+        QCOMPARE(m_rig.sensor.requestCount(), extra.isEmpty() ? 1 : 0); // the serial number only
+        return;
+    }
+    QCOMPARE(op.questions, QStringList{"Калибровка датчика 00C0FFEE будет записана в датчик 0012AB7F. Записать?"});
+    QCOMPARE(texts(m_rig.host, 0).last(), QStringLiteral("Калибровка записана успешно"));
+    // The calibration words bit for bit; every other word but the checksum's as it was.
+    for (int n = 0; n < SimSensor::WordCrc; ++n) {
+        const bool calibration = (n >= SimSensor::WordExposureX && n <= SimSensor::WordThresholdY)
+            || (n >= SimSensor::WordTableX && n < SimSensor::WordTableX + SimSensor::GridPoints)
+            || (n >= SimSensor::WordTableY && n < SimSensor::WordTableY + SimSensor::GridPoints);
+        QCOMPARE(now[std::size_t(n)], calibration ? file[std::size_t(n)] : before[std::size_t(n)]);
+    }
+    QCOMPARE(now[SimSensor::WordCrcRequired], quint32(SimSensor::flashChecksum(now)));
+    QCOMPARE(int(m_rig.sensor.address()), 1);
 }
 
 QTEST_GUILESS_MAIN(TestFlashRestore)
