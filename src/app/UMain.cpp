@@ -404,8 +404,8 @@ void TForm1::FormActivate()
     if (!m_preferredPowerPort.isEmpty())
         m_setup->setExtraPowerPortPaths({m_preferredPowerPort});
     LoadSettings();
-    if (m_offerServiceTab)
-        ServiceMode = std::max(ServiceMode, 1);
+    if (m_offerServiceTab) // the demo shows what can be tried with it
+        ServiceMode = 2;
     selectPreferredPort();
 
     switch (ServiceMode) {

@@ -83,8 +83,8 @@ public:
     // A power port given by its device path on the command line: offered in
     // the power port list and selected at the first activation.
     void setPreferredPowerPort(const QString &path) { m_preferredPowerPort = path; }
-    // With --demo the service tab is offered as with "ServiceMode" 1 (or shown
-    // when the settings say 2); the settings file is left as it is.
+    // With --demo the service tab is shown at start, as with "ServiceMode" 2,
+    // and can be hidden from the tabs' menu; the settings file is left as it is.
     void offerServiceTab() { m_offerServiceTab = true; }
 
     // Where the settings are read and written, and the folder of the dumps

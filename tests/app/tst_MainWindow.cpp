@@ -424,9 +424,9 @@ private Q_SLOTS:
         QTest::newRow("5 reads as 2") << QByteArray("[Options]\nServiceMode=5\n") << false << 2 << true << true;
         QTest::newRow("-1 reads as 0") << QByteArray("[Options]\nServiceMode=-1\n") << false << 0 << false
                                        << false;
-        // The demo offers the tab; what the file says stays in the file.
-        QTest::newRow("demo, 0") << QByteArray("[Options]\nServiceMode=0\n") << true << 1 << true << false;
-        QTest::newRow("demo, no setting") << QByteArray() << true << 1 << true << false;
+        // The demo shows the tab; what the file says stays in the file.
+        QTest::newRow("demo, 0") << QByteArray("[Options]\nServiceMode=0\n") << true << 2 << true << true;
+        QTest::newRow("demo, no setting") << QByteArray() << true << 2 << true << true;
         QTest::newRow("demo, 2") << QByteArray("[Options]\nServiceMode=2\n") << true << 2 << true << true;
     }
     void serviceMode()
