@@ -103,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(pty.startsWith(QStringLiteral("/dev/")));
         TForm1 *form = session.mainForm();
         form->FormActivate();
-        QCOMPARE(form->ServiceMode, 1); // the demo offers the service tab
+        QCOMPARE(form->ServiceMode, 2); // the demo shows the service tab
 
         const QString chosen = port.isEmpty() ? pty : port;
         auto *combo = form->findChild<QComboBox *>(QStringLiteral("PortComboBox"));
