@@ -10,8 +10,13 @@ build="${BUILD_DIR:-$root/build-asan}"
 "$root/scripts/setup.sh" clang libclang-rt-14-dev
 # The compiler is named on the command line, so a build folder configured
 # earlier with another compiler is configured afresh.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$root"
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZART_SANITIZE=ON >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZART_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
