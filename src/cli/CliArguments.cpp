@@ -5,6 +5,7 @@
 #include "sensor/HexField.h"
 #include "sensor/RegisterMap.h"
 
+#include <initializer_list>
 #include <map>
 #include <optional>
 
@@ -54,7 +55,7 @@ struct OptionRow
 
 // In the order of the help text. A help text is wrapped to the screen's width;
 // '\n' starts a new line.
-const OptionRow Options[] = {
+constexpr OptionRow Options[] = {
     {.opt = Opt::Port, .name = "port", .value = "NAME|PATH",
      .help = "data port: COMN, a device path (/dev/ttyUSB0) or a device name in /dev; every command but "
              "%1 needs --port or --demo"},
@@ -96,7 +97,7 @@ const OptionRow Options[] = {
      .help = "answer No to restore's question about the dump's bus address: the sensor keeps its own",
      .flag = &CliCommand::keepAddress},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
-    // Told with their commands: each belongs to the commands whose synopsis names it.
+    // Told with their commands: each belongs to the commands whose options list it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
      .min = 10, .max = 10000},
     {.opt = Opt::PowerPort, .name = "power-port", .value = "NAME|PATH"},
@@ -109,30 +110,74 @@ const OptionRow Options[] = {
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
 };
 
+// A short list written in place in a table row: {a, b}; at most N items.
+template <typename T, int N>
+struct Few
+{
+    T items[N] = {};
+    int size = 0;
+
+    constexpr Few() = default;
+    constexpr Few(std::initializer_list<T> list)
+    {
+        if (list.size() > std::size_t(N))
+            throw "Few: too many items"; // a compile error in the constexpr tables
+        for (const T &item : list)
+            items[size++] = item;
+    }
+    constexpr const T *begin() const { return items; }
+    constexpr const T *end() const { return items + size; }
+    constexpr const T &operator[](int i) const { return items[i]; }
+};
+
+// One of the words an argument may be, and what it stands for.
+struct Choice
+{
+    const char *word = nullptr;
+    int code = 0;
+};
+
+// A positional argument of a command.
+struct VerbArg
+{
+    const char *name = nullptr; // its name in the synopsis and the messages ("FILE")
+    Few<Choice, 3> choices{};   // or one of these words, in the synopsis's order (on|off)
+    bool optional = false;      // [DIR]: may be left out; only the last ones are
+};
+
+// An option that belongs to one or a few commands (OptionRow without help).
+struct VerbOption
+{
+    Opt opt{};
+    bool required = false; // the command needs it; else it is optional: [--watch]
+};
+
 struct VerbRow
 {
     CliVerb verb;
     const char *name;
-    // The synopsis after the name: arguments in upper case or as a|b
-    // alternatives, [optional] ones, and the options of this command. The
-    // parser counts the arguments from it.
-    const char *synopsis;
-    bool needsPort;
-    bool longOperation; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
-    const char *help;
+    Few<VerbArg, 2> args{};     // positional, in their order
+    Few<VerbOption, 1> options{}; // the options of this command
+    bool needsPort = true;
+    bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
+    const char *help = nullptr;
 };
 
-const VerbRow Verbs[] = {
-    {CliVerb::Serial, "serial", "", true, false, "serial number, 8 hexadecimal digits"},
-    {CliVerb::Ping, "ping", "", true, false, "echo test: Ok or Ошибка"},
-    {CliVerb::Reset, "reset", "", true, false, "communications restart: Ok or Ошибка"},
-    {CliVerb::DevId, "devid", "", true, false, "Modbus device identification, one line per object"},
-    {CliVerb::SetAddress, "set-address", "SERIAL NEWADDR", true, false,
+constexpr VerbRow Verbs[] = {
+    {.verb = CliVerb::Serial, .name = "serial", .help = "serial number, 8 hexadecimal digits"},
+    {.verb = CliVerb::Ping, .name = "ping", .help = "echo test: Ok or Ошибка"},
+    {.verb = CliVerb::Reset, .name = "reset", .help = "communications restart: Ok or Ошибка"},
+    {.verb = CliVerb::DevId, .name = "devid",
+     .help = "Modbus device identification, one line per object"},
+    {.verb = CliVerb::SetAddress, .name = "set-address",
+     .args = {{.name = "SERIAL"}, {.name = "NEWADDR"}},
+     .help =
      "broadcast: the sensor with the serial number SERIAL (hexadecimal) takes the bus address NEWADDR "
      "(1..247); then the serial number is read at NEWADDR: exit 0 when SERIAL answers there, 1 when "
      "nothing or another sensor does"},
-    {CliVerb::Coords, "coords", "[--watch]", true, false, "X, Y and their error codes, TAB-separated"},
-    {CliVerb::Pixels, "pixels", "[--watch]", true, false,
+    {.verb = CliVerb::Coords, .name = "coords", .options = {{.opt = Opt::Watch}},
+     .help = "X, Y and their error codes, TAB-separated"},
+    {.verb = CliVerb::Pixels, .name = "pixels", .options = {{.opt = Opt::Watch}}, .help =
      "nx, ny and their error codes, TAB-separated\n"
      "With --watch [--interval MS] [--count N] [--stats] either reads again and again, one line per "
      "reading: ISO time with the UTC offset, X, Y (shortest text that reads back to the value "
@@ -144,58 +189,100 @@ const VerbRow Verbs[] = {
      "With --stats, after the last reading (or at the signal) one line per channel on stdout:\n"
      "# X n=N mean=... sd=... min=... max=... pp=... failed=F (full precision)\n"
      "(sd: sample standard deviation; NaN and INF readings left out; F readings failed)"},
-    {CliVerb::Light, "light", "x|y|off", true, false, "illumination of the X or the Y channel, or off"},
-    {CliVerb::ReadWord, "read-word", "ADDR", true, false,
+    {.verb = CliVerb::Light, .name = "light",
+     .args = {{.choices = {{"x", 1}, {"y", 2}, {"off", 0}}}},
+     .help = "illumination of the X or the Y channel, or off"},
+    {.verb = CliVerb::ReadWord, .name = "read-word", .args = {{.name = "ADDR"}}, .help =
      "the flash word at ADDR (hexadecimal, 1000 to 13FF; the low 16 bits are sent): 8 hexadecimal "
      "digits"},
-    {CliVerb::WriteWord, "write-word", "ADDR VALUE", true, false,
-     "writes VALUE (hexadecimal) to the flash word at ADDR"},
-    {CliVerb::Crc, "crc", "", true, false, "the sensor's checksum, 4 hexadecimal digits"},
-    {CliVerb::CrcCorrect, "crc-correct", "", true, false,
+    {.verb = CliVerb::WriteWord, .name = "write-word", .args = {{.name = "ADDR"}, {.name = "VALUE"}},
+     .help = "writes VALUE (hexadecimal) to the flash word at ADDR"},
+    {.verb = CliVerb::Crc, .name = "crc", .help = "the sensor's checksum, 4 hexadecimal digits"},
+    {.verb = CliVerb::CrcCorrect, .name = "crc-correct", .help =
      "makes the expected checksum equal to the computed one"},
-    {CliVerb::Version, "version", "", true, false, "firmware version, device dimension, processor version"},
-    {CliVerb::Search, "search", "[--find-timeout MS]", true, true,
+    {.verb = CliVerb::Version, .name = "version",
+     .help = "firmware version, device dimension, processor version"},
+    {.verb = CliVerb::Search, .name = "search",
+     .options = {{.opt = Opt::FindTimeout}}, .longOperation = true,
+     .help =
      "probes the addresses 1..247 with a reply timeout of MS (10..10000, default 70); prints the "
      "address found. Without --fast a reply ends only after 40 ms of silence on the line, so a timeout "
      "below about 50 finds nothing; with --fast 10 is enough"},
-    {CliVerb::Power, "power", "on|off --power-port NAME|PATH", false, false,
+    {.verb = CliVerb::Power, .name = "power", .args = {{.choices = {{"on", 1}, {"off", 0}}}},
+     .options = {{.opt = Opt::PowerPort, .required = true}}, .needsPort = false, .help =
      "switches the sensor supply through the DTR and RTS lines of a second port (on: DTR off, RTS on; "
      "off: DTR on, RTS off); the lines keep that state when zart-cli ends and closes the port; prints "
      "Питание включено or Питание выключено"},
-    {CliVerb::Dump, "dump", "[DIR]", true, true,
+    {.verb = CliVerb::Dump, .name = "dump",
+     .args = {{.name = "DIR", .optional = true}}, .longOperation = true,
+     .help =
      "reads the whole flash and writes SERIAL.dmp, the passport SERIAL.ini and the ExpLevel entry of "
      "passport.ini into DIR (default: the current directory); prints the paths of the three files.\n"
      "A dump or passport that would be replaced by other content is kept first in DIR/history/ as "
      "SERIAL-YYYYMMDDTHHMMSSZ.dmp (.ini), of its modification time in UTC"},
-    {CliVerb::View, "view", "FILE", false, false, "a dump file as TAB-separated rows: name, value, raw"},
-    {CliVerb::Restore, "restore", "[--differences] FILE", true, true,
+    {.verb = CliVerb::View, .name = "view", .args = {{.name = "FILE"}}, .needsPort = false,
+     .help = "a dump file as TAB-separated rows: name, value, raw"},
+    {.verb = CliVerb::Restore, .name = "restore",
+     .args = {{.name = "FILE"}}, .options = {{.opt = Opt::Differences}}, .longOperation = true,
+     .help =
      "writes a dump into the sensor, verifies it, corrects the checksum and offers the dump's bus "
      "address.\n"
      "The sensor's serial number is read first; one that is not the dump's needs --other-serial.\n"
      "With --differences it reads the whole flash first and writes and verifies only the words that "
      "differ (never 0x1000 and 0x1006): the quick way to finish a restore that stopped"},
-    {CliVerb::PassportRestore, "passport-restore", "FILE", true, true,
+    {.verb = CliVerb::PassportRestore, .name = "passport-restore",
+     .args = {{.name = "FILE"}}, .longOperation = true,
+     .help =
      "writes a passport (the calibration tables, exposures and levels) into the sensor, verifies it and "
      "corrects the checksum; the ExpLevel entry is looked up in the passport.ini beside FILE, in the "
      "section named after FILE (0012AB7F.ini: section 0012AB7F); a sensor whose serial number is not "
      "that name needs --other-serial"},
-    {CliVerb::CalibrationRestore, "calibration-restore", "FILE", true, true,
+    {.verb = CliVerb::CalibrationRestore, .name = "calibration-restore",
+     .args = {{.name = "FILE"}}, .longOperation = true,
+     .help =
      "moves the calibration of the dump FILE into the sensor: writes exactly the words a passport "
      "restore writes (the X and Y tables and the four exposure and threshold words), with the dump's "
      "own bits, verifies them and corrects the checksum; the serial number, the address and every "
      "other word stay as they are. Asks \"Калибровка датчика ... будет записана в датчик ...\" (--yes)"},
-    {CliVerb::Verify, "verify", "FILE", true, true,
+    {.verb = CliVerb::Verify, .name = "verify", .args = {{.name = "FILE"}}, .longOperation = true,
+     .help =
      "reads the whole flash (writing nothing) and compares it with the dump FILE: one TAB-separated "
      "line per differing word (address, file, sensor, name); the words a restore does not bring back "
      "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference, "
      "a failed exchange or a FILE that is not a dump"},
-    {CliVerb::Plot, "plot", "FILE OUT", false, false,
+    {.verb = CliVerb::Plot, .name = "plot",
+     .args = {{.name = "FILE"}, {.name = "OUT"}}, .needsPort = false,
+     .help =
      "draws the calibration of a dump or a passport text FILE into OUT, a .png or .svg picture (no "
      "sensor), and prints one TAB-separated line per marked point (row, column, X, Y, reasons, "
      "\"номинал (X; Y) = (x; y) мм\": the nominal coordinates along the indices X and Y run along), then "
      "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
      "which index X and Y run along"},
 };
+
+// What the parser and the help take for granted of the command table.
+constexpr bool verbsAreWellFormed()
+{
+    for (const VerbRow &verb : Verbs) {
+        bool optionalBefore = false;
+        for (const VerbArg &arg : verb.args) {
+            // A name or alternatives, not both; the optional arguments come last.
+            if ((arg.name != nullptr) == (arg.choices.size > 0) || (optionalBefore && !arg.optional))
+                return false;
+            optionalBefore = arg.optional;
+        }
+        // A command's option is one told with its commands, not with the options of all.
+        for (const VerbOption &option : verb.options) {
+            bool toldWithCommand = false;
+            for (const OptionRow &row : Options)
+                toldWithCommand = toldWithCommand || (row.opt == option.opt && !row.help && !row.withWatch);
+            if (!toldWithCommand)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(verbsAreWellFormed());
 
 [[noreturn]] void usage(const QString &text)
 {
@@ -239,37 +326,6 @@ const VerbRow &verbRow(CliVerb verb)
     Q_UNREACHABLE();
 }
 
-// What a synopsis says: how many arguments the command takes, and which
-// options belong to it. Option values ("--find-timeout MS") are no arguments.
-struct Synopsis
-{
-    int minArgs = 0;
-    int maxArgs = 0;
-    QStringList options;
-};
-
-Synopsis readSynopsis(const VerbRow &verb)
-{
-    Synopsis s;
-    const QStringList words = QString::fromUtf8(verb.synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        QString word = words.at(i);
-        const bool optional = word.startsWith(QLatin1Char('['));
-        word.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-        if (word.startsWith(QLatin1String("--"))) {
-            s.options << word;
-            const OptionRow *row = findOption(QStringView(word).mid(2));
-            if (row && row->value)
-                ++i;
-            continue;
-        }
-        ++s.maxArgs;
-        if (!optional)
-            ++s.minArgs;
-    }
-    return s;
-}
-
 // "a", "a and b", "a, b and c" (or with another last word).
 QString listed(const QStringList &items, const QString &last = QStringLiteral("and"))
 {
@@ -279,14 +335,65 @@ QString listed(const QStringList &items, const QString &last = QStringLiteral("a
         + QLatin1Char(' ') + items.last();
 }
 
-// The commands whose synopsis names the option; empty: an option of every command.
-QStringList commandsOf(const QString &option)
+const VerbOption *optionOf(const VerbRow &verb, Opt opt)
+{
+    for (const VerbOption &option : verb.options)
+        if (option.opt == opt)
+            return &option;
+    return nullptr;
+}
+
+// The commands the option belongs to; empty: an option of every command.
+QStringList commandsOf(Opt opt)
 {
     QStringList names;
     for (const VerbRow &verb : Verbs)
-        if (readSynopsis(verb).options.contains(option))
+        if (optionOf(verb, opt))
             names << QString::fromUtf8(verb.name);
     return names;
+}
+
+// The words of an argument's alternatives, in the synopsis's order.
+QStringList choiceWords(const VerbArg &arg)
+{
+    QStringList words;
+    for (const Choice &choice : arg.choices)
+        words << QString::fromUtf8(choice.word);
+    return words;
+}
+
+// An argument as the synopsis shows it: FILE, [DIR], on|off.
+QString argumentText(const VerbArg &arg)
+{
+    const QString text =
+        arg.choices.size > 0 ? choiceWords(arg).join(QLatin1Char('|')) : QString::fromUtf8(arg.name);
+    return arg.optional ? QLatin1Char('[') + text + QLatin1Char(']') : text;
+}
+
+// An option of a command as the synopsis shows it: --power-port NAME|PATH, [--watch].
+QString optionText(const VerbOption &option)
+{
+    const OptionRow &row = optionRow(option.opt);
+    QString text = optionName(row);
+    if (row.value)
+        text += QLatin1Char(' ') + QLatin1String(row.value);
+    return option.required ? text : QLatin1Char('[') + text + QLatin1Char(']');
+}
+
+// The synopsis after the command's name: its optional options, its arguments,
+// then the options it needs ("[--differences] FILE", "on|off --power-port NAME|PATH").
+QString synopsisText(const VerbRow &verb)
+{
+    QStringList words;
+    for (const VerbOption &option : verb.options)
+        if (!option.required)
+            words << optionText(option);
+    for (const VerbArg &arg : verb.args)
+        words << argumentText(arg);
+    for (const VerbOption &option : verb.options)
+        if (option.required)
+            words << optionText(option);
+    return words.join(QLatin1Char(' '));
 }
 
 // A decimal number of plain digits within [min, max]; anything else is a usage error.
@@ -338,58 +445,56 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
     }
 }
 
-// One of the words of a command argument, such as x|y|off; -1 for none of them.
-int choiceOf(const QString &text, QStringView choices)
+// What the word given for an argument with alternatives stands for.
+int choiceOf(const VerbRow &verb, const VerbArg &arg, const QString &text)
 {
-    const QList<QStringView> words = choices.split(QLatin1Char('|'));
-    for (qsizetype i = 0; i < words.size(); ++i)
-        if (text.compare(words.at(i), Qt::CaseInsensitive) == 0)
-            return int(i);
-    return -1;
+    for (const Choice &choice : arg.choices)
+        if (text.compare(QLatin1String(choice.word), Qt::CaseInsensitive) == 0)
+            return choice.code;
+    usage(QStringLiteral("%1 wants %2, not \"%3\"")
+              .arg(QLatin1String(verb.name), listed(choiceWords(arg), QStringLiteral("or")), text));
 }
 
-// The arguments of the command, checked and converted.
-void readArguments(CliCommand &cmd, const QStringList &args)
+// The arguments of the command, checked and converted; their count is checked.
+void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args)
 {
+    // "read-word: ADDR", as the messages name an argument.
+    const auto what = [&](int i) {
+        return QStringLiteral("%1: %2").arg(QLatin1String(verb.name),
+                                              QLatin1String(verb.args[i].name));
+    };
+    // A path argument that may not be empty.
+    const auto path = [&](int i) {
+        if (args.at(i).isEmpty())
+            usage(what(i) + QStringLiteral(" is empty"));
+        return args.at(i);
+    };
     switch (cmd.verb) {
     case CliVerb::SetAddress:
-        cmd.serial = hexValue(args.at(0), QStringLiteral("set-address: SERIAL"));
-        cmd.newAddress = quint8(decimalIn(args.at(1), MinBusAddress, MaxBusAddress, QStringLiteral("set-address: NEWADDR")));
+        cmd.serial = hexValue(args.at(0), what(0));
+        cmd.newAddress = quint8(decimalIn(args.at(1), MinBusAddress, MaxBusAddress, what(1)));
         break;
-    case CliVerb::Light: {
-        // The illumination codes: 0 off, 1 X, 2 Y.
-        const int which = choiceOf(args.at(0), u"off|x|y");
-        if (which < 0)
-            usage(QStringLiteral("light wants x, y or off, not \"%1\"").arg(args.at(0)));
-        cmd.lightCode = quint8(which);
+    case CliVerb::Light:
+        cmd.lightCode = quint8(choiceOf(verb, verb.args[0], args.at(0)));
         break;
-    }
     case CliVerb::ReadWord:
-        cmd.wordAddress = quint16(hexValue(args.at(0), QStringLiteral("read-word: ADDR")) & 0xFFFFu);
+        cmd.wordAddress = quint16(hexValue(args.at(0), what(0)) & 0xFFFFu);
         break;
     case CliVerb::WriteWord:
-        cmd.wordAddress = quint16(hexValue(args.at(0), QStringLiteral("write-word: ADDR")) & 0xFFFFu);
-        cmd.wordValue = hexValue(args.at(1), QStringLiteral("write-word: VALUE"));
+        cmd.wordAddress = quint16(hexValue(args.at(0), what(0)) & 0xFFFFu);
+        cmd.wordValue = hexValue(args.at(1), what(1));
         break;
-    case CliVerb::Power: {
-        const int state = choiceOf(args.at(0), u"off|on");
-        if (state < 0)
-            usage(QStringLiteral("power wants on or off, not \"%1\"").arg(args.at(0)));
-        cmd.powerOn = state == 1;
-        if (cmd.powerPort.isEmpty())
-            usage(QStringLiteral("power needs --power-port NAME|PATH"));
+    case CliVerb::Power:
+        cmd.powerOn = choiceOf(verb, verb.args[0], args.at(0)) != 0;
         break;
-    }
     case CliVerb::Dump:
-        if (!args.isEmpty()) {
-            if (args.at(0).isEmpty())
-                usage(QStringLiteral("dump: DIR is empty"));
-            cmd.path = args.at(0);
-        }
+        if (!args.isEmpty())
+            cmd.path = path(0);
         break;
     case CliVerb::Plot:
         if (!IsPictureFileName(args.at(1)))
-            usage(QStringLiteral("plot: OUT must end in .png or .svg, not \"%1\"").arg(args.at(1)));
+            usage(what(1)
+                  + QStringLiteral(" must end in .png or .svg, not \"%1\"").arg(args.at(1)));
         cmd.picturePath = args.at(1);
         [[fallthrough]];
     case CliVerb::View:
@@ -397,9 +502,7 @@ void readArguments(CliCommand &cmd, const QStringList &args)
     case CliVerb::PassportRestore:
     case CliVerb::CalibrationRestore:
     case CliVerb::Verify:
-        if (args.at(0).isEmpty())
-            usage(QStringLiteral("%1: FILE is empty").arg(cmd.verbName));
-        cmd.path = args.at(0);
+        cmd.path = path(0);
         break;
     default:
         break;
@@ -411,21 +514,50 @@ void readArguments(CliCommand &cmd, const QStringList &args)
 constexpr int TextColumn = 24;
 constexpr int LineWidth = 78;
 
+// The option a word of the help text names ("--count", "[--count"); none for other words.
+const OptionRow *optionNamedBy(QStringView word)
+{
+    while (word.startsWith(QLatin1Char('[')) || word.startsWith(QLatin1Char('(')))
+        word = word.mid(1);
+    if (!word.startsWith(QLatin1String("--")))
+        return nullptr;
+    word = word.mid(2);
+    qsizetype end = 0;
+    while (end < word.size()
+           && (word.at(end).isLetterOrNumber() || word.at(end) == QLatin1Char('-')))
+        ++end;
+    return end == word.size() ? findOption(word) : nullptr;
+}
+
+// Whether a word of the help text is the value name of the option, closing
+// brackets and punctuation after it allowed ("N]").
+bool isValueWord(QStringView word, const OptionRow &option)
+{
+    while (!word.isEmpty() && QStringView(u"]),;.:").contains(word.back()))
+        word.chop(1);
+    return word == QLatin1String(option.value);
+}
+
 // Appends text to line, word by word, starting a new line with indent where
 // the next word would pass the width; '\n' in text starts a new line too.
 void appendWrapped(QString &out, QString line, const QString &text, const QString &indent)
 {
     for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
-        // An option and its value ("--count N") stay on one line, so that the
-        // completion sees which options take one.
+        // An option and its value ("[--count N]") stay on one line, so that
+        // the completion sees which options take one.
         QStringList words;
+        // The option the last word names, if it takes a value.
+        const OptionRow *awaitingValue = nullptr;
         for (const QString &word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const bool valueName = word.at(0) >= QLatin1Char('A') && word.at(0) <= QLatin1Char('Z');
-            if (valueName && !words.isEmpty() && words.last().contains(QLatin1String("--"))
-                && !words.last().contains(QLatin1Char(' ')))
+            if (awaitingValue && isValueWord(word, *awaitingValue)) {
                 words.last() += QLatin1Char(' ') + word;
-            else
-                words << word;
+                awaitingValue = nullptr;
+                continue;
+            }
+            words << word;
+            awaitingValue = optionNamedBy(word);
+            if (awaitingValue && !awaitingValue->value)
+                awaitingValue = nullptr;
         }
         bool lineEmpty = line.isEmpty() || line.endsWith(QLatin1Char(' '));
         for (const QString &word : words) {
@@ -534,21 +666,24 @@ CliCommand ParseCliArguments(const QStringList &args)
     if (!verb)
         usage(QStringLiteral("unknown command \"%1\"").arg(cmd.verbName));
     cmd.verb = verb->verb;
-    const Synopsis synopsis = readSynopsis(*verb);
-    if (positionals.size() < synopsis.minArgs)
+    int minArgs = 0;
+    for (const VerbArg &arg : verb->args)
+        minArgs += arg.optional ? 0 : 1;
+    const int maxArgs = verb->args.size;
+    if (positionals.size() < minArgs)
         usage(QStringLiteral("%1: missing argument").arg(cmd.verbName));
-    if (positionals.size() > synopsis.maxArgs)
-        usage(QStringLiteral("%1: unexpected argument \"%2\"").arg(cmd.verbName, positionals.at(synopsis.maxArgs)));
+    if (positionals.size() > maxArgs)
+        usage(QStringLiteral("%1: unexpected argument \"%2\"")
+                  .arg(cmd.verbName, positionals.at(maxArgs)));
 
     for (const auto &[opt, value] : deferred) {
         const OptionRow &row = optionRow(opt);
         if (row.withWatch)
             continue;
-        const QString name = optionName(row);
-        if (!synopsis.options.contains(name)) {
-            const QStringList owners = commandsOf(name);
+        if (!optionOf(*verb, opt)) {
+            const QStringList owners = commandsOf(opt);
             usage(QStringLiteral("%1 belongs to the %2 command%3")
-                      .arg(name, listed(owners), owners.size() > 1 ? QStringLiteral("s") : QString()));
+                      .arg(optionName(row), listed(owners), owners.size() > 1 ? QStringLiteral("s") : QString()));
         }
     }
     // Never a port the user did not name.
@@ -562,7 +697,12 @@ CliCommand ParseCliArguments(const QStringList &args)
     for (const auto &[opt, value] : deferred)
         apply(cmd, optionRow(opt), value);
 
-    readArguments(cmd, positionals);
+    readArguments(cmd, *verb, positionals);
+    for (const VerbOption &option : verb->options) {
+        const auto given = deferred.find(option.opt);
+        if (option.required && (given == deferred.end() || given->second.isEmpty()))
+            usage(QStringLiteral("%1 needs %2").arg(cmd.verbName, optionText(option)));
+    }
     return cmd;
 }
 
@@ -600,8 +740,9 @@ QString CliUsageText()
     text += QStringLiteral("\nCommands:\n");
     for (const VerbRow &verb : Verbs) {
         QString heading = QString::fromUtf8(verb.name);
-        if (*verb.synopsis)
-            heading += QLatin1Char(' ') + QString::fromUtf8(verb.synopsis);
+        const QString synopsis = synopsisText(verb);
+        if (!synopsis.isEmpty())
+            heading += QLatin1Char(' ') + synopsis;
         appendEntry(text, heading, QString::fromUtf8(verb.help));
     }
     text += QLatin1Char('\n');

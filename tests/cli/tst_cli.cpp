@@ -5,6 +5,7 @@
 #include "CliTestUtil.h"
 
 #include "common/FakeSerialDevice.h"
+#include "common/GoldenFile.h"
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 #include "serial/PortAccess.h"
@@ -315,6 +316,11 @@ private Q_SLOTS:
         QTest::newRow("differences on another verb") << QStringList{"verify", "--differences", "a.dmp"}
                                                      << "--differences belongs to the restore command";
         QTest::newRow("power without its port") << QStringList{"power", "on"} << "power needs --power-port";
+        QTest::newRow("power with an empty port") << QStringList{"power", "on", "--power-port="}
+                                                  << "power needs --power-port NAME|PATH";
+        QTest::newRow("empty optional argument") << QStringList{"dump", ""} << "dump: DIR is empty";
+        QTest::newRow("beyond the optional argument") << QStringList{"dump", "a", "b"}
+                                                      << "dump: unexpected argument \"b\"";
         QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
                                                   << "power wants on or off";
         QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
@@ -409,6 +415,8 @@ private Q_SLOTS:
         QCOMPARE(run.rc, 0);
         QVERIFY(run.out.startsWith(UsageHead));
         QCOMPARE(run.err, QString());
+        // The whole text, as the man page and the bash completion read it.
+        ZART_COMPARE_GOLDEN(QStringLiteral(ZART_CLI_GOLDEN_DIR "/help.txt"), run.out);
         // The passport settings are looked up beside the passport: the help says so.
         const QString text = run.out.simplified();
         QVERIFY(text.contains(QStringLiteral("passport.ini beside FILE")));
