@@ -146,7 +146,7 @@ SpotPlace PlaceSpot(const SpotField &field, double x, double y)
     return place;
 }
 
-long double ReadGridStep(TModbusEngine &engine, qint32 timeoutMs)
+long double ReadGridStep(ModbusMaster &engine, qint32 timeoutMs)
 {
     const quint32 version = ReadFlashWord(engine, FirmwareVersionAddress, timeoutMs, false);
     const quint32 dimension = ReadFlashWord(engine, DimensionAddress, timeoutMs, false);

@@ -108,4 +108,4 @@ SpotPlace PlaceSpot(const SpotField &field, double x, double y);
 
 // The grid step of the sensor from its firmware version and dimension words
 // (two flash word reads; as for the readings, only a failure is logged).
-long double ReadGridStep(TModbusEngine &engine, qint32 timeoutMs);
+long double ReadGridStep(ModbusMaster &engine, qint32 timeoutMs);

@@ -17,7 +17,7 @@
 
 #include "SimSensor.h"
 #include "codec/FrameCodec.h"
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 namespace {
 

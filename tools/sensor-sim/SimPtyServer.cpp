@@ -1,7 +1,7 @@
 #include "SimPtyServer.h"
 
 #include "SimSensor.h"
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 #include <QFile>
 #include <cerrno>

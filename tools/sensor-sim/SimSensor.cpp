@@ -1,6 +1,6 @@
 #include "SimSensor.h"
 
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
