@@ -11,8 +11,8 @@
 #include "sensor/SensorCommands.h"
 #include "serial/SerialLink.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 
 #include <QCoreApplication>
 #include <QDir>

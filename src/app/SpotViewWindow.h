@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/SpotWatch.h"
+#include "sensor/SpotWatch.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

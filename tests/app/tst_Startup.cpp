@@ -9,7 +9,7 @@
 #include "app/TextViewer.h"
 #include "app/ZartSession.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 
 #include <QComboBox>
 

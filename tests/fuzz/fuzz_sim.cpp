@@ -15,7 +15,7 @@
 
 #include "FuzzSupport.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 #include "codec/FrameCodec.h"
 #include "codec/Crc16.h"
 

@@ -1,8 +1,6 @@
 #include "SpotWatch.h"
 
 #include "common/AtomicFile.h"
-#include "DumpFile.h"
-#include "FlashImage.h"
 #include "common/NumberFormat.h"
 #include "sensor/StatusText.h"
 #include "sensor/SensorRequests.h"

@@ -2,7 +2,7 @@
 // readings the trail and the chart show, the stop after failures in a row, and
 // the CSV lines and their file.
 
-#include "flash/SpotWatch.h"
+#include "sensor/SpotWatch.h"
 #include "sensor/SensorRequests.h"
 #include "common/ZartError.h"
 

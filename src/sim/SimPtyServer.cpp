@@ -1,6 +1,6 @@
-#include "SimPtyServer.h"
+#include "sim/SimPtyServer.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 #include "codec/Crc16.h"
 
 #include <QFile>

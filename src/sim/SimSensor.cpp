@@ -1,4 +1,4 @@
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 
 #include "codec/Crc16.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimFault.h"
+#include "sim/SimFault.h"
 
 #include <QByteArray>
 #include <QList>
