@@ -7,12 +7,12 @@
 // with the fast end and a 10 ms probe timeout.
 
 #include "flash/FlashOperations.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/SensorCommands.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,11 +73,11 @@ bool measure(SimSensor &sensor, const char *name, double floorMs, const std::fun
 }
 
 // Dump, restore and passport restore in one reply mode; false when one failed.
-bool measureMode(SimSensor &sensor, TWinComPort &port, TModbusEngine &engine, bool fast,
+bool measureMode(SimSensor &sensor, SerialLink &port, ModbusMaster &engine, bool fast,
                  const CommandTimeouts &timeouts, const QString &dir)
 {
     port.FastReply = fast;
-    const double floorMs = fast ? 0.0 : double(TWinComPort::SilenceMs);
+    const double floorMs = fast ? 0.0 : double(SerialLink::SilenceMs);
     std::printf("\n%s reply end, reply timeout %d ms, no pause\n",
                 fast ? "fast (frame length)" : "described (40 ms of silence)", timeouts.shortMs);
     std::printf("%-18s %10s %10s %14s %14s\n", "operation", "exchanges", "total s", "ms/exchange",
@@ -122,10 +122,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simulated sensor: %s\n", qPrintable(server.errorString()));
         return 1;
     }
-    TWinComPort port;
+    SerialLink port;
     port.SetPortName(server.devicePath());
     QuietHost log;
-    TModbusEngine engine(port, log);
+    ModbusMaster engine(port, log);
     QTemporaryDir dir;
     const CommandTimeouts timeouts{3000, argc > 1 ? atoi(argv[1]) : 300};
 

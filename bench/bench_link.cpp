@@ -7,8 +7,8 @@
 
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
-#include "codec/UCrc.h"
-#include "serial/UComWin.h"
+#include "codec/Crc16.h"
+#include "serial/SerialLink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     const QByteArray request = withCrc(QByteArray::fromHex("010400050002"));
     const QByteArray reply = withCrc(QByteArray::fromHex("01040412345678"));
 
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     link.SetSpeed(QStringLiteral("115200"));
     link.ReplyTimeout = 1000;
@@ -80,7 +80,7 @@ int main(int argc, char **argv)
             link.Send(reinterpret_cast<const quint8 *>(request.constData()), qint32(request.size()));
             link.Receive();
             const qint64 returned = ScriptedPeer::nowNs();
-            if (link.LinkStatus != TWinComPort::Ok || link.RxCount != reply.size()) {
+            if (link.LinkStatus != SerialLink::Ok || link.RxCount != reply.size()) {
                 ++failures;
                 continue;
             }
@@ -121,7 +121,7 @@ int main(int argc, char **argv)
         link.Receive();
         waitedNs = ScriptedPeer::nowNs() - before;
         cpuNs = threadCpuNs() - cpuBefore;
-        if (link.LinkStatus != TWinComPort::TimedOut)
+        if (link.LinkStatus != SerialLink::TimedOut)
             ++failures;
     }
     const double cpuPercent = 100.0 * double(cpuNs) / 3e9;

@@ -1,7 +1,19 @@
-# zart_layer(NAME <target> [QT <components>] [DEPS <targets>])
-# A library made of the .cpp/.h/.ui files of the calling folder.
+include(${CMAKE_CURRENT_LIST_DIR}/ZartLayerTable.cmake)
+
+# zart_layer(NAME <target> [LAYER <layer>] [QT <components>] [DEPS <targets>])
+# A library made of the .cpp/.h/.ui files of the calling folder. With LAYER it
+# links zart_<base> for each layer the table (ZartLayerTable.cmake) says the
+# layer builds on, besides DEPS.
 function(zart_layer)
-  cmake_parse_arguments(L "" "NAME" "DEPS;QT;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(L "" "NAME;LAYER" "DEPS;QT;EXCLUDE" ${ARGN})
+  if(L_LAYER)
+    if(NOT L_LAYER IN_LIST ZART_LAYERS)
+      message(FATAL_ERROR "${L_LAYER} is no layer of cmake/ZartLayerTable.cmake")
+    endif()
+    foreach(_base IN LISTS ZART_LAYER_BASES_${L_LAYER})
+      list(APPEND L_DEPS zart_${_base})
+    endforeach()
+  endif()
   file(GLOB _src CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
        ${CMAKE_CURRENT_SOURCE_DIR}/*.ui)

@@ -1,7 +1,7 @@
 #include "PortCombo.h"
 
 #include "serial/PortNaming.h"
-#include "serial/UEnumComPorts.h"
+#include "serial/PortEnumeration.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "app/ZartSession.h"
 
-#include "app/UMain.h"
+#include "app/MainWindow.h"
 
 #include "demo/DemoSensor.h"
 
@@ -91,7 +91,7 @@ bool ZartSession::start(const StartOptions &options, QString *error)
         preferredPort = options.port; // an explicit port wins
     }
     m_windows = createWindows();
-    TForm1 *form = m_windows.mainForm.get();
+    MainWindow *form = m_windows.mainWindow.get();
     const ZartPlaces places = SystemPlaces();
     form->setPlaces(places);
     form->Log(QStringLiteral("Файл настроек: %1").arg(QDir::toNativeSeparators(places.settingsFile)),
@@ -99,11 +99,11 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     if (const QString problem = PrepareSettingsPlace(places.settingsFile); !problem.isEmpty())
         form->Log(QStringLiteral("Нет доступа на запись: %1").arg(QDir::toNativeSeparators(problem)),
                   LogError);
-    m_windows.mainForm->setExtraPortPaths(extraPorts);
-    m_windows.mainForm->setPreferredPort(preferredPort);
-    m_windows.mainForm->setPreferredPowerPort(options.powerPort);
+    m_windows.mainWindow->setExtraPortPaths(extraPorts);
+    m_windows.mainWindow->setPreferredPort(preferredPort);
+    m_windows.mainWindow->setPreferredPowerPort(options.powerPort);
     if (options.demo)
-        m_windows.mainForm->offerServiceTab(); // the dump, the restores and the picture to try
+        m_windows.mainWindow->offerServiceTab(); // the dump, the restores and the picture to try
 
     return true;
 }

@@ -35,7 +35,7 @@ public:
     // False with *error when the simulated sensor cannot be started.
     bool start(const StartOptions &options, QString *error);
 
-    TForm1 *mainForm() const { return m_windows.mainForm.get(); }
+    MainWindow *mainWindow() const { return m_windows.mainWindow.get(); }
     const ZartWindows &windows() const { return m_windows; }
     SimSensor *demoSensor() const;
     // Device path of the simulated sensor; empty without one.

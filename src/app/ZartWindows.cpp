@@ -1,16 +1,16 @@
 #include "app/ZartWindows.h"
 
-#include "app/UFind.h"
-#include "app/UMain.h"
-#include "app/USetup.h"
-#include "app/USpotView.h"
-#include "app/UViewDump.h"
-#include "app/UViewText.h"
+#include "app/SearchDialog.h"
+#include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
+#include "app/SpotViewWindow.h"
+#include "app/DumpViewer.h"
+#include "app/TextViewer.h"
 
 #include <QLocale>
 
-ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort,
-                          std::unique_ptr<TWinComPort> powerPort)
+ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
+                          std::unique_ptr<SerialLink> powerPort)
 {
     // '.' and Latin digits in every number the tool shows or reads, whatever
     // the system's regional settings. A widget takes the default locale when
@@ -18,14 +18,14 @@ ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort,
     QLocale::setDefault(QLocale::c());
 
     ZartWindows w;
-    w.mainForm = std::make_unique<TForm1>(std::move(dataPort), std::move(powerPort));
-    TForm1 *main = w.mainForm.get();
-    w.viewDumpForm = new TViewDumpForm(main);
-    w.viewTextForm = new TViewTextForm(main);
-    w.findForm = new TFindForm(main);
-    w.setupForm = new TSetupForm(main);
-    main->setSecondaryWindows(w.viewDumpForm, w.viewTextForm, w.findForm, w.setupForm);
-    w.spotViewForm = new TSpotViewForm(main);
-    main->setSpotViewForm(w.spotViewForm);
+    w.mainWindow = std::make_unique<MainWindow>(std::move(dataPort), std::move(powerPort));
+    MainWindow *main = w.mainWindow.get();
+    w.dumpViewer = new DumpViewer(main);
+    w.textViewer = new TextViewer(main);
+    w.searchDialog = new SearchDialog(main);
+    w.settingsDialog = new SettingsDialog(main);
+    main->setSecondaryWindows(w.dumpViewer, w.textViewer, w.searchDialog, w.settingsDialog);
+    w.spotViewWindow = new SpotViewWindow(main);
+    main->setSpotViewWindow(w.spotViewWindow);
     return w;
 }

@@ -2,13 +2,13 @@
 
 #include <memory>
 
-class TFindForm;
-class TForm1;
-class TSetupForm;
-class TSpotViewForm;
-class TViewDumpForm;
-class TViewTextForm;
-class TWinComPort;
+class SearchDialog;
+class MainWindow;
+class SettingsDialog;
+class SpotViewWindow;
+class DumpViewer;
+class TextViewer;
+class SerialLink;
 
 // The windows of the tool, created once at start in this order: the main
 // window, the dump viewer, the text viewer, the search dialog, the settings
@@ -16,15 +16,15 @@ class TWinComPort;
 // are shown modally when a command needs them.
 struct ZartWindows
 {
-    std::unique_ptr<TForm1> mainForm;
-    TViewDumpForm *viewDumpForm = nullptr;
-    TViewTextForm *viewTextForm = nullptr;
-    TFindForm *findForm = nullptr;
-    TSetupForm *setupForm = nullptr;
-    TSpotViewForm *spotViewForm = nullptr; // not modal: shown by "Наблюдение…"
+    std::unique_ptr<MainWindow> mainWindow;
+    DumpViewer *dumpViewer = nullptr;
+    TextViewer *textViewer = nullptr;
+    SearchDialog *searchDialog = nullptr;
+    SettingsDialog *settingsDialog = nullptr;
+    SpotViewWindow *spotViewWindow = nullptr; // not modal: shown by "Наблюдение…"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the
 // main window makes its own on the real serial devices.
-ZartWindows createWindows(std::unique_ptr<TWinComPort> dataPort = nullptr,
-                          std::unique_ptr<TWinComPort> powerPort = nullptr);
+ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort = nullptr,
+                          std::unique_ptr<SerialLink> powerPort = nullptr);

@@ -1,4 +1,4 @@
-#include "app/UMain.h"
+#include "app/MainWindow.h"
 #include "app/ZartApplication.h"
 #include "app/ZartSession.h"
 #include "common/StopSignals.h"
@@ -26,16 +26,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }
-    TForm1 *mainForm = session.mainForm();
-    app.setErrorReport([mainForm](const QString &text) { mainForm->showErrorReport(text); });
-    mainForm->show();
+    MainWindow *mainWindow = session.mainWindow();
+    app.setErrorReport([mainWindow](const QString &text) { mainWindow->showErrorReport(text); });
+    mainWindow->show();
     // Asked to stop (the session ends, kill): the window closes as on the
     // user's click, so the settings are saved (without a report box when
     // they cannot be). A signal ignored at start (nohup) stays ignored.
     StopSignals stop({SIGTERM, SIGINT, SIGHUP});
-    stop.whenCaught([mainForm] {
-        mainForm->FormActivate();
-        mainForm->closeOnSignal();
+    stop.whenCaught([mainWindow] {
+        mainWindow->FormActivate();
+        mainWindow->closeOnSignal();
     });
     const int result = app.exec();
     app.setErrorReport({});

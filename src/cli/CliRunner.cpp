@@ -7,12 +7,12 @@
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/HexField.h"
 #include "sensor/ReadingStats.h"
 #include "sensor/SensorCommands.h"
 #include "serial/PortAccess.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include "demo/DemoSensor.h"
 
@@ -31,9 +31,9 @@ constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
-std::unique_ptr<TWinComPort> makeLink(const CliEnvironment &env)
+std::unique_ptr<SerialLink> makeLink(const CliEnvironment &env)
 {
-    return std::make_unique<TWinComPort>(env.makeSerialDevice ? env.makeSerialDevice() : nullptr);
+    return std::make_unique<SerialLink>(env.makeSerialDevice ? env.makeSerialDevice() : nullptr);
 }
 
 // A file a command reads, looked at before it is read: a failure names the
@@ -136,8 +136,8 @@ private:
     int runPower();
     int runView();
     int runPlot();
-    int runVerify(TModbusEngine &engine);
-    int runWatch(TModbusEngine &engine);
+    int runVerify(ModbusMaster &engine);
+    int runWatch(ModbusMaster &engine);
     bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
     // 128 plus the number of the signal that stopped a long operation.
     int stoppedStatus() const
@@ -148,14 +148,14 @@ private:
     // Waits ms, in short slices, ending early when interrupted.
     void sleepUnlessInterrupted(int ms) const;
     int runOnDataPort();
-    int runSensorVerb(TModbusEngine &engine, CliBusHost &host);
+    int runSensorVerb(ModbusMaster &engine, CliBusHost &host);
 
     CommandTimeouts timeouts() const { return {m_cmd.timeoutMs, m_cmd.timeoutShortMs}; }
     // Where dump writes without a DIR: the environment's folder, else the current one.
     QString dataDir() const { return !m_env.dumpDir.isEmpty() ? m_env.dumpDir : QDir::currentPath(); }
     // The port's stable link on stderr, with --verbose only: scripts read
     // nothing new.
-    void logStablePath(const TWinComPort &link) const
+    void logStablePath(const SerialLink &link) const
     {
         if (const QString line = link.stablePathLine(); m_cmd.verbose && !line.isEmpty())
             m_console.log(line, LogInfo);
@@ -193,7 +193,7 @@ int CliSession::run()
 
 int CliSession::runPower()
 {
-    const std::unique_ptr<TWinComPort> link = makeLink(m_env);
+    const std::unique_ptr<SerialLink> link = makeLink(m_env);
     link->SetPortName(m_cmd.powerPort);
     logStablePath(*link);
     link->open(); // an open failure is reported before the first request
@@ -232,7 +232,7 @@ int CliSession::runPlot()
     return ExitOk;
 }
 
-int CliSession::runVerify(TModbusEngine &engine)
+int CliSession::runVerify(ModbusMaster &engine)
 {
     // A file that is not a dump fails as it does for restore; nothing has been sent.
     checkDumpFile(m_cmd.path);
@@ -253,7 +253,7 @@ void CliSession::sleepUnlessInterrupted(int ms) const
         QThread::msleep(ulong(std::min<qint64>(SliceMs, std::max<qint64>(1, deadline.remainingTime()))));
 }
 
-int CliSession::runWatch(TModbusEngine &engine)
+int CliSession::runWatch(ModbusMaster &engine)
 {
     const CliCommand &c = m_cmd;
     const MeasureKind kind = c.verb == CliVerb::Coords ? MeasureKind::Coordinates : MeasureKind::Pixels;
@@ -283,7 +283,7 @@ int CliSession::runWatch(TModbusEngine &engine)
             m_out.flush();
             xStats.add(m.xValue);
             yStats.add(m.yValue);
-        } catch (const EComPort &) {
+        } catch (const SerialLinkError &) {
             // The port is gone or cannot be opened: no later reading can do
             // better. The engine has logged the link's text.
             xStats.addFailure();
@@ -315,7 +315,7 @@ int CliSession::runOnDataPort()
 
     // Declared after the simulated sensor, the link goes first.
     // The parser has made sure that a port is named (or the simulated one runs).
-    const std::unique_ptr<TWinComPort> link = makeLink(m_env);
+    const std::unique_ptr<SerialLink> link = makeLink(m_env);
     link->SetPortName(portName);
     logStablePath(*link);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
@@ -323,11 +323,11 @@ int CliSession::runOnDataPort()
     link->open(); // an open failure is reported before the first request
 
     CliBusHost host(m_console, m_cmd.address);
-    TModbusEngine engine(*link, host);
+    ModbusMaster engine(*link, host);
     return runSensorVerb(engine, host);
 }
 
-int CliSession::runSensorVerb(TModbusEngine &engine, CliBusHost &host)
+int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
 {
     const CliCommand &c = m_cmd;
     switch (c.verb) {

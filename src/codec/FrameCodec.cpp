@@ -1,6 +1,6 @@
 #include "codec/FrameCodec.h"
 
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 namespace {
 

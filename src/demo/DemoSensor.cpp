@@ -1,7 +1,7 @@
 #include "demo/DemoSensor.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 
 DemoSensor::DemoSensor(float wander)
     : m_sensor(std::make_unique<SimSensor>()), m_server(std::make_unique<SimPtyServer>(*m_sensor))

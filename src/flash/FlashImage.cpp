@@ -17,7 +17,7 @@ bool IsNotRestored(int index)
     return index == WordIllumination || (index >= WordCrc && index <= WordRequiredCrc);
 }
 
-quint32 FieldValue(const TFlashListRec &rec, quint32 word)
+quint32 FieldValue(const FlashField &rec, quint32 word)
 {
     switch (rec.Size) {
     case 1:
@@ -29,7 +29,7 @@ quint32 FieldValue(const TFlashListRec &rec, quint32 word)
     }
 }
 
-QString FieldValueText(const TFlashListRec &rec, quint32 word)
+QString FieldValueText(const FlashField &rec, quint32 word)
 {
     const quint32 value = FieldValue(rec, word);
     if (rec.Decimal != 0)

@@ -31,7 +31,7 @@ bool IsRestoreSkipped(int index);
 bool IsNotRestored(int index);
 
 // One named field of the dump viewer.
-struct TFlashListRec
+struct FlashField
 {
     qint32 Index;   // word index
     qint32 Size;    // low-order bytes that carry the value: 1, 2 or 4
@@ -39,7 +39,7 @@ struct TFlashListRec
     QStringView Name;
 };
 
-inline constexpr std::array<TFlashListRec, 12> FlashList = {{
+inline constexpr std::array<FlashField, 12> FlashList = {{
     {0x000, 1, 0, u"Адрес"},
     {0x001, 4, 0, u"Серийный номер"},
     {0x002, 1, 1, u"Экспозиция X"},
@@ -55,9 +55,9 @@ inline constexpr std::array<TFlashListRec, 12> FlashList = {{
 }};
 
 // The field's value: the low 8, 16 or all 32 bits of the word.
-quint32 FieldValue(const TFlashListRec &rec, quint32 word);
+quint32 FieldValue(const FlashField &rec, quint32 word);
 // Decimal, or "0x" and 2 x Size upper-case hexadecimal digits.
-QString FieldValueText(const TFlashListRec &rec, quint32 word);
+QString FieldValueText(const FlashField &rec, quint32 word);
 // The whole word as eight upper-case hexadecimal digits.
 QString RawText(quint32 word);
 // A calibration word read as a single and shown as "0.###".

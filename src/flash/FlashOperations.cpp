@@ -6,9 +6,9 @@
 #include "flash/DumpHistory.h"
 #include "flash/PassportLevels.h"
 #include "sensor/RegisterMap.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/SensorRequests.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QDir>
 #include <algorithm>
@@ -98,7 +98,7 @@ QList<QList<PassWord>> imagePositions(const FlashImage &image)
 // by the pause, then read back and compared as whole words with the passport's
 // values (a value that does not fit the low byte cannot have been stored and is
 // reported there).
-WritePass expLevelPass(const TPsp &psp)
+WritePass expLevelPass(const PassportData &psp)
 {
     WritePass pass{QStringLiteral("Запись экспозиций и уровней..."),
                    QStringLiteral("Проверка экспозиций и уровней..."), {}, 0, 0};
@@ -108,7 +108,7 @@ WritePass expLevelPass(const TPsp &psp)
 }
 
 // The two calibration tables: point k is position k, its X word then its Y word.
-WritePass tablesPass(const TPsp &psp)
+WritePass tablesPass(const PassportData &psp)
 {
     WritePass pass{QStringLiteral("Запись паспорта во флеш..."), QStringLiteral("Проверка записи..."),
                    {}, 0, GridPoints};
@@ -189,7 +189,7 @@ void keepOldLevels(IBusHost &log, const DumpFiles &files, const QString &oldLeve
 
 // --- Dump creation -------------------------------------------------------------
 
-FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 timeoutShortMs,
+FlashImage ReadFlashImage(ModbusMaster &engine, IOperationHost &opHost, qint32 timeoutShortMs,
                           int pauseMs)
 {
     FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
@@ -234,7 +234,7 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
     });
 }
 
-DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QString &dir,
+DumpFiles CreateDump(ModbusMaster &engine, IOperationHost &opHost, const QString &dir,
                      qint32 timeoutShortMs, int pauseMs)
 {
     FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
@@ -252,7 +252,7 @@ DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 
 // --- Dump restore ----------------------------------------------------------------
 
-void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreDump(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                  const CommandTimeouts &timeouts, int pauseMs,
                  const std::function<void(int)> &setAddress)
 {
@@ -278,7 +278,7 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
     });
 }
 
-void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addressWord,
+void RestoreAddress(ModbusMaster &engine, IOperationHost &opHost, quint32 addressWord,
                     qint32 timeoutShortMs, const std::function<void(int)> &setAddress)
 {
     FlashPasses passes(engine, opHost, 0, {CommandTimeouts{}.longMs, timeoutShortMs});
@@ -287,13 +287,13 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 
 // --- Passport restore --------------------------------------------------------------
 
-void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
+void RestorePassport(ModbusMaster &engine, IOperationHost &opHost, const QString &passportPath,
                      const QString &dataIniPath, const CommandTimeouts &timeouts, int pauseMs)
 {
     IBusHost &log = engine.host();
     FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
-        TPsp psp;
+        PassportData psp;
         psp.Points = ReadPassportFile(passportPath);
         if (psp.Points.size() != GridPoints)
             throw ZartError(
@@ -313,7 +313,7 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
     });
 }
 
-void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
+void WriteExpLevelWords(ModbusMaster &engine, IOperationHost &opHost, const PassportData &psp,
                         qint32 timeoutShortMs, int pauseMs)
 {
     FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
@@ -322,7 +322,7 @@ void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPs
 
 // --- The sensor checked before a restore writes -------------------------------------
 
-void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
+void CheckSensorSerial(ModbusMaster &engine, IOperationHost &opHost,
                        std::optional<quint32> fileSerial, const QString &fileText,
                        qint32 timeoutShortMs)
 {
@@ -338,7 +338,7 @@ int FlashComparison::counted() const
                              [](const WordDifference &d) { return d.counts(); }));
 }
 
-FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+FlashComparison CompareFlash(ModbusMaster &engine, IOperationHost &opHost, const FlashImage &image,
                              qint32 timeoutShortMs, int pauseMs)
 {
     IBusHost &log = engine.host();
@@ -369,7 +369,7 @@ QList<int> WordsToWrite(const FlashComparison &comparison)
             words << d.index;
     return words;
 }
-void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+void WriteDifferences(ModbusMaster &engine, IOperationHost &opHost, const FlashImage &image,
                       const FlashComparison &comparison, const CommandTimeouts &timeouts,
                       int pauseMs, const std::function<void(int)> &setAddress)
 {
@@ -400,7 +400,7 @@ void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const Flash
     });
 }
 
-void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreDifferences(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                         const CommandTimeouts &timeouts, int pauseMs,
                         const std::function<void(int)> &setAddress)
 {
@@ -434,7 +434,7 @@ QString NonFiniteCalibrationLine(const QStringList &names)
     return line;
 }
 
-void RestoreCalibration(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreCalibration(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                         const CommandTimeouts &timeouts, int pauseMs)
 {
     IBusHost &log = engine.host();
@@ -486,7 +486,7 @@ QString DifferenceHeaderLine()
 
 QString FlashWordName(int index)
 {
-    for (const TFlashListRec &rec : FlashList) {
+    for (const FlashField &rec : FlashList) {
         if (rec.Index == index)
             return rec.Name.toString();
     }
@@ -503,7 +503,7 @@ QList<QStringList> DumpViewRows(const FlashImage &image)
 {
     QList<QStringList> rows;
     rows.reserve(DumpViewRowCount);
-    for (const TFlashListRec &rec : FlashList) {
+    for (const FlashField &rec : FlashList) {
         const quint32 w = image[std::size_t(rec.Index)];
         rows.append({rec.Name.toString(), FieldValueText(rec, w), RawText(w)});
     }

@@ -13,7 +13,7 @@
 #include <optional>
 
 class IBusHost;
-class TModbusEngine;
+class ModbusMaster;
 
 // The long operations on the whole flash image: dump creation with the passport
 // export, the comparison, dump restore (whole or the differences) and passport
@@ -63,7 +63,7 @@ struct DumpFiles
 // After every word: gauge n / 1023 * 100 rounded, pending events, and the pause
 // unless it was the last word. Sets the gauge to 0 and logs "Чтение флеш..."
 // first.
-FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 timeoutShortMs,
+FlashImage ReadFlashImage(ModbusMaster &engine, IOperationHost &opHost, qint32 timeoutShortMs,
                           int pauseMs);
 
 // Writes, in this order and each with its log line, the dump file, the passport
@@ -78,7 +78,7 @@ FlashImage ReadFlashImage(TModbusEngine &engine, IOperationHost &opHost, qint32 
 DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir);
 
 // ReadFlashImage, then SaveDumpFiles. A failed read writes no file at all.
-DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QString &dir,
+DumpFiles CreateDump(ModbusMaster &engine, IOperationHost &opHost, const QString &dir,
                      qint32 timeoutShortMs, int pauseMs);
 
 // --- Dump restore ----------------------------------------------------------------
@@ -89,7 +89,7 @@ DumpFiles CreateDump(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 // included), the checksum correction (whose failure fails the restore), then
 // RestoreAddress with word 0 of the file, and
 // "Восстановление успешно".
-void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreDump(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                  const CommandTimeouts &timeouts, int pauseMs,
                  const std::function<void(int)> &setAddress);
 
@@ -99,7 +99,7 @@ void RestoreDump(TModbusEngine &engine, IOperationHost &opHost, const QString &p
 // setAddress. A low byte that is no bus address (0 or above 247) is never
 // offered: writing it would leave the sensor unreachable; that is logged in red
 // and the step ends without sending anything.
-void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addressWord,
+void RestoreAddress(ModbusMaster &engine, IOperationHost &opHost, quint32 addressWord,
                     qint32 timeoutShortMs, const std::function<void(int)> &setAddress);
 
 // --- Passport restore --------------------------------------------------------------
@@ -111,7 +111,7 @@ void RestoreAddress(TModbusEngine &engine, IOperationHost &opHost, quint32 addre
 // section name (PassportSerial), writes and verifies the two
 // calibration tables, then WriteExpLevelWords, the checksum correction (whose
 // failure fails the restore) and "Паспорт записан успешно".
-void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QString &passportPath,
+void RestorePassport(ModbusMaster &engine, IOperationHost &opHost, const QString &passportPath,
                      const QString &dataIniPath, const CommandTimeouts &timeouts, int pauseMs);
 
 // --- Calibration moved from a dump ---------------------------------------------------
@@ -125,7 +125,7 @@ void RestorePassport(TModbusEngine &engine, IOperationHost &opHost, const QStrin
 // успешно". The serial number, the address and every other word stay as they
 // are. A dump whose calibration holds non-finite values says so first
 // (NonFiniteCalibrationLine, red).
-void RestoreCalibration(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreCalibration(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                         const CommandTimeouts &timeouts, int pauseMs);
 
 // The names ("X4", "Y8") of the calibration words of an image that hold no
@@ -138,7 +138,7 @@ QString NonFiniteCalibrationLine(const QStringList &names);
 // Steps of the passport restore after the tables: the exposure and threshold
 // words written as their low byte (each followed by the pause), then read back
 // and compared as whole words with the passport's values.
-void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPsp &psp,
+void WriteExpLevelWords(ModbusMaster &engine, IOperationHost &opHost, const PassportData &psp,
                         qint32 timeoutShortMs, int pauseMs);
 
 // --- The sensor checked before a restore writes -------------------------------------
@@ -149,10 +149,10 @@ void WriteExpLevelWords(TModbusEngine &engine, IOperationHost &opHost, const TPs
 // difference asks askOtherSerial("Серийный номер датчика - %.8X, в файле - %s.
 // Всё равно записать?"); a No ends the operation with "Запись отменена
 // пользователем" before anything is written. A failed read ends it as well.
-void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost,
+void CheckSensorSerial(ModbusMaster &engine, IOperationHost &opHost,
                        std::optional<quint32> fileSerial, const QString &fileText,
                        qint32 timeoutShortMs);
-inline void CheckSensorSerial(TModbusEngine &engine, IOperationHost &opHost, quint32 fileSerial,
+inline void CheckSensorSerial(ModbusMaster &engine, IOperationHost &opHost, quint32 fileSerial,
                               qint32 timeoutShortMs)
 {
     CheckSensorSerial(engine, opHost, fileSerial, QString(), timeoutShortMs);
@@ -184,7 +184,7 @@ struct FlashComparison
 // or "Отличается слов: N" (red) for the differences that count, preceded by an
 // information line when words that are not restored differ. A failed exchange
 // ends it as an EOperationFailed.
-FlashComparison CompareFlash(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+FlashComparison CompareFlash(ModbusMaster &engine, IOperationHost &opHost, const FlashImage &image,
                              qint32 timeoutShortMs, int pauseMs);
 
 // The words a restore of the differences writes: those that differ and count,
@@ -197,13 +197,13 @@ QList<int> WordsToWrite(const FlashComparison &comparison);
 // and pause after each), reads each of them back ("Данные различаются по адресу
 // 0x%.4X" on a difference), runs the checksum correction and RestoreAddress with word 0, and logs "Восстановление успешно".
 // Without counted differences it does nothing and asks nothing.
-void WriteDifferences(TModbusEngine &engine, IOperationHost &opHost, const FlashImage &image,
+void WriteDifferences(ModbusMaster &engine, IOperationHost &opHost, const FlashImage &image,
                       const FlashComparison &comparison, const CommandTimeouts &timeouts,
                       int pauseMs, const std::function<void(int)> &setAddress);
 
 // The dump file at path against the sensor (CompareFlash), then WriteDifferences:
 // a restore that writes only the words that differ.
-void RestoreDifferences(TModbusEngine &engine, IOperationHost &opHost, const QString &path,
+void RestoreDifferences(ModbusMaster &engine, IOperationHost &opHost, const QString &path,
                         const CommandTimeouts &timeouts, int pauseMs,
                         const std::function<void(int)> &setAddress);
 

@@ -1,8 +1,8 @@
 #include "flash/FlashPasses.h"
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/RegisterMap.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <algorithm>
 
@@ -32,7 +32,7 @@ QString FinishHint(WriteJob job, bool verifying)
                           "(zart-cli crc-correct)");
 }
 
-FlashPasses::FlashPasses(TModbusEngine &engine, IOperationHost &opHost, int pauseMs,
+FlashPasses::FlashPasses(ModbusMaster &engine, IOperationHost &opHost, int pauseMs,
                          const CommandTimeouts &timeouts)
     : m_engine(engine), m_opHost(opHost), m_pauseMs(pauseMs), m_timeouts(timeouts)
 {
@@ -82,7 +82,7 @@ void FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 addre
         try {
             m_engine.Transact(m_engine.RequestBuf.data(), len, timeoutMs, false, logTraffic);
             return;
-        } catch (const EComPort &e) {
+        } catch (const SerialLinkError &e) {
             throw EOperationFailed(e.text()); // a port failure is never repeated
         } catch (const ZartError &e) {
             if (attempt >= retries || !IsRepeatableFailure(m_engine.LastFailure))

@@ -10,7 +10,7 @@
 #include <functional>
 
 class IBusHost;
-class TModbusEngine;
+class ModbusMaster;
 
 // The passes of the long flash operations, on one engine: a read pass over the
 // whole flash, a write-and-verify pass over a list of words, and the steps that
@@ -132,13 +132,13 @@ enum class WriteJob { Dump, Differences, Passport, Calibration };
 class FlashPasses
 {
 public:
-    FlashPasses(TModbusEngine &engine, IOperationHost &opHost, int pauseMs,
+    FlashPasses(ModbusMaster &engine, IOperationHost &opHost, int pauseMs,
                 const CommandTimeouts &timeouts);
 
     IBusHost &log();
     IOperationHost &host() { return m_opHost; }
     const CommandTimeouts &timeouts() const { return m_timeouts; }
-    TModbusEngine &engine() { return m_engine; }
+    ModbusMaster &engine() { return m_engine; }
 
     // One request under its kind's rule: the stop check before it (stoppable
     // kinds), the exchange, and the repeats after the group pause, each logged as
@@ -189,7 +189,7 @@ private:
     [[noreturn]] void endWritesEarly(quint16 address, WriteJob job, bool verifying);
     bool probeAddress(int address, const std::function<void(int)> &setAddress);
 
-    TModbusEngine &m_engine;
+    ModbusMaster &m_engine;
     IOperationHost &m_opHost;
     int m_pauseMs;
     CommandTimeouts m_timeouts;

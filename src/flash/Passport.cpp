@@ -285,7 +285,7 @@ ExpLevelValues ReadExpLevel(const QString &iniPath, const QString &section)
     return ParseExpLevel(IniFile(iniPath).readString(section, QString::fromUtf16(ExpLevelKey)));
 }
 
-void ApplyExpLevel(TPsp &psp, const ExpLevelValues &values)
+void ApplyExpLevel(PassportData &psp, const ExpLevelValues &values)
 {
     psp.ExposureX = values.ExposureX;
     psp.ExposureY = values.ExposureY;
@@ -298,7 +298,7 @@ std::optional<qint32> ParsePassportInt(const QString &text)
     return ReadInteger(text, PassportIntegers);
 }
 
-std::array<ExpLevelWord, 4> ExpLevelWords(const TPsp &psp)
+std::array<ExpLevelWord, 4> ExpLevelWords(const PassportData &psp)
 {
     return {{{FlashWordAddress(WordExposureX), psp.ExposureX},
              {FlashWordAddress(WordExposureY), psp.ExposureY},

@@ -23,7 +23,7 @@ struct PassportPoint
 };
 
 // A parsed passport.
-struct TPsp
+struct PassportData
 {
     qint32 ExposureX = 0;
     qint32 ExposureY = 0;
@@ -125,7 +125,7 @@ ExpLevelValues ParseExpLevel(const QString &value);
 ExpLevelValues ReadExpLevel(const QString &iniPath, const QString &section);
 
 // Puts the values into a passport.
-void ApplyExpLevel(TPsp &psp, const ExpLevelValues &values);
+void ApplyExpLevel(PassportData &psp, const ExpLevelValues &values);
 
 // An ExpLevel integer: optional leading blanks, optional sign, then decimal digits,
 // or hexadecimal digits after "$" or "0x"/"0X"; nothing may follow. Decimal must
@@ -141,7 +141,7 @@ struct ExpLevelWord
     quint16 address;
     qint32 value;
 };
-std::array<ExpLevelWord, 4> ExpLevelWords(const TPsp &psp);
+std::array<ExpLevelWord, 4> ExpLevelWords(const PassportData &psp);
 inline quint32 ExpLevelWordValue(qint32 value)
 {
     return quint32(value) & 0xFFu;

@@ -2,7 +2,7 @@
 
 #include "common/IniFile.h"
 #include "flash/FlashPasses.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 
 #include <QDir>
 #include <QFileInfo>

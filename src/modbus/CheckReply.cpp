@@ -1,9 +1,9 @@
 // Validation of a received reply frame: the rules the engine applies before a
 // command gets to see the reply PDU.
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ std::optional<ReplyFailure> CheckReplyFailure(const quint8 *rx, qint32 n, int bu
     if (rx[0] != busAddress)
         return other(u"Неверный адрес устройства");
     // The reply PDU (the frame without address and CRC) must fit the reply buffer.
-    if (n - 3 > TModbusEngine::BufSize)
+    if (n - 3 > ModbusMaster::BufSize)
         return length(u"Неверная длина пакета");
 
     switch (rx[1]) {

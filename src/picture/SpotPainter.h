@@ -1,7 +1,7 @@
 #pragma once
 
 #include "flash/CalibrationGrid.h"
-#include "flash/SpotWatch.h"
+#include "sensor/SpotWatch.h"
 
 #include <QFont>
 

@@ -2,10 +2,10 @@
 
 #include "sensor/RegisterMap.h"
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/HexField.h"
 #include "serial/PortAccess.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QThread>
 
@@ -14,7 +14,7 @@
 namespace {
 
 // Puts the PDU into the engine's request buffer and runs one exchange.
-void run(TModbusEngine &engine, const RequestPdu &pdu, qint32 timeoutMs, bool noReply = false,
+void run(ModbusMaster &engine, const RequestPdu &pdu, qint32 timeoutMs, bool noReply = false,
          bool logTraffic = true)
 {
     const qint32 len = pdu.copyTo(engine.RequestBuf.data());
@@ -24,7 +24,7 @@ void run(TModbusEngine &engine, const RequestPdu &pdu, qint32 timeoutMs, bool no
 // Decodes the reply. A reply the engine accepted but that is too short for the
 // command is a failure like any other: logged in red, then thrown on.
 template <typename Decoder>
-auto decode(TModbusEngine &engine, Decoder &&decoder)
+auto decode(ModbusMaster &engine, Decoder &&decoder)
 {
     try {
         return decoder(engine.ReplyBuf.data(), engine.ReplyLen);
@@ -37,31 +37,31 @@ auto decode(TModbusEngine &engine, Decoder &&decoder)
 
 } // namespace
 
-quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs)
+quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs)
 {
     run(engine, RequestReadSerial(), timeoutMs);
     return decode(engine, DecodeSerial);
 }
 
-bool PingSensor(TModbusEngine &engine, qint32 timeoutMs)
+bool PingSensor(ModbusMaster &engine, qint32 timeoutMs)
 {
     run(engine, RequestPing(), timeoutMs);
     return decode(engine, DecodePing);
 }
 
-bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs)
+bool ResetSensor(ModbusMaster &engine, qint32 timeoutMs)
 {
     run(engine, RequestReset(), timeoutMs);
     return decode(engine, DecodeReset);
 }
 
-QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs)
+QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs)
 {
     run(engine, RequestDeviceId(), timeoutMs);
     return decode(engine, DecodeDeviceId);
 }
 
-void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs)
+void AssignAddress(ModbusMaster &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs)
 {
     run(engine, RequestSetAddress(newAddress, serial), timeoutMs, /*noReply=*/true);
 }
@@ -78,7 +78,7 @@ QString AddressCheckText(const AddressCheck &check)
         .arg(SerialText(*check.answered), serial);
 }
 
-AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 newAddress,
+AddressCheck AssignAddressChecked(ModbusMaster &engine, quint32 serial, quint8 newAddress,
                                   qint32 timeoutMs, const std::function<void(int)> &setAddress)
 {
     AssignAddress(engine, serial, newAddress, timeoutMs);
@@ -89,7 +89,7 @@ AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 
     setAddress(newAddress);
     try {
         check.answered = ReadSerialNumber(engine, timeoutMs);
-    } catch (const EComPort &) {
+    } catch (const SerialLinkError &) {
         throw;
     } catch (const ZartError &) {
         // Logged by the engine: nothing answered there.
@@ -97,13 +97,13 @@ AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 
     return check;
 }
 
-MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic)
+MeasurementTexts ReadCoordinates(ModbusMaster &engine, qint32 timeoutMs, bool logTraffic)
 {
     run(engine, RequestReadCoordinates(), timeoutMs, false, logTraffic);
     return decode(engine, DecodeCoordinates);
 }
 
-MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs,
+MeasurementTexts ReadPixels(ModbusMaster &engine, bool floatPix, qint32 timeoutMs,
                             bool logTraffic)
 {
     run(engine, RequestReadPixels(floatPix), timeoutMs, false, logTraffic);
@@ -112,19 +112,19 @@ MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeout
     });
 }
 
-MeasurementTexts ReadMeasurement(TModbusEngine &engine, MeasureKind kind, bool floatPix,
+MeasurementTexts ReadMeasurement(ModbusMaster &engine, MeasureKind kind, bool floatPix,
                                  qint32 timeoutMs, bool logTraffic)
 {
     return kind == MeasureKind::Coordinates ? ReadCoordinates(engine, timeoutMs, logTraffic)
                                             : ReadPixels(engine, floatPix, timeoutMs, logTraffic);
 }
 
-void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs)
+void SetIllumination(ModbusMaster &engine, quint8 code, qint32 timeoutMs)
 {
     run(engine, RequestIllumination(code), timeoutMs);
 }
 
-quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs, bool logTraffic)
+quint32 ReadFlashWord(ModbusMaster &engine, quint16 address, qint32 timeoutMs, bool logTraffic)
 {
     run(engine, RequestReadFlashWord(address), timeoutMs, false, logTraffic);
     return decode(engine, DecodeWord);
@@ -132,7 +132,7 @@ quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs, 
 
 EZeroAddressWrite::EZeroAddressWrite() : ZartError(QString::fromUtf16(ZeroAddressWriteText)) {}
 
-void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
+void WriteFlashWord(ModbusMaster &engine, quint16 address, quint32 value, qint32 timeoutMs,
                     bool logTraffic)
 {
     if (IsZeroAddressWrite(address, value))
@@ -140,13 +140,13 @@ void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint3
     run(engine, RequestWriteFlashWord(address, value), timeoutMs, false, logTraffic);
 }
 
-QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs)
+QString ReadChecksum(ModbusMaster &engine, qint32 timeoutMs)
 {
     run(engine, RequestReadCrc(), timeoutMs);
     return decode(engine, DecodeCrc);
 }
 
-void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts)
+void CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts)
 {
     // The read makes the sensor compute its checksum into word 0x3FE; its value
     // itself is not needed.
@@ -155,7 +155,7 @@ void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts)
     WriteFlashWord(engine, RequiredCrcAddress, computed, timeouts.shortMs);
 }
 
-QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs)
+QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs)
 {
     const quint32 version = ReadFlashWord(engine, FirmwareVersionAddress, timeoutMs);
     const quint32 dimension = ReadFlashWord(engine, DimensionAddress, timeoutMs);
@@ -163,7 +163,7 @@ QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs)
     return VersionLines(version, dimension, cpu);
 }
 
-int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
+int SearchSensor(ModbusMaster &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
                  const std::function<void()> &pumpEvents,
                  const std::function<bool()> &stopRequested)
@@ -177,7 +177,7 @@ int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
     int found = 0;
     for (int a = MinBusAddress; a <= MaxBusAddress; ++a) {
         setAddress(a);
-        if (const std::optional<EComPort> portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs)) {
+        if (const std::optional<SerialLinkError> portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs)) {
             // A port that cannot be opened ends the search at once: no address can answer.
             setAddress(saved);
             host.Log(portFailure->text(), LogError);

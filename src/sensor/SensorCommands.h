@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-class TModbusEngine;
+class ModbusMaster;
 
 // The sensor commands, each one run on the transaction engine. The window's
 // handlers and the command-line verbs both call these, so a command's exchange
@@ -23,12 +23,12 @@ struct CommandTimeouts
     qint32 shortMs = 300;
 };
 
-quint32 ReadSerialNumber(TModbusEngine &engine, qint32 timeoutMs);
-bool PingSensor(TModbusEngine &engine, qint32 timeoutMs);
-bool ResetSensor(TModbusEngine &engine, qint32 timeoutMs);
-QStringList ReadDeviceIdentification(TModbusEngine &engine, qint32 timeoutMs);
+quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs);
+bool PingSensor(ModbusMaster &engine, qint32 timeoutMs);
+bool ResetSensor(ModbusMaster &engine, qint32 timeoutMs);
+QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs);
 // Broadcast: the sensor whose serial number is `serial` takes `newAddress`; no reply.
-void AssignAddress(TModbusEngine &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
+void AssignAddress(ModbusMaster &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
 
 // What answered at the new address after AssignAddress: the serial number read
 // there, or none when nothing did.
@@ -48,26 +48,26 @@ inline constexpr int BroadcastTurnaroundMs = 200;
 // AssignAddress, the turnaround wait, then one serial number read at newAddress
 // (setAddress moves the host's bus address there and leaves it) with the same timeout. A read that
 // fails (logged by the engine) is no answer; a port failure is thrown on.
-AddressCheck AssignAddressChecked(TModbusEngine &engine, quint32 serial, quint8 newAddress,
+AddressCheck AssignAddressChecked(ModbusMaster &engine, quint32 serial, quint8 newAddress,
                                   qint32 timeoutMs, const std::function<void(int)> &setAddress);
 
 // logTraffic off: the frames are not logged (readings repeated again and again).
-MeasurementTexts ReadCoordinates(TModbusEngine &engine, qint32 timeoutMs, bool logTraffic = true);
-MeasurementTexts ReadPixels(TModbusEngine &engine, bool floatPix, qint32 timeoutMs,
+MeasurementTexts ReadCoordinates(ModbusMaster &engine, qint32 timeoutMs, bool logTraffic = true);
+MeasurementTexts ReadPixels(ModbusMaster &engine, bool floatPix, qint32 timeoutMs,
                             bool logTraffic = true);
 // The reading of the watch and the spot view: coordinates, or pixels in the
 // form floatPix chooses.
 enum class MeasureKind { Coordinates, Pixels };
-MeasurementTexts ReadMeasurement(TModbusEngine &engine, MeasureKind kind, bool floatPix,
+MeasurementTexts ReadMeasurement(ModbusMaster &engine, MeasureKind kind, bool floatPix,
                                  qint32 timeoutMs, bool logTraffic = true);
 // Illumination code 0 off, 1 X, 2 Y (IlluminationCode()).
-void SetIllumination(TModbusEngine &engine, quint8 code, qint32 timeoutMs);
+void SetIllumination(ModbusMaster &engine, quint8 code, qint32 timeoutMs);
 
-quint32 ReadFlashWord(TModbusEngine &engine, quint16 address, qint32 timeoutMs,
+quint32 ReadFlashWord(ModbusMaster &engine, quint16 address, qint32 timeoutMs,
                       bool logTraffic = true);
 // Refuses a write that would leave the sensor without a bus address
 // (IsZeroAddressWrite) with EZeroAddressWrite, before anything is sent or logged.
-void WriteFlashWord(TModbusEngine &engine, quint16 address, quint32 value, qint32 timeoutMs,
+void WriteFlashWord(ModbusMaster &engine, quint16 address, quint32 value, qint32 timeoutMs,
                     bool logTraffic = true);
 class EZeroAddressWrite : public ZartError
 {
@@ -75,13 +75,13 @@ public:
     EZeroAddressWrite();
 };
 // Four hexadecimal digits of the sensor's checksum.
-QString ReadChecksum(TModbusEngine &engine, qint32 timeoutMs);
+QString ReadChecksum(ModbusMaster &engine, qint32 timeoutMs);
 // Checksum read, then the computed checksum (word 0x3FE) copied into the
 // expected one (word 0x3FF). Stops at the first failed request.
-void CorrectChecksum(TModbusEngine &engine, const CommandTimeouts &timeouts);
+void CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts);
 // Firmware version, device dimension and processor lines; all three words are
 // read before anything is returned.
-QStringList ReadVersionLines(TModbusEngine &engine, qint32 timeoutMs);
+QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs);
 
 // The red line of a long operation or a search that the user stopped.
 inline constexpr char16_t StoppedText[] = u"Остановлено пользователем";
@@ -98,7 +98,7 @@ inline constexpr int SearchStopped = -1;
 // in red instead of the outcome line and the address restored. stopRequested
 // is asked after every probe: when it says yes, the address is restored,
 // StoppedText is logged in red and the result is SearchStopped.
-int SearchSensor(TModbusEngine &engine, qint32 probeTimeoutMs,
+int SearchSensor(ModbusMaster &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
                  const std::function<void()> &pumpEvents,
                  const std::function<bool()> &stopRequested = {});

@@ -1,6 +1,6 @@
 #include "PortAccess.h"
 
-#include "UComWin.h"
+#include "SerialLink.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,7 +66,7 @@ QString PortAccessHint(const std::exception &failure)
     Q_UNUSED(failure);
     return {};
 #else
-    const auto *port = dynamic_cast<const EComPort *>(&failure);
+    const auto *port = dynamic_cast<const SerialLinkError *>(&failure);
     if (!port || port->code() != TComExceptions::CE_OpenFailed || port->devicePath().isEmpty())
         return {};
     const group *dialout = ::getgrnam("dialout");

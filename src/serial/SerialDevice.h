@@ -6,7 +6,7 @@
 #include <chrono>
 
 // The few things a serial link needs from the operating system's serial
-// device. TWinComPort drives one of these; QtSerialDevice is the real one,
+// device. SerialLink drives one of these; QtSerialDevice is the real one,
 // tests use fakes that record the calls.
 //
 // Line settings are fixed and applied before the device is opened:
@@ -16,7 +16,7 @@
 //
 // Every call that can fail leaves the platform's error number (errno on
 // POSIX systems) for lastError(); -1 means the platform gave none. A device
-// that has gone reports EIO, ENXIO, ENODEV or EBADF (TWinComPort::IsDeviceGone).
+// that has gone reports EIO, ENXIO, ENODEV or EBADF (SerialLink::IsDeviceGone).
 class ISerialDevice
 {
 public:

@@ -5,12 +5,12 @@
 // of present ports, and a runner that answers modal dialogs.
 
 #include "app/ModalRunner.h"
-#include "app/UMain.h"
-#include "app/USetup.h"
+#include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
 #include "app/ZartWindows.h"
 #include "common/FakeSerialDevice.h"
-#include "serial/UComWin.h"
-#include "serial/UEnumComPorts.h"
+#include "serial/SerialLink.h"
+#include "serial/PortEnumeration.h"
 
 #include <QDialog>
 #include <QDir>
@@ -24,9 +24,9 @@
 #include <memory>
 
 // A link on a fake device whose state the test keeps reading.
-inline std::unique_ptr<TWinComPort> fakeLink(const std::shared_ptr<FakeSerialDevice::State> &line)
+inline std::unique_ptr<SerialLink> fakeLink(const std::shared_ptr<FakeSerialDevice::State> &line)
 {
-    return std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(line));
+    return std::make_unique<SerialLink>(std::make_unique<FakeSerialDevice>(line));
 }
 
 // The ports the enumeration reports while the object lives. ttyS<n> is COM<n+1>.
@@ -61,7 +61,7 @@ public:
     }
     ~ScopedSettingsFile() { remove(); }
 
-    static QString path() { return TForm1::settingsFilePath(); }
+    static QString path() { return MainWindow::settingsFilePath(); }
     static void write(const QByteArray &content)
     {
         QFile file(path());
@@ -142,7 +142,7 @@ struct LogLine
     bool operator==(const LogLine &o) const { return text == o.text && colour == o.colour; }
 };
 
-inline QList<LogLine> logLines(TForm1 *form)
+inline QList<LogLine> logLines(MainWindow *form)
 {
     auto *list = form->findChild<QListWidget *>(QStringLiteral("ConsoleListBox"));
     QList<LogLine> out;
@@ -171,8 +171,8 @@ protected:
     std::unique_ptr<ScopedSettingsFile> m_settings;
     ZartWindows m_w;
 
-    TForm1 *form() const { return m_w.mainForm.get(); }
-    TSetupForm *setup() const { return m_w.setupForm; }
+    MainWindow *form() const { return m_w.mainWindow.get(); }
+    SettingsDialog *setup() const { return m_w.settingsDialog; }
     template <typename T> T *child(const char *name) const
     {
         T *w = form()->findChild<T *>(QLatin1String(name));

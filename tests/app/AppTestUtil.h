@@ -8,11 +8,11 @@
 
 #include "common/ModbusFrames.h"
 
-#include "app/UFind.h"
-#include "app/USetup.h"
-#include "app/ZSpinButton.h"
-#include "app/UViewText.h"
-#include "app/ZSpinEdit.h"
+#include "app/SearchDialog.h"
+#include "app/SettingsDialog.h"
+#include "app/SpinButtons.h"
+#include "app/TextViewer.h"
+#include "app/SpinEdit.h"
 #include "codec/FrameCodec.h"
 
 #include "common/SensorOnPty.h"
@@ -52,7 +52,7 @@ public:
     explicit SimWindow(const QString &devicePath)
     {
         m_windows = createWindows();
-        TForm1 *f = form();
+        MainWindow *f = form();
         f->setExtraPortPaths({devicePath});
         f->setPreferredPort(devicePath);
         f->show();
@@ -79,10 +79,10 @@ public:
         return form()->dataPort().GetPortName() == m_preferred();
     }
 
-    TForm1 *form() const { return m_windows.mainForm.get(); }
-    TSetupForm *setup() const { return m_windows.setupForm; }
-    TFindForm *find() const { return m_windows.findForm; }
-    TViewTextForm *viewText() const { return m_windows.viewTextForm; }
+    MainWindow *form() const { return m_windows.mainWindow.get(); }
+    SettingsDialog *setup() const { return m_windows.settingsDialog; }
+    SearchDialog *find() const { return m_windows.searchDialog; }
+    TextViewer *viewText() const { return m_windows.textViewer; }
 
     template <typename T = QWidget> T *child(const QString &name) const
     {
@@ -92,7 +92,7 @@ public:
         return w;
     }
     QLineEdit *edit(const QString &name) const { return child<QLineEdit>(name); }
-    ZSpinEdit *spin(const QString &name) const { return child<ZSpinEdit>(name); }
+    SpinEdit *spin(const QString &name) const { return child<SpinEdit>(name); }
 
     // Text of an edit field or a label.
     QString text(const QString &name) const

@@ -4,8 +4,8 @@
 #include "AppTestSupport.h"
 
 #include "ZartVersion.h"
-#include "app/UFind.h"
-#include "app/ZSpinEdit.h"
+#include "app/SearchDialog.h"
+#include "app/SpinEdit.h"
 #include "common/LogText.h"
 #include "common/NumberFormat.h"
 #include "sensor/StatusText.h"
@@ -48,7 +48,7 @@ class TestMainWindow : public QObject, public FakeLinkWindows
     Q_OBJECT
 
 private:
-    ZSpinEdit *addr() const { return child<ZSpinEdit>("AddrSpinEdit"); }
+    SpinEdit *addr() const { return child<SpinEdit>("AddrSpinEdit"); }
     QListWidget *console() const { return child<QListWidget>("ConsoleListBox"); }
 
 private Q_SLOTS:
@@ -124,7 +124,7 @@ private Q_SLOTS:
         QVERIFY(console()->selectedItems().isEmpty());
         const QRect last = console()->visualItemRect(console()->item(console()->count() - 1));
         QVERIFY(console()->viewport()->rect().contains(last));
-        QCOMPARE(last.height(), TForm1::LogItemHeight);
+        QCOMPARE(last.height(), MainWindow::LogItemHeight);
     }
 
     // A selected line is drawn in its own colour on the list's normal background,
@@ -364,7 +364,7 @@ private Q_SLOTS:
     void addressKeysLeaveDialogsAlone()
     {
         addr()->setValue(10);
-        QTest::keyClick(m_w.findForm->timeoutSpinEdit(), 'm');
+        QTest::keyClick(m_w.searchDialog->timeoutSpinEdit(), 'm');
         QCOMPARE(addr()->value(), 10);
     }
 
@@ -447,8 +447,8 @@ private Q_SLOTS:
         const QStringList stored = ScopedSettingsFile::lines().filter(QStringLiteral("ServiceMode"));
         QCOMPARE(stored, QString::fromUtf8(settings).split(u'\n').filter(QStringLiteral("ServiceMode")));
 
-        auto *pages = child<QTabWidget>("PageControl1");
-        const int service = pages->indexOf(child<QWidget>("TabSheet2"));
+        auto *pages = child<QTabWidget>("CommandTabs");
+        const int service = pages->indexOf(child<QWidget>("ServiceTab"));
         QCOMPARE(pages->isTabVisible(service), tabShown);
 
         // A right click on the tabs offers the popup menu, or nothing.
@@ -482,7 +482,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, pipe);
         QFETCH(QString, qt);
-        QCOMPARE(TForm1::qtNameFilter(pipe), qt);
+        QCOMPARE(MainWindow::qtNameFilter(pipe), qt);
     }
 
     // Under a locale with other digits every number still shows and reads in
@@ -496,9 +496,9 @@ private Q_SLOTS:
         form()->FormActivate();
         QCOMPARE(addr()->text(), QStringLiteral("123"));
         QCOMPARE(form()->busAddress(), 123);
-        const QList<ZSpinEdit *> spins = form()->findChildren<ZSpinEdit *>();
+        const QList<SpinEdit *> spins = form()->findChildren<SpinEdit *>();
         QVERIFY(spins.size() >= 6); // address fields, settings and search dialogs
-        for (const ZSpinEdit *spin : spins)
+        for (const SpinEdit *spin : spins)
             QCOMPARE(spin->text(), QString::number(spin->value()));
         QCOMPARE(QLocale().toString(1.5), QStringLiteral("1.5")); // dialogs made later
         form()->close();
@@ -572,8 +572,8 @@ private Q_SLOTS:
     {
         form()->show();
         QVERIFY(QTest::qWaitForWindowExposed(form()));
-        auto *tabs = child<QTabWidget>("PageControl1");
-        auto *service = child<QWidget>("TabSheet2");
+        auto *tabs = child<QTabWidget>("CommandTabs");
+        auto *service = child<QWidget>("ServiceTab");
         tabs->setTabVisible(tabs->indexOf(service), true);
         tabs->setCurrentWidget(service);
         QTRY_VERIFY(service->isVisible());

@@ -5,12 +5,12 @@
 
 #include "AppTestSupport.h"
 
-#include "app/ZSpinEdit.h"
+#include "app/SpinEdit.h"
 #include "app/ZartPlaces.h"
 #include "common/TestFiles.h"
 #include "common/ZartError.h"
 #include "serial/PortAccess.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,7 +73,7 @@ private:
     }
     static QString comFailure(TComExceptions code, int error)
     {
-        return EComPort::composeText(ComExceptionText(code), error);
+        return SerialLinkError::composeText(ComExceptionText(code), error);
     }
     template <typename T> T *control(const char *name) const
     {
@@ -111,7 +111,7 @@ private:
     {
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     }
-    static void type(ZSpinEdit *spin, const QString &text)
+    static void type(SpinEdit *spin, const QString &text)
     {
         spin->selectAll();
         QTest::keyClicks(spin, text);
@@ -200,7 +200,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, settings);
         QFETCH(QVariantMap, changed);
         QVariantMap expected{{"port", QString()},       {"speed", 0},
-                             {"power", TSetupForm::noPowerPortText()},
+                             {"power", SettingsDialog::noPowerPortText()},
                              {"address", 1},            {"timeout", 3000},
                              {"timeoutShort", 300},     {"pause", 0},
                              {"floatPix", false},       {"fastReply", false},
@@ -211,7 +211,7 @@ private Q_SLOTS:
         QCOMPARE(selected(portCombo()), expected["port"].toString());
         QCOMPARE(setup()->speedComboBox()->currentIndex(), expected["speed"].toInt());
         QCOMPARE(selected(setup()->portPowerComboBox()), expected["power"].toString());
-        QCOMPARE(child<ZSpinEdit>("AddrSpinEdit")->value(), expected["address"].toInt());
+        QCOMPARE(child<SpinEdit>("AddrSpinEdit")->value(), expected["address"].toInt());
         QCOMPARE(form()->busAddress(), expected["address"].toInt());
         QCOMPARE(setup()->timeoutMs(), expected["timeout"].toInt());
         QCOMPARE(setup()->timeoutShortMs(), expected["timeoutShort"].toInt());
@@ -552,7 +552,7 @@ private Q_SLOTS:
         }
         QCOMPARE(selected(combo), shown);
         if (!portName.isEmpty()) {
-            TWinComPort &link = power ? form()->powerPort() : form()->dataPort();
+            SerialLink &link = power ? form()->powerPort() : form()->dataPort();
             QCOMPARE(link.GetPortName(), portName);
             // The exchange goes to the port chosen, blanks and all.
             if (!power)
@@ -773,7 +773,7 @@ private Q_SLOTS:
         // The advice follows where the device calls for it (the core's rule on this system's device).
         const QString device = runner.dialogs[0].text.section(QStringLiteral(": "), 1, 1);
         const QString hint =
-            PortAccessHint(EComPort(TComExceptions::CE_OpenFailed, EACCES, QString(), QString(), device));
+            PortAccessHint(SerialLinkError(TComExceptions::CE_OpenFailed, EACCES, QString(), QString(), device));
         QCOMPARE(newLines(before), hint.isEmpty() ? QList<LogLine>{} : (QList<LogLine>{{hint, Red}}));
     }
 

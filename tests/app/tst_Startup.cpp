@@ -3,13 +3,13 @@
 
 #include "AppTestSupport.h"
 
-#include "app/UFind.h"
-#include "app/USetup.h"
-#include "app/UViewDump.h"
-#include "app/UViewText.h"
+#include "app/SearchDialog.h"
+#include "app/SettingsDialog.h"
+#include "app/DumpViewer.h"
+#include "app/TextViewer.h"
 #include "app/ZartSession.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 
 #include <QComboBox>
 
@@ -68,16 +68,16 @@ private Q_SLOTS:
         ZartSession session;
         QVERIFY(session.start({}, nullptr));
         const ZartWindows &w = session.windows();
-        QVERIFY(w.mainForm && w.viewDumpForm && w.viewTextForm && w.findForm && w.setupForm);
-        w.mainForm->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.mainForm.get()));
-        QTRY_VERIFY(w.mainForm->formActivated());
-        for (QWidget *secondary : {static_cast<QWidget *>(w.viewDumpForm),
-                                   static_cast<QWidget *>(w.viewTextForm),
-                                   static_cast<QWidget *>(w.findForm),
-                                   static_cast<QWidget *>(w.setupForm)}) {
+        QVERIFY(w.mainWindow && w.dumpViewer && w.textViewer && w.searchDialog && w.settingsDialog);
+        w.mainWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.mainWindow.get()));
+        QTRY_VERIFY(w.mainWindow->formActivated());
+        for (QWidget *secondary : {static_cast<QWidget *>(w.dumpViewer),
+                                   static_cast<QWidget *>(w.textViewer),
+                                   static_cast<QWidget *>(w.searchDialog),
+                                   static_cast<QWidget *>(w.settingsDialog)}) {
             QVERIFY(!secondary->isVisible());
-            QCOMPARE(secondary->parentWidget(), w.mainForm.get());
+            QCOMPARE(secondary->parentWidget(), w.mainWindow.get());
         }
     }
 
@@ -101,7 +101,7 @@ private Q_SLOTS:
         QVERIFY2(session.start({true, port, {}}, &error), qPrintable(error));
         const QString pty = session.demoDevicePath();
         QVERIFY(pty.startsWith(QStringLiteral("/dev/")));
-        TForm1 *form = session.mainForm();
+        MainWindow *form = session.mainWindow();
         form->FormActivate();
         QCOMPARE(form->ServiceMode, 2); // the demo shows the service tab
 
@@ -120,7 +120,7 @@ private Q_SLOTS:
         // A request over the data link reaches the simulated sensor and its reply comes back.
         SimSensor *sensor = session.demoSensor();
         sensor->setSerial(0x0A1B2C3D);
-        TModbusEngine &engine = form->engine();
+        ModbusMaster &engine = form->engine();
         const quint8 readSerial[] = {0x04, 0x00, 0x05, 0x00, 0x02};
         std::copy(std::begin(readSerial), std::end(readSerial), engine.RequestBuf.begin());
         engine.Transact(engine.RequestBuf.data(), 5, 1000, false, true);

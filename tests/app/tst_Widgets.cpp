@@ -4,10 +4,10 @@
 #include "AppTestSupport.h"
 
 #include "app/PortCombo.h"
-#include "app/UFind.h"
-#include "app/UViewDump.h"
-#include "app/UViewText.h"
-#include "app/ZSpinEdit.h"
+#include "app/SearchDialog.h"
+#include "app/DumpViewer.h"
+#include "app/TextViewer.h"
+#include "app/SpinEdit.h"
 #include "app/ZartApplication.h"
 #include "flash/FlashOperations.h"
 
@@ -77,7 +77,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(int, value);
         QFETCH(bool, byFocus);
-        ZSpinEdit spin;
+        SpinEdit spin;
         spin.setRange(minimum, maximum);
         spin.setValue(maximum / 2);
         spin.selectAll();
@@ -109,7 +109,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(int, value);
-        QCOMPARE(ZSpinEdit::valueOfText(text, 1, 247), value);
+        QCOMPARE(SpinEdit::valueOfText(text, 1, 247), value);
     }
 
     // Column 0 takes what the others leave, also after a resize made while the
@@ -127,7 +127,7 @@ private Q_SLOTS:
     {
         QFETCH(int, width);
         QFETCH(bool, onPicture);
-        TViewDumpForm form;
+        DumpViewer form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.tabs()->setCurrentIndex(onPicture ? 1 : 0);
@@ -148,8 +148,8 @@ private Q_SLOTS:
     void dumpViewerFontAndValuesFit()
     {
         const ZartWindows w = createWindows();
-        QCOMPARE(w.viewDumpForm->font(), w.mainForm->font());
-        QCOMPARE(w.viewTextForm->font(), w.mainForm->font());
+        QCOMPARE(w.dumpViewer->font(), w.mainWindow->font());
+        QCOMPARE(w.textViewer->font(), w.mainWindow->font());
 
         FlashImage image{};
         image[WordSerial] = 0x0012AB7F;
@@ -157,7 +157,7 @@ private Q_SLOTS:
             image[XTableIndex + k] = 0xFF7FFFFFu - quint32(k);       // -3.40282346638529E38 ...
             image[YTableIndex + k] = 0xDE5E0B6Bu - quint32(k * 977); // -3.99999e18 ... below 1e18
         }
-        TViewDumpForm *view = w.viewDumpForm;
+        DumpViewer *view = w.dumpViewer;
         view->setRows(DumpViewRows(image), QStringLiteral("0012AB7F.dmp"));
         QTableWidget *grid = view->grid();
         QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("0x0012AB7F"));
@@ -187,7 +187,7 @@ private Q_SLOTS:
         QVERIFY2(menu->actions().first()->text().startsWith(QStringLiteral("&Отменить")),
                  qPrintable(menu->actions().first()->text()));
         const ZartWindows w = createWindows();
-        QCOMPARE(w.setupForm->findChild<QPushButton *>(QStringLiteral("CancelButton"))->text(),
+        QCOMPARE(w.settingsDialog->findChild<QPushButton *>(QStringLiteral("CancelButton"))->text(),
                  QStringLiteral("Отмена"));
     }
 
@@ -217,7 +217,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
-        TViewTextForm form;
+        TextViewer form;
         QStringList shown;
         struct View
         {
@@ -234,7 +234,7 @@ private Q_SLOTS:
                               box->verticalScrollBar()->value()});
             }
             shown << form.textBox()->toPlainText();
-            QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("BitBtn1")),
+            QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("OkButton")),
                               Qt::LeftButton);
             return dialog.result();
         });
@@ -246,12 +246,12 @@ private Q_SLOTS:
             QCOMPARE(v.widthHidden, 0);
             QCOMPARE(v.left, 0);
             QCOMPARE(v.top, 0);
-            QVERIFY(v.window.width() >= TViewTextForm::DesignSize.width());
-            QVERIFY(v.window.height() >= TViewTextForm::DesignSize.height());
+            QVERIFY(v.window.width() >= TextViewer::DesignSize.width());
+            QVERIFY(v.window.height() >= TextViewer::DesignSize.height());
         }
         // A short text after a long one: the window is no bigger than it needs.
         if (second.size() <= 1)
-            QCOMPARE(views[1].window.height(), TViewTextForm::DesignSize.height());
+            QCOMPARE(views[1].window.height(), TextViewer::DesignSize.height());
         QVERIFY(form.textBox()->isReadOnly());
         QVERIFY(!form.isVisible());
         QCOMPARE(runner.dialogs[0].title, QStringLiteral("Просмотр текста"));
@@ -268,8 +268,8 @@ private Q_SLOTS:
     {
         QFETCH(int, key);
         QFETCH(int, result);
-        TFindForm form;
-        ZSpinEdit *timeout = form.timeoutSpinEdit();
+        SearchDialog form;
+        SpinEdit *timeout = form.timeoutSpinEdit();
         auto *start = form.findChild<QPushButton *>(QStringLiteral("StartButton"));
         for (int round = 0; round < 2; ++round) {
             form.show();

@@ -73,7 +73,7 @@ private:
     }
     void drainLateReply()
     {
-        TWinComPort &port = m_window->form()->dataPort();
+        SerialLink &port = m_window->form()->dataPort();
         port.ReplyTimeout = 3000;
         port.Receive();
         QVERIFY2(port.RxCount > 0, "the delayed reply never came");
@@ -499,7 +499,7 @@ private Q_SLOTS:
         for (qsizetype i = 1; i < seen.size(); ++i) {
             QCOMPARE(quint8(seen[i].request.at(1)), quint8(0x04));
             const qint64 gapUs = seen[i].receivedAtUs - seen[i - 1].receivedAtUs;
-            QVERIFY2(gapUs >= TForm1::ContinuousMinIntervalMs * 1000, qPrintable(QString::number(gapUs)));
+            QVERIFY2(gapUs >= MainWindow::ContinuousMinIntervalMs * 1000, qPrintable(QString::number(gapUs)));
         }
         // Nothing more is due once the box is off.
         QVERIFY(!m_window->child<QTimer>("ContinuousTimer")->isActive());
@@ -631,7 +631,7 @@ private Q_SLOTS:
         QFETCH(QString, keys);
         QFETCH(QString, after);
 
-        ZSpinEdit *addr = m_window->spin("AddrSpinEdit");
+        SpinEdit *addr = m_window->spin("AddrSpinEdit");
         addr->setValue(100);
         QLineEdit *edit = m_window->edit(field);
         edit->setText(before);
@@ -680,8 +680,8 @@ private Q_SLOTS:
         if (action == u"Up" || action == u"Down") {
             QTest::keyClick(edit, action == u"Up" ? Qt::Key_Up : Qt::Key_Down);
         } else {
-            auto *spin = m_window->child<ZSpinButton>(field == u"AddrFlashEdit" ? "SpinButton1"
-                                                                                : "SpinButton2");
+            auto *spin = m_window->child<SpinButtons>(field == u"AddrFlashEdit" ? "AddrFlashSpinButtons"
+                                                                                : "DataFlashSpinButtons");
             QTest::mouseClick(action == u"up" ? spin->upButton() : spin->downButton(),
                               Qt::LeftButton);
         }
@@ -715,10 +715,10 @@ private Q_SLOTS:
 
         QLineEdit *edit = m_window->edit(field);
         // The field's tab is the one on show.
-        QWidget *service = m_window->child("TabSheet2");
-        m_window->child<QTabWidget>("PageControl1")
+        QWidget *service = m_window->child("ServiceTab");
+        m_window->child<QTabWidget>("CommandTabs")
             ->setCurrentWidget(service->isAncestorOf(edit) ? service
-                                                           : m_window->child("TabSheet1"));
+                                                           : m_window->child("ControlTab"));
         QApplication::setActiveWindow(m_window->form());
         QVERIFY(QTest::qWaitForWindowActive(m_window->form()));
         edit->setFocus(Qt::OtherFocusReason);

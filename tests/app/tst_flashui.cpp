@@ -5,8 +5,8 @@
 #include "AppTestUtil.h"
 
 #include "app/CalibrationView.h"
-#include "app/USpotView.h"
-#include "app/UViewDump.h"
+#include "app/SpotViewWindow.h"
+#include "app/DumpViewer.h"
 #include "common/TestFiles.h"
 
 #include <QCoreApplication>
@@ -119,7 +119,7 @@ private:
                 files->selectFile(file);
                 return QDialog::Accepted;
             }
-            if (auto *viewer = qobject_cast<TViewDumpForm *>(&dialog)) {
+            if (auto *viewer = qobject_cast<DumpViewer *>(&dialog)) {
                 QTableWidget *grid = viewer->grid();
                 SeenViewer seen{viewer->windowTitle(), {}, {}, {}, {}};
                 for (int t = 0; t < viewer->tabs()->count(); ++t)
@@ -191,7 +191,7 @@ private Q_SLOTS:
         // The service tab, as a service engineer sees it.
         m_window->child<QAction>("ServiceModeMenu")->setChecked(true);
         m_window->form()->ServiceModeMenuClick();
-        m_window->child<QTabWidget>("PageControl1")->setCurrentWidget(m_window->child("TabSheet2"));
+        m_window->child<QTabWidget>("CommandTabs")->setCurrentWidget(m_window->child("ServiceTab"));
         m_window->setTimeouts(3000, 300);
         m_files.clear();
         m_answers.clear();
@@ -208,7 +208,7 @@ private Q_SLOTS:
     void saveDump()
     {
         const QDir data(m_dir.filePath(QStringLiteral("dumps")));
-        m_window->form()->setPlaces({TForm1::settingsFilePath(), data.path()});
+        m_window->form()->setPlaces({MainWindow::settingsFilePath(), data.path()});
         ScopedModalRunner runner(script());
         auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
         gauge->setValue(37);
@@ -218,7 +218,7 @@ private Q_SLOTS:
         // off while the dump runs.
         QPushButton *power = button("PowerButton");
         power->setEnabled(true);
-        auto *saveCsv = m_window->form()->spotViewForm()->findChild<QPushButton *>("SaveCsvButton");
+        auto *saveCsv = m_window->form()->spotViewWindow()->findChild<QPushButton *>("SaveCsvButton");
         QVERIFY(saveCsv && saveCsv->isEnabled());
         QList<bool> powerOrSaveDuringRun;
         connect(gauge, &QProgressBar::valueChanged, this, [&](int v) {
@@ -643,7 +643,7 @@ private Q_SLOTS:
         m_answers = {answer};
         QStringList listed;
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
-            if (auto *text = qobject_cast<TViewTextForm *>(&dialog)) {
+            if (auto *text = qobject_cast<TextViewer *>(&dialog)) {
                 m_commandsAtDialog << commandsOn();
                 listed = text->textBox()->toPlainText().split(u'\n');
                 return int(QDialog::Accepted);
@@ -709,7 +709,7 @@ private Q_SLOTS:
         QFETCH(QString, buttonName);
         // The dialog opens in the data folder handed to the window, made for it.
         const QString data = m_dir.filePath(QStringLiteral("files-") + buttonName);
-        m_window->form()->setPlaces({TForm1::settingsFilePath(), data});
+        m_window->form()->setPlaces({MainWindow::settingsFilePath(), data});
         m_files = {QString()};
         ScopedModalRunner runner(script());
 

@@ -3,7 +3,7 @@
 // while the search lets window events through.
 
 #include "AppTestUtil.h"
-#include "app/UFind.h"
+#include "app/SearchDialog.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -41,7 +41,7 @@ class TestSearch : public QObject
 private:
     int answerFindDialog(QDialog &dialog, int timeoutMs, Leave leave)
     {
-        auto *find = qobject_cast<TFindForm *>(&dialog);
+        auto *find = qobject_cast<SearchDialog *>(&dialog);
         if (!find) {
             qWarning("unexpected dialog %s", qPrintable(dialog.objectName()));
             return QDialog::Rejected;
@@ -197,7 +197,7 @@ private Q_SLOTS:
     {
         m_line.sensor.addFault(SimFault::noReply().onFunction(8).always());
         m_window->spin("AddrSpinEdit")->setValue(42);
-        TFindForm *find = m_window->find();
+        SearchDialog *find = m_window->find();
         auto *stop = find->findChild<QPushButton *>(QStringLiteral("StopButton"));
         auto *start = find->findChild<QPushButton *>(QStringLiteral("StartButton"));
         QVERIFY(stop && start);
@@ -211,7 +211,7 @@ private Q_SLOTS:
             seenRunning = find->isVisible() && !find->isModal() && stop->isEnabled()
                           && !start->isEnabled() && m_window->child<QPushButton>("StopButton")->isEnabled();
             // The notes are not clipped while the search runs.
-            for (const char *name : {"Label1", "FastReplyNoteLabel"}) {
+            for (const char *name : {"SearchNoteLabel", "FastReplyNoteLabel"}) {
                 const auto *note = find->findChild<QLabel *>(QLatin1String(name));
                 seenRunning = seenRunning && note && note->height() >= note->heightForWidth(note->width());
             }
@@ -279,7 +279,7 @@ private Q_SLOTS:
             // The first time the user types 250 and starts; the second time only looks.
             if (opening++ == 0) {
                 d.show();
-                ZSpinEdit *spin = m_window->find()->timeoutSpinEdit();
+                SpinEdit *spin = m_window->find()->timeoutSpinEdit();
                 spin->selectAll();
                 QTest::keyClicks(spin, QStringLiteral("250"));
                 return answerFindDialog(d, 0, Leave::Start);

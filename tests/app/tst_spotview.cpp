@@ -3,7 +3,7 @@
 
 #include "AppTestUtil.h"
 
-#include "app/USpotView.h"
+#include "app/SpotViewWindow.h"
 #include "picture/SpotPainter.h"
 #include "flash/FlashImage.h"
 
@@ -122,7 +122,7 @@ private Q_SLOTS:
     {
         SimWindow window(m_line.devicePath());
         QVERIFY(window.ready());
-        TSpotViewForm *view = window.form()->spotViewForm();
+        SpotViewWindow *view = window.form()->spotViewWindow();
         QVERIFY(view);
         const auto child = [view](const char *name) {
             QWidget *w = view->findChild<QWidget *>(QString::fromLatin1(name));

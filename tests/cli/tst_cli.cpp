@@ -9,7 +9,7 @@
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 #include "serial/PortAccess.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QTest>
 
@@ -402,7 +402,7 @@ private Q_SLOTS:
         // The advice, once, where the device calls for it (the core's rule on this system's device).
         const QString devicePath = errLine.section(QStringLiteral(": "), 1, 1);
         const QString hint =
-            PortAccessHint(EComPort(TComExceptions::CE_OpenFailed, error, QString(), QString(), devicePath));
+            PortAccessHint(SerialLinkError(TComExceptions::CE_OpenFailed, error, QString(), QString(), devicePath));
         if (advised && !hint.isEmpty())
             expected << hint;
         QCOMPARE(lines(run.err), expected);

@@ -1,7 +1,7 @@
 #include "common/ModbusFrames.h"
 
 #include "codec/FrameCodec.h"
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 #include <QRandomGenerator>
 #include <QTest>

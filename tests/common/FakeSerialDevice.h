@@ -10,7 +10,7 @@
 #include <memory>
 
 // An ISerialDevice on a silent line that records every call and answers as its shared
-// state says, so a test keeps reading the state after the device was handed to a TWinComPort.
+// state says, so a test keeps reading the state after the device was handed to a SerialLink.
 // Recorded calls: "open <path> <baud>", "close", "baud <rate>", "purge",
 // "write <hex bytes>", "dtr 1"/"dtr 0", "rts 1"/"rts 0". Calls on a closed
 // device fail with EBADF, as a real device would.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 
 #include <QString>
 #include <memory>

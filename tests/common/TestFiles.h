@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 #include "common/ZartError.h"
 
 #include <QByteArray>

@@ -8,10 +8,10 @@
 
 #include "flash/FlashImage.h"
 #include "flash/FlashOperations.h"
-#include "modbus/Transact.h"
-#include "codec/UCrc.h"
+#include "modbus/ModbusMaster.h"
+#include "codec/Crc16.h"
 #include "common/NumberFormat.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 #include "common/ZartError.h"
 
 #include "common/SensorOnPty.h"
@@ -118,9 +118,9 @@ private:
 // long operations then take seconds, not minutes.
 struct SimRig : testsim::SensorOnPty
 {
-    std::unique_ptr<TWinComPort> port;
+    std::unique_ptr<SerialLink> port;
     RecordingHost host;
-    std::unique_ptr<TModbusEngine> engine;
+    std::unique_ptr<ModbusMaster> engine;
 
     bool start(QString *error, bool fastReply = true)
     {
@@ -128,10 +128,10 @@ struct SimRig : testsim::SensorOnPty
             *error = errorString();
             return false;
         }
-        port = std::make_unique<TWinComPort>();
+        port = std::make_unique<SerialLink>();
         port->SetPortName(devicePath());
         port->FastReply = fastReply;
-        engine = std::make_unique<TModbusEngine>(*port, host);
+        engine = std::make_unique<ModbusMaster>(*port, host);
         return true;
     }
 

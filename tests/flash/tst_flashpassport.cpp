@@ -346,7 +346,7 @@ void TestFlashPassport::expLevelWords()
     for (int n = 2; n <= 5; ++n)
         flash[std::size_t(n)] = 0xAAAA;
     m_rig.reset(flash, 1);
-    TPsp psp;
+    PassportData psp;
     psp.ExposureX = values[0];
     psp.ExposureY = values[1];
     psp.ThresholdX = values[2];

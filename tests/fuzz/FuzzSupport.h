@@ -4,7 +4,7 @@
 // fuzzer's bytes, a serial device that never opens and a bus host that keeps
 // the log.
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "serial/SerialDevice.h"
 
 #include <QByteArray>

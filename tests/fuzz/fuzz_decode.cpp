@@ -13,7 +13,7 @@
 
 #include "codec/FrameCodec.h"
 #include "sensor/SensorRequests.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <functional>
 #include <memory>
@@ -68,13 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
 {
     FuzzBytes in(data, size);
     const Command &command = commands()[in.byte() % commands().size()];
-    const QByteArray pdu = in.take(TModbusEngine::BufSize);
+    const QByteArray pdu = in.take(ModbusMaster::BufSize);
     const QByteArray frame = BuildFrame(BusAddress, reinterpret_cast<const quint8 *>(pdu.constData()),
                                         qint32(pdu.size()));
 
-    TWinComPort port(std::make_unique<ClosedSerialDevice>());
+    SerialLink port(std::make_unique<ClosedSerialDevice>());
     LogHost host(BusAddress);
-    TModbusEngine engine(port, host);
+    ModbusMaster engine(port, host);
     command.request.copyTo(engine.RequestBuf.data());
     engine.RequestLen = command.request.size();
     std::memcpy(port.RxBuf.data(), frame.constData(), size_t(frame.size()));

@@ -17,8 +17,8 @@
 #include "FuzzSupport.h"
 
 #include "codec/FrameCodec.h"
-#include "codec/UCrc.h"
-#include "serial/UComWin.h"
+#include "codec/Crc16.h"
+#include "serial/SerialLink.h"
 
 #include <memory>
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
     const quint8 flags = in.byte();
     const int busAddress = 1 + in.byte() % 247;
     const QByteArray request = in.take(5).leftJustified(5, '\0');
-    QByteArray frame = in.take(TWinComPort::RxBufSize);
+    QByteArray frame = in.take(SerialLink::RxBufSize);
     if ((flags & 2) && !frame.isEmpty())
         frame[0] = char(busAddress);
     if ((flags & 1) && frame.size() >= 3) {
@@ -58,12 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         FUZZ_CHECK(n >= 4, "accepted a frame of %d bytes", n);
         FUZZ_CHECK(Crc16(rx.get(), n) == 0, "accepted a frame with a wrong CRC");
         FUZZ_CHECK(rx[0] == busAddress, "accepted address %d for %d", rx[0], busAddress);
-        FUZZ_CHECK(n - 3 <= TModbusEngine::BufSize, "accepted a PDU of %d bytes", n - 3);
+        FUZZ_CHECK(n - 3 <= ModbusMaster::BufSize, "accepted a PDU of %d bytes", n - 3);
     }
 
-    TWinComPort port(std::make_unique<ClosedSerialDevice>());
+    SerialLink port(std::make_unique<ClosedSerialDevice>());
     LogHost host(busAddress);
-    TModbusEngine engine(port, host);
+    ModbusMaster engine(port, host);
     std::memcpy(engine.RequestBuf.data(), request.constData(), 5);
     std::memcpy(port.RxBuf.data(), frame.constData(), size_t(n));
     port.RxCount = n;
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         accepted = false;
         FUZZ_CHECK(host.lines == QStringList{e.text()}, "failure \"%s\" not logged once", utf8(e.text()));
     }
-    FUZZ_CHECK(engine.ReplyLen >= 0 && engine.ReplyLen <= TModbusEngine::BufSize, "ReplyLen %d",
+    FUZZ_CHECK(engine.ReplyLen >= 0 && engine.ReplyLen <= ModbusMaster::BufSize, "ReplyLen %d",
                engine.ReplyLen);
     if (requestPdu != nullptr)
         FUZZ_CHECK(accepted == !failure, "engine %d, rules %d", int(accepted), int(!failure));

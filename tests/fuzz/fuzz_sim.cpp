@@ -15,9 +15,9 @@
 
 #include "FuzzSupport.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 #include "codec/FrameCodec.h"
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "common/ModbusFrames.h"
 
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 
 #include <QTest>
 
@@ -128,7 +128,7 @@ void TestCheckReply::rules()
     QFETCH(QString, failure);
 
     // The request buffer is as large as the engine's, as CheckReply reads it.
-    QByteArray requestBuf(TModbusEngine::BufSize, '\0');
+    QByteArray requestBuf(ModbusMaster::BufSize, '\0');
     requestBuf.replace(0, request.size(), request);
 
     const std::optional<QString> result = CheckReplyRules(u8(rx), qint32(rx.size()), busAddress, u8(requestBuf));
@@ -165,7 +165,7 @@ void TestCheckReply::exceptionText()
     QCOMPARE(ExceptionText(quint8(code)), text);
     // The same text reaches the failure of an exception reply.
     const QByteArray reply = withCrc(QByteArray("\x01\x84", 2) + char(code));
-    QByteArray requestBuf(TModbusEngine::BufSize, '\0');
+    QByteArray requestBuf(ModbusMaster::BufSize, '\0');
     QCOMPARE(CheckReplyRules(u8(reply), qint32(reply.size()), 1, u8(requestBuf)).value_or(QString()),
              QStringLiteral("Ошибка - %1 [код ошибки %2]").arg(text).arg(code));
 }

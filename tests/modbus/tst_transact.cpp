@@ -6,9 +6,9 @@
 
 #include "codec/FrameCodec.h"
 #include "common/RecordingBusHost.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "serial/SerialDevice.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include "common/SensorOnPty.h"
 
@@ -71,17 +71,17 @@ private:
 
     testsim::SensorOnPty m_sim;
     SimSensor &m_sensor = m_sim.sensor;
-    std::unique_ptr<TWinComPort> m_port;
+    std::unique_ptr<SerialLink> m_port;
     RecordingHost m_host;
-    std::unique_ptr<TModbusEngine> m_engine;
+    std::unique_ptr<ModbusMaster> m_engine;
 };
 
 void TestTransact::initTestCase()
 {
     QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
-    m_port = std::make_unique<TWinComPort>();
+    m_port = std::make_unique<SerialLink>();
     m_port->SetPortName(m_sim.devicePath());
-    m_engine = std::make_unique<TModbusEngine>(*m_port, m_host);
+    m_engine = std::make_unique<ModbusMaster>(*m_port, m_host);
 }
 
 void TestTransact::init()
@@ -101,7 +101,7 @@ void TestTransact::drainLateBytes(const SimFault &fault, qint32 timeoutMs)
 {
     const bool late = fault.kind == SimFault::Kind::Delay ? fault.value > timeoutMs
                                                           : fault.kind == SimFault::Kind::SplitReply
-                                                                && fault.gapMs > TWinComPort::SilenceMs;
+                                                                && fault.gapMs > SerialLink::SilenceMs;
     if (!late)
         return;
     m_port->ReplyTimeout = 2000;
@@ -312,8 +312,8 @@ void TestTransact::broadcastWriteFails()
 
     auto device = std::make_shared<FakeSerialDevice::State>();
     device->writeResult = result;
-    TWinComPort port(std::make_unique<FakeSerialDevice>(device));
-    TModbusEngine engine(port, m_host);
+    SerialLink port(std::make_unique<FakeSerialDevice>(device));
+    ModbusMaster engine(port, m_host);
     const QByteArray pdu = hex("10 00 00 00 03 06 00 09 00 12 AB 7F");
     std::copy(pdu.cbegin(), pdu.cend(), engine.RequestBuf.begin());
     engine.ReplyLen = 42;
@@ -334,14 +334,14 @@ void TestTransact::broadcastWriteFails()
 // Transact raises and logs the opening failure; Probe hands it back unlogged.
 void TestTransact::missingPort()
 {
-    TWinComPort missing;
+    SerialLink missing;
     missing.SetPortName(QStringLiteral("/nonexistent-zart-dir/ttyZART0"));
-    TModbusEngine engine(missing, m_host);
+    ModbusMaster engine(missing, m_host);
     const QByteArray pdu = hex("08 00 00 AA 55");
     std::copy(pdu.cbegin(), pdu.cend(), engine.RequestBuf.begin());
 
     engine.ReplyLen = 5;
-    const std::optional<EComPort> probeFailure = engine.Probe(engine.RequestBuf.data(), 5, 100); // must not throw
+    const std::optional<SerialLinkError> probeFailure = engine.Probe(engine.RequestBuf.data(), 5, 100); // must not throw
     QVERIFY(probeFailure);
     QCOMPARE(probeFailure->code(), TComExceptions::CE_OpenFailed);
     QCOMPARE(engine.ReplyLen, 0);
@@ -352,7 +352,7 @@ void TestTransact::missingPort()
     try {
         engine.Transact(engine.RequestBuf.data(), 5, 100, false, true);
         QFAIL("Transact on a missing port did not raise");
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
         QVERIFY2(e.text().startsWith(QStringLiteral("Unable to open com port")), qPrintable(e.text()));
         QCOMPARE(e.text(), probeFailure->text());
@@ -378,9 +378,9 @@ void TestTransact::checkReplyOnReceivedBytes_data()
     QTest::newRow("PDU of 1024 bytes") << fits << int(fits.size()) << QString();
     const QByteArray tooLong = withCrc(hex("01 08 00 00") + QByteArray(1500, '\x5A'));
     QTest::newRow("PDU of 1503 bytes") << tooLong << int(tooLong.size()) << QStringLiteral("Неверная длина пакета");
-    const QByteArray full = withCrc(hex("01 2B 0E") + QByteArray(TWinComPort::RxBufSize - 5, '\x5A'));
+    const QByteArray full = withCrc(hex("01 2B 0E") + QByteArray(SerialLink::RxBufSize - 5, '\x5A'));
     QTest::newRow("count beyond the receive buffer")
-        << full << TWinComPort::RxBufSize + 100 << QStringLiteral("Неверная длина пакета");
+        << full << SerialLink::RxBufSize + 100 << QStringLiteral("Неверная длина пакета");
 }
 
 void TestTransact::checkReplyOnReceivedBytes()
@@ -389,10 +389,10 @@ void TestTransact::checkReplyOnReceivedBytes()
     QFETCH(int, rxCount);
     QFETCH(QString, failure);
 
-    TWinComPort port;
+    SerialLink port;
     RecordingHost host;
-    TModbusEngine engine(port, host);
-    QCOMPARE(int(port.RxBuf.size()), TWinComPort::RxBufSize);
+    ModbusMaster engine(port, host);
+    QCOMPARE(int(port.RxBuf.size()), SerialLink::RxBufSize);
     std::copy(rx.cbegin(), rx.cend(), port.RxBuf.begin());
     port.RxCount = rxCount;
     const QByteArray request = hex("08 00 00 AA 55");

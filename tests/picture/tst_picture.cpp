@@ -9,7 +9,7 @@
 #include "flash/DumpFile.h"
 #include "common/ZartError.h"
 
-#include "SimSensor.h"
+#include "sim/SimSensor.h"
 #include "common/TestFiles.h"
 
 #include <QFile>

@@ -6,10 +6,10 @@
 #include "common/RecordingBusHost.h"
 #include "common/ScriptedPeer.h"
 
-#include "modbus/Transact.h"
-#include "codec/UCrc.h"
+#include "modbus/ModbusMaster.h"
+#include "codec/Crc16.h"
 #include "sensor/SensorCommands.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QTest>
 #include <functional>
@@ -26,7 +26,7 @@ QByteArray frame(const QByteArray &body)
     return f;
 }
 
-using Command = std::function<void(TModbusEngine &)>;
+using Command = std::function<void(ModbusMaster &)>;
 
 } // namespace
 
@@ -45,17 +45,17 @@ private Q_SLOTS:
 
         QTest::newRow("serial with two data bytes")
             << frame(QByteArray::fromHex("010400050002")) << frame(QByteArray::fromHex("0104020012"))
-            << Command([](TModbusEngine &e) { ReadSerialNumber(e, 300); });
+            << Command([](ModbusMaster &e) { ReadSerialNumber(e, 300); });
         QTest::newRow("coordinates with four data bytes")
             << frame(QByteArray::fromHex("010400000005"))
             << frame(QByteArray::fromHex("01040441200000"))
-            << Command([](TModbusEngine &e) { ReadCoordinates(e, 300); });
+            << Command([](ModbusMaster &e) { ReadCoordinates(e, 300); });
         QTest::newRow("integer pixels with two data bytes")
             << frame(QByteArray::fromHex("010420000003")) << frame(QByteArray::fromHex("010402012C"))
-            << Command([](TModbusEngine &e) { ReadPixels(e, false, 300); });
+            << Command([](ModbusMaster &e) { ReadPixels(e, false, 300); });
         QTest::newRow("checksum with no data byte pair")
             << frame(QByteArray::fromHex("010400070001")) << frame(QByteArray::fromHex("01040112"))
-            << Command([](TModbusEngine &e) { ReadChecksum(e, 300); });
+            << Command([](ModbusMaster &e) { ReadChecksum(e, 300); });
     }
 
     void shortReplyFails()
@@ -70,10 +70,10 @@ private Q_SLOTS:
         peer.expectBytes(request).write(reply);
         peer.start();
 
-        TWinComPort port;
+        SerialLink port;
         port.SetPortName(pty.slavePath());
         testhost::RecordingHost host;
-        TModbusEngine engine(port, host);
+        ModbusMaster engine(port, host);
 
         bool threw = false;
         try {

@@ -9,10 +9,10 @@
 
 #include "common/RecordingBusHost.h"
 #include "codec/FrameCodec.h"
-#include "modbus/Transact.h"
+#include "modbus/ModbusMaster.h"
 #include "sensor/SensorCommands.h"
 #include "serial/SerialDevice.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include "common/SensorOnPty.h"
 
@@ -110,13 +110,13 @@ private Q_SLOTS:
 private:
     QStringList run(Command command);
     std::optional<QString> runCatching(Command command, QStringList *result);
-    int search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs);
+    int search(ModbusMaster &engine, RecordingHost &host, qint32 timeoutMs);
 
     testsim::SensorOnPty m_sim;
     SimSensor &m_sensor = m_sim.sensor;
-    std::unique_ptr<TWinComPort> m_port;
+    std::unique_ptr<SerialLink> m_port;
     RecordingHost m_host;
-    std::unique_ptr<TModbusEngine> m_engine;
+    std::unique_ptr<ModbusMaster> m_engine;
     CommandTimeouts m_timeouts;
 
     // What the search did through its callbacks.
@@ -127,9 +127,9 @@ private:
 void TestSensorCommands::initTestCase()
 {
     QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
-    m_port = std::make_unique<TWinComPort>();
+    m_port = std::make_unique<SerialLink>();
     m_port->SetPortName(m_sim.devicePath());
-    m_engine = std::make_unique<TModbusEngine>(*m_port, m_host);
+    m_engine = std::make_unique<ModbusMaster>(*m_port, m_host);
 }
 
 void TestSensorCommands::init()
@@ -156,7 +156,7 @@ void TestSensorCommands::cleanupTestCase()
 
 QStringList TestSensorCommands::run(Command command)
 {
-    TModbusEngine &e = *m_engine;
+    ModbusMaster &e = *m_engine;
     auto texts = [](const MeasurementTexts &m) {
         return QStringList{m.x, m.y, m.xStatus, m.yStatus};
     };
@@ -463,7 +463,7 @@ void TestSensorCommands::correctionCopiesComputedChecksum()
     QCOMPARE(m_host.lines.size(), 6); // three frames sent, three received
 }
 
-int TestSensorCommands::search(TModbusEngine &engine, RecordingHost &host, qint32 timeoutMs)
+int TestSensorCommands::search(ModbusMaster &engine, RecordingHost &host, qint32 timeoutMs)
 {
     return SearchSensor(
         engine, timeoutMs,
@@ -574,11 +574,11 @@ void TestSensorCommands::searchFindsNothing()
 
 void TestSensorCommands::searchOnMissingPort()
 {
-    TWinComPort missing;
+    SerialLink missing;
     missing.SetPortName(QStringLiteral("/nonexistent-zart-dir/ttyZART0"));
     RecordingHost host;
     host.address = 9;
-    TModbusEngine engine(missing, host);
+    ModbusMaster engine(missing, host);
 
     // The first probe cannot open the port: the search ends there, with the
     // link's text instead of the outcome line, and the address put back.
@@ -638,11 +638,11 @@ void TestSensorCommands::searchIgnoresWrongEcho()
         .write(withCrc(QByteArray(1, '\x02') + hex("08 00 00 AA 55")));
     peer.start();
 
-    TWinComPort port;
+    SerialLink port;
     port.SetPortName(pty.slavePath());
     RecordingHost host;
     host.address = 50;
-    TModbusEngine engine(port, host);
+    ModbusMaster engine(port, host);
 
     const int found = search(engine, host, kFindTimeoutMs);
     QVERIFY(peer.wait(2000));
@@ -667,11 +667,11 @@ void TestSensorCommands::portComesBackUnderItsName()
     adapter.reset();
     QVERIFY2(adapter.start(linkPath), qPrintable(adapter.errorString()));
 
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(linkPath);
     link.FastReply = true;
     RecordingHost host;
-    TModbusEngine engine(link, host);
+    ModbusMaster engine(link, host);
     const quint32 serial = adapter.sensor.serial();
     QVERIFY(PingSensor(engine, kReplyTimeoutMs));
 
@@ -684,7 +684,7 @@ void TestSensorCommands::portComesBackUnderItsName()
         try {
             PingSensor(engine, kReplyTimeoutMs);
             QFAIL("a command on a port that has gone did not fail");
-        } catch (const EComPort &e) {
+        } catch (const SerialLinkError &e) {
             QCOMPARE(e.text(), text);
         }
         QCOMPARE(host.lines, LogLines({{text, LogError}}));

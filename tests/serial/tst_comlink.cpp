@@ -4,7 +4,7 @@
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 #include "serial/QtSerialDevice.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -26,28 +26,28 @@ const QByteArray Request = withCrc("01 04 00 05 00 02");
 const QByteArray Reply = withCrc("01 04 04 12 34 56 78");
 constexpr qint64 Ms = 1000000;
 
-void sendRequest(TWinComPort &link)
+void sendRequest(SerialLink &link)
 {
     link.Send(u8(Request), qint32(Request.size()));
 }
 
-QByteArray rx(const TWinComPort &link)
+QByteArray rx(const SerialLink &link)
 {
     return QByteArray(reinterpret_cast<const char *>(link.RxBuf.data()), link.RxCount);
 }
 
 // One whole exchange: the far end answers Request with reply.
-void exchange(PtyPair &pty, TWinComPort &link, const QByteArray &reply = Reply)
+void exchange(PtyPair &pty, SerialLink &link, const QByteArray &reply = Reply)
 {
     ScriptedPeer peer(pty);
     peer.expectBytes(Request).write(reply);
     peer.start();
     sendRequest(link);
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::Ok));
+    QCOMPARE(link.LinkStatus, quint8(SerialLink::Ok));
     link.Receive();
     QVERIFY(peer.wait(2000));
     QVERIFY2(peer.ok(), qPrintable(peer.failure()));
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::Ok));
+    QCOMPARE(link.LinkStatus, quint8(SerialLink::Ok));
     QCOMPARE(rx(link), reply);
 }
 
@@ -110,7 +110,7 @@ void TestComLink::replyTiming_data()
     const QByteArray head = Reply.left(4);
     const QByteArray tail = Reply.mid(4);
     const QByteArray trailing = hex("00 00");
-    const int ok = TWinComPort::Ok, incomplete = TWinComPort::Incomplete, timedOut = TWinComPort::TimedOut;
+    const int ok = SerialLink::Ok, incomplete = SerialLink::Incomplete, timedOut = SerialLink::TimedOut;
     for (const bool fast : {false, true}) {
         const char *mode = fast ? "fast" : "40 ms";
         QTest::addRow("%s, whole reply", mode) << fast << 0 << Reply << -1 << QByteArray() << ok << Reply;
@@ -152,7 +152,7 @@ void TestComLink::replyTiming()
     QFETCH(QByteArray, received);
 
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     link.ReplyTimeout = 300;
     link.FastReply = fast;
@@ -178,14 +178,14 @@ void TestComLink::replyTiming()
     QCOMPARE(link.RxCount, qint32(received.size()));
     QCOMPARE(rx(link), received);
 
-    if (status == TWinComPort::TimedOut) {
+    if (status == SerialLink::TimedOut) {
         const qint64 elapsed = returned - started;
         QVERIFY2(elapsed >= 300 * Ms && elapsed < 800 * Ms, qPrintable(QString::number(elapsed)));
         return;
     }
     // The read ends 40 ms after the last byte received before it returned.
     const QList<qint64> writes = peer.writeTimesNs();
-    if (!fast || status != TWinComPort::Ok) {
+    if (!fast || status != SerialLink::Ok) {
         qint64 lastByte = 0;
         for (const qint64 t : writes)
             lastByte = t < returned ? t : lastByte;
@@ -194,7 +194,7 @@ void TestComLink::replyTiming()
         // not wait for the silence would return at once. (How closely the end
         // keeps to 40 ms is measured by bench_link.)
         const qint64 afterLastByte = returned - lastByte;
-        QVERIFY2(afterLastByte >= (TWinComPort::SilenceMs - 5) * Ms && afterLastByte < 500 * Ms,
+        QVERIFY2(afterLastByte >= (SerialLink::SilenceMs - 5) * Ms && afterLastByte < 500 * Ms,
                  qPrintable(QStringLiteral("returned %1 ns after the last byte").arg(afterLastByte)));
         return;
     }
@@ -205,14 +205,14 @@ void TestComLink::replyTiming()
     const int completing = gapMs >= 0 && first.size() < received.size() ? 1 : 0;
     QVERIFY(writes.size() > completing);
     const qint64 sinceFrame = qAbs(returned - writes.at(completing));
-    QVERIFY2(sinceFrame < TWinComPort::SilenceMs * Ms,
+    QVERIFY2(sinceFrame < SerialLink::SilenceMs * Ms,
              qPrintable(QStringLiteral("returned %1 ns from the frame's last byte").arg(sinceFrame)));
 }
 
 void TestComLink::bytesBetweenExchangesAreDiscarded()
 {
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     link.ReplyTimeout = 1000;
     EXCHANGE(pty, link);
@@ -227,20 +227,20 @@ void TestComLink::bytesBetweenExchangesAreDiscarded()
 void TestComLink::readStopsAtBufferSize()
 {
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     link.ReplyTimeout = 3000;
 
     // Function code 0 never makes a whole frame.
     ScriptedPeer peer(pty);
-    peer.expectBytes(Request).write(QByteArray(TWinComPort::RxBufSize + 2000, '\0'));
+    peer.expectBytes(Request).write(QByteArray(SerialLink::RxBufSize + 2000, '\0'));
     peer.start();
     sendRequest(link);
     link.Receive();
     QVERIFY(peer.wait(5000));
     QVERIFY2(peer.ok(), qPrintable(peer.failure()));
-    QCOMPARE(link.RxCount, TWinComPort::RxBufSize);
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::Incomplete));
+    QCOMPARE(link.RxCount, SerialLink::RxBufSize);
+    QCOMPARE(link.LinkStatus, quint8(SerialLink::Incomplete));
 }
 
 void TestComLink::missingDevice_data()
@@ -254,19 +254,19 @@ void TestComLink::missingDevice()
 {
     QFETCH(QString, portName);
 
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(portName);
-    link.LinkStatus = TWinComPort::Incomplete; // left over from an earlier exchange
+    link.LinkStatus = SerialLink::Incomplete; // left over from an earlier exchange
     try {
         sendRequest(link);
         QFAIL("Send on a missing device did not raise");
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
         QCOMPARE(e.winCode(), ENOENT);
         QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2): %1: no such file or directory")
                                .arg(portName));
     }
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::Incomplete));
+    QCOMPARE(link.LinkStatus, quint8(SerialLink::Incomplete));
     QVERIFY(!link.isOpen());
     QCOMPARE(link.GetPortName(), portName);
 }
@@ -277,7 +277,7 @@ void TestComLink::portNameChanges()
 {
     PtyPair first;
     PtyPair second;
-    TWinComPort link;
+    SerialLink link;
     link.ReplyTimeout = 1000;
     link.SetPortName(first.slavePath());
     EXCHANGE(first, link);
@@ -289,7 +289,7 @@ void TestComLink::portNameChanges()
     QCOMPARE(first.peerRead(1, 50), QByteArray()); // nothing went to the old device
 
     const QString missing = QStringLiteral("/dev/zart-no-such-port");
-    QVERIFY_THROWS_EXCEPTION(EComPort, link.SetPortName(missing));
+    QVERIFY_THROWS_EXCEPTION(SerialLinkError, link.SetPortName(missing));
     QVERIFY(!link.isOpen());
     QCOMPARE(link.GetPortName(), missing);
 
@@ -302,7 +302,7 @@ void TestComLink::portNameChanges()
 void TestComLink::speedAppliedAtOnceOrAtNextOpening()
 {
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.ReplyTimeout = 1000;
     link.SetPortName(pty.slavePath());
     link.SetPower(true);
@@ -328,7 +328,7 @@ void TestComLink::speedAppliedAtOnceOrAtNextOpening()
 void TestComLink::writeThatCannotFinishTimesOut()
 {
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
 
     // Nobody reads the far end: the pty's queue fills up long before this is written.
@@ -337,9 +337,9 @@ void TestComLink::writeThatCannotFinishTimesOut()
     timer.start();
     link.Send(u8(huge), qint32(huge.size()));
     const qint64 elapsed = timer.elapsed();
-    QCOMPARE(link.LinkStatus, quint8(TWinComPort::TimedOut));
-    QVERIFY2(elapsed >= TWinComPort::WriteWaitMs, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < TWinComPort::WriteWaitMs + 800, qPrintable(QString::number(elapsed)));
+    QCOMPARE(link.LinkStatus, quint8(SerialLink::TimedOut));
+    QVERIFY2(elapsed >= SerialLink::WriteWaitMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < SerialLink::WriteWaitMs + 800, qPrintable(QString::number(elapsed)));
 
     // The rest of the frame was dropped: once the far end has taken what the
     // pty held, the next exchange goes through untouched.
@@ -372,7 +372,7 @@ void TestComLink::hungUpPeerClosesTheLink()
 
     constexpr int ReplyTimeoutMs = 3000;
     PtyPair pty;
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     link.ReplyTimeout = ReplyTimeoutMs;
     std::thread hangUp;
@@ -392,13 +392,13 @@ void TestComLink::hungUpPeerClosesTheLink()
     const qint64 cpuBefore = threadCpuNs();
     QElapsedTimer timer;
     timer.start();
-    std::optional<EComPort> failure;
+    std::optional<SerialLinkError> failure;
     try {
         if (whileWaiting)
             link.Receive();
         else
             sendRequest(link);
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         failure = e;
     }
     const qint64 elapsedMs = timer.elapsed();
@@ -418,7 +418,7 @@ void TestComLink::hungUpPeerClosesTheLink()
     try {
         sendRequest(link);
         QFAIL("opening a pty that has gone did not fail");
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
         QCOMPARE(e.text(), QStringLiteral("Unable to open com port (Error: 2): %1: no such file or directory")
                                .arg(pty.slavePath()));
@@ -446,7 +446,7 @@ void TestComLink::stableLinksKeepTheRoles()
     auto b = std::make_unique<PtyPair>();
     QVERIFY(a->isValid() && b->isValid());
     QVERIFY(plug(*a, linkA) && plug(*b, linkB));
-    TWinComPort first, second;
+    SerialLink first, second;
     first.SetPortName(a->slavePath());
     second.SetPortName(b->slavePath());
     QCOMPARE(first.stablePath(), linkA);
@@ -460,8 +460,8 @@ void TestComLink::stableLinksKeepTheRoles()
     // Both pulled out: each link meets its hung-up device and lets it go.
     a->closeMaster();
     b->closeMaster();
-    for (TWinComPort *link : {&first, &second}) {
-        QVERIFY_THROWS_EXCEPTION(EComPort, sendRequest(*link));
+    for (SerialLink *link : {&first, &second}) {
+        QVERIFY_THROWS_EXCEPTION(SerialLinkError, sendRequest(*link));
         QVERIFY(!link->isOpen());
     }
     a.reset();
@@ -476,7 +476,7 @@ void TestComLink::stableLinksKeepTheRoles()
     EXCHANGE(*b2, second);
     QCOMPARE(first.GetPortName(), nameA);
     // A port given by its stable link has nothing more to name.
-    TWinComPort byLink;
+    SerialLink byLink;
     byLink.SetPortName(linkA);
     QCOMPARE(byLink.stablePath(), linkA);
     QCOMPARE(byLink.stablePathLine(), QString());

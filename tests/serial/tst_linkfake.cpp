@@ -1,7 +1,7 @@
 // The serial link's own logic over a device that records every call.
 
 #include "common/FakeSerialDevice.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QtTest>
 
@@ -18,7 +18,7 @@ namespace {
 
 struct Rig {
     std::shared_ptr<FakeSerialDevice::State> state = std::make_shared<FakeSerialDevice::State>();
-    TWinComPort link {std::make_unique<FakeSerialDevice>(state)};
+    SerialLink link {std::make_unique<FakeSerialDevice>(state)};
 };
 
 const quint8 Frame[] = {0x01, 0x04, 0x00, 0x05, 0x00, 0x02, 0x61, 0xCA};
@@ -62,7 +62,7 @@ void TestLinkFake::speedTexts()
     QFETCH(QString, text);
     QFETCH(int, rate);
 
-    QCOMPARE(TWinComPort::SpeedFromText(text), rate);
+    QCOMPARE(SerialLink::SpeedFromText(text), rate);
     // The same through a link, starting from a speed other than the default.
     Rig rig;
     rig.link.SetSpeed(QStringLiteral("300"));
@@ -134,7 +134,7 @@ void TestLinkFake::callSequences()
     QFETCH(QStringList, calls);
 
     auto state = std::make_shared<FakeSerialDevice::State>();
-    auto link = std::make_unique<TWinComPort>(std::make_unique<FakeSerialDevice>(state));
+    auto link = std::make_unique<SerialLink>(std::make_unique<FakeSerialDevice>(state));
     QCOMPARE(link->ReplyTimeout, 400);
     for (const QString &action : actions) {
         const QString arg = action.section(' ', 1);
@@ -160,12 +160,12 @@ void TestLinkFake::sendOutcome_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("open"); // afterwards
 
-    QTest::newRow("written") << WriteResult::Done << EIO << int(TWinComPort::Ok) << true;
-    QTest::newRow("cannot start") << WriteResult::NotStarted << EAGAIN << int(TWinComPort::StartFailed) << true;
+    QTest::newRow("written") << WriteResult::Done << EIO << int(SerialLink::Ok) << true;
+    QTest::newRow("cannot start") << WriteResult::NotStarted << EAGAIN << int(SerialLink::StartFailed) << true;
     QTest::newRow("cannot start, device gone")
-        << WriteResult::NotStarted << EIO << int(TWinComPort::StartFailed) << false;
+        << WriteResult::NotStarted << EIO << int(SerialLink::StartFailed) << false;
     // A time-out never closes the link, whatever the device says.
-    QTest::newRow("wait ran out") << WriteResult::TimedOut << EIO << int(TWinComPort::TimedOut) << true;
+    QTest::newRow("wait ran out") << WriteResult::TimedOut << EIO << int(SerialLink::TimedOut) << true;
 }
 
 void TestLinkFake::sendOutcome()
@@ -176,7 +176,7 @@ void TestLinkFake::sendOutcome()
     QFETCH(bool, open);
 
     Rig rig;
-    rig.link.LinkStatus = TWinComPort::Incomplete;
+    rig.link.LinkStatus = SerialLink::Incomplete;
     rig.state->writeResult = result;
     rig.state->failError = error;
     rig.link.Send(Frame, sizeof Frame);
@@ -187,13 +187,13 @@ void TestLinkFake::sendOutcome()
     // the link as it was; a closed one is opened by the next request.
     rig.link.ReplyTimeout = 5;
     rig.link.Receive();
-    QCOMPARE(rig.link.LinkStatus, quint8(open ? TWinComPort::TimedOut : TWinComPort::StartFailed));
+    QCOMPARE(rig.link.LinkStatus, quint8(open ? SerialLink::TimedOut : SerialLink::StartFailed));
     QCOMPARE(rig.link.isOpen(), open);
     rig.state->writeResult = WriteResult::Done;
     rig.state->calls.clear();
     rig.link.Send(Frame, sizeof Frame);
     QCOMPARE(rig.state->calls.first().startsWith(QStringLiteral("open ")), !open);
-    QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::Ok));
+    QCOMPARE(rig.link.LinkStatus, quint8(SerialLink::Ok));
 }
 
 // A failing device call raises its code and text, records no call after it
@@ -211,7 +211,7 @@ void TestLinkFake::deviceFailures_data()
     QTest::addColumn<bool>("open");
 
     const QString opening = QStringLiteral("open /dev/ttyS0 9600");
-    const int kept = TWinComPort::Incomplete;
+    const int kept = SerialLink::Incomplete;
     QTest::newRow("open: device") << "OpenFailed" << "send" << 16 << TComExceptions::CE_OpenFailed
                                   << "Unable to open com port (Error: 16): /dev/ttyS0: device or resource busy"
                                   << QStringList{opening} << kept << false;
@@ -293,7 +293,7 @@ void TestLinkFake::deviceFailures()
     s.failBaud = fault == "baud";
     s.failDtr = fault == "dtr";
     s.failRts = fault == "rts";
-    rig.link.LinkStatus = TWinComPort::Incomplete;
+    rig.link.LinkStatus = SerialLink::Incomplete;
     rig.link.RxCount = 5;
 
     try {
@@ -306,7 +306,7 @@ void TestLinkFake::deviceFailures()
         else
             rig.link.SetPower(action == "on");
         QFAIL("no failure raised");
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         QCOMPARE(e.text(), text);
         QCOMPARE(QString::fromUtf8(e.what()), text);
         QCOMPARE(e.code(), code);
@@ -325,7 +325,7 @@ void TestLinkFake::deviceFailures()
     rig.link.Send(Frame, sizeof Frame);
     QCOMPARE(s.calls.first().startsWith(QStringLiteral("open ")), !open);
     QVERIFY(rig.link.isOpen());
-    QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::Ok));
+    QCOMPARE(rig.link.LinkStatus, quint8(SerialLink::Ok));
 }
 
 void TestLinkFake::receiveOnClosedLink()
@@ -333,7 +333,7 @@ void TestLinkFake::receiveOnClosedLink()
     Rig rig;
     rig.link.RxCount = 5;
     rig.link.Receive();
-    QCOMPARE(rig.link.LinkStatus, quint8(TWinComPort::StartFailed));
+    QCOMPARE(rig.link.LinkStatus, quint8(SerialLink::StartFailed));
     QCOMPARE(rig.link.RxCount, 0);
 }
 

@@ -6,7 +6,7 @@
 #include "common/FakeSerialDevice.h"
 #include "common/PtyPair.h"
 #include "serial/PortAccess.h"
-#include "serial/UComWin.h"
+#include "serial/SerialLink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -141,12 +141,12 @@ void TestPortAccess::realHolder()
         auto state = std::make_shared<FakeSerialDevice::State>();
         state->openResult = ISerialDevice::OpenResult::OpenFailed;
         state->failError = error;
-        TWinComPort link(std::make_unique<FakeSerialDevice>(state));
+        SerialLink link(std::make_unique<FakeSerialDevice>(state));
         link.SetPortName(pty.slavePath());
         try {
             link.open();
             QFAIL("opened");
-        } catch (const EComPort &e) {
+        } catch (const SerialLinkError &e) {
             QCOMPARE(e.text(), busy);
             QCOMPARE(e.code(), TComExceptions::CE_OpenFailed);
             QCOMPARE(PortAccessHint(e), QString()); // no group helps
@@ -165,12 +165,12 @@ void TestPortAccess::realHolder()
         QSKIP("no lock folder may be written here");
     QLockFile lock(lockPath);
     QVERIFY(lock.tryLock(0));
-    TWinComPort link;
+    SerialLink link;
     link.SetPortName(pty.slavePath());
     try {
         link.open();
         QFAIL("opened a port whose lock another holder has");
-    } catch (const EComPort &e) {
+    } catch (const SerialLinkError &e) {
         QCOMPARE(e.text(), busy);
     }
     lock.unlock();

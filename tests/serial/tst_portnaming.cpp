@@ -1,7 +1,7 @@
 // Device names <-> COM numbers, and the port list built from the devices present.
 
 #include "serial/PortNaming.h"
-#include "serial/UEnumComPorts.h"
+#include "serial/PortEnumeration.h"
 
 #include <QtTest>
 #include <QTemporaryDir>

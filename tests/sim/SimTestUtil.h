@@ -3,7 +3,7 @@
 // Frames and raw pty access shared by the simulated sensor tests.
 
 #include "common/ModbusFrames.h"
-#include "codec/UCrc.h"
+#include "codec/Crc16.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // faults, the dump file and the pty transport. Expected frames are written out
 // from the register map; only the CRC bytes are computed (with Crc16).
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 #include "SimTestUtil.h"
 
 #include <QFileInfo>

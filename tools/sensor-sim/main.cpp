@@ -3,8 +3,8 @@
 
 #include "common/StopSignals.h"
 
-#include "SimPtyServer.h"
-#include "SimSensor.h"
+#include "sim/SimPtyServer.h"
+#include "sim/SimSensor.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,0 +1,241 @@
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "app/ModalRunner.h"
+#include "app/SettingsDialog.h"
+#include "app/DumpViewer.h"
+#include "app/TextViewer.h"
+#include "flash/CalibrationGrid.h"
+#include "flash/DumpFile.h"
+#include "flash/FlashOperations.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+const QString PassportFilter = QStringLiteral("Паспорт (*.ini)|*.ini|Все файлы (*.*)|*.*");
+const QString PassportDefaultExt = QStringLiteral("ini");
+
+// The window's side of a long operation: the gauge, the pending events, a
+// pause that keeps the window painted, the questions as modal message boxes,
+// "Стоп" and the retries of the settings dialog.
+class WindowOperationHost final : public IOperationHost
+{
+public:
+    WindowOperationHost(MainWindow &form, QProgressBar *gauge, int retries)
+        : m_form(form), m_gauge(gauge), m_retries(retries)
+    {
+    }
+
+    void progress(int percent) override { m_gauge->setValue(percent); }
+
+    void processEvents() override { QCoreApplication::processEvents(); }
+
+    // Waits the whole time while the window's events run. It does not rest on
+    // a nested event loop, which would return at once once the application is
+    // quitting: the events are handled until the deadline has passed, woken by
+    // a timer at the deadline.
+    void pause(int ms) override { wait(ms, false); }
+    // A stop comes through the window's events ("Стоп", a close, a signal),
+    // so it is seen as soon as it is handled.
+    void pauseUnlessStopped(int ms) override { wait(ms, true); }
+
+    bool ask(const QString &question) override
+    {
+        if (m_form.stopRequested())
+            return false;
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Внимание!"), question,
+                        QMessageBox::Yes | QMessageBox::No, &m_form);
+        m_form.setOperationQuestion(&box);
+        const int answer = ModalRunner::exec(box);
+        m_form.setOperationQuestion(nullptr);
+        return answer == QMessageBox::Yes && !m_form.stopRequested();
+    }
+
+    bool stopRequested() override { return m_form.stopRequested(); }
+
+    int retries() const override { return m_retries; }
+
+private:
+    void wait(int ms, bool untilStop)
+    {
+        const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(ms);
+        while (!deadline.hasExpired() && !(untilStop && m_form.stopRequested())) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (!wake.isActive() && !deadline.hasExpired())
+                wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
+        }
+    }
+
+    MainWindow &m_form;
+    QProgressBar *m_gauge;
+    int m_retries;
+};
+
+} // namespace
+
+QString MainWindow::filesDir() const
+{
+    QDir().mkpath(m_places.dataDir);
+    return m_places.dataDir;
+}
+
+void MainWindow::connectFlashHandlers()
+{
+    connectHandler(ui->SaveFlashFileButton, &QPushButton::clicked, &MainWindow::SaveFlashFileButtonClick);
+    connectHandler(ui->LoadFlashFileButton, &QPushButton::clicked, &MainWindow::LoadFlashFileButtonClick);
+    connectHandler(ui->ViewFlashFileButton, &QPushButton::clicked, &MainWindow::ViewFlashFileButtonClick);
+    connectHandler(ui->LoadFromPassportFlashFileButton, &QPushButton::clicked,
+                   &MainWindow::LoadFromPassportFlashFileButtonClick);
+    connectHandler(ui->CompareFlashFileButton, &QPushButton::clicked,
+                   &MainWindow::CompareFlashFileButtonClick);
+    connectHandler(ui->CalibrationRestoreButton, &QPushButton::clicked,
+                   &MainWindow::CalibrationRestoreButtonClick);
+}
+
+void MainWindow::SaveFlashFileButtonClick()
+{
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this, OperationKind::Read);
+    try {
+        CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
+                   m_setup->pauseGroupMs());
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}
+
+void MainWindow::LoadFlashFileButtonClick()
+{
+    const QString path = runFlashOpenDialog(QStringLiteral("Восстановить флеш из файла..."));
+    if (path.isEmpty())
+        return;
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this, OperationKind::Write);
+    const CommandTimeouts timeouts = commandTimeouts();
+    try {
+        RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
+                    [this](int address) { ui->AddrSpinEdit->setValue(address); });
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}
+
+void MainWindow::CalibrationRestoreButtonClick()
+{
+    const QString path = runFlashOpenDialog(QStringLiteral("Перенести калибровку из дампа..."));
+    if (path.isEmpty())
+        return;
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this, OperationKind::Write);
+    try {
+        RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}
+
+bool MainWindow::openDumpImage(const QString &title, QString &path, FlashImage &image)
+{
+    path = runFlashOpenDialog(title);
+    if (path.isEmpty())
+        return false;
+    try {
+        image = ReadDumpFile(path);
+    } catch (const ZartError &e) {
+        Log(e.text(), LogError);
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::ViewFlashFileButtonClick()
+{
+    QString path;
+    FlashImage image;
+    if (!openDumpImage(QStringLiteral("Просмотр дампа флеш из файла..."), path, image))
+        return;
+    m_viewDump->setRows(DumpViewRows(image), path);
+    m_viewDump->setCalibration(GridOfImage(image, path));
+    ModalRunner::exec(*m_viewDump);
+}
+
+void MainWindow::LoadFromPassportFlashFileButtonClick()
+{
+    QString path;
+    {
+        QFileDialog dialog(this);
+        dialog.setObjectName(QStringLiteral("FlashOpenDialog"));
+        setupFlashOpenDialog(dialog, QStringLiteral("Восстановить паспорт из файла..."));
+        dialog.setNameFilters(qtNameFilter(PassportFilter).split(QStringLiteral(";;")));
+        dialog.setDefaultSuffix(PassportDefaultExt);
+        if (ModalRunner::exec(dialog) != QDialog::Accepted)
+            return;
+        const QStringList files = dialog.selectedFiles();
+        if (files.isEmpty())
+            return;
+        path = files.first();
+    }
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    const LongOperation operation(*this, OperationKind::Write);
+    const CommandTimeouts timeouts = commandTimeouts();
+    try {
+        RestorePassport(m_engine, host, path,
+                        QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
+                        timeouts, m_setup->pauseGroupMs());
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}
+
+void MainWindow::CompareFlashFileButtonClick()
+{
+    QString path;
+    FlashImage image;
+    if (!openDumpImage(QStringLiteral("Сравнить флеш с файлом..."), path, image))
+        return;
+    WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
+    FlashComparison result;
+    {
+        const LongOperation operation(*this, OperationKind::Read);
+        try {
+            result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
+                                  m_setup->pauseGroupMs());
+        } catch (const EOperationFailed &) {
+            return; // already in the log
+        }
+    }
+    if (!result.differences.isEmpty() && m_viewText) {
+        QStringList lines{DifferenceHeaderLine()};
+        for (const WordDifference &d : result.differences)
+            lines << DifferenceLine(d);
+        m_viewText->showLines(lines);
+    }
+    writeDifferences(host, image, result);
+}
+
+// The end of a comparison that found differences: the offer to write them,
+// from the comparison made (no second read).
+void MainWindow::writeDifferences(IOperationHost &host, const FlashImage &image,
+                              const FlashComparison &comparison)
+{
+    const LongOperation operation(*this, OperationKind::Write);
+    const CommandTimeouts timeouts = commandTimeouts();
+    try {
+        WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
+                         [this](int address) { ui->AddrSpinEdit->setValue(address); });
+    } catch (const EOperationFailed &) {
+        // Already in the log.
+    }
+}

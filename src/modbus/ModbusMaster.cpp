@@ -1,0 +1,177 @@
+#include "modbus/ModbusMaster.h"
+
+#include "codec/FrameCodec.h"
+#include "serial/PortAccess.h"
+#include "serial/SerialLink.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const quint8 *frameBytes(const QByteArray &frame)
+{
+    return reinterpret_cast<const quint8 *>(frame.constData());
+}
+
+} // namespace
+
+bool IsRepeatableFailure(TransactFailure failure)
+{
+    switch (failure) {
+    case TransactFailure::Timeout:
+    case TransactFailure::Incomplete:
+    case TransactFailure::Crc:
+    case TransactFailure::Length:
+        return true;
+    case TransactFailure::None:
+    case TransactFailure::Exception:
+    case TransactFailure::Port:
+    case TransactFailure::Other:
+        break;
+    }
+    return false;
+}
+
+ModbusMaster::ModbusMaster(SerialLink &port, IBusHost &host) : m_port(port), m_host(host) {}
+
+quint8 ModbusMaster::requestAddress() const
+{
+    return quint8(m_host.busAddress() & 0xFF);
+}
+
+void ModbusMaster::keepRequest(const quint8 *pdu, qint32 pduLen)
+{
+    // The commands build their PDU in RequestBuf itself; a PDU from elsewhere is
+    // copied there, so that the reply is judged against the request really sent.
+    if (pdu == nullptr || pdu == RequestBuf.data() || pduLen <= 0)
+        return;
+    std::memmove(RequestBuf.data(), pdu, size_t(std::min(pduLen, qint32(BufSize))));
+}
+
+void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, bool noReply,
+                             bool logTraffic)
+{
+    BusyScope busy(m_host);
+    // Until the exchange has got further, a failure is the link's.
+    LastFailure = TransactFailure::Port;
+    try {
+        RequestLen = pduLen;
+        keepRequest(pdu, pduLen);
+        m_port.ReplyTimeout = timeoutMs;
+        const QByteArray frame = BuildFrame(noReply ? 0 : requestAddress(), pdu, pduLen);
+
+        // A request that did not go out shows up as the failure of the reply
+        // wait; a broadcast has no reply, so its write is judged itself.
+        m_port.Send(frameBytes(frame), int(frame.size()));
+        if (logTraffic)
+            m_host.Log(QStringLiteral("Послано: %1").arg(HexLine(frameBytes(frame), qint32(frame.size()))),
+                       LogSent);
+        if (noReply) {
+            switch (m_port.LinkStatus) {
+            case SerialLink::Ok:
+                LastFailure = TransactFailure::None;
+                return;
+            case SerialLink::TimedOut:
+                LastFailure = TransactFailure::Timeout;
+                throw ZartError(QStringLiteral("Таймаут"));
+            default:
+                throw ZartError(QStringLiteral("Ошибка передачи"));
+            }
+        }
+
+        m_port.Receive();
+        switch (m_port.LinkStatus) {
+        case SerialLink::Ok:
+            if (logTraffic)
+                m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
+            CheckReply(); // records the kind of a broken rule
+            LastFailure = TransactFailure::None;
+            return;
+        case SerialLink::TimedOut:
+            LastFailure = TransactFailure::Timeout;
+            throw ZartError(QStringLiteral("Таймаут"));
+        case SerialLink::Incomplete:
+            // Whatever arrived is shown even without traffic logging: it is the
+            // only clue to what the sensor sent.
+            m_host.Log(QStringLiteral("Принято: %1").arg(receivedHexLine()), LogReceived);
+            LastFailure = TransactFailure::Incomplete;
+            throw ZartError(QStringLiteral("Пакет не распознан"));
+        case SerialLink::StartFailed:
+        default:
+            throw ZartError(QStringLiteral("Ошибка приема"));
+        }
+    } catch (const ZartError &e) {
+        ReplyLen = 0;
+        m_host.Log(e.text(), LogError);
+        if (const QString hint = PortAccessHint(e); !hint.isEmpty())
+            m_host.Log(hint, LogError);
+        throw; // a port failure keeps its class (SerialLinkError) for callers that look at it
+    } catch (const std::exception &e) {
+        // A failure from outside the tool's own classes (out of memory, for one)
+        // still reaches the log and the caller with its text.
+        const QString failure = QString::fromLocal8Bit(e.what());
+        ReplyLen = 0;
+        LastFailure = TransactFailure::Other;
+        m_host.Log(failure, LogError);
+        throw ZartError(failure);
+    }
+}
+
+std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
+{
+    try {
+        RequestLen = pduLen;
+        keepRequest(pdu, pduLen);
+        m_port.ReplyTimeout = timeoutMs;
+        const QByteArray frame = BuildFrame(requestAddress(), pdu, pduLen);
+        m_port.Send(frameBytes(frame), int(frame.size()));
+        m_port.Receive();
+        if (m_port.LinkStatus != SerialLink::Ok) {
+            ReplyLen = 0;
+            return std::nullopt;
+        }
+        CheckReply();
+    } catch (const SerialLinkError &e) {
+        ReplyLen = 0;
+        // The port cannot be opened, or its device has gone: no other
+        // address can answer either.
+        if (!m_port.isOpen())
+            return e;
+    } catch (const std::exception &) {
+        // The search moves on to the next address; CheckReply has already
+        // logged a broken rule.
+        ReplyLen = 0;
+    }
+    return std::nullopt;
+}
+
+void ModbusMaster::CheckReply()
+{
+    const qint32 n = receivedCount();
+    const quint8 *rx = m_port.RxBuf.data();
+
+    // The reply PDU is the frame without its address byte and its two CRC
+    // bytes; it is copied before the rules are tested, bounded by ReplyBuf.
+    ReplyLen = std::clamp(n - 3, 0, qint32(BufSize));
+    if (ReplyLen > 0)
+        std::memcpy(ReplyBuf.data(), rx + 1, size_t(ReplyLen));
+
+    if (const std::optional<ReplyFailure> failure =
+            CheckReplyFailure(rx, n, m_host.busAddress(), RequestBuf.data())) {
+        ReplyLen = 0;
+        LastFailure = failure->kind;
+        m_host.Log(failure->text, LogError);
+        throw ZartError(failure->text);
+    }
+}
+
+qint32 ModbusMaster::receivedCount() const
+{
+    return std::clamp(m_port.RxCount, 0, qint32(m_port.RxBuf.size()));
+}
+
+QString ModbusMaster::receivedHexLine() const
+{
+    return HexLine(m_port.RxBuf.data(), receivedCount());
+}
