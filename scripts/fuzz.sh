@@ -14,7 +14,13 @@ build="${BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 "$root/scripts/setup.sh" clang libclang-rt-14-dev
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZART_FUZZ=ON >/dev/null
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$root"
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZART_FUZZ=ON \
+  "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zart_fuzz >/dev/null
 
 targets=("$@")
