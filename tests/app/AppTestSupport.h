@@ -9,11 +9,13 @@
 #include "app/SettingsDialog.h"
 #include "app/ZartWindows.h"
 #include "common/FakeSerialDevice.h"
+#include "common/LogLine.h"
 #include "serial/SerialLink.h"
 #include "serial/PortEnumeration.h"
 
 #include <QDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
@@ -134,13 +136,52 @@ private:
     Act m_act;
 };
 
-// One console line: text and colour.
-struct LogLine
+// The open dialog as a handler set it up.
+struct SeenFileDialog
 {
-    QString text;
-    QColor colour;
-    bool operator==(const LogLine &o) const { return text == o.text && colour == o.colour; }
+    QString title;
+    QStringList filters;
+    QString suffix;
+    QString directory;
+    bool mustExist = false;
+    bool save = false;
 };
+
+// Answers modal dialogs by script: a file dialog with the next of files
+// (cancelled when none or an empty one is left), a message box other than the
+// error report with the next of answers (No when none is left), any other
+// dialog with Rejected; records each file dialog as it was set up.
+struct DialogScript
+{
+    int answer(QDialog &dialog)
+    {
+        if (auto *box = qobject_cast<QFileDialog *>(&dialog)) {
+            fileDialogs.append({box->windowTitle(), box->nameFilters(), box->defaultSuffix(),
+                                box->directory().absolutePath(),
+                                box->fileMode() == QFileDialog::ExistingFile,
+                                box->acceptMode() == QFileDialog::AcceptSave});
+            const QString file = files.isEmpty() ? QString() : files.takeFirst();
+            if (file.isEmpty())
+                return QDialog::Rejected;
+            box->selectFile(file);
+            return QDialog::Accepted;
+        }
+        if (qobject_cast<QMessageBox *>(&dialog) && dialog.objectName() != u"ErrorReport")
+            return !answers.isEmpty() && answers.takeFirst() ? QMessageBox::Yes : QMessageBox::No;
+        return QDialog::Rejected;
+    }
+
+    QStringList files;
+    QList<bool> answers;
+    QList<SeenFileDialog> fileDialogs;
+};
+
+// One console line: text and colour.
+inline QString markText(const QColor &colour)
+{
+    return colour.name();
+}
+using LogLine = testlog::Line<QColor>;
 
 inline QList<LogLine> logLines(MainWindow *form)
 {
@@ -149,11 +190,6 @@ inline QList<LogLine> logLines(MainWindow *form)
     for (int i = 0; list && i < list->count(); ++i)
         out.append({list->item(i)->text(), list->item(i)->data(Qt::ForegroundRole).value<QColor>()});
     return out;
-}
-
-inline char *toString(const LogLine &line)
-{
-    return QTest::toString(QStringLiteral("%1 [%2]").arg(line.text, line.colour.name()));
 }
 
 const QColor Black(0, 0, 0);

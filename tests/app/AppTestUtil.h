@@ -149,8 +149,6 @@ private:
     ZartWindows m_windows;
 };
 
-using SimLine = testsim::SensorOnPty;
-
 // The request frame of a PDU to a bus address, CRC (the bitwise reference) appended.
 inline QByteArray requestFrame(int address, const QByteArray &pdu)
 {

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QContextMenuEvent>
@@ -275,19 +274,11 @@ private Q_SLOTS:
         console()->clear();
         form()->Log(QStringLiteral("первая"), LogInfo);
         form()->Log(QStringLiteral("вторая"), LogError);
-        bool saveDialog = false;
-        ScopedModalRunner runner([&](QDialog &dialog) {
-            auto *files = qobject_cast<QFileDialog *>(&dialog);
-            if (!files)
-                return int(QDialog::Rejected);
-            saveDialog = files->acceptMode() == QFileDialog::AcceptSave;
-            if (path.isEmpty())
-                return int(QDialog::Rejected);
-            files->selectFile(path);
-            return int(QDialog::Accepted);
-        });
+        DialogScript script;
+        script.files = {path};
+        ScopedModalRunner runner([&](QDialog &dialog) { return script.answer(dialog); });
         console()->findChild<QAction *>(QStringLiteral("LogSaveAction"))->trigger();
-        QVERIFY(saveDialog);
+        QVERIFY(script.fileDialogs.value(0).save);
         QCOMPARE(QFileInfo::exists(path), saved);
         const QList<LogLine> lines = logLines(form());
         if (name.isEmpty()) {
@@ -295,7 +286,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.last().colour, saved ? Black : Red);
+        QCOMPARE(lines.last().mark, saved ? Black : Red);
         QVERIFY(lines.last().text.contains(path));
         if (!saved)
             return;

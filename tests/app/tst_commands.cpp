@@ -93,7 +93,7 @@ private:
         return m_window->form()->palette().color(QPalette::Disabled, QPalette::Text);
     }
 
-    SimLine m_line;
+    testsim::SensorOnPty m_line;
     std::unique_ptr<SimWindow> m_window;
 
 private Q_SLOTS:
@@ -299,9 +299,9 @@ private Q_SLOTS:
         const QList<LogLine> log = m_window->log();
         QVERIFY(!log.isEmpty());
         QCOMPARE(log.last(), (LogLine{failure, Red}));
-        QCOMPARE(log.first().colour, Blue);
+        QCOMPARE(log.first().mark, Blue);
         for (const LogLine &line : log)
-            QVERIFY2(line.colour != Black, qPrintable(line.text));
+            QVERIFY2(line.mark != Black, qPrintable(line.text));
         QVERIFY(!QApplication::overrideCursor());
         for (const QString &f : fields) {
             const QLineEdit *field = m_window->edit(f);
@@ -540,7 +540,7 @@ private Q_SLOTS:
         const QList<LogLine> log = m_window->log();
         QVERIFY(!log.isEmpty());
         if (answered) {
-            QCOMPARE(log.last().colour, Green);
+            QCOMPARE(log.last().mark, Green);
         } else {
             QCOMPARE(log.last(), (LogLine{QStringLiteral("Таймаут"), Red}));
             drainLateReply();

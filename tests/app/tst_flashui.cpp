@@ -10,7 +10,6 @@
 #include "common/TestFiles.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QMap>
 #include <QProgressBar>
 #include <QTableWidget>
@@ -22,13 +21,8 @@
 namespace {
 
 using testfiles::dumpBytesOf;
+using testfiles::readBytes;
 using testfiles::writeBytes;
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString exeDirPath(const QString &name)
 {
@@ -60,16 +54,6 @@ public:
 private:
     QStringList m_names;
     QMap<QString, QByteArray> m_saved;
-};
-
-// The open dialog as a handler set it up.
-struct SeenFileDialog
-{
-    QString title;
-    QStringList filters;
-    QString suffix;
-    QString directory;
-    bool mustExist = false;
 };
 
 // Checks one open dialog as a handler set it up: title, filters, default
@@ -109,16 +93,6 @@ private:
     {
         return [this](QDialog &dialog) -> int {
             m_commandsAtDialog << commandsOn();
-            if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
-                m_fileDialogs.append({files->windowTitle(), files->nameFilters(),
-                                      files->defaultSuffix(), files->directory().absolutePath(),
-                                      files->fileMode() == QFileDialog::ExistingFile});
-                const QString file = m_files.isEmpty() ? QString() : m_files.takeFirst();
-                if (file.isEmpty())
-                    return QDialog::Rejected;
-                files->selectFile(file);
-                return QDialog::Accepted;
-            }
             if (auto *viewer = qobject_cast<DumpViewer *>(&dialog)) {
                 QTableWidget *grid = viewer->grid();
                 SeenViewer seen{viewer->windowTitle(), {}, {}, {}, {}};
@@ -144,11 +118,7 @@ private:
                 m_viewers << seen;
                 return QDialog::Accepted;
             }
-            if (qobject_cast<QMessageBox *>(&dialog) && dialog.objectName() != u"ErrorReport") {
-                const bool yes = !m_answers.isEmpty() && m_answers.takeFirst();
-                return yes ? QMessageBox::Yes : QMessageBox::No;
-            }
-            return QDialog::Rejected;
+            return m_dialogs.answer(dialog);
         };
     }
     QPushButton *button(const char *name) const { return m_window->child<QPushButton>(name); }
@@ -166,13 +136,11 @@ private:
         return out;
     }
 
-    SimLine m_line;
+    testsim::SensorOnPty m_line;
     std::unique_ptr<SimWindow> m_window;
     QTemporaryDir m_dir;
 
-    QStringList m_files;
-    QList<bool> m_answers;
-    QList<SeenFileDialog> m_fileDialogs;
+    DialogScript m_dialogs;
     QList<SeenViewer> m_viewers;
     QList<bool> m_commandsAtDialog;
 
@@ -193,9 +161,7 @@ private Q_SLOTS:
         m_window->form()->ServiceModeMenuClick();
         m_window->child<QTabWidget>("CommandTabs")->setCurrentWidget(m_window->child("ServiceTab"));
         m_window->setTimeouts(3000, 300);
-        m_files.clear();
-        m_answers.clear();
-        m_fileDialogs.clear();
+        m_dialogs = {};
         m_viewers.clear();
         m_commandsAtDialog.clear();
     }
@@ -258,14 +224,14 @@ private Q_SLOTS:
         file[SimSensor::WordTableX + 7] = std::bit_cast<quint32>(7.25f);
         const QString path = m_dir.filePath("calibration.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(file)));
-        m_files = {path};
-        m_answers = {true};
+        m_dialogs.files = {path};
+        m_dialogs.answers = {true};
         ScopedModalRunner runner(script());
 
         m_window->click("CalibrationRestoreButton");
 
-        QCOMPARE(m_fileDialogs.size(), 1);
-        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Перенести калибровку из дампа..."));
+        QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+        QCOMPARE(m_dialogs.fileDialogs[0].title, QStringLiteral("Перенести калибровку из дампа..."));
         QCOMPARE(runner.dialogs.size(), 2);
         QCOMPARE(m_commandsAtDialog, QList<bool>({true, false}));
         QCOMPARE(m_line.sensor.word(SimSensor::WordTableX + 7), file[SimSensor::WordTableX + 7]);
@@ -283,8 +249,8 @@ private Q_SLOTS:
             file[std::size_t(SimSensor::WordTableY + k)] = std::bit_cast<quint32>(float(k));
         const QString path = m_dir.filePath("other.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(file)));
-        m_files = {path};
-        m_answers = {true, true, true};
+        m_dialogs.files = {path};
+        m_dialogs.answers = {true, true, true};
         ScopedModalRunner runner(script());
         auto *gauge = m_window->child<QProgressBar>("FlashProcessGauge");
         int hundreds = 0;
@@ -292,8 +258,8 @@ private Q_SLOTS:
 
         m_window->click("LoadFlashFileButton");
 
-        QCOMPARE(m_fileDialogs.size(), 1);
-        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Восстановить флеш из файла..."),
+        QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+        verifyFileDialog(m_dialogs.fileDialogs[0], QStringLiteral("Восстановить флеш из файла..."),
                          DumpFilters, QStringLiteral("dmp"));
         if (QTest::currentTestFailed())
             return;
@@ -377,8 +343,8 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("stopped.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(SimSensor::defaultFlash())));
         m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1003));
-        m_files = {path};
-        m_answers = {answer, closeAnswer == QMessageBox::Yes};
+        m_dialogs.files = {path};
+        m_dialogs.answers = {answer, closeAnswer == QMessageBox::Yes};
         int requestsWhenRun = -1;
         QObject caseScope; // a timer still pending when the case ends goes with it
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
@@ -515,14 +481,14 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("0BADCAFE.ini");
         QVERIFY(writeBytes(path, text));
         m_line.sensor.addFault(SimFault::noReply().onFunction(16).onAddress(0x1085));
-        m_files = {path};
-        m_answers = answers;
+        m_dialogs.files = {path};
+        m_dialogs.answers = answers;
         ScopedModalRunner runner(script());
 
         m_window->click("LoadFromPassportFlashFileButton");
 
-        QCOMPARE(m_fileDialogs.size(), 1);
-        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Восстановить паспорт из файла..."),
+        QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+        verifyFileDialog(m_dialogs.fileDialogs[0], QStringLiteral("Восстановить паспорт из файла..."),
                          PassportFilters, QStringLiteral("ini"));
         if (QTest::currentTestFailed())
             return;
@@ -569,15 +535,15 @@ private Q_SLOTS:
         b[SimSensor::WordTableY + 440] = 0xFFFFFFFF;
         QVERIFY(writeBytes(m_dir.filePath("a.dmp"), dumpBytesOf(a)));
         QVERIFY(writeBytes(m_dir.filePath("b.dmp"), dumpBytesOf(b)));
-        m_files = {m_dir.filePath("a.dmp"), m_dir.filePath("b.dmp")};
+        m_dialogs.files = {m_dir.filePath("a.dmp"), m_dir.filePath("b.dmp")};
         ScopedModalRunner runner(script());
 
         m_window->click("ViewFlashFileButton");
         m_window->click("ViewFlashFileButton");
 
-        QCOMPARE(m_fileDialogs.size(), 2);
-        QCOMPARE(m_fileDialogs[0].title, QStringLiteral("Просмотр дампа флеш из файла..."));
-        QCOMPARE(m_fileDialogs[0].filters, DumpFilters);
+        QCOMPARE(m_dialogs.fileDialogs.size(), 2);
+        QCOMPARE(m_dialogs.fileDialogs[0].title, QStringLiteral("Просмотр дампа флеш из файла..."));
+        QCOMPARE(m_dialogs.fileDialogs[0].filters, DumpFilters);
         QCOMPARE(m_viewers.size(), 2);
         const SeenViewer &first = m_viewers[0];
         QCOMPARE(first.caption, QStringLiteral("Просмотр дампа - a.dmp"));
@@ -604,12 +570,12 @@ private Q_SLOTS:
 
         // A file of the wrong size, then one that vanished after the dialog: red lines only.
         QVERIFY(writeBytes(m_dir.filePath("short.dmp"), QByteArray(4095, '\0')));
-        m_files = {m_dir.filePath("short.dmp"), m_dir.filePath("missing.dmp")};
+        m_dialogs.files = {m_dir.filePath("short.dmp"), m_dir.filePath("missing.dmp")};
         m_window->click("ViewFlashFileButton");
         QCOMPARE(m_window->log(), QList<LogLine>({{"Размер файла неверен", Red}}));
         m_window->click("ViewFlashFileButton");
         QCOMPARE(m_window->log().size(), 2);
-        QCOMPARE(m_window->log().last().colour, Red);
+        QCOMPARE(m_window->log().last().mark, Red);
         QVERIFY(!m_window->log().last().text.isEmpty());
         QCOMPARE(m_viewers.size(), 2);
     }
@@ -639,8 +605,8 @@ private Q_SLOTS:
         const QString path = m_dir.filePath("compare.dmp");
         QVERIFY(writeBytes(path, dumpBytesOf(flash)));
         m_line.sensor.setWord(SimSensor::WordTableY + 2, 0x3F800000);
-        m_files = {path};
-        m_answers = {answer};
+        m_dialogs.files = {path};
+        m_dialogs.answers = {answer};
         QStringList listed;
         ScopedModalRunner runner([&, act = script()](QDialog &dialog) {
             if (auto *text = qobject_cast<TextViewer *>(&dialog)) {
@@ -656,8 +622,8 @@ private Q_SLOTS:
 
         m_window->click("CompareFlashFileButton");
 
-        QCOMPARE(m_fileDialogs.size(), 1);
-        verifyFileDialog(m_fileDialogs[0], QStringLiteral("Сравнить флеш с файлом..."), DumpFilters,
+        QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+        verifyFileDialog(m_dialogs.fileDialogs[0], QStringLiteral("Сравнить флеш с файлом..."), DumpFilters,
                          QStringLiteral("dmp"));
         const QString fileWord =
             QStringLiteral("%1").arg(flash[SimSensor::WordTableY + 2], 8, 16, QLatin1Char('0')).toUpper();
@@ -710,13 +676,13 @@ private Q_SLOTS:
         // The dialog opens in the data folder handed to the window, made for it.
         const QString data = m_dir.filePath(QStringLiteral("files-") + buttonName);
         m_window->form()->setPlaces({MainWindow::settingsFilePath(), data});
-        m_files = {QString()};
+        m_dialogs.files = {QString()};
         ScopedModalRunner runner(script());
 
         m_window->click(buttonName);
 
         QCOMPARE(runner.dialogs.size(), 1);
-        QCOMPARE(m_fileDialogs[0].directory, data);
+        QCOMPARE(m_dialogs.fileDialogs[0].directory, data);
         QVERIFY(m_window->log().isEmpty());
         QCOMPARE(m_line.sensor.requestCount(), 0);
         QVERIFY(commandsOn());

@@ -71,7 +71,7 @@ private:
         return dialog.result();
     }
 
-    SimLine m_line;
+    testsim::SensorOnPty m_line;
     std::unique_ptr<SimWindow> m_window;
 
 private Q_SLOTS:
@@ -288,7 +288,7 @@ private Q_SLOTS:
         });
 
         m_window->click("FindAddrButton"); // the sensor at 1 answers the first probe
-        QCOMPARE(m_window->log().last().colour, Green);
+        QCOMPARE(m_window->log().last().mark, Green);
         m_window->click("FindAddrButton");
 
         QCOMPARE(offered.size(), 2);

@@ -52,7 +52,7 @@ class TestSpotView : public QObject
 {
     Q_OBJECT
 
-    SimLine m_line;
+    testsim::SensorOnPty m_line;
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(m_line.start(), qPrintable(m_line.errorString())); }

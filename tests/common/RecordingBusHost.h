@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/LogLine.h"
 #include "modbus/ModbusMaster.h"
 
 #include <QList>
@@ -12,19 +13,8 @@
 // cursor calls, and answers with a settable bus address.
 namespace testhost {
 
-struct LogLine
-{
-    QString text;
-    int kind;
-    bool operator==(const LogLine &o) const { return text == o.text && kind == o.kind; }
-};
+using LogLine = testlog::Line<int>;
 using LogLines = QList<LogLine>;
-
-// How QCOMPARE shows a line that differs.
-inline char *toString(const LogLine &line)
-{
-    return qstrdup(QStringLiteral("[%1] %2").arg(line.kind).arg(line.text).toUtf8().constData());
-}
 
 class RecordingHost : public IBusHost
 {
@@ -35,7 +25,7 @@ public:
 
     int countOfKind(int kind) const
     {
-        return int(std::count_if(lines.cbegin(), lines.cend(), [kind](const LogLine &l) { return l.kind == kind; }));
+        return int(std::count_if(lines.cbegin(), lines.cend(), [kind](const LogLine &l) { return l.mark == kind; }));
     }
 
     int address = 1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/RecordingBusHost.h"
+#include "serial/SerialLink.h"
 #include "sim/SimPtyServer.h"
 #include "sim/SimSensor.h"
 
@@ -22,22 +24,45 @@ public:
         m_server = std::make_unique<SimPtyServer>(sensor);
         return m_server->start(linkPath);
     }
-    void stop() { m_server.reset(); }
+    // start(), then the link and the engine. The link ends a reply by the
+    // frame's length unless told otherwise: long operations then take seconds.
+    bool startWithEngine(bool fastReply = true)
+    {
+        if (!start())
+            return false;
+        port = std::make_unique<SerialLink>();
+        port->SetPortName(devicePath());
+        port->FastReply = fastReply;
+        engine = std::make_unique<ModbusMaster>(*port, host);
+        return true;
+    }
+    void stop()
+    {
+        engine.reset();
+        port.reset();
+        m_server.reset();
+    }
 
     QString errorString() const { return m_server ? m_server->errorString() : QString(); }
     // The slave side of the pty, where the tool opens its link.
     QString devicePath() const { return m_server->devicePath(); }
 
-    // A sensor at `address` holding `flash`, without faults or request history.
+    // A sensor at `address` holding `flash`, without faults or request history;
+    // the host at the same address with an empty log.
     void reset(const SimSensor::Flash &flash = SimSensor::defaultFlash(), int address = 1)
     {
         sensor.clearFaults();
         sensor.setFlash(flash);
         sensor.setAddress(quint8(address));
         sensor.clearRequestLog();
+        host.lines.clear();
+        host.address = address;
     }
 
     SimSensor sensor;
+    std::unique_ptr<SerialLink> port;
+    testhost::RecordingHost host;
+    std::unique_ptr<ModbusMaster> engine;
 
 private:
     std::unique_ptr<SimPtyServer> m_server;

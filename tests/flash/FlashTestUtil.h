@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared pieces of the flash tests: file helpers, a file size limit, the
-// simulated sensor on a pty with an engine on it, a recording operation host,
-// and expected file contents built here, apart from the tool's own writers.
+// Shared pieces of the flash tests: file helpers, a file size limit, a
+// recording operation host, and expected file contents built here, apart from
+// the tool's own writers. The sensor on a pty is testsim::SensorOnPty.
 
 #include "common/RecordingBusHost.h"
 
@@ -44,7 +44,7 @@ inline QStringList texts(const RecordingHost &host, int kind)
 {
     QStringList out;
     for (const LogLine &l : host.lines)
-        if (l.kind == kind)
+        if (l.mark == kind)
             out << l.text;
     return out;
 }
@@ -111,44 +111,6 @@ private:
     }
 
     const SimSensor *m_sensor;
-};
-
-// The simulated sensor on a pty, a link on its slave side and an engine on the
-// link. The link ends a reply by the frame's length unless told otherwise: the
-// long operations then take seconds, not minutes.
-struct SimRig : testsim::SensorOnPty
-{
-    std::unique_ptr<SerialLink> port;
-    RecordingHost host;
-    std::unique_ptr<ModbusMaster> engine;
-
-    bool start(QString *error, bool fastReply = true)
-    {
-        if (!SensorOnPty::start()) {
-            *error = errorString();
-            return false;
-        }
-        port = std::make_unique<SerialLink>();
-        port->SetPortName(devicePath());
-        port->FastReply = fastReply;
-        engine = std::make_unique<ModbusMaster>(*port, host);
-        return true;
-    }
-
-    void stop()
-    {
-        engine.reset();
-        port.reset();
-        SensorOnPty::stop();
-    }
-
-    // A fresh sensor at `address` holding `flash`, no faults, empty logs.
-    void reset(const SimSensor::Flash &flash, int address)
-    {
-        SensorOnPty::reset(flash, address);
-        host.lines.clear();
-        host.address = address;
-    }
 };
 
 // One request as the sensor received it.

@@ -75,13 +75,12 @@ private Q_SLOTS:
     void history();
 
 private:
-    SimRig m_rig;
+    testsim::SensorOnPty m_rig;
 };
 
 void TestFlashOps::initTestCase()
 {
-    QString error;
-    QVERIFY2(m_rig.start(&error), qPrintable(error));
+    QVERIFY2(m_rig.startWithEngine(), qPrintable(m_rig.errorString()));
 }
 
 void TestFlashOps::cleanupTestCase()
@@ -683,7 +682,7 @@ void TestFlashOps::retries()
     QStringList repeatLines;
     for (const LogLine &l : m_rig.host.lines)
         if (l.text.startsWith(QStringLiteral("Повтор ")))
-            repeatLines << l.text + (l.kind == 0 ? QString() : QStringLiteral(" <colour>"));
+            repeatLines << l.text + (l.mark == 0 ? QString() : QStringLiteral(" <colour>"));
     if (failure.isEmpty()) {
         QCOMPARE(outcome, QStringLiteral("<no failure>"));
         QCOMPARE(readBytes(dir.filePath("0012ABCD.dmp")), dumpBytesOf(flash));

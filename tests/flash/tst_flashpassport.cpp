@@ -67,13 +67,12 @@ private Q_SLOTS:
     void serialCheck();
 
 private:
-    SimRig m_rig;
+    testsim::SensorOnPty m_rig;
 };
 
 void TestFlashPassport::initTestCase()
 {
-    QString error;
-    QVERIFY2(m_rig.start(&error), qPrintable(error));
+    QVERIFY2(m_rig.startWithEngine(), qPrintable(m_rig.errorString()));
 }
 
 void TestFlashPassport::cleanupTestCase()

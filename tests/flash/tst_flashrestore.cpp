@@ -83,15 +83,14 @@ private Q_SLOTS:
     void calibrationRestore();
 
 private:
-    SimRig m_rig;
+    testsim::SensorOnPty m_rig;
     QTemporaryDir m_dir;
 };
 
 void TestFlashRestore::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QString error;
-    QVERIFY2(m_rig.start(&error), qPrintable(error));
+    QVERIFY2(m_rig.startWithEngine(), qPrintable(m_rig.errorString()));
 }
 
 void TestFlashRestore::cleanupTestCase()
@@ -166,7 +165,7 @@ void TestFlashRestore::restoreOntoOtherContent()
     QCOMPARE(texts(m_rig.host, 2).size(), 4);
     QVERIFY(texts(m_rig.host, 3).isEmpty());
     QCOMPARE(log.size(), 12);
-    QCOMPARE(log[0].kind, 1);
+    QCOMPARE(log[0].mark, 1);
     QCOMPARE(log[4], (LogLine{"Коррекция CRC...", 0}));
     QCOMPARE(log[5].text, sentLine(requests[2044].frame));
     QCOMPARE(log.last(), (LogLine{"Восстановление успешно", 0}));

@@ -36,15 +36,14 @@ private Q_SLOTS:
     void failedCorrectionFails();
 
 private:
-    SimRig m_rig;
+    testsim::SensorOnPty m_rig;
     QTemporaryDir m_dir;
 };
 
 void TestFlashRestoreFaults::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QString error;
-    QVERIFY2(m_rig.start(&error), qPrintable(error));
+    QVERIFY2(m_rig.startWithEngine(), qPrintable(m_rig.errorString()));
 }
 
 void TestFlashRestoreFaults::cleanupTestCase()

@@ -71,17 +71,14 @@ private:
 
     testsim::SensorOnPty m_sim;
     SimSensor &m_sensor = m_sim.sensor;
-    std::unique_ptr<SerialLink> m_port;
-    RecordingHost m_host;
-    std::unique_ptr<ModbusMaster> m_engine;
+    std::unique_ptr<SerialLink> &m_port = m_sim.port;
+    RecordingHost &m_host = m_sim.host;
+    std::unique_ptr<ModbusMaster> &m_engine = m_sim.engine;
 };
 
 void TestTransact::initTestCase()
 {
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
-    m_port = std::make_unique<SerialLink>();
-    m_port->SetPortName(m_sim.devicePath());
-    m_engine = std::make_unique<ModbusMaster>(*m_port, m_host);
+    QVERIFY2(m_sim.startWithEngine(false), qPrintable(m_sim.errorString()));
 }
 
 void TestTransact::init()
@@ -92,8 +89,6 @@ void TestTransact::init()
 
 void TestTransact::cleanupTestCase()
 {
-    m_engine.reset();
-    m_port.reset();
     m_sim.stop();
 }
 

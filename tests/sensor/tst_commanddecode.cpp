@@ -88,7 +88,7 @@ private Q_SLOTS:
         QCOMPARE(engine.ReplyLen, 0);
         QVERIFY(!host.lines.isEmpty());
         QCOMPARE(host.lines.last().text, QStringLiteral("Неверная длина данных"));
-        QCOMPARE(host.lines.last().kind, int(LogError));
+        QCOMPARE(host.lines.last().mark, int(LogError));
         // Logged once: the engine itself accepted the reply.
         QCOMPARE(host.countOfKind(LogError), 1);
     }

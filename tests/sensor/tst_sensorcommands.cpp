@@ -114,9 +114,9 @@ private:
 
     testsim::SensorOnPty m_sim;
     SimSensor &m_sensor = m_sim.sensor;
-    std::unique_ptr<SerialLink> m_port;
-    RecordingHost m_host;
-    std::unique_ptr<ModbusMaster> m_engine;
+    std::unique_ptr<SerialLink> &m_port = m_sim.port;
+    RecordingHost &m_host = m_sim.host;
+    std::unique_ptr<ModbusMaster> &m_engine = m_sim.engine;
     CommandTimeouts m_timeouts;
 
     // What the search did through its callbacks.
@@ -126,10 +126,7 @@ private:
 
 void TestSensorCommands::initTestCase()
 {
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.errorString()));
-    m_port = std::make_unique<SerialLink>();
-    m_port->SetPortName(m_sim.devicePath());
-    m_engine = std::make_unique<ModbusMaster>(*m_port, m_host);
+    QVERIFY2(m_sim.startWithEngine(), qPrintable(m_sim.errorString()));
 }
 
 void TestSensorCommands::init()
@@ -149,8 +146,6 @@ void TestSensorCommands::init()
 
 void TestSensorCommands::cleanupTestCase()
 {
-    m_engine.reset();
-    m_port.reset();
     m_sim.stop();
 }
 
@@ -332,7 +327,7 @@ void TestSensorCommands::failedCommand()
         red.prepend({failure, LogError});
     QVERIFY(m_host.lines.size() >= red.size());
     QCOMPARE(m_host.lines.mid(m_host.lines.size() - red.size()), red);
-    QCOMPARE(m_host.lines.first().kind, int(LogSent));
+    QCOMPARE(m_host.lines.first().mark, int(LogSent));
 }
 
 void TestSensorCommands::stopsAtFirstFailure_data()

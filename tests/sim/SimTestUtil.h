@@ -23,7 +23,7 @@ inline QByteArray frame(const char *hexBody)
 }
 
 // Reads `want` bytes from fd, or what came before the deadline; counts the reads.
-inline QByteArray readBytes(int fd, int want, int timeoutMs, int *reads = nullptr)
+inline QByteArray readFromFd(int fd, int want, int timeoutMs, int *reads = nullptr)
 {
     QByteArray got;
     QElapsedTimer t;
@@ -48,7 +48,7 @@ inline QByteArray exchange(int fd, const QByteArray &request, int want)
 {
     if (::write(fd, request.constData(), size_t(request.size())) != request.size())
         return {};
-    return readBytes(fd, want, 3000);
+    return readFromFd(fd, want, 3000);
 }
 
 inline int openRaw(const QString &path)

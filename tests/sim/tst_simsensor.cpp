@@ -499,7 +499,7 @@ void TestSimSensor::ptyRoundTrip()
     t.start();
     QVERIFY(send(written));
     int reads = 0;
-    const QByteArray got = readBytes(fd, int(reply.size()), 3000, &reads);
+    const QByteArray got = readFromFd(fd, int(reply.size()), 3000, &reads);
     const qint64 elapsed = t.elapsed();
     QCOMPARE(got.toHex(' '), reply.toHex(' '));
     QCOMPARE(Crc16(reinterpret_cast<const quint8 *>(got.constData()), qint32(got.size())), quint16(0));
@@ -523,7 +523,7 @@ void TestSimSensor::ptySurvivesReopenAndStopsPromptly()
         const int fd = openRaw(server.devicePath());
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, echo.constData(), size_t(echo.size())), ssize_t(echo.size()));
-        QCOMPARE(readBytes(fd, int(echo.size()), 3000).toHex(), echo.toHex());
+        QCOMPARE(readFromFd(fd, int(echo.size()), 3000).toHex(), echo.toHex());
         ::close(fd); // the tool closes its port between commands
     }
 
@@ -572,7 +572,7 @@ void TestSimSensor::ptyLink()
         QVERIFY(fd >= 0);
         const QByteArray rq = frame("010400050002");
         QCOMPARE(::write(fd, rq.constData(), size_t(rq.size())), ssize_t(rq.size()));
-        QCOMPARE(readBytes(fd, 9, 3000).toHex(), frame("010404 0012AB7F").toHex());
+        QCOMPARE(readFromFd(fd, 9, 3000).toHex(), frame("010404 0012AB7F").toHex());
         ::close(fd);
     } // the destructor stops the server
     QVERIFY(!QFileInfo(link).isSymLink());
