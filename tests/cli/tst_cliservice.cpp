@@ -2,6 +2,7 @@
 // simulated sensor, and the watch of coords and pixels, including Ctrl+C on the
 // real executable.
 
+#include "common/DefaultStopSignals.h"
 #include "CliTestUtil.h"
 
 #include "common/FakeSerialDevice.h"
@@ -57,6 +58,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        defaultStopSignals();
         QVERIFY(m_dir.isValid());
         QVERIFY2(start(), qPrintable(errorString()));
         m_dump = m_dir.filePath(QStringLiteral("0012AB7F.dmp"));

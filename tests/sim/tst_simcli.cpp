@@ -2,6 +2,7 @@
 // exit by signal, and refusal of bad options.
 
 #include "SimTestUtil.h"
+#include "common/DefaultStopSignals.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -26,6 +27,7 @@ class TestSimCli : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { defaultStopSignals(); }
     void runsUntilSignalled_data();
     void runsUntilSignalled();
     void refusesBadOptions_data();
