@@ -28,10 +28,10 @@ bool writeText(const QString &path, const QByteArray &text)
 }
 
 // "pid:name" of a process in the made-up /proc (name empty: no comm file).
-void addProcess(const QString &proc, const QString &spec)
+void addProcess(const QString &proc, const QString &pidAndName)
 {
-    const QString pid = spec.section(u':', 0, 0);
-    const QString name = spec.section(u':', 1);
+    const QString pid = pidAndName.section(u':', 0, 0);
+    const QString name = pidAndName.section(u':', 1);
     QDir().mkpath(proc + u'/' + pid + QStringLiteral("/fd"));
     if (!name.isEmpty())
         writeText(proc + u'/' + pid + QStringLiteral("/comm"), name.toUtf8() + '\n');
