@@ -250,6 +250,12 @@ constexpr VerbRow Verbs[] = {
      "line per differing word (address, file, sensor, name); the words a restore does not bring back "
      "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference, "
      "a failed exchange or a FILE that is not a dump"},
+    {.verb = CliVerb::Compare, .name = "compare", .args = {{.name = "A"}, {.name = "B"}}, .needsPort = false,
+     .help =
+     "compares two dump files without a sensor: first whose they are (\"Дампы разных датчиков: ...\" "
+     "when the serial numbers differ), one TAB-separated line per differing word (address, A, B, "
+     "name), \"Отличается слов: N\", then how far the calibration grid moved from A to B: the largest "
+     "and the mean shift and the five points that moved most. Exit 0"},
     {.verb = CliVerb::Plot, .name = "plot",
      .args = {{.name = "FILE"}, {.name = "OUT"}}, .needsPort = false,
      .help =
@@ -503,6 +509,10 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::CalibrationRestore:
     case CliVerb::Verify:
         cmd.path = path(0);
+        break;
+    case CliVerb::Compare:
+        cmd.path = path(0);
+        cmd.secondPath = path(1);
         break;
     default:
         break;

@@ -33,6 +33,7 @@ enum class CliVerb {
     Restore,
     PassportRestore,
     CalibrationRestore,
+    Compare,
     Plot,
     Verify,
 };
@@ -72,6 +73,7 @@ struct CliCommand
     bool differences = false;     // restore --differences: only the words that differ
     QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE
     QString picturePath;          // plot OUT (.png or .svg)
+    QString secondPath;           // compare B
     bool watch = false;           // coords/pixels --watch: read again and again
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until a stop signal

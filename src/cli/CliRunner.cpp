@@ -5,6 +5,7 @@
 
 #include "picture/CalibrationPainter.h"
 #include "flash/CalibrationGrid.h"
+#include "flash/DumpComparison.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
 #include "modbus/ModbusMaster.h"
@@ -135,6 +136,7 @@ public:
 private:
     int runPower();
     int runView();
+    int runCompare();
     int runPlot();
     int runVerify(ModbusMaster &engine);
     int runWatch(ModbusMaster &engine);
@@ -173,6 +175,7 @@ int CliSession::run()
         switch (m_cmd.verb) {
         case CliVerb::Power: return runPower();
         case CliVerb::View: return runView();
+        case CliVerb::Compare: return runCompare();
         case CliVerb::Plot: return runPlot();
         default: return runOnDataPort();
         }
@@ -208,6 +211,17 @@ int CliSession::runView()
     const FlashImage image = ReadDumpFile(m_cmd.path);
     for (const QStringList &row : DumpViewRows(image))
         m_out << row.join(QLatin1Char('\t')) << '\n';
+    return ExitOk;
+}
+
+int CliSession::runCompare()
+{
+    checkDumpFile(m_cmd.path);
+    checkDumpFile(m_cmd.secondPath);
+    const FlashImage first = ReadDumpFile(m_cmd.path);
+    const FlashImage second = ReadDumpFile(m_cmd.secondPath);
+    for (const QString &line : DumpComparisonLines(CompareDumps(first, second)))
+        m_out << line << '\n';
     return ExitOk;
 }
 
@@ -452,6 +466,7 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
         return runVerify(engine);
     case CliVerb::Power:
     case CliVerb::View:
+    case CliVerb::Compare:
     case CliVerb::Plot:
         break; // run without the data port
     }

@@ -421,7 +421,7 @@ private Q_SLOTS:
         const QString text = run.out.simplified();
         QVERIFY(text.contains(QStringLiteral("passport.ini beside FILE")));
         // The commands run without a data port are those the parser lets run without one.
-        QVERIFY(text.contains(QStringLiteral("every command but power, view and plot needs --port or --demo")));
+        QVERIFY(text.contains(QStringLiteral("every command but power, view, compare and plot needs --port or --demo")));
     }
 
     void failures_data()
