@@ -42,21 +42,27 @@ Rgb ScaleColour(double t)
     return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
 }
 
+namespace {
+
+// The least of 1, 2 and 5 times a power of ten that is at least rough.
+double niceStep(double rough)
+{
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double m : {1.0, 2.0, 5.0})
+        if (power * m >= rough)
+            return power * m;
+    return power * 10;
+}
+
+} // namespace
+
 QList<double> AxisTicks(double lo, double hi, int maxTicks)
 {
     QList<double> ticks;
     if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi > lo) || maxTicks < 1
         || !std::isfinite(hi - lo))
         return ticks;
-    const double rough = (hi - lo) / maxTicks;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    double step = power * 10;
-    for (const double m : {1.0, 2.0, 5.0}) {
-        if (power * m >= rough) {
-            step = power * m;
-            break;
-        }
-    }
+    const double step = niceStep((hi - lo) / maxTicks);
     // A tick that rounding puts a hair outside an end is that end; snapping a
     // near-zero tick to 0 must not move it out of the range either.
     const double hair = step * 1e-9;
@@ -95,16 +101,7 @@ ValueRange ChartRange(const ValueRange &data)
         lo = mid - Least;
         hi = mid + Least;
     }
-    const double rough = (hi - lo) / 4;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    double step = power * 10;
-    for (const double m : {1.0, 2.0, 5.0}) {
-        if (power * m >= rough) {
-            step = power * m;
-            break;
-        }
-    }
-    step = std::max(step, Least);
+    const double step = std::max(niceStep((hi - lo) / 4), Least);
     // A hair keeps an end that is already a whole step where it is.
     const double a = std::floor(lo / step + 1e-9) * step;
     const double b = std::ceil(hi / step - 1e-9) * step;
