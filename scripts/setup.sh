@@ -3,7 +3,8 @@
 # Arguments name further packages a script needs (scripts/fuzz.sh: clang and libFuzzer).
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-          qt6-translations-l10n dpkg-dev file help2man desktop-file-utils appstream man-db "$@")
+          qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils
+          dpkg-dev file help2man desktop-file-utils appstream man-db "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "flash/OperationRecorder.h"
+#include "common/ZartError.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+class IBusHost;
+
+// The service record: every operation on a sensor, kept in a database (an
+// SQLite file by default, or a PostgreSQL server shared by several benches).
+
+// The kinds of operation kept. Their keys are what the database stores: they
+// never change once written.
+enum class RecordedKind : quint8 {
+    Dump,
+    Restore,
+    RestoreDifferences,
+    PassportRestore,
+    CalibrationRestore,
+    Compare,
+    WriteWord,
+    CorrectChecksum,
+    SetAddress,
+    Search,
+    Inventory,
+};
+QString KindKey(RecordedKind kind);                         // "dump", "restore", ...
+std::optional<RecordedKind> KindFromKey(const QString &key);
+QString KindTitle(RecordedKind kind);                       // "Дамп", "Восстановление дампа", ...
+
+enum class RecordedResult : quint8 { Success, Failed, Stopped };
+QString ResultKey(RecordedResult result);                   // "success", "failed", "stopped"
+QString ResultTitle(RecordedResult result);                 // "успешно", "ошибка", "остановлено"
+
+struct RecordedFile
+{
+    QString path;       // absolute, as the operation named it
+    FileUse use = FileUse::Read;
+    QByteArray sha256;  // lower-case hex; empty when the file could not be read
+};
+
+struct RecordedWord
+{
+    quint16 address = 0; // register address, 0x1000 + n
+    quint32 value = 0;
+    std::optional<quint32> previous;
+};
+
+// Who ran the tool, where, and which tool: decided once at start-up.
+struct RecordContext
+{
+    QString user;
+    QString host;
+    QString toolVersion;
+};
+// The user (USER, else USERNAME), the machine's host name and the
+// application's version.
+RecordContext CurrentRecordContext();
+
+struct OperationEntry
+{
+    qint64 id = 0;
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC
+    RecordContext context;
+    QString port;      // the port's stable name
+    int busAddress = 0;
+    std::optional<quint32> serial;
+    std::optional<quint32> firmware;
+    RecordedKind kind = RecordedKind::Dump;
+    RecordedResult result = RecordedResult::Success;
+    QString message;   // the red line that ended a failed or stopped operation
+    int wordsWritten = 0;
+    QList<RecordedFile> files;
+    QList<RecordedWord> words;
+};
+
+struct HistoryFilter
+{
+    std::optional<quint32> serial;
+    QDateTime since; // invalid: from the first
+    QDateTime until; // invalid: to the last
+};
+
+// A record that cannot be opened, read or written; the text says why.
+class RecordError : public ZartError
+{
+public:
+    using ZartError::ZartError;
+};
+
+class ServiceRecord
+{
+public:
+    static constexpr int SchemaVersion = 1;
+
+    // location: an SQLite file path, or postgresql://user@host:port/dbname.
+    // Creates the schema in a new database; refuses a newer schema, a file that
+    // is no database, and a URL that carries a password. Throws RecordError.
+    explicit ServiceRecord(const QString &location);
+    ~ServiceRecord();
+    ServiceRecord(const ServiceRecord &) = delete;
+    ServiceRecord &operator=(const ServiceRecord &) = delete;
+
+    // The file path, or the server's URL (never with a password).
+    QString displayName() const;
+
+    // Stores the entry, its files and its words in one transaction; sets entry.id.
+    void add(OperationEntry &entry);
+    // Operations that match, oldest first; with details, their files and words.
+    QList<OperationEntry> history(const HistoryFilter &filter, bool details = false) const;
+    // When the last report for the sensor was made, if ever.
+    std::optional<QDateTime> lastReport(quint32 serial) const;
+    // Allocates a report number that no other report of this record has.
+    QString newReportNumber(quint32 serial, const QDateTime &at);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// The lower-case hex SHA-256 of the file, empty when it cannot be read.
+QByteArray FileSha256(const QString &path);
+
+// The history table: "Время\tДатчик\tОперация\tРезультат\tПользователь" and one
+// line per entry (local time), as zart-cli history prints it.
+QStringList HistoryLines(const QList<OperationEntry> &entries);
+// The same as CSV (RFC 4180, ';'-free comma separation, UTF-8), with the port,
+// address, words written, message and files as further columns.
+QByteArray HistoryCsv(const QList<OperationEntry> &entries);
+
+// One operation on a sensor, recorded: collects what the operation tells
+// (IOperationRecorder), and when run() ends stores the entry with its result:
+// success, stopped (EOperationStopped) or failed (any ZartError, with its text).
+// The exception goes on to the caller. A record that cannot be written never
+// stops the operation: one red line in the log says that it was not written
+// and why. With no record (nullptr) nothing is stored.
+class RecordedOperation : public IOperationRecorder
+{
+public:
+    RecordedOperation(ServiceRecord *record, IBusHost &log, const RecordContext &context,
+                      RecordedKind kind, const QString &port, int busAddress);
+
+    void sensorSerial(quint32 serial) override;
+    void firmwareVersion(quint32 version) override;
+    void wordWritten(quint16 address, quint32 value, std::optional<quint32> previous) override;
+    void fileUsed(const QString &path, FileUse use) override;
+
+    template <class F>
+    decltype(auto) run(F &&operation)
+    {
+        try {
+            if constexpr (std::is_void_v<decltype(operation())>) {
+                operation();
+                finish(RecordedResult::Success, {});
+            } else {
+                decltype(auto) result = operation();
+                finish(RecordedResult::Success, {});
+                return result;
+            }
+        } catch (const ZartError &e) {
+            finishFailed(e);
+            throw;
+        }
+    }
+
+    const OperationEntry &entry() const { return m_entry; }
+
+private:
+    void finish(RecordedResult result, const QString &message);
+    void finishFailed(const ZartError &e);
+
+    ServiceRecord *m_record;
+    IBusHost &m_log;
+    OperationEntry m_entry;
+};
