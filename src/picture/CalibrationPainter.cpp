@@ -1,143 +1,28 @@
 #include "picture/CalibrationPainter.h"
+#include "picture/PictureParts.h"
 #include "picture/Scales.h"
 
-#include "common/AtomicFile.h"
-#include "flash/DumpFile.h"
 #include "common/NumberFormat.h"
-#include "common/ZartError.h"
 
-#include <QBuffer>
-#include <QFontMetricsF>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygonF>
-#include <QSvgGenerator>
 
 #include <cmath>
+
+using namespace PictureParts;
 
 namespace {
 
 const QColor MeshColour{90, 90, 90};
 const QColor FoldShade{220, 0, 0, 80};
-const QColor FrameColour{40, 40, 40};
-constexpr int ColourBarSteps = 64;
 // Nominal grid positions that carry a tick label.
 constexpr int MapTickEvery = 5;
-// From an axis to the right edge of its tick labels (the tick is 4 pixels long).
-constexpr double TickGap = 5;
-
-// Sizes of the text, in pixels, scaled to the area.
-struct Metrics
-{
-    double font;
-    double line;
-    double margin;
-};
-
-Metrics metricsOf(double font)
-{
-    return {font, std::round(font * 1.45), std::round(font * 0.7)};
-}
-
-Metrics metricsFor(const QRectF &area)
-{
-    return metricsOf(std::clamp(area.height() / 64.0, 9.0, 13.0));
-}
-
-QFont sizedFont(QFont f, double pixels, bool bold = false)
-{
-    f.setPixelSize(std::max(1, int(std::lround(pixels))));
-    f.setBold(bold);
-    return f;
-}
-
-QFont fontOf(const QPainter &p, double pixels, bool bold = false)
-{
-    return sizedFont(p.font(), pixels, bold);
-}
-
-double widestText(const QFont &font, const QStringList &texts)
-{
-    const QFontMetricsF metrics(font);
-    double widest = 0;
-    for (const QString &t : texts)
-        widest = std::max(widest, metrics.horizontalAdvance(t));
-    return std::ceil(widest);
-}
-
-// The texts of ticks at these values.
-QStringList tickTexts(const QList<double> &ticks)
-{
-    QStringList out;
-    for (const double v : ticks)
-        out << FormatFloat(v);
-    return out;
-}
-
-// The room left of a plot its side labels take: tick labels tickWidth wide,
-// a gap, the upright title one line high.
-double sideRoom(double tickWidth, const Metrics &m)
-{
-    return TickGap + tickWidth + m.font * 0.6 + m.line;
-}
-
-CalibrationPainter::SideLabels sideOf(const QRectF &plot, double tickWidth, const Metrics &m)
-{
-    CalibrationPainter::SideLabels side;
-    side.ticks = QRectF(plot.left() - TickGap - tickWidth, plot.top() - m.line / 2, tickWidth,
-                        plot.height() + m.line);
-    side.title = QRectF(side.ticks.left() - m.font * 0.6 - m.line, plot.top(), m.line, plot.height());
-    return side;
-}
-
-void drawText(QPainter &p, const QRectF &rect, int flags, const QString &text)
-{
-    p.drawText(rect, flags | Qt::TextDontClip, text);
-}
-
-// Draws text turned upright (reading bottom to top), centred in rect.
-void drawUpright(QPainter &p, const QRectF &rect, const QString &text)
-{
-    p.save();
-    p.translate(rect.center());
-    p.rotate(-90);
-    drawText(p, QRectF(-rect.height() / 2, -rect.width() / 2, rect.height(), rect.width()),
-             Qt::AlignCenter, text);
-    p.restore();
-}
-
-ValueRange padded(const ValueRange &range)
-{
-    const ValueRange r = DrawableRange(range);
-    const double pad = (r.max - r.min) * 0.04;
-    return {r.min - pad, r.max + pad, true};
-}
-
-void disc(QPainter &p, const QPointF &centre, double radius, const QColor &fill,
-          const QColor &outline = Qt::transparent)
-{
-    p.setPen(outline.alpha() == 0 ? QPen(Qt::NoPen) : QPen(outline, 1));
-    p.setBrush(fill);
-    p.drawEllipse(centre, radius, radius);
-}
-
-QColor colourAt(const ValueRange &range, double v)
-{
-    const Rgb c = ScaleColour(ScalePosition(DrawableRange(range), v));
-    return {c.r, c.g, c.b};
-}
-
-// How many ticks the mesh's Y axis asks for on a plot of that height.
-int meshTicksFor(double plotHeight, const Metrics &m)
-{
-    return std::max(2, int(plotHeight / (m.line * 2.5)));
-}
 
 } // namespace
 
 CalibrationPainter::CalibrationPainter(CalibrationGrid grid)
     : m_grid(std::move(grid)), m_check(CheckCalibration(m_grid)),
-      m_axes(MapAxesOf(m_check)), m_meshX(padded(m_check.xRange)), m_meshY(padded(m_check.yRange))
+      m_axes(MapAxesOf(m_check)), m_mesh{padded(m_check.xRange), padded(m_check.yRange)}
 {
 }
 
@@ -170,11 +55,6 @@ QString CalibrationPainter::upAxisTitle() const
     return axisTitle(m_axes.up);
 }
 
-QList<double> CalibrationPainter::meshYTicks(double plotHeight, double font) const
-{
-    return AxisTicks(m_meshY.min, m_meshY.max, meshTicksFor(plotHeight, metricsOf(font)));
-}
-
 CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area, const QFont &font) const
 {
     const Metrics m = metricsFor(area);
@@ -197,25 +77,9 @@ CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area, const 
     const QRectF left(panels.left(), panels.top(), panels.width() / 2, panels.height());
     const QRectF right(left.right(), panels.top(), panels.width() / 2, panels.height());
 
-    // Mesh: title above, tick labels and axis title below and on the left; equal
-    // scales, centred in what is left. The Y tick labels are as wide as the
-    // widest of any tick count the plot's height may ask for.
-    const double roomTop = left.top() + m.line * 1.4;
-    const double roomBottom = left.bottom() - m.line * 2.6;
-    QStringList yTickTexts;
-    const int mostTicks = meshTicksFor(roomBottom - roomTop, m);
-    for (int n = 2; n <= mostTicks; ++n)
-        yTickTexts << tickTexts(AxisTicks(m_meshY.min, m_meshY.max, n));
-    const double meshTickWidth = std::min(widestText(textFont, yTickTexts), left.width() * 0.3);
-    const QRectF room(QPointF(left.left() + m.margin + sideRoom(meshTickWidth, m), roomTop),
-                      QPointF(left.right() - m.margin * 2, roomBottom));
-    const double spanX = m_meshX.max - m_meshX.min;
-    const double spanY = m_meshY.max - m_meshY.min;
-    const double scale = std::max(0.0, std::min(room.width() / spanX, room.height() / spanY));
-    const QSizeF plot(spanX * scale, spanY * scale);
-    l.mesh = QRectF(room.left() + (room.width() - plot.width()) / 2,
-                    room.top() + (room.height() - plot.height()) / 2, plot.width(), plot.height());
-    l.meshSide = sideOf(l.mesh, meshTickWidth, m);
+    const PictureParts::SensorPlane::Fit mesh = m_mesh.fitIn(left, m, font);
+    l.mesh = mesh.plot;
+    l.meshSide = mesh.side;
 
     // Maps: one above the other, each square with its title, tick labels and
     // colour scale around it.
@@ -238,10 +102,7 @@ CalibrationPainter::Layout CalibrationPainter::layout(const QRectF &area, const 
 
 QPointF CalibrationPainter::meshPoint(const QRectF &mesh, int k) const
 {
-    const double x = m_grid.X[std::size_t(k)];
-    const double y = m_grid.Y[std::size_t(k)];
-    return {mesh.left() + (x - m_meshX.min) / (m_meshX.max - m_meshX.min) * mesh.width(),
-            mesh.bottom() - (y - m_meshY.min) / (m_meshY.max - m_meshY.min) * mesh.height()};
+    return m_mesh.toPlot(mesh, m_grid.X[std::size_t(k)], m_grid.Y[std::size_t(k)]);
 }
 
 QRectF CalibrationPainter::mapCell(const QRectF &map, int k) const
@@ -272,32 +133,7 @@ void CalibrationPainter::paint(QPainter &painter, const QRectF &area) const
 void CalibrationPainter::paintMesh(QPainter &p, const QRectF &plot, const SideLabels &side,
                                    double font) const
 {
-    const Metrics m = metricsOf(font);
-    p.setFont(fontOf(p, m.font));
-    p.setPen(Qt::black);
-    drawText(p, QRectF(plot.left(), plot.top() - m.line * 1.3, plot.width(), m.line),
-             Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Измеренная сетка"));
-
-    // Axes in the sensor's units.
-    p.setPen(QPen(FrameColour, 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(plot);
-    const auto xTicks = AxisTicks(m_meshX.min, m_meshX.max, std::max(2, int(plot.width() / (m.font * 7))));
-    for (const double v : xTicks) {
-        const double x = plot.left() + (v - m_meshX.min) / (m_meshX.max - m_meshX.min) * plot.width();
-        p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
-        drawText(p, QRectF(x - 50, plot.bottom() + 5, 100, m.line), Qt::AlignHCenter | Qt::AlignTop,
-                 FormatFloat(v));
-    }
-    for (const double v : meshYTicks(plot.height(), font)) {
-        const double y = plot.bottom() - (v - m_meshY.min) / (m_meshY.max - m_meshY.min) * plot.height();
-        p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
-        drawText(p, QRectF(side.ticks.left(), y - m.line / 2, side.ticks.width(), m.line),
-                 Qt::AlignRight | Qt::AlignVCenter, FormatFloat(v));
-    }
-    drawText(p, QRectF(plot.left(), plot.bottom() + m.line * 1.2, plot.width(), m.line),
-             Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("X, единицы датчика"));
-    drawUpright(p, side.title, QStringLiteral("Y, единицы датчика"));
+    m_mesh.paintAxes(p, {plot, side}, metricsOf(font), QStringLiteral("Измеренная сетка"));
 
     // Folded cells shaded, then the mesh, then the marks.
     p.setPen(Qt::NoPen);
@@ -390,16 +226,7 @@ void CalibrationPainter::paintMap(QPainter &p, const QRectF &map, const SideLabe
 
     // Colour scale with the extremes.
     const QRectF bar(map.right() + m.font, map.top(), m.font * 1.2, map.height());
-    p.setPen(Qt::NoPen);
-    for (int n = 0; n < ColourBarSteps; ++n) {
-        const double t = (n + 0.5) / ColourBarSteps;
-        const Rgb c = ScaleColour(t);
-        const double h = bar.height() / ColourBarSteps;
-        p.fillRect(QRectF(bar.left(), bar.bottom() - (n + 1) * h, bar.width(), h + 0.5),
-                   QColor(c.r, c.g, c.b));
-    }
-    p.setPen(QPen(FrameColour, 1));
-    p.drawRect(bar);
+    paintColourBar(p, bar);
     p.setPen(Qt::black);
     const QRectF labels(bar.right() + 4, bar.top(), m.font * 8, bar.height());
     if (range.valid) {
@@ -440,43 +267,13 @@ void CalibrationPainter::paintList(QPainter &p, const QRectF &list, double font)
 
 QImage RenderCalibrationPicture(const CalibrationGrid &grid, QSize size)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    CalibrationPainter(grid).paint(painter, QRectF(QPointF(0, 0), QSizeF(size)));
-    painter.end();
-    return image;
-}
-
-bool IsPictureFileName(const QString &path)
-{
-    return path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
-        || path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
+    const CalibrationPainter painter(grid);
+    return RenderPicture(size, [&](QPainter &p, const QRectF &area) { painter.paint(p, area); });
 }
 
 void SaveCalibrationPicture(const CalibrationGrid &grid, const QString &path)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    const QSize size = CalibrationPainter::PictureSize;
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        QSvgGenerator svg;
-        svg.setOutputDevice(&buffer);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(CalibrationPainter(grid).caption());
-        QPainter painter;
-        if (!painter.begin(&svg))
-            throw ZartError(QStringLiteral("Не удалось построить SVG"));
-        CalibrationPainter(grid).paint(painter, QRectF(QPointF(0, 0), QSizeF(size)));
-        painter.end();
-    } else if (path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
-        if (!RenderCalibrationPicture(grid, size).save(&buffer, "PNG"))
-            throw ZartError(QStringLiteral("Не удалось построить PNG"));
-    } else {
-        throw ZartError(QStringLiteral("Формат рисунка не поддерживается: %1 (нужен .png или .svg)").arg(path));
-    }
-    buffer.close();
-    WriteFileAtomically(path, bytes);
+    const CalibrationPainter painter(grid);
+    SavePicture(path, CalibrationPainter::PictureSize, painter.caption(),
+                [&](QPainter &p, const QRectF &area) { painter.paint(p, area); });
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "flash/CalibrationGrid.h"
+#include "picture/PictureFile.h"
+#include "picture/PictureParts.h"
 
 #include <QColor>
 #include <QFont>
@@ -40,13 +42,7 @@ public:
     const CalibrationGrid &grid() const { return m_grid; }
     const CalibrationCheck &check() const { return m_check; }
 
-    // Left of a plot: the tick labels, right-aligned against the ticks, and
-    // further left the axis title turned upright; they do not overlap.
-    struct SideLabels
-    {
-        QRectF ticks;
-        QRectF title;
-    };
+    using SideLabels = PictureParts::SideLabels;
 
     // The parts of the picture in an area. font: the painter's font, of which
     // the texts take their family (their size follows the area).
@@ -84,16 +80,13 @@ private:
     void paintMesh(QPainter &p, const QRectF &plot, const SideLabels &side, double font) const;
     void paintMap(QPainter &p, const QRectF &map, const SideLabels &side, bool xChannel,
                   double font) const;
-    // The tick values of the mesh's Y axis on a plot of that height.
-    QList<double> meshYTicks(double plotHeight, double font) const;
     QString axisTitle(GridIndex index) const;
     void paintList(QPainter &p, const QRectF &list, double font) const;
 
     CalibrationGrid m_grid;
     CalibrationCheck m_check;
     MapAxes m_axes;
-    ValueRange m_meshX; // drawable ranges of the mesh axes, equal scale
-    ValueRange m_meshY;
+    PictureParts::SensorPlane m_mesh; // drawable ranges of the mesh axes, equal scale
 };
 
 // The picture on a white image of the given size.
@@ -103,6 +96,3 @@ QImage RenderCalibrationPicture(const CalibrationGrid &grid,
 // Writes the picture to path: SVG for a name ending in ".svg", PNG for ".png"
 // (letter case ignored). Throws ZartError with the reason when it cannot.
 void SaveCalibrationPicture(const CalibrationGrid &grid, const QString &path);
-
-// Whether a file name asks for a picture format SaveCalibrationPicture writes.
-bool IsPictureFileName(const QString &path);
