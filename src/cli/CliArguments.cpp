@@ -156,7 +156,7 @@ struct VerbRow
 {
     CliVerb verb;
     const char *name;
-    Few<VerbArg, 2> args{};     // positional, in their order
+    Few<VerbArg, 3> args{};     // positional, in their order
     Few<VerbOption, 1> options{}; // the options of this command
     bool needsPort = true;
     bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
@@ -250,12 +250,15 @@ constexpr VerbRow Verbs[] = {
      "line per differing word (address, file, sensor, name); the words a restore does not bring back "
      "(0x1006 and the checksums) are marked and do not count. Exit 0: no difference, 1: a difference, "
      "a failed exchange or a FILE that is not a dump"},
-    {.verb = CliVerb::Compare, .name = "compare", .args = {{.name = "A"}, {.name = "B"}}, .needsPort = false,
+    {.verb = CliVerb::Compare, .name = "compare",
+     .args = {{.name = "A"}, {.name = "B"}, {.name = "OUT", .optional = true}}, .needsPort = false,
      .help =
      "compares two dump files without a sensor: first whose they are (\"Дампы разных датчиков: ...\" "
      "when the serial numbers differ), one TAB-separated line per differing word (address, A, B, "
      "name), \"Отличается слов: N\", then how far the calibration grid moved from A to B: the largest "
-     "and the mean shift and the five points that moved most. Exit 0"},
+     "and the mean shift and the five points that moved most. With OUT (.png or .svg) it also draws "
+     "the grid of A with an arrow from every point along its shift, magnified by a round factor the "
+     "picture states. Exit 0"},
     {.verb = CliVerb::Plot, .name = "plot",
      .args = {{.name = "FILE"}, {.name = "OUT"}}, .needsPort = false,
      .help =
@@ -513,6 +516,11 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::Compare:
         cmd.path = path(0);
         cmd.secondPath = path(1);
+        if (args.size() > 2) {
+            if (!IsPictureFileName(args.at(2)))
+                usage(what(2) + QStringLiteral(" must end in .png or .svg, not \"%1\"").arg(args.at(2)));
+            cmd.picturePath = args.at(2);
+        }
         break;
     default:
         break;

@@ -72,7 +72,7 @@ struct CliCommand
     QString powerPort;            // power --power-port
     bool differences = false;     // restore --differences: only the words that differ
     QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE
-    QString picturePath;          // plot OUT (.png or .svg)
+    QString picturePath;          // plot and compare OUT (.png or .svg; compare: empty when not given)
     QString secondPath;           // compare B
     bool watch = false;           // coords/pixels --watch: read again and again
     int intervalMs = 500;         // --watch --interval MS, pause between readings

@@ -4,6 +4,7 @@
 #include "cli/CliConsole.h"
 
 #include "picture/CalibrationPainter.h"
+#include "picture/ShiftPainter.h"
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpComparison.h"
 #include "flash/DumpFile.h"
@@ -59,6 +60,16 @@ void checkDumpFile(const QString &path)
     const QString failure = DumpSizeFailure(QDir::toNativeSeparators(path), QFileInfo(path).size());
     if (!failure.isEmpty())
         throw ZartError(failure);
+}
+
+// Writes a picture to path by save; a failure names the file.
+void savePicture(const QString &path, const std::function<void()> &save)
+{
+    try {
+        save();
+    } catch (const ZartError &e) {
+        throw ZartError(QStringLiteral("Рисунок не записан в %1: %2").arg(QDir::toNativeSeparators(path), e.text()));
+    }
 }
 
 // The seam of the long operations on the command line: the gauge as a progress
@@ -220,6 +231,10 @@ int CliSession::runCompare()
     checkDumpFile(m_cmd.secondPath);
     const FlashImage first = ReadDumpFile(m_cmd.path);
     const FlashImage second = ReadDumpFile(m_cmd.secondPath);
+    if (!m_cmd.picturePath.isEmpty())
+        savePicture(m_cmd.picturePath, [&] {
+            SaveShiftPicture(ShiftPainter(first, m_cmd.path, second, m_cmd.secondPath), m_cmd.picturePath);
+        });
     for (const QString &line : DumpComparisonLines(CompareDumps(first, second)))
         m_out << line << '\n';
     return ExitOk;
@@ -235,12 +250,7 @@ int CliSession::runPlot()
         m_console.log(e.text(), LogError);
         return ExitUsage; // a file that cannot be drawn is bad input
     }
-    try {
-        SaveCalibrationPicture(grid, m_cmd.picturePath);
-    } catch (const ZartError &e) {
-        throw ZartError(QStringLiteral("Рисунок не записан в %1: %2")
-                            .arg(QDir::toNativeSeparators(m_cmd.picturePath), e.text()));
-    }
+    savePicture(m_cmd.picturePath, [&] { SaveCalibrationPicture(grid, m_cmd.picturePath); });
     for (const QString &line : MarkedPointLines(grid, CheckCalibration(grid)))
         m_out << line << '\n';
     return ExitOk;
@@ -481,7 +491,7 @@ CliProcessNeeds CliNeedsOf(const QStringList &args)
         const CliCommand cmd = ParseCliArguments(args);
         if (cmd.help)
             return {};
-        return {cmd.verb == CliVerb::Plot, cmd.watch, cmd.isLongOperation()};
+        return {!cmd.picturePath.isEmpty(), cmd.watch, cmd.isLongOperation()};
     } catch (const CliUsageError &) {
         return {};
     }

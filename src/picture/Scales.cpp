@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 ValueRange DrawableRange(const ValueRange &range)
 {
@@ -85,6 +86,18 @@ QList<double> AxisTicks(double lo, double hi, int maxTicks)
             ticks.append(v);
     }
     return ticks;
+}
+
+double RoundAtMost(double x)
+{
+    if (!(x > 0) || !std::isfinite(x))
+        return 0;
+    const double near = std::min(x * (1 + 1e-9), std::numeric_limits<double>::max());
+    const double power = std::pow(10.0, std::floor(std::log10(near)));
+    for (const double m : {5.0, 2.0})
+        if (power * m <= near)
+            return power * m;
+    return power;
 }
 
 ValueRange ChartRange(const ValueRange &data)

@@ -30,6 +30,11 @@ Rgb ScaleColour(double t);
 // most maxTicks + 1 of them; empty for a range that is not finite or not rising.
 QList<double> AxisTicks(double lo, double hi, int maxTicks);
 
+// The greatest of 1, 2 and 5 times a power of ten that is at most x (a hair
+// above counts, so that 5 computed as 4.9999999999 is still 5); 0 for an x
+// that is not positive and finite.
+double RoundAtMost(double x);
+
 // The value range of a strip chart: the data's extremes, widened to a span of
 // at least 0.002 around their middle (a constant series included), then out to
 // whole steps of a round size (1, 2 or 5 times a power of ten, at least 0.001),
