@@ -3,6 +3,8 @@
 
 #include "app/CalibrationView.h"
 #include "common/NumberFormat.h"
+#include "flash/CalibrationGrid.h"
+#include "flash/FlashOperations.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -23,6 +25,9 @@ DumpViewer::DumpViewer(QWidget *parent) : QDialog(parent), ui(new Ui::DumpViewer
                    Qt::WindowCloseButtonHint);
     FormCreate();
     ui->ViewDumpStringGrid->installEventFilter(this);
+    // The button sits beside the tabs, taking no height from the grid.
+    ui->ViewDumpTabs->setCornerWidget(ui->CompareFileButton, Qt::TopRightCorner);
+    connect(ui->CompareFileButton, &QPushButton::clicked, this, &DumpViewer::compareRequested);
     QSize size = DefaultSize;
     if (const QScreen *s = screen())
         size = size.boundedTo(s->availableGeometry().size() * 9 / 10);
@@ -86,6 +91,19 @@ CalibrationView *DumpViewer::calibrationView() const
 void DumpViewer::setCalibration(const CalibrationGrid &grid)
 {
     ui->CalibrationPicture->setGrid(grid);
+}
+
+QPushButton *DumpViewer::compareButton() const
+{
+    return ui->CompareFileButton;
+}
+
+void DumpViewer::setDump(const FlashImage &image, const QString &path)
+{
+    setRows(DumpViewRows(image), path);
+    setCalibration(GridOfImage(image, path));
+    m_image = image;
+    m_path = path;
 }
 
 void DumpViewer::FormCreate()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/FlashImage.h"
+
 #include <QDialog>
 #include <QList>
 #include <QSize>
@@ -9,6 +11,7 @@ namespace Ui {
 class DumpViewer;
 }
 class CalibrationView;
+class QPushButton;
 class QTabWidget;
 class QTableWidget;
 struct CalibrationGrid;
@@ -16,6 +19,8 @@ struct CalibrationGrid;
 // The dump viewer: on the tab "Таблица" a three-column table (name, value, raw
 // word) of one dump file, on the tab "Калибровка" the picture of its
 // calibration grid. The window is created once and shown modally for each dump.
+// The button "Сравнить с файлом…" beside the tabs asks for the comparison of
+// the dump shown with another (compareRequested); the main window answers.
 class DumpViewer : public QDialog
 {
     Q_OBJECT
@@ -35,9 +40,16 @@ public:
     // The picture of the "Калибровка" tab.
     void setCalibration(const CalibrationGrid &grid);
 
+    // Shows a dump read from path: its rows (setRows), its calibration
+    // (setCalibration), and keeps it for a comparison.
+    void setDump(const FlashImage &image, const QString &path);
+    const FlashImage &image() const { return m_image; }
+    const QString &path() const { return m_path; }
+
     QTableWidget *grid() const;
     QTabWidget *tabs() const;
     CalibrationView *calibrationView() const;
+    QPushButton *compareButton() const;
 
     // Width of column 1: ValueColumnWidth, or more when the widest value text
     // of the window's font would not fit ("0x" and eight hexadecimal digits,
@@ -55,6 +67,10 @@ public:
     // whatever size the user gives it for the rest of the run.
     static constexpr QSize DefaultSize{900, 700};
 
+Q_SIGNALS:
+    // "Сравнить с файлом…" was clicked.
+    void compareRequested();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -67,4 +83,6 @@ private:
     Ui::DumpViewer *ui;
     int m_valueColumnWidth = ValueColumnWidth;
     int m_rawColumnWidth = ValueColumnWidth;
+    FlashImage m_image{};
+    QString m_path;
 };

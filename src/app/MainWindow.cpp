@@ -239,6 +239,8 @@ void MainWindow::setSecondaryWindows(DumpViewer *viewDump, TextViewer *viewText,
     m_setup = setup;
     if (m_find)
         connect(m_find, &SearchDialog::stopClicked, this, &MainWindow::requestStop);
+    if (m_viewDump)
+        connect(m_viewDump, &DumpViewer::compareRequested, this, &MainWindow::CompareDumpFileClick);
 }
 
 // ---- console log -------------------------------------------------------------

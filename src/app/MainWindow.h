@@ -30,6 +30,7 @@ class SearchDialog;
 class SettingsDialog;
 class SpotViewWindow;
 class DumpViewer;
+class DumpComparisonWindow;
 class TextViewer;
 
 // The main window: the data port, the supply switch and the bus address on
@@ -70,6 +71,9 @@ public:
     TextViewer *textViewer() const { return m_viewText; }
     SearchDialog *searchDialog() const { return m_find; }
     SettingsDialog *settingsDialog() const { return m_setup; }
+    // The comparison of the viewed dump with another, over the dump viewer.
+    void setDumpComparisonWindow(DumpComparisonWindow *window) { m_dumpComparison = window; }
+    DumpComparisonWindow *dumpComparisonWindow() const { return m_dumpComparison; }
     // The live spot view, a window of its own beside this one.
     void setSpotViewWindow(SpotViewWindow *spotView);
     SpotViewWindow *spotViewWindow() const { return m_spotView; }
@@ -251,6 +255,8 @@ public:
     void ViewFlashFileButtonClick();
     void LoadFromPassportFlashFileButtonClick();
     void CompareFlashFileButtonClick();
+    // The dump viewer's "Сравнить с файлом…": a second dump, then the comparison window.
+    void CompareDumpFileClick();
     void CalibrationRestoreButtonClick();
 
     // The "ServiceMode" setting: 0 no service tab, 1 available but hidden at
@@ -304,6 +310,7 @@ private:
     ModbusMaster m_engine;
 
     DumpViewer *m_viewDump = nullptr;
+    DumpComparisonWindow *m_dumpComparison = nullptr;
     TextViewer *m_viewText = nullptr;
     SearchDialog *m_find = nullptr;
     SettingsDialog *m_setup = nullptr;

@@ -3,6 +3,7 @@
 
 #include "app/ModalRunner.h"
 #include "app/SettingsDialog.h"
+#include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
 #include "app/TextViewer.h"
 #include "flash/CalibrationGrid.h"
@@ -166,9 +167,20 @@ void MainWindow::ViewFlashFileButtonClick()
     FlashImage image;
     if (!openDumpImage(QStringLiteral("Просмотр дампа флеш из файла..."), path, image))
         return;
-    m_viewDump->setRows(DumpViewRows(image), path);
-    m_viewDump->setCalibration(GridOfImage(image, path));
+    m_viewDump->setDump(image, path);
     ModalRunner::exec(*m_viewDump);
+}
+
+void MainWindow::CompareDumpFileClick()
+{
+    if (!m_viewDump || !m_dumpComparison)
+        return;
+    QString path;
+    FlashImage image;
+    if (!openDumpImage(QStringLiteral("Сравнить дамп с файлом..."), path, image))
+        return;
+    m_dumpComparison->setDumps(m_viewDump->image(), m_viewDump->path(), image, path);
+    ModalRunner::exec(*m_dumpComparison);
 }
 
 void MainWindow::LoadFromPassportFlashFileButtonClick()

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/SpotViewWindow.h"
+#include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
 #include "app/TextViewer.h"
 
@@ -25,6 +26,8 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     w.searchDialog = new SearchDialog(main);
     w.settingsDialog = new SettingsDialog(main);
     main->setSecondaryWindows(w.dumpViewer, w.textViewer, w.searchDialog, w.settingsDialog);
+    w.dumpComparison = new DumpComparisonWindow(w.dumpViewer);
+    main->setDumpComparisonWindow(w.dumpComparison);
     w.spotViewWindow = new SpotViewWindow(main);
     main->setSpotViewWindow(w.spotViewWindow);
     return w;

@@ -7,17 +7,19 @@ class MainWindow;
 class SettingsDialog;
 class SpotViewWindow;
 class DumpViewer;
+class DumpComparisonWindow;
 class TextViewer;
 class SerialLink;
 
 // The windows of the tool, created once at start in this order: the main
 // window, the dump viewer, the text viewer, the search dialog, the settings
-// dialog. The secondary windows belong to the main window, stay hidden and
+// dialog, the comparison of two dumps (over the dump viewer). The secondary windows belong to the main window, stay hidden and
 // are shown modally when a command needs them.
 struct ZartWindows
 {
     std::unique_ptr<MainWindow> mainWindow;
     DumpViewer *dumpViewer = nullptr;
+    DumpComparisonWindow *dumpComparison = nullptr; // over the dump viewer: "Сравнить с файлом…"
     TextViewer *textViewer = nullptr;
     SearchDialog *searchDialog = nullptr;
     SettingsDialog *settingsDialog = nullptr;

@@ -6,11 +6,14 @@
 
 #include "app/CalibrationView.h"
 #include "app/SpotViewWindow.h"
+#include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
+#include "app/ShiftView.h"
 #include "common/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QMap>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -116,6 +119,13 @@ private:
                     seen.rows << row;
                 }
                 m_viewers << seen;
+                if (m_compareInViewer)
+                    viewer->compareButton()->click();
+                return QDialog::Accepted;
+            }
+            if (auto *comparison = qobject_cast<DumpComparisonWindow *>(&dialog)) {
+                m_comparisons << QStringList{comparison->windowTitle(), comparison->lines()->toPlainText(),
+                                             comparison->picture()->painter()->captionLines().value(0)};
                 return QDialog::Accepted;
             }
             return m_dialogs.answer(dialog);
@@ -142,6 +152,8 @@ private:
 
     DialogScript m_dialogs;
     QList<SeenViewer> m_viewers;
+    bool m_compareInViewer = false; // the viewer's "Сравнить с файлом…" is clicked
+    QList<QStringList> m_comparisons; // caption, lines, the picture's first line
     QList<bool> m_commandsAtDialog;
 
 private Q_SLOTS:
@@ -163,6 +175,8 @@ private Q_SLOTS:
         m_window->setTimeouts(3000, 300);
         m_dialogs = {};
         m_viewers.clear();
+        m_compareInViewer = false;
+        m_comparisons.clear();
         m_commandsAtDialog.clear();
     }
 
@@ -578,6 +592,47 @@ private Q_SLOTS:
         QCOMPARE(m_window->log().last().mark, Red);
         QVERIFY(!m_window->log().last().text.isEmpty());
         QCOMPARE(m_viewers.size(), 2);
+    }
+
+    // The viewer's "Сравнить с файлом…": the open dialog with the dump filter,
+    // then the viewed dump (first) compared with the chosen one; nothing on cancel.
+    void compareViewedDump_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void compareViewedDump()
+    {
+        QFETCH(bool, chosen);
+        const SimSensor::Flash a = SimSensor::defaultFlash();
+        SimSensor::Flash b = a;
+        b[SimSensor::WordSerial] = 0x0A0B0C0D;
+        b[SimSensor::WordTableX + 7] = std::bit_cast<quint32>(std::bit_cast<float>(a[SimSensor::WordTableX + 7]) + 0.25f);
+        QVERIFY(writeBytes(m_dir.filePath("a.dmp"), dumpBytesOf(a)));
+        QVERIFY(writeBytes(m_dir.filePath("b.dmp"), dumpBytesOf(b)));
+        m_dialogs.files = {m_dir.filePath("a.dmp"), chosen ? m_dir.filePath("b.dmp") : QString()};
+        m_compareInViewer = true;
+        ScopedModalRunner runner(script());
+
+        m_window->click("ViewFlashFileButton");
+
+        QCOMPARE(m_dialogs.fileDialogs.size(), 2);
+        QCOMPARE(m_dialogs.fileDialogs[1].title, QStringLiteral("Сравнить дамп с файлом..."));
+        QCOMPARE(m_dialogs.fileDialogs[1].filters, DumpFilters);
+        QVERIFY(m_dialogs.fileDialogs[1].mustExist);
+        if (!chosen) {
+            QVERIFY(m_comparisons.isEmpty());
+            return;
+        }
+        QCOMPARE(m_comparisons.size(), 1);
+        QCOMPARE(m_comparisons[0][0], QStringLiteral("Сравнение дампов - a.dmp и b.dmp"));
+        FlashImage first, second;
+        std::copy(a.begin(), a.end(), first.begin());
+        std::copy(b.begin(), b.end(), second.begin());
+        QCOMPARE(m_comparisons[0][1], DumpComparisonLines(CompareDumps(first, second)).join(u'\n'));
+        QVERIFY(m_comparisons[0][2].startsWith(QStringLiteral("Смещение сетки от a.dmp (зав. № 0012AB7F) к b.dmp")));
+        QVERIFY(m_window->log().isEmpty());
     }
 
     // "Сравнить с дампом": every word read with the commands off; the differing
