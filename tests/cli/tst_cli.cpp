@@ -321,6 +321,10 @@ private Q_SLOTS:
         QTest::newRow("empty optional argument") << QStringList{"dump", ""} << "dump: DIR is empty";
         QTest::newRow("beyond the optional argument") << QStringList{"dump", "a", "b"}
                                                       << "dump: unexpected argument \"b\"";
+        QTest::newRow("compare's picture format") << QStringList{"compare", "a.dmp", "b.dmp", "c.jpg"}
+                                                  << "compare: OUT must end in .png or .svg, not \"c.jpg\"";
+        QTest::newRow("beyond compare's picture") << QStringList{"compare", "a", "b", "c.png", "d"}
+                                                  << "compare: unexpected argument \"d\"";
         QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
                                                   << "power wants on or off";
         QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}

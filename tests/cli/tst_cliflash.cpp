@@ -161,39 +161,6 @@ private Q_SLOTS:
         }
     }
 
-    // compare needs no sensor: the report on stdout and exit 0; a file that is
-    // not a dump is named, exit 1.
-    void compareDumps_data()
-    {
-        QTest::addColumn<int>("secondSize"); // bytes of B; 0: a dump one word apart from A
-        QTest::addColumn<int>("rc");
-        QTest::newRow("two dumps") << 0 << 0;
-        QTest::newRow("B is no dump") << 4100 << 1;
-    }
-    void compareDumps()
-    {
-        QFETCH(int, secondSize);
-        QFETCH(int, rc);
-
-        QTemporaryDir dir;
-        const QString second = dir.filePath(QStringLiteral("b.dmp"));
-        SimSensor::Flash other = m_image;
-        other[SimSensor::WordTableX + 9] ^= 1;
-        QVERIFY(testfiles::writeBytes(second, secondSize == 0 ? testfiles::dumpBytesOf(other)
-                                                              : QByteArray(secondSize, '\x01')));
-        const CliRun run = runCli({"compare", dumpPath(), second});
-        QCOMPARE(run.rc, rc);
-        if (rc != 0) {
-            QCOMPARE(run.out, QString());
-            QCOMPARE(lines(run.err), QStringList{DumpSizeFailure(second, secondSize)});
-            return;
-        }
-        QCOMPARE(run.err, QString());
-        const QStringList out = lines(run.out);
-        QCOMPARE(out.value(0), QStringLiteral("Дампы датчика 0012ABCD"));
-        QVERIFY(out.contains(QStringLiteral("Отличается слов: 1")));
-    }
-
     void viewErasedImage()
     {
         // An erased flash: every bit set. 4099 bytes: the odd bytes after the last

@@ -139,6 +139,56 @@ private Q_SLOTS:
         QCOMPARE(sensor.requestCount(), 0);
     }
 
+    // compare needs no sensor: the report on stdout and exit 0, the picture in
+    // OUT when given; a file that is not a dump is named, exit 1.
+    void compareDumps_data()
+    {
+        QTest::addColumn<int>("secondSize"); // bytes of B; 0: a dump one word apart from A
+        QTest::addColumn<QString>("out");    // the picture's name; empty: none asked for
+        QTest::addColumn<int>("rc");
+        QTest::newRow("two dumps") << 0 << QString() << 0;
+        QTest::newRow("and a PNG") << 0 << "shift.png" << 0;
+        QTest::newRow("and an SVG") << 0 << "shift.SVG" << 0;
+        QTest::newRow("B is no dump") << 4100 << "shift.png" << 1;
+    }
+    void compareDumps()
+    {
+        QFETCH(int, secondSize);
+        QFETCH(QString, out);
+        QFETCH(int, rc);
+
+        QTemporaryDir dir;
+        const QString second = dir.filePath(QStringLiteral("b.dmp"));
+        SimSensor::Flash other = sensor.flash();
+        other[SimSensor::WordTableX + 9] ^= 1;
+        QVERIFY(writeBytes(second, secondSize == 0 ? dumpBytesOf(other) : QByteArray(secondSize, '\x01')));
+        QStringList args{"compare", m_dump, second};
+        if (!out.isEmpty())
+            args << dir.filePath(out);
+        const CliRun run = runCli(args);
+        QCOMPARE(run.rc, rc);
+        if (rc != 0) {
+            QCOMPARE(run.out, QString());
+            QCOMPARE(lines(run.err), QStringList{DumpSizeFailure(second, secondSize)});
+            QVERIFY(!QFile::exists(dir.filePath(out)));
+            return;
+        }
+        QCOMPARE(run.err, QString());
+        const QStringList stdoutLines = lines(run.out);
+        QCOMPARE(stdoutLines.value(0), QStringLiteral("Дампы датчика 0012AB7F"));
+        QVERIFY(stdoutLines.contains(QStringLiteral("Отличается слов: 1")));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), out.isEmpty() ? 1 : 2);
+        if (out.isEmpty())
+            return;
+        QFile file(dir.filePath(out));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (out.endsWith(QLatin1String(".png")))
+            QCOMPARE(QImage::fromData(bytes).size(), QSize(1200, 900));
+        else
+            QVERIFY(bytes.contains("<svg") && bytes.contains("Смещение сетки от 0012AB7F.dmp"));
+    }
+
     void plotRefused_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
