@@ -20,8 +20,10 @@
 // line. Each answering sensor starts CollisionSkewBits bit times after the one
 // before it (no two firmwares answer in step), and the line is at 0 wherever
 // any transmitter drives a 0 (the idle line and a stop bit are 1). The master's
-// receiver reads the result in 11-bit characters: garbled bytes, about as many
-// as the longest reply, that fail the CRC even when the replies were the same.
+// receiver reads the result in 11-bit characters: garbled bytes that fail the
+// CRC even when the replies were the same. Their count is near the longest
+// reply's, more where a 0 falls on a stop bit and the receiver takes it for the
+// next start bit.
 //
 // A paced line (setWireBaud) stamps every reply with the time its request and
 // the reply itself take on the wire at that speed, plus the 3.5-character
