@@ -44,10 +44,8 @@ private Q_SLOTS:
         row("five, two at address 1", {"zart", "--demo", "--demo-sensors=5", "--demo-collide"}, true, true, "",
             5, true);
         row("sensors without demo", {"zart", "--demo-sensors", "3"}, false);
-        row("collide without demo", {"zart", "--demo-collide"}, false);
         row("collide with one sensor", {"zart", "--demo", "--demo-collide"}, false);
         row("no sensors", {"zart", "--demo", "--demo-sensors", "0"}, false);
-        row("248 sensors", {"zart", "--demo", "--demo-sensors", "248"}, false);
         row("sensors not a number", {"zart", "--demo", "--demo-sensors", "x"}, false);
     }
     void options()
