@@ -10,6 +10,8 @@
 namespace {
 
 const QString DemoName = QStringLiteral("demo");
+const QString DemoSensorsName = QStringLiteral("demo-sensors");
+const QString DemoCollideName = QStringLiteral("demo-collide");
 const QString PortName = QStringLiteral("port");
 const QString PowerPortName = QStringLiteral("power-port");
 
@@ -18,6 +20,13 @@ void describeOptions(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addOption({DemoName, QStringLiteral("Start a simulated sensor on a pseudo-terminal "
                                                "and select it as the data port.")});
+    parser.addOption({DemoSensorsName,
+                      QStringLiteral("With --demo: N simulated sensors on one line, at the addresses "
+                                     "1..N (1..247, default 1)."),
+                      QStringLiteral("N")});
+    parser.addOption({DemoCollideName,
+                      QStringLiteral("With --demo-sensors N (2 or more): the last sensor takes "
+                                     "address 1 as well, and the replies there collide.")});
     parser.addOption({PortName,
                       QStringLiteral("Offer the serial device PATH in the data port list and "
                                      "select it."),
@@ -50,6 +59,25 @@ bool parseStartOptions(const QStringList &arguments, StartOptions &options, QStr
         return false;
     }
     options.demo = parser.isSet(DemoName);
+    auto refuse = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (!options.demo && (parser.isSet(DemoSensorsName) || parser.isSet(DemoCollideName)))
+        return refuse(QStringLiteral("--demo-sensors and --demo-collide go with --demo"));
+    if (parser.isSet(DemoSensorsName)) {
+        bool ok = false;
+        const QString text = parser.value(DemoSensorsName);
+        options.demoLine.sensors = text.toInt(&ok, 10);
+        if (!ok || options.demoLine.sensors < 1 || options.demoLine.sensors > DemoLine::MaxSensors)
+            return refuse(QStringLiteral("--demo-sensors wants a number from 1 to %1, not \"%2\"")
+                              .arg(DemoLine::MaxSensors)
+                              .arg(text));
+    }
+    options.demoLine.collide = parser.isSet(DemoCollideName);
+    if (options.demoLine.collide && options.demoLine.sensors < 2)
+        return refuse(QStringLiteral("--demo-collide needs --demo-sensors 2 or more"));
     options.port = parser.value(PortName);
     options.powerPort = parser.value(PowerPortName);
     return true;
@@ -78,7 +106,7 @@ bool ZartSession::start(const StartOptions &options, QString *error)
     QStringList extraPorts;
     QString preferredPort;
     if (options.demo) {
-        m_demo = std::make_unique<DemoSensor>(4.0f); // something for the spot view to follow
+        m_demo = std::make_unique<DemoSensor>(4.0f, options.demoLine); // the spot view has something to follow
         if (!m_demo->start(error)) {
             m_demo.reset();
             return false;

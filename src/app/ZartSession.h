@@ -2,11 +2,12 @@
 
 #include "app/ZartWindows.h"
 
+#include "demo/DemoSensor.h"
+
 #include <QString>
 #include <QStringList>
 #include <memory>
 
-class DemoSensor;
 class SimSensor;
 
 // What the command line asks for.
@@ -15,6 +16,7 @@ struct StartOptions
     bool demo = false; // a simulated sensor on a pseudo-terminal, selected as the data port
     QString port;      // a device path to offer in the data port list and select
     QString powerPort; // a device path to offer in the power port list and select
+    DemoLine demoLine; // with demo: how many simulated sensors, and whether two share address 1
 };
 
 // Reads the options from the arguments (the program name first). False with

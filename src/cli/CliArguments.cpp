@@ -18,6 +18,8 @@ namespace {
 enum class Opt {
     Port,
     Demo,
+    DemoSensors,
+    DemoCollide,
     Speed,
     Addr,
     Timeout,
@@ -62,6 +64,14 @@ constexpr OptionRow Options[] = {
     {.opt = Opt::Demo, .name = "demo",
      .help = "run a simulated sensor in the process, on a pseudo-terminal, and use it as the data port",
      .flag = &CliCommand::demo},
+    {.opt = Opt::DemoSensors, .name = "demo-sensors", .value = "N",
+     .help = "with --demo: N simulated sensors on one line, at the addresses 1..N, with the serial numbers "
+             "0012AB7F, 0012AB80, ... (1..247, default 1)",
+     .number = &CliCommand::demoSensors, .min = 1, .max = 247},
+    {.opt = Opt::DemoCollide, .name = "demo-collide",
+     .help = "with --demo-sensors N (2 or more): the last of them takes address 1 as well, so that two "
+             "sensors answer there at once and their replies collide",
+     .flag = &CliCommand::demoCollide},
     {.opt = Opt::Speed, .name = "speed", .value = "RATE", .help = "9600, 57600 or 115200 bit/s (default 9600)"},
     {.opt = Opt::Addr, .name = "addr", .value = "N", .help = "sensor bus address, 1..247 (default 1)",
      .number = &CliCommand::address, .min = MinBusAddress, .max = MaxBusAddress},
@@ -674,6 +684,10 @@ CliCommand ParseCliArguments(const QStringList &args)
             deferred[row->opt] = value.value_or(QString());
     }
 
+    if (!cmd.demo && (cmd.demoSensors > 0 || cmd.demoCollide))
+        usage(QStringLiteral("--demo-sensors and --demo-collide go with --demo"));
+    if (cmd.demoCollide && cmd.demoSensors < 2)
+        usage(QStringLiteral("--demo-collide needs --demo-sensors 2 or more"));
     if (cmd.demo && !cmd.port.isEmpty())
         usage(QStringLiteral("--port and --demo exclude each other"));
     if (positionals.isEmpty())

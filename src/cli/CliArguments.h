@@ -43,6 +43,8 @@ struct CliCommand
     // Options of the data link and the exchanges.
     QString port;                 // --port; empty: none given
     bool demo = false;            // --demo
+    int demoSensors = 0;          // --demo-sensors N, 1..247; 0: not given (one sensor)
+    bool demoCollide = false;     // --demo-collide: the last demo sensor shares address 1
     QString speed = QStringLiteral("9600");
     int address = 1;              // --addr, 1..247
     int timeoutMs = CommandTimeouts{}.longMs;       // --timeout: measurements and the checksum read

@@ -328,7 +328,7 @@ int CliSession::runOnDataPort()
     std::unique_ptr<DemoSensor> demo;
     QString portName = m_cmd.port;
     if (m_cmd.demo) {
-        demo = std::make_unique<DemoSensor>();
+        demo = std::make_unique<DemoSensor>(0.0f, DemoLine{qMax(1, m_cmd.demoSensors), m_cmd.demoCollide});
         QString error;
         if (!demo->start(&error)) {
             m_console.log(error, LogError);

@@ -1,6 +1,6 @@
 #include "sim/SimPtyServer.h"
 
-#include "sim/SimSensor.h"
+#include "sim/SimLine.h"
 #include "codec/Crc16.h"
 
 #include <QFile>
@@ -66,7 +66,7 @@ QString errnoText(const char *what)
 
 } // namespace
 
-SimPtyServer::SimPtyServer(SimSensor &sensor) : m_sensor(sensor) {}
+SimPtyServer::SimPtyServer(SimLine &line) : m_line(line) {}
 
 SimPtyServer::~SimPtyServer()
 {
@@ -182,6 +182,7 @@ void SimPtyServer::run()
 {
     QByteArray buf;
     char chunk[ReadChunk];
+    Clock::time_point lastRead = Clock::now(); // when the bytes in buf arrived
     while (!m_stopping) {
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         // Mid-frame the silence ends the wait; otherwise bytes, stop() or idle time.
@@ -201,16 +202,17 @@ void SimPtyServer::run()
                 ::ioctl(m_slave, TIOCNXCL);
                 continue;
             }
-            takeFrames(buf, true);
+            takeFrames(buf, true, lastRead);
             continue;
         }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(m_master, chunk, sizeof chunk);
             if (n > 0) {
+                lastRead = Clock::now();
                 buf.append(chunk, int(n));
                 if (buf.size() > MaxPending)
                     buf.remove(0, buf.size() - MaxPending);
-                takeFrames(buf, false);
+                takeFrames(buf, false, lastRead);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -223,21 +225,21 @@ void SimPtyServer::run()
     }
 }
 
-void SimPtyServer::takeFrames(QByteArray &buf, bool silence)
+void SimPtyServer::takeFrames(QByteArray &buf, bool silence, Clock::time_point arrived)
 {
     while (!buf.isEmpty() && !m_stopping) {
         const int len = requestLength(buf);
         if (len > 0 && buf.size() >= len && crcOk(buf.constData(), len)) {
             const QByteArray frame = buf.left(len);
             buf.remove(0, len);
-            answer(frame);
+            answer(frame, arrived);
             continue;
         }
         // Nothing good at the start: a good frame further on means the bytes
         // before it are noise.
         const int at = findFrame(buf, 1);
         if (at > 0) {
-            m_sensor.process(buf.left(at)); // only recorded, never answered
+            m_line.process(buf.left(at)); // only recorded, never answered
             buf.remove(0, at);
             continue;
         }
@@ -248,16 +250,20 @@ void SimPtyServer::takeFrames(QByteArray &buf, bool silence)
         // exception reply, anything else is only recorded).
         const QByteArray rest = buf;
         buf.clear();
-        answer(rest);
+        answer(rest, arrived);
     }
 }
 
-void SimPtyServer::answer(const QByteArray &frame)
+void SimPtyServer::answer(const QByteArray &frame, Clock::time_point arrived)
 {
-    const std::optional<SimReply> reply = m_sensor.process(frame);
+    const std::optional<SimReply> reply = m_line.process(frame);
     if (!reply || reply->frame.isEmpty())
         return;
-    if (reply->delayMs > 0 && !sleepUnlessStopped(reply->delayMs))
+    // The sensor's own delay, then the line's time for both frames: the reply
+    // is written when its last byte would have reached the master.
+    const auto due = arrived + std::chrono::milliseconds(qMax(0, reply->delayMs))
+                     + std::chrono::microseconds(qMax<qint64>(0, reply->wireUs));
+    if (!sleepUntil(due))
         return;
     const int size = int(reply->frame.size());
     const int first = (reply->firstBurst > 0 && reply->firstBurst < size) ? reply->firstBurst : size;
@@ -272,14 +278,18 @@ void SimPtyServer::answer(const QByteArray &frame)
 
 bool SimPtyServer::sleepUnlessStopped(int ms)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    return sleepUntil(Clock::now() + std::chrono::milliseconds(ms));
+}
+
+bool SimPtyServer::sleepUntil(Clock::time_point deadline)
+{
     while (!m_stopping) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return true;
         pollfd fd{m_wake[0], POLLIN, 0};
-        const int r = ::poll(&fd, 1, int(left));
+        const timespec ts{time_t(left / 1000000000), long(left % 1000000000)};
+        const int r = ::ppoll(&fd, 1, &ts, nullptr);
         if (r > 0)
             return false;
         if (r < 0 && errno != EINTR)
@@ -290,7 +300,6 @@ bool SimPtyServer::sleepUnlessStopped(int ms)
 
 bool SimPtyServer::writeAll(const char *data, int size)
 {
-    using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(WriteStallMs);
     while (size > 0 && !m_stopping) {
         const ssize_t n = ::write(m_master, data, size_t(size));

@@ -3,14 +3,17 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
-class SimSensor;
+class SimLine;
 
-// Puts a SimSensor on a pseudo-terminal: the tool opens devicePath() (or the
-// symbolic link) as its serial port, the server's thread reads request frames
-// from the master side and writes the sensor's replies back, honouring the
-// reply delays and split bursts of injected faults.
+// Puts a SimSensor, or a SimBus of several, on a pseudo-terminal: the tool opens
+// devicePath() (or the symbolic link) as its serial port, the server's thread
+// reads request frames from the master side and writes the replies back,
+// honouring the reply delays and split bursts of injected faults and a paced
+// line's time (a reply goes out when its last byte would have arrived, counted
+// from the request's arrival).
 //
 // Frame end: a request's length follows from its function code (3, 4, 8: 8
 // bytes; 16: 9 + byte count; 43: 7). Bytes that make no frame with a good CRC
@@ -18,14 +21,14 @@ class SimSensor;
 // reader on garbage.
 //
 // The server keeps its own descriptor of the slave open, so the tool may close
-// and reopen the port as often as it likes. The sensor must outlive the server.
+// and reopen the port as often as it likes. The line must outlive the server.
 class SimPtyServer
 {
 public:
     // Silence that ends an unrecognised run of bytes.
     static constexpr int SilenceMs = 5;
 
-    explicit SimPtyServer(SimSensor &sensor);
+    explicit SimPtyServer(SimLine &line);
     ~SimPtyServer();
     SimPtyServer(const SimPtyServer &) = delete;
     SimPtyServer &operator=(const SimPtyServer &) = delete;
@@ -48,14 +51,17 @@ public:
     static int requestLength(const QByteArray &buf);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void run();
-    void takeFrames(QByteArray &buf, bool silence);
-    void answer(const QByteArray &frame);
+    void takeFrames(QByteArray &buf, bool silence, Clock::time_point arrived);
+    void answer(const QByteArray &frame, Clock::time_point arrived);
+    bool sleepUntil(Clock::time_point deadline);
     bool sleepUnlessStopped(int ms);
     bool writeAll(const char *data, int size);
     void closeAll();
 
-    SimSensor &m_sensor;
+    SimLine &m_line;
     int m_master = -1;
     int m_slave = -1;
     int m_wake[2] = {-1, -1}; // self-pipe: stop() writes, the thread polls it

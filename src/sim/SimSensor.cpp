@@ -83,10 +83,15 @@ SimSensor::SimSensor() : m_flash(defaultFlash()) {}
 
 SimSensor::Flash SimSensor::defaultFlash()
 {
+    return factoryFlash(1, 0x0012AB7F);
+}
+
+SimSensor::Flash SimSensor::factoryFlash(quint8 address, quint32 serial)
+{
     Flash f;
     f.fill(0xFFFFFFFFu); // erased
-    f[WordAddress] = 1;
-    f[WordSerial] = 0x0012AB7F;
+    f[WordAddress] = address;
+    f[WordSerial] = serial;
     f[WordExposureX] = 120;
     f[WordExposureY] = 118;
     f[WordThresholdX] = 40;
@@ -97,13 +102,15 @@ SimSensor::Flash SimSensor::defaultFlash()
     f[WordCpu] = 2;
 
     // Calibration: the nominal grid with small, repeatable deviations (a few
-    // hundredths of a millimetre), as a calibrated sensor would carry.
+    // hundredths of a millimetre), as a calibrated sensor would carry; each
+    // serial number has its own.
+    const quint32 own = (serial - 0x0012AB7Fu) % 143u;
     const double step = gridStep(14, 40);
     for (int k = 0; k < GridPoints; ++k) {
         const int i = k / 21;
         const int j = k % 21;
-        const double dx = 0.004 * ((k * 7) % 11 - 5);
-        const double dy = 0.003 * ((k * 5) % 13 - 6);
+        const double dx = 0.004 * (int((quint32(k) * 7 + own) % 11) - 5);
+        const double dy = 0.003 * (int((quint32(k) * 5 + own) % 13) - 6);
         f[WordTableX + k] = std::bit_cast<quint32>(float((i - 10) * step + dx));
         f[WordTableY + k] = std::bit_cast<quint32>(float((j - 10) * step + dy));
     }
@@ -349,11 +356,15 @@ QByteArray SimSensor::readHolding(const QByteArray &pdu)
     const quint16 qty = be16(pdu, 3);
     if (qty < 1 || qty > 125)
         return exceptionPdu(3, ExIllegalValue);
-    if (start < FlashRegisterBase || start >= FlashRegisterBase + FlashWords || qty != 2)
+    // Whole words only, within the image; without block reads one word at a time.
+    const int words = qty / 2;
+    if (start < FlashRegisterBase || qty % 2 != 0 || words > (m_blockReads ? MaxBlockWords : 1)
+        || start + words > FlashRegisterBase + FlashWords)
         return exceptionPdu(3, ExIllegalAddress);
     QByteArray reply(1, char(3));
-    reply.append(char(4));
-    put32(reply, m_flash[start - FlashRegisterBase]);
+    reply.append(char(4 * words));
+    for (int n = start - FlashRegisterBase; n < start - FlashRegisterBase + words; ++n)
+        put32(reply, m_flash[n]);
     return reply;
 }
 
@@ -541,6 +552,18 @@ SimSensor::Illumination SimSensor::illumination() const
     default:
         return Illumination::Off;
     }
+}
+
+void SimSensor::setBlockReads(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_blockReads = on;
+}
+
+bool SimSensor::blockReads() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_blockReads;
 }
 
 void SimSensor::setCoordinates(float x, float y)

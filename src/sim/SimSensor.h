@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/SimFault.h"
+#include "sim/SimLine.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,15 +19,6 @@ struct SimRequestRecord
     qint64 receivedAtUs;  // steady clock, microseconds
 };
 
-// A reply with the timing the transport has to honour.
-struct SimReply
-{
-    QByteArray frame;
-    int delayMs = 0;   // wait before the first byte
-    int firstBurst = 0; // bytes of the first burst; 0 = all in one write
-    int gapMs = 0;     // silence between the two bursts
-};
-
 // The optical coordinate sensor as a Modbus RTU slave, without any transport:
 // a request frame in, a reply frame (or nothing) out.
 //
@@ -36,7 +28,9 @@ struct SimReply
 //   4  from 0x0007 qty 1   checksum, computed now and stored into flash word 0x3FE
 //   4  from 0x2000 qty 3   nx, ny (unsigned 16-bit), status pair
 //   4  from 0x2001 qty 5   nx, ny (singles), status pair
-//   3  from 0x1000+n qty 2 flash word n
+//   3  from 0x1000+n qty 2N flash words n .. n+N-1, N = 1..62, each high register
+//                          first; the block never passes word 0x3FF (block reads
+//                          off: only N = 1, larger quantities -> exception 2)
 //   16 to 0x1000+n qty 3   flash word n (registers 0, 1) + flash-write key (register 2)
 //   16 broadcast to 0 qty 3  new bus address (register 0) for the serial in registers 1, 2
 //   8  sub-function 0 (echo), 1 (restart communications)
@@ -50,7 +44,7 @@ struct SimReply
 // of anything but 1..247 into word 0 and a read-device-id code other than 1.
 //
 // Every member may be called from any thread.
-class SimSensor
+class SimSensor : public SimLine
 {
 public:
     static constexpr int FlashWords = 1024;
@@ -79,6 +73,8 @@ public:
     static constexpr quint8 FlashKeyLo = 0x5A;
 
     static constexpr int RequestLogLimit = 20000; // oldest entries go first
+    static constexpr int MaxBlockWords = 62; // 124 registers, 248 data bytes
+
 
     enum class Illumination { Off = 0, X = 1, Y = 2 };
 
@@ -90,6 +86,10 @@ public:
     // thresholds 40/42, firmware 14, dimension 40, CPU 2, calibration tables near
     // the nominal grid (step 2.05 mm) and consistent checksum words.
     static Flash defaultFlash();
+    // A factory image of another sensor: the address and serial in words 0 and
+    // 1, its own small calibration deviations (those of defaultFlash() for
+    // serial 0x0012AB7F) and checksum words consistent with the whole.
+    static Flash factoryFlash(quint8 address, quint32 serial);
     // The checksum the sensor computes: CRC-16 (Modbus) over words 0..0x3FC,
     // each word least significant byte first.
     static quint16 flashChecksum(const Flash &flash);
@@ -98,7 +98,7 @@ public:
     // bad CRC, for another address, for a broadcast or when a fault swallows it.
     std::optional<QByteArray> handleFrame(const QByteArray &request);
     // The same, with the timing faults (delay, split) for the transport.
-    std::optional<SimReply> process(const QByteArray &request);
+    std::optional<SimReply> process(const QByteArray &request) override;
 
     // Flash image.
     Flash flash() const;
@@ -115,6 +115,10 @@ public:
     quint32 serial() const;
     void setSerial(quint32 serial);
     Illumination illumination() const; // from word 6; any other value reads as Off
+    // Function 3 over several words at once (on by default); off, the sensor
+    // knows single words only.
+    void setBlockReads(bool on);
+    bool blockReads() const;
 
     // Measurement served by the input registers.
     void setCoordinates(float x, float y);
@@ -171,6 +175,7 @@ private:
     float m_nx = 300.0f;
     float m_ny = 412.0f;
     float m_wander = 0.0f;
+    bool m_blockReads = true;
     quint32 m_wanderStep = 0;
     QByteArray m_vendor = "ZART";
     QByteArray m_product = "OCS-1";

@@ -27,15 +27,26 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("demo");
         QTest::addColumn<QString>("port");
-        QTest::newRow("nothing") << QStringList{"zart"} << true << false << "";
-        QTest::newRow("demo") << QStringList{"zart", "--demo"} << true << true << "";
-        QTest::newRow("port") << QStringList{"zart", "--port", "/dev/ttyUSB0"} << true << false
-                              << "/dev/ttyUSB0";
-        QTest::newRow("port with =") << QStringList{"zart", "--port=/dev/ttyS1", "--demo"} << true
-                                     << true << "/dev/ttyS1";
-        QTest::newRow("port without a path") << QStringList{"zart", "--port"} << false << false << "";
-        QTest::newRow("unknown option") << QStringList{"zart", "--fast"} << false << false << "";
-        QTest::newRow("stray argument") << QStringList{"zart", "COM3"} << false << false << "";
+        QTest::addColumn<int>("sensors"); // on the demo line
+        QTest::addColumn<bool>("collide");
+        auto row = [](const char *name, const QStringList &args, bool ok, bool demo = false,
+                      const QString &port = QString(), int sensors = 1, bool collide = false) {
+            QTest::newRow(name) << args << ok << demo << port << sensors << collide;
+        };
+        row("nothing", {"zart"}, true);
+        row("demo", {"zart", "--demo"}, true, true);
+        row("port", {"zart", "--port", "/dev/ttyUSB0"}, true, false, "/dev/ttyUSB0");
+        row("port with =", {"zart", "--port=/dev/ttyS1", "--demo"}, true, true, "/dev/ttyS1");
+        row("port without a path", {"zart", "--port"}, false);
+        row("unknown option", {"zart", "--fast"}, false);
+        row("stray argument", {"zart", "COM3"}, false);
+        row("demo line", {"zart", "--demo", "--demo-sensors", "3"}, true, true, "", 3);
+        row("five, two at address 1", {"zart", "--demo", "--demo-sensors=5", "--demo-collide"}, true, true, "",
+            5, true);
+        row("sensors without demo", {"zart", "--demo-sensors", "3"}, false);
+        row("collide with one sensor", {"zart", "--demo", "--demo-collide"}, false);
+        row("no sensors", {"zart", "--demo", "--demo-sensors", "0"}, false);
+        row("sensors not a number", {"zart", "--demo", "--demo-sensors", "x"}, false);
     }
     void options()
     {
@@ -43,6 +54,8 @@ private Q_SLOTS:
         QFETCH(bool, ok);
         QFETCH(bool, demo);
         QFETCH(QString, port);
+        QFETCH(int, sensors);
+        QFETCH(bool, collide);
         StartOptions options;
         QString error;
         QCOMPARE(parseStartOptions(arguments, options, &error), ok);
@@ -50,6 +63,8 @@ private Q_SLOTS:
         if (ok) {
             QCOMPARE(options.demo, demo);
             QCOMPARE(options.port, port);
+            QCOMPARE(options.demoLine.sensors, sensors);
+            QCOMPARE(options.demoLine.collide, collide);
         }
     }
 
@@ -98,7 +113,7 @@ private Q_SLOTS:
         ScopedSettingsFile settings(QByteArray("[Setup]\nComPort=3\n"));
         ZartSession session;
         QString error;
-        QVERIFY2(session.start({true, port, {}}, &error), qPrintable(error));
+        QVERIFY2(session.start({true, port, {}, {}}, &error), qPrintable(error));
         const QString pty = session.demoDevicePath();
         QVERIFY(pty.startsWith(QStringLiteral("/dev/")));
         MainWindow *form = session.mainWindow();

@@ -329,6 +329,10 @@ private Q_SLOTS:
                                                   << "power wants on or off";
         QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
                                        << "--port and --demo exclude each other";
+        QTest::newRow("demo sensors without demo") << QStringList{"--demo-sensors", "3", "serial"}
+                                                   << "--demo-sensors and --demo-collide go with --demo";
+        QTest::newRow("collide with one sensor") << QStringList{"--demo", "--demo-collide", "serial"}
+                                                 << "--demo-collide needs --demo-sensors 2 or more";
     }
     void usageErrors()
     {
@@ -534,6 +538,18 @@ private Q_SLOTS:
         const CliRun coords = runCli({"--demo", "--verbose", "coords"});
         QCOMPARE(coords.rc, 0);
         QCOMPARE(lines(coords.err).size(), 2);
+
+        // A line of three: the third sensor at address 3, with its own serial number.
+        const CliRun third = runCli({"--demo", "--demo-sensors", "3", "--addr", "3", "serial"});
+        QCOMPARE(third.rc, 0);
+        QCOMPARE(lines(third.out), QStringList{hex8(factory.serial() + 2)});
+        // Five with two at address 1: both answer there, garbled; address 5 is free.
+        const CliRun shared = runCli({"--demo", "--demo-sensors", "5", "--demo-collide", "serial"});
+        QCOMPARE(shared.rc, 1);
+        QCOMPARE(shared.out, QString());
+        const CliRun moved = runCli({"--demo", "--demo-sensors", "5", "--demo-collide", "--addr", "5", "serial"});
+        QCOMPARE(moved.rc, 1);
+        QCOMPARE(lines(moved.err), QStringList{QStringLiteral("Таймаут")});
     }
 
     void power_data()

@@ -2,6 +2,7 @@
 
 #include "common/RecordingBusHost.h"
 #include "serial/SerialLink.h"
+#include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
 #include "sim/SimSensor.h"
 
@@ -11,9 +12,12 @@
 namespace testsim {
 
 // The simulated sensor answering on a pseudo-terminal, for a whole test case.
+// `sensor` is the first on the line; a test may add more to `bus` before start().
 class SensorOnPty
 {
 public:
+    SensorOnPty() { bus.attach(sensor); }
+
     // Call through QVERIFY2(start(), qPrintable(errorString())) from initTestCase().
     // With linkPath, the pty is reached through a symbolic link there, as a
     // USB adapter is through /dev/serial/by-id; a new start after stop() makes
@@ -21,7 +25,7 @@ public:
     bool start(const QString &linkPath = QString())
     {
         m_server.reset();
-        m_server = std::make_unique<SimPtyServer>(sensor);
+        m_server = std::make_unique<SimPtyServer>(bus);
         return m_server->start(linkPath);
     }
     // start(), then the link and the engine. The link ends a reply by the
@@ -60,6 +64,7 @@ public:
     }
 
     SimSensor sensor;
+    SimBus bus;
     std::unique_ptr<SerialLink> port;
     testhost::RecordingHost host;
     std::unique_ptr<ModbusMaster> engine;

@@ -59,6 +59,8 @@ private Q_SLOTS:
     void missingPort();
     void checkReplyOnReceivedBytes_data();
     void checkReplyOnReceivedBytes();
+    void sensorsSharingALine_data();
+    void sensorsSharingALine();
 
 private:
     // A fault that sends its bytes after the engine gave up: waits (bounded) for
@@ -410,6 +412,45 @@ void TestTransact::checkReplyOnReceivedBytes()
         QCOMPARE(engine.ReplyLen, 0);
         QCOMPARE(host.lines, LogLines({{failure, LogError}}));
     }
+}
+
+// Three sensors on one line, two of them at address 9: the master reads each
+// serial number where one sensor answers, and fails where two do.
+void TestTransact::sensorsSharingALine_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QByteArray>("data"); // the serial number read
+
+    QTest::newRow("first sensor") << 1 << QString() << hex("00 12 AB 7F");
+    QTest::newRow("second sensor") << 5 << QString() << hex("00 AB CD EF");
+    QTest::newRow("nobody") << 7 << QStringLiteral("Таймаут") << QByteArray();
+    QTest::newRow("two at once, garbled") << 9 << QStringLiteral("Пакет не распознан") << QByteArray();
+}
+
+void TestTransact::sensorsSharingALine()
+{
+    QFETCH(int, address);
+    QFETCH(QString, failure);
+    QFETCH(QByteArray, data);
+
+    testsim::SensorOnPty line;
+    line.bus.addSensor(5, 0x00ABCDEF);
+    line.bus.addSensor(9, 0x01020304);
+    line.bus.addSensor(9, 0x0A0B0C0D);
+    QVERIFY2(line.startWithEngine(false), qPrintable(line.errorString()));
+    line.host.address = address;
+
+    const QByteArray pdu = hex("04 00 05 00 02");
+    QString thrown;
+    try {
+        line.engine->Transact(u8(pdu), qint32(pdu.size()), 200, false, false);
+    } catch (const ZartError &e) {
+        thrown = e.text();
+    }
+    QCOMPARE(thrown, failure); // a garbled reply makes no whole frame
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(line.engine->ReplyBuf.data()), line.engine->ReplyLen),
+             failure.isEmpty() ? hex("04 04") + data : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestTransact)

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void initTestCase() { defaultStopSignals(); }
     void runsUntilSignalled_data();
     void runsUntilSignalled();
+    void severalSensorsOnAPacedLine();
     void refusesBadOptions_data();
     void refusesBadOptions();
 };
@@ -91,6 +92,33 @@ void TestSimCli::runsUntilSignalled()
     QCOMPARE(saved.mid(0x100 * 4, 64), image.mid(0x100 * 4, 64)); // the rest comes from --flash-in
 }
 
+void TestSimCli::severalSensorsOnAPacedLine()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttySIM0");
+    QProcess sim;
+    sim.start(QStringLiteral(ZART_SENSOR_SIM_EXE),
+              {"--link", link, "--sensors", "1:0012AB7F,5:00ABCDEF", "--wire", "9600", "--no-block"});
+    QVERIFY(sim.waitForStarted(5000));
+    QByteArray out;
+    while (out.count('\n') < 4 && sim.waitForReadyRead(5000))
+        out += sim.readAll();
+    QVERIFY(out.endsWith("\naddress 1, serial 0012AB7F\naddress 5, serial 00ABCDEF\n"));
+
+    const int fd = openRaw(link);
+    QVERIFY(fd >= 0);
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(exchange(fd, frame("050400050002"), 9).toHex(), frame("050404 00ABCDEF").toHex());
+    // 17 bytes and 3.5 characters of silence at 9600 bit/s: the reply cannot come sooner.
+    QVERIFY2(t.nsecsElapsed() >= 23490000, qPrintable(QString::number(t.nsecsElapsed())));
+    QCOMPARE(exchange(fd, frame("010310200002"), 9).toHex(), frame("010304 FFFFFFFF").toHex());
+    QCOMPARE(exchange(fd, frame("010310200004"), 5).toHex(), frame("018302").toHex());
+    ::close(fd);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
 void TestSimCli::refusesBadOptions_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -100,6 +128,9 @@ void TestSimCli::refusesBadOptions_data()
     QTest::newRow("serial not hex") << QStringList{"--serial", "12G4"};
     QTest::newRow("missing dump") << QStringList{"--flash-in", "/nonexistent/x.dmp"};
     QTest::newRow("lose every 0") << QStringList{"--lose-every", "0"};
+    QTest::newRow("sensors: address 0") << QStringList{"--sensors", "1:0012AB7F,0:00ABCDEF"};
+    QTest::newRow("sensors with serial") << QStringList{"--sensors", "1:0012AB7F", "--serial", "1"};
+    QTest::newRow("wire 0") << QStringList{"--wire", "0"};
 }
 
 void TestSimCli::refusesBadOptions()

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <sys/ioctl.h>
@@ -53,6 +54,8 @@ private Q_SLOTS:
     void addressAssignment();
     void illumination_data();
     void illumination();
+    void blockReads_data();
+    void blockReads();
     void factoryImage();
     void faultShape_data();
     void faultShape();
@@ -256,6 +259,44 @@ void TestSimSensor::illumination()
     QCOMPARE(int(m_sim->illumination()), state);
 }
 
+void TestSimSensor::blockReads_data()
+{
+    // Function 3 from register `start` with quantity `qty`: the words in order,
+    // each high register first, or the exception code.
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("qty");
+    QTest::addColumn<bool>("blocks"); // the sensor reads blocks
+    QTest::addColumn<int>("exception");
+
+    QTest::newRow("62 words from word 0") << 0x1000 << 124 << true << 0;
+    QTest::newRow("62 words ending at 0x3FF") << 0x13C2 << 124 << true << 0;
+    QTest::newRow("past word 0x3FF") << 0x13FF << 4 << true << 2;
+    QTest::newRow("odd quantity") << 0x1020 << 3 << true << 2;
+    QTest::newRow("quantity 126") << 0x1000 << 126 << true << 3;
+    QTest::newRow("single words only: one") << 0x1020 << 2 << false << 0;
+    QTest::newRow("single words only: two") << 0x1020 << 4 << false << 2;
+}
+
+void TestSimSensor::blockReads()
+{
+    QFETCH(int, start);
+    QFETCH(int, qty);
+    QFETCH(bool, blocks);
+    QFETCH(int, exception);
+
+    for (int n = 1; n < SimSensor::FlashWords; ++n)
+        m_sim->setWord(n, 0xA0000000u | quint32(n) << 12 | quint32(n ^ 0x3FF));
+    m_sim->setBlockReads(blocks);
+    const auto got = m_sim->handleFrame(withCrc(QByteArray::fromHex("0103") + char(start >> 8) + char(start)
+                                                + char(qty >> 8) + char(qty)));
+    QByteArray expected = exception ? QByteArray::fromHex("0183") + char(exception) : QByteArray::fromHex("0103") + char(2 * qty);
+    for (int n = start - 0x1000; !exception && n < start - 0x1000 + qty / 2; ++n)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            expected += char(m_sim->word(n) >> shift);
+    QVERIFY(got);
+    QCOMPARE(got->toHex(' '), withCrc(expected).toHex(' '));
+}
+
 void TestSimSensor::factoryImage()
 {
     const SimSensor::Flash f = SimSensor::defaultFlash();
@@ -272,6 +313,11 @@ void TestSimSensor::factoryImage()
         QVERIFY(qAbs(singleAt(f[128 + point]) - (i - 10) * 2.05) < 0.05);
         QVERIFY(qAbs(singleAt(f[570 + point]) - (j - 10) * 2.05) < 0.05);
     }
+    // Another sensor: its own address, serial and calibration, consistent checksums.
+    const SimSensor::Flash other = SimSensor::factoryFlash(9, 0x01020304);
+    QVERIFY(other[0] == 9u && other[1] == 0x01020304u && other[0x3FF] == checksumOf(other));
+    QVERIFY(qAbs(singleAt(other[128 + 440]) - 10 * 2.05) < 0.05);
+    QVERIFY(!std::equal(f.begin() + 128, f.begin() + 1011, other.begin() + 128));
 }
 
 void TestSimSensor::faultShape_data()

@@ -3,6 +3,7 @@
 
 #include "common/StopSignals.h"
 
+#include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
 #include "sim/SimSensor.h"
 
@@ -48,11 +49,49 @@ int main(int argc, char **argv)
     const QCommandLineOption loseOpt(QStringLiteral("lose-every"),
                                      QStringLiteral("Leave every <n>th request unanswered, as a noisy line loses replies."),
                                      QStringLiteral("n"));
-    parser.addOptions({linkOpt, addressOpt, serialOpt, flashInOpt, flashOutOpt, loseOpt});
+    const QCommandLineOption sensorsOpt(
+        QStringLiteral("sensors"),
+        QStringLiteral("Several sensors on the line, each with its own flash: address:serial pairs "
+                       "(serial hexadecimal), e.g. 1:0012AB7F,5:00ABCDEF. An address given twice "
+                       "makes both sensors answer at once, and their replies collide."),
+        QStringLiteral("list"));
+    const QCommandLineOption wireOpt(
+        QStringLiteral("wire"),
+        QStringLiteral("Pace the line like a wire at <baud> bit/s (8E1): each reply comes when its "
+                       "last byte would, after the request, the reply and the 3.5-character "
+                       "silence."),
+        QStringLiteral("baud"));
+    const QCommandLineOption noBlockOpt(
+        QStringLiteral("no-block"),
+        QStringLiteral("Read one flash word per request only; block reads are refused (exception 2)."));
+    parser.addOptions({linkOpt, addressOpt, serialOpt, flashInOpt, flashOutOpt, loseOpt, sensorsOpt,
+                       wireOpt, noBlockOpt});
     parser.process(app);
 
-    SimSensor sensor;
+    SimBus bus;
+    SimSensor sensor; // the one sensor of --address and --serial
     QString error;
+    if (parser.isSet(sensorsOpt)) {
+        for (const QCommandLineOption *one : {&addressOpt, &serialOpt, &flashInOpt, &flashOutOpt})
+            if (parser.isSet(*one))
+                fail(QStringLiteral("--%1 goes with one sensor, not with --sensors").arg(one->names().first()));
+        const std::optional<QList<SimBus::Member>> members =
+            SimBus::parseMembers(parser.value(sensorsOpt), &error);
+        if (!members)
+            fail(QStringLiteral("--sensors: %1").arg(error));
+        for (const SimBus::Member &m : *members)
+            bus.addSensor(m.address, m.serial);
+    } else {
+        bus.attach(sensor);
+    }
+    if (parser.isSet(wireOpt)) {
+        bool ok = false;
+        const int baud = parser.value(wireOpt).toInt(&ok);
+        if (!ok || baud < 300 || baud > 4000000)
+            fail(QStringLiteral("--wire wants a rate of 300..4000000 bit/s, not %1").arg(parser.value(wireOpt)));
+        bus.setWireBaud(baud);
+    }
+
     if (parser.isSet(flashInOpt) && !sensor.loadDump(parser.value(flashInOpt), &error))
         fail(error);
     if (parser.isSet(addressOpt)) {
@@ -78,9 +117,12 @@ int main(int argc, char **argv)
         const int n = parser.value(loseOpt).toInt(&ok);
         if (!ok || n < 1)
             fail(QStringLiteral("--lose-every wants a count of 1 or more, not %1").arg(parser.value(loseOpt)));
-        sensor.addFault(SimFault::noReply().every(n).times(SimFault::Always));
+        for (int i = 0; i < bus.size(); ++i)
+            bus.sensor(i).addFault(SimFault::noReply().every(n).times(SimFault::Always));
     }
-    if (sensor.address() < 1 || sensor.address() > 247)
+    for (int i = 0; i < bus.size(); ++i)
+        bus.sensor(i).setBlockReads(!parser.isSet(noBlockOpt));
+    if (!parser.isSet(sensorsOpt) && (sensor.address() < 1 || sensor.address() > 247))
         fail(QStringLiteral("the flash image holds bus address %1; give --address").arg(sensor.address()));
 
     // SIGINT, SIGTERM and SIGHUP end the event loop, so that the link is
@@ -89,14 +131,16 @@ int main(int argc, char **argv)
     StopSignals stop({SIGINT, SIGTERM, SIGHUP});
     stop.whenCaught([] { QCoreApplication::quit(); });
 
-    SimPtyServer server(sensor);
+    SimPtyServer server(bus);
     if (!server.start(parser.value(linkOpt)))
         fail(server.errorString());
 
     std::printf("%s\n", qPrintable(server.devicePath()));
     if (!server.linkPath().isEmpty())
         std::printf("link %s\n", qPrintable(server.linkPath()));
-    std::printf("address %u, serial %08X\n", unsigned(sensor.address()), unsigned(sensor.serial()));
+    for (int i = 0; i < bus.size(); ++i)
+        std::printf("address %u, serial %08X\n", unsigned(bus.sensor(i).address()),
+                    unsigned(bus.sensor(i).serial()));
     std::fflush(stdout);
 
     const int rc = app.exec();
