@@ -96,7 +96,9 @@ void keepAsFound(FlashPasses &passes, const FlashImage *readBefore = nullptr)
         image = *readBefore;
     } else {
         image = passes.readAll(QStringLiteral("Чтение исходного дампа..."));
-        tellSensor(passes.recorder(), image);
+        // The serial number is the serial check's, told already.
+        if (IOperationRecorder *told = passes.recorder())
+            told->firmwareVersion(image[WordFirmware]);
     }
     QString kept;
     try {
