@@ -63,26 +63,14 @@ struct HostEvent
 };
 
 // What an operation told its recorder, each list in the order told.
-class RecordingRecorder : public IOperationRecorder
+struct RecordingRecorder : IOperationRecorder
 {
-public:
-    struct Word
-    {
-        quint16 address;
-        quint32 value;
-        std::optional<quint32> previous;
-    };
-
+    struct Word { quint16 address; quint32 value; std::optional<quint32> previous; };
     void sensorSerial(quint32 serial) override { serials << serial; }
     void firmwareVersion(quint32 version) override { firmwares << version; }
-    void wordWritten(quint16 address, quint32 value, std::optional<quint32> previous) override
-    {
-        words.append({address, value, previous});
-    }
+    void wordWritten(quint16 a, quint32 v, std::optional<quint32> p) override { words.append({a, v, p}); }
     void fileUsed(const QString &path, FileUse use) override { files.append({path, use}); }
-
-    QList<quint32> serials;
-    QList<quint32> firmwares;
+    QList<quint32> serials, firmwares;
     QList<Word> words;
     QList<std::pair<QString, FileUse>> files;
 };
