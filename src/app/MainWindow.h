@@ -185,6 +185,9 @@ public:
     static QString settingsFilePath();
     // The folder of the dumps and passports, made when missing.
     QString filesDir() const;
+    // Where a restore keeps the sensor's flash as found (history/ of the
+    // dumps' folder); empty when the setting is off.
+    QString asFoundDir() const;
     void LoadSettings();
     // Writes every key in one replacement of the file. Throws
     // ZartError("Unable to write to <path>") when it cannot be written; the

@@ -64,6 +64,8 @@ public:
 
     int retries() const override { return m_retries; }
 
+    QString asFoundDir() const override { return m_form.asFoundDir(); }
+
 private:
     void wait(int ms, bool untilStop)
     {
@@ -90,6 +92,11 @@ QString MainWindow::filesDir() const
 {
     QDir().mkpath(m_places.dataDir);
     return m_places.dataDir;
+}
+
+QString MainWindow::asFoundDir() const
+{
+    return m_setup->asFound() ? filesDir() : QString();
 }
 
 void MainWindow::connectFlashHandlers()

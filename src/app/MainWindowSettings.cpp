@@ -18,6 +18,7 @@ namespace {
 const QString SectionSetup = QStringLiteral("Setup");
 const QString SectionMain = QStringLiteral("Main");
 const QString SectionOptions = QStringLiteral("Options");
+const QString SectionRecord = QStringLiteral("Record");
 
 // Selects the first entry whose port number is number; returns false when none has it.
 bool selectPortNumber(QComboBox *combo, qint32 number)
@@ -87,6 +88,8 @@ void MainWindow::LoadSettings()
     for (auto [key, box] : {std::pair{QStringLiteral("FloatPix"), m_setup->floatPixCheckBox()},
                             std::pair{QStringLiteral("FastReply"), m_setup->fastReplyCheckBox()}})
         box->setChecked(ini.readBool(SectionMain, key, box->isChecked()));
+    m_setup->asFoundCheckBox()->setChecked(
+        ini.readBool(SectionRecord, QStringLiteral("AsFound"), m_setup->asFound()));
 
     ServiceMode = qBound(0, ini.readInt(SectionOptions, QStringLiteral("ServiceMode"), ServiceMode), 2);
 }
@@ -113,6 +116,7 @@ void MainWindow::SaveSettings()
         {SectionMain, QStringLiteral("FloatPix"), flag(m_setup->floatPix())},
         {SectionMain, QStringLiteral("FastReply"), flag(m_setup->fastReply())},
         {SectionMain, QStringLiteral("Retries"), number(m_setup->retries())},
+        {SectionRecord, QStringLiteral("AsFound"), flag(m_setup->asFound())},
     };
     IniFile(m_places.settingsFile).writeValues(keys);
 }

@@ -70,6 +70,11 @@ bool SettingsDialog::fastReply() const
     return ui->FastReplyCheckBox->isChecked();
 }
 
+bool SettingsDialog::asFound() const
+{
+    return ui->AsFoundCheckBox->isChecked();
+}
+
 QComboBox *SettingsDialog::speedComboBox() const
 {
     return ui->SpeedComboBox;
@@ -110,6 +115,11 @@ QCheckBox *SettingsDialog::fastReplyCheckBox() const
     return ui->FastReplyCheckBox;
 }
 
+QCheckBox *SettingsDialog::asFoundCheckBox() const
+{
+    return ui->AsFoundCheckBox;
+}
+
 void SettingsDialog::fillPowerPortList()
 {
     QComboBox *combo = ui->PortPowerComboBox;
@@ -136,6 +146,7 @@ void SettingsDialog::FormCreate()
     ui->RetriesSpinEdit->setValue(0);
     ui->FloatPixCheckBox->setChecked(false);
     ui->FastReplyCheckBox->setChecked(false);
+    ui->AsFoundCheckBox->setChecked(false);
     ui->PortPowerComboBox->clear();
     fillPowerPortList();
 }
@@ -152,6 +163,7 @@ void SettingsDialog::FormShow()
     SavedSetup.Retries = ui->RetriesSpinEdit->value();
     SavedSetup.FloatPix = ui->FloatPixCheckBox->isChecked();
     SavedSetup.FastReply = ui->FastReplyCheckBox->isChecked();
+    SavedSetup.AsFound = ui->AsFoundCheckBox->isChecked();
 }
 
 void SettingsDialog::FormClose()
@@ -169,6 +181,7 @@ void SettingsDialog::FormClose()
     ui->RetriesSpinEdit->setValue(SavedSetup.Retries);
     ui->FloatPixCheckBox->setChecked(SavedSetup.FloatPix);
     ui->FastReplyCheckBox->setChecked(SavedSetup.FastReply);
+    ui->AsFoundCheckBox->setChecked(SavedSetup.AsFound);
 }
 
 void SettingsDialog::PortPowerComboBoxDropDown()

@@ -34,6 +34,7 @@ public:
         qint32 Retries = 0;
         bool FloatPix = false;
         bool FastReply = false;
+        bool AsFound = false;
     };
 
     explicit SettingsDialog(QWidget *parent = nullptr);
@@ -47,6 +48,8 @@ public:
     int retries() const;
     bool floatPix() const;
     bool fastReply() const;
+    // Whether a restore keeps the sensor's flash as found before it writes.
+    bool asFound() const;
 
     // The controls, for the settings file and the port handling of the main window.
     QComboBox *speedComboBox() const;
@@ -57,6 +60,7 @@ public:
     SpinEdit *retriesSpinEdit() const;
     QCheckBox *floatPixCheckBox() const;
     QCheckBox *fastReplyCheckBox() const;
+    QCheckBox *asFoundCheckBox() const;
 
     // Refills the power port list with the ports present, "Отключен" first,
     // and the extra device paths last.

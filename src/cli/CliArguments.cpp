@@ -32,6 +32,7 @@ enum class Opt {
     Yes,
     OtherSerial,
     KeepAddress,
+    AsFound,
     Help,
     FindTimeout,
     PowerPort,
@@ -106,6 +107,12 @@ constexpr OptionRow Options[] = {
     {.opt = Opt::KeepAddress, .name = "keep-address",
      .help = "answer No to restore's question about the dump's bus address: the sensor keeps its own",
      .flag = &CliCommand::keepAddress},
+    {.opt = Opt::AsFound, .name = "as-found",
+     .help = "before restore, passport-restore or calibration-restore writes, read the whole flash "
+             "and keep it as SERIAL-asfound-YYYYMMDDTHHMMSSZ.dmp in history/ of the current "
+             "directory, where dump writes by default (restore --differences keeps the flash its "
+             "comparison read); when it cannot be kept, nothing is written",
+     .flag = &CliCommand::asFound},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
     // Told with their commands: each belongs to the commands whose options list it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,

@@ -58,6 +58,7 @@ struct CliCommand
     bool keepAddress = false;     // --keep-address: No to the restore's address question
     bool otherSerial = false;     // --other-serial: writes into a sensor whose serial
                                   // number is not the file's
+    bool asFound = false;         // --as-found: a restore keeps the flash as found first
     bool help = false;            // --help / -h
 
     CliVerb verb = CliVerb::Serial;

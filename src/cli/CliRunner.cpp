@@ -86,6 +86,14 @@ public:
           m_keepAddress(cmd.keepAddress), m_retries(cmd.retries), m_env(env)
     {
     }
+    // The folder whose history/ keeps the flash as found (--as-found).
+    CliOperationHost(CliConsole &console, const CliCommand &cmd, const CliEnvironment &env,
+                     const QString &asFoundDir)
+        : CliOperationHost(console, cmd, env)
+    {
+        if (cmd.asFound)
+            m_asFoundDir = asFoundDir;
+    }
 
     void progress(int percent) override
     {
@@ -115,6 +123,7 @@ public:
     }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
+    QString asFoundDir() const override { return m_asFoundDir; }
 
 private:
     bool answer(const QString &question, bool yes, const char *option)
@@ -132,6 +141,7 @@ private:
     bool m_keepAddress;
     int m_retries;
     const CliEnvironment &m_env;
+    QString m_asFoundDir;
 };
 
 class CliSession
@@ -448,7 +458,7 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
     }
     case CliVerb::Restore: {
         checkDumpFile(c.path);
-        CliOperationHost op(m_console, c, m_env);
+        CliOperationHost op(m_console, c, m_env, dataDir());
         const auto setAddress = [&host](int a) { host.setBusAddress(a); };
         if (c.differences)
             RestoreDifferences(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
@@ -462,13 +472,13 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
         // writes by default.
         checkInputFile(c.path);
         const QString ini = QDir(dataDir()).filePath(QString::fromUtf16(PassportIniName));
-        CliOperationHost op(m_console, c, m_env);
+        CliOperationHost op(m_console, c, m_env, dataDir());
         RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
         return ExitOk;
     }
     case CliVerb::CalibrationRestore: {
         checkInputFile(c.path);
-        CliOperationHost op(m_console, c, m_env);
+        CliOperationHost op(m_console, c, m_env, dataDir());
         RestoreCalibration(engine, op, c.path, timeouts(), c.pauseMs);
         return ExitOk;
     }

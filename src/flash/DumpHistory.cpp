@@ -1,6 +1,8 @@
 #include "flash/DumpHistory.h"
 
 #include "common/ZartError.h"
+#include "flash/DumpFile.h"
+#include "sensor/RegisterMap.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +29,17 @@ void writeAll(QFile &file, const QByteArray &data)
             throw ZartError(errorText(file, QStringLiteral("Ошибка записи файла %1").arg(file.fileName())));
         written += n;
     }
+}
+
+// The history folder under dir, made when missing.
+QDir historyDir(const QString &dir)
+{
+    const QString dirName = QString::fromUtf16(HistoryDirName);
+    QDir history(dir);
+    if (!history.mkpath(dirName) || !history.cd(dirName))
+        throw ZartError(QStringLiteral("Не удалось создать папку %1")
+                            .arg(QDir::toNativeSeparators(history.filePath(dirName))));
+    return history;
 }
 
 } // namespace
@@ -62,10 +75,7 @@ QString KeepInHistory(const QString &path, const QByteArray &newContent)
 
     const QDateTime modified = info.lastModified();
     const QString dirName = QString::fromUtf16(HistoryDirName);
-    QDir dir = info.absoluteDir();
-    if (!dir.mkpath(dirName) || !dir.cd(dirName))
-        throw ZartError(QStringLiteral("Не удалось создать папку %1")
-                            .arg(QDir::toNativeSeparators(dir.filePath(dirName))));
+    const QDir dir = historyDir(info.absolutePath());
 
     for (int n = 1; n <= MaxTries; ++n) {
         const QString name = HistoryFileName(info.completeBaseName(), info.suffix(), modified, n);
@@ -92,4 +102,45 @@ QString KeepInHistory(const QString &path, const QByteArray &newContent)
     }
     throw ZartError(QStringLiteral("Не удалось подобрать имя файла в папке %1")
                         .arg(QDir::toNativeSeparators(dir.path())));
+}
+
+QString KeepAsFoundDump(const QString &dir, const FlashImage &image, const QDateTime &at)
+{
+    const QDir history = historyDir(dir);
+    const QString stem = QString::asprintf("%.8X-asfound", unsigned(image[WordSerial]));
+    const QByteArray content = DumpBytes(image);
+    for (int n = 1; n <= MaxTries; ++n) {
+        const QString name = HistoryFileName(stem, QStringLiteral("dmp"), at, n);
+        const QString target = history.filePath(name);
+        if (QFileInfo::exists(target))
+            continue;
+        // The part file is created exclusively as well: one left by another
+        // writer of the same name is not taken over.
+        QFile part(history.filePath(u'.' + name + QStringLiteral(".part")));
+        if (!part.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            if (QFileInfo::exists(part.fileName()))
+                continue;
+            throw ZartError(errorText(part, part.fileName()));
+        }
+        try {
+            writeAll(part, content);
+            part.close();
+            if (part.error() != QFileDevice::NoError)
+                throw ZartError(errorText(part, part.fileName()));
+        } catch (const ZartError &) {
+            part.close();
+            part.remove();
+            throw;
+        }
+        // A rename never replaces a file that exists: the name taken meanwhile
+        // by another writer is passed over.
+        if (part.rename(target))
+            return QString::fromUtf16(HistoryDirName) + u'/' + name;
+        const QString failure = errorText(part, target);
+        part.remove();
+        if (!QFileInfo::exists(target))
+            throw ZartError(failure);
+    }
+    throw ZartError(QStringLiteral("Не удалось подобрать имя файла в папке %1")
+                        .arg(QDir::toNativeSeparators(history.path())));
 }

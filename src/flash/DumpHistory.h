@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/FlashImage.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -26,3 +28,11 @@ QString HistoryFileName(const QString &stem, const QString &suffix, const QDateT
 // or the same content). A file that cannot be read or kept throws ZartError with
 // the system's text; a partial copy is removed.
 QString KeepInHistory(const QString &path, const QByteArray &newContent);
+
+// Keeps a sensor's flash as it was found before a restore wrote it: a dump file
+// in history/ under dir, named HistoryFileName("<serial %.8X>-asfound", "dmp",
+// at) with the first n whose name is free. The file is written beside its name
+// and renamed to it only once complete, and never onto a file that exists.
+// Returns "history/<name>"; a failure throws ZartError with the system's text
+// and leaves no partial file.
+QString KeepAsFoundDump(const QString &dir, const FlashImage &image, const QDateTime &at);

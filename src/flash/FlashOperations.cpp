@@ -10,6 +10,7 @@
 #include "sensor/SensorRequests.h"
 #include "serial/SerialLink.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <algorithm>
 #include <bit>
@@ -48,17 +49,67 @@ auto reported(IBusHost &log, Body &&body) -> decltype(body())
     throw EOperationFailed(CancelledText);
 }
 
+// A file the operation has read or written, told by its absolute path.
+void tellFile(IOperationRecorder *told, const QString &path, FileUse use)
+{
+    if (told)
+        told->fileUsed(QFileInfo(path).absoluteFilePath(), use);
+}
+
+// The sensor's serial number and firmware version, from a whole image read.
+void tellSensor(IOperationRecorder *told, const FlashImage &image)
+{
+    if (!told)
+        return;
+    told->sensorSerial(image[WordSerial]);
+    told->firmwareVersion(image[WordFirmware]);
+}
+
 // The sensor's serial number, read under the serial check's rule.
 quint32 readSensorSerial(FlashPasses &passes)
 {
     passes.request(RequestKind::SerialCheck, RequestReadSerial(), SerialNumberRegister,
                    passes.timeouts().shortMs, /*logTraffic=*/true);
+    quint32 serial = 0;
     try {
-        return DecodeSerial(passes.engine().ReplyBuf.data(), passes.engine().ReplyLen);
+        serial = DecodeSerial(passes.engine().ReplyBuf.data(), passes.engine().ReplyLen);
     } catch (const ZartError &e) {
         passes.log().Log(e.text(), LogError);
         throw EOperationFailed(e.text());
     }
+    if (IOperationRecorder *told = passes.recorder())
+        told->sensorSerial(serial);
+    return serial;
+}
+
+// With the host's as-found folder set, the last step before a restore writes:
+// the whole flash read (or, when the operation has read it already, that
+// image) kept in history/ as it was found. It then gives the previous value of
+// every word written. A flash that cannot be kept stops the restore here.
+void keepAsFound(FlashPasses &passes, const FlashImage *readBefore = nullptr)
+{
+    const QString dir = passes.host().asFoundDir();
+    if (dir.isEmpty())
+        return;
+    FlashImage image{};
+    if (readBefore) {
+        image = *readBefore;
+    } else {
+        image = passes.readAll(QStringLiteral("Чтение исходного дампа..."));
+        // The serial number is the serial check's, told already.
+        if (IOperationRecorder *told = passes.recorder())
+            told->firmwareVersion(image[WordFirmware]);
+    }
+    QString kept;
+    try {
+        kept = KeepAsFoundDump(dir, image, QDateTime::currentDateTimeUtc());
+    } catch (const ZartError &e) {
+        throw ZartError(QStringLiteral("Исходный дамп не удалось сохранить в папке history (%1), "
+                                       "запись не начата")
+                            .arg(e.text()));
+    }
+    passes.log().Log(QStringLiteral("Исходный дамп сохранён в файле %1").arg(kept), LogInfo);
+    tellFile(passes.recorder(), QDir(dir).filePath(kept), FileUse::AsFound);
 }
 
 // The sensor's serial number against the file's (see CheckSensorSerial).
@@ -196,7 +247,8 @@ FlashImage ReadFlashImage(ModbusMaster &engine, IOperationHost &opHost, qint32 t
     return reported(engine.host(), [&] { return passes.readAll(QStringLiteral("Чтение флеш...")); });
 }
 
-DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir)
+DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir,
+                        IOperationRecorder *recorder)
 {
     return reported(log, [&] {
         const QDir target(dir);
@@ -213,6 +265,7 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
         const QByteArray dumpBytes = DumpBytes(image);
         keepOldFile(log, files.dump, dumpBytes, OldDumpTexts);
         WriteFileAtomically(files.dump, dumpBytes);
+        tellFile(recorder, files.dump, FileUse::Written);
         log.Log(QStringLiteral("Дамп сохранён в файле %1...").arg(fileNameOf(files.dump)), LogInfo);
 
         const QByteArray passportText = PassportText(image);
@@ -223,10 +276,12 @@ DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &d
         const QString keptPassport = keepOldFile(log, files.passport, passportText, OldPassportTexts);
         keepOldLevels(log, files, oldLevels, newLevels, keptPassport);
         WriteFileAtomically(files.passport, passportText);
+        tellFile(recorder, files.passport, FileUse::Written);
         log.Log(QStringLiteral("Паспорт сохранён в файле %1...").arg(fileNameOf(files.passport)),
                 LogInfo);
 
         WriteExpLevel(files.passportIni, image);
+        tellFile(recorder, files.passportIni, FileUse::Written);
         log.Log(QStringLiteral("Данные паспорта сохранены в файле %1...")
                     .arg(fileNameOf(files.passportIni)),
                 LogInfo);
@@ -240,6 +295,7 @@ DumpFiles CreateDump(ModbusMaster &engine, IOperationHost &opHost, const QString
     FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
     const FlashImage image = reported(engine.host(), [&] {
         FlashImage read = passes.readAll(QStringLiteral("Чтение флеш..."));
+        tellSensor(passes.recorder(), read);
         // A stop after the last word still writes nothing: the files are
         // written all together or not at all.
         passes.stopIfRequested();
@@ -247,7 +303,7 @@ DumpFiles CreateDump(ModbusMaster &engine, IOperationHost &opHost, const QString
             engine.host().Log(NonFiniteCalibrationLine(bad), LogError);
         return read;
     });
-    return SaveDumpFiles(engine.host(), image, dir);
+    return SaveDumpFiles(engine.host(), image, dir, opHost.recorder());
 }
 
 // --- Dump restore ----------------------------------------------------------------
@@ -260,11 +316,13 @@ void RestoreDump(ModbusMaster &engine, IOperationHost &opHost, const QString &pa
     FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
         const FlashImage image = ReadDumpFile(path);
+        tellFile(passes.recorder(), path, FileUse::Read);
 
         if (!passes.ask(QString::asprintf("Серийный номер из файла - %.8X. Записать дамп во флеш?",
                                           unsigned(image[WordSerial]))))
             cancelled(log);
         checkSensorSerial(passes, image[WordSerial], QString(), /*serialWritten=*/true);
+        keepAsFound(passes);
 
         constexpr int last = FlashWords - 1;
         passes.writeAndVerify({WritePass{QStringLiteral("Запись дампа во флеш..."),
@@ -300,11 +358,15 @@ void RestorePassport(ModbusMaster &engine, IOperationHost &opHost, const QString
                 QStringLiteral("Неверное количество точек (%1)").arg(psp.Points.size()));
 
         const QString section = PassportSection(passportPath);
-        ApplyExpLevel(psp, FindPassportLevels(log, passportPath, dataIniPath).values);
+        const PassportLevels levels = FindPassportLevels(log, passportPath, dataIniPath);
+        ApplyExpLevel(psp, levels.values);
+        tellFile(passes.recorder(), passportPath, FileUse::Read);
+        tellFile(passes.recorder(), levels.iniPath, FileUse::Read);
 
         if (!passes.ask(QStringLiteral("Серийный номер - %1. Записать паспорт во флеш?").arg(section)))
             cancelled(log);
         checkSensorSerial(passes, PassportSerial(section), section, /*serialWritten=*/false);
+        keepAsFound(passes);
 
         passes.writeAndVerify({tablesPass(psp), expLevelPass(psp)}, WriteJob::Passport);
         passes.correctChecksum();
@@ -345,6 +407,7 @@ FlashComparison CompareFlash(ModbusMaster &engine, IOperationHost &opHost, const
     FlashPasses passes(engine, opHost, pauseMs, {CommandTimeouts{}.longMs, timeoutShortMs});
     return reported(log, [&] {
         const FlashImage sensor = passes.readAll(QStringLiteral("Сравнение с дампом..."));
+        tellSensor(passes.recorder(), sensor);
         FlashComparison result;
         for (int n = 0; n < FlashWords; ++n)
             if (sensor[std::size_t(n)] != image[std::size_t(n)])
@@ -386,6 +449,13 @@ void WriteDifferences(ModbusMaster &engine, IOperationHost &opHost, const FlashI
             cancelled(log);
         checkSensorSerial(passes, image[WordSerial], QString(),
                           /*serialWritten=*/words.contains(WordSerial));
+        // The comparison has read every word: the sensor holds the dump's
+        // value but where it found a difference.
+        FlashImage found = image;
+        for (const WordDifference &d : comparison.differences)
+            found[std::size_t(d.index)] = d.sensorValue;
+        passes.knowFlash(found);
+        keepAsFound(passes, &found);
 
         WritePass pass{QStringLiteral("Запись отличающихся слов во флеш..."),
                        QStringLiteral("Проверка записи..."), {}, 1, int(words.size())};
@@ -405,6 +475,7 @@ void RestoreDifferences(ModbusMaster &engine, IOperationHost &opHost, const QStr
                         const std::function<void(int)> &setAddress)
 {
     const FlashImage image = reported(engine.host(), [&] { return ReadDumpFile(path); });
+    tellFile(opHost.recorder(), path, FileUse::Read);
     const FlashComparison comparison =
         CompareFlash(engine, opHost, image, timeouts.shortMs, pauseMs);
     WriteDifferences(engine, opHost, image, comparison, timeouts, pauseMs, setAddress);
@@ -441,12 +512,14 @@ void RestoreCalibration(ModbusMaster &engine, IOperationHost &opHost, const QStr
     FlashPasses passes(engine, opHost, pauseMs, timeouts);
     reported(log, [&] {
         const FlashImage image = ReadDumpFile(path);
+        tellFile(passes.recorder(), path, FileUse::Read);
         if (const QStringList bad = NonFiniteCalibrationPoints(image); !bad.isEmpty())
             log.Log(NonFiniteCalibrationLine(bad), LogError);
         const quint32 sensorSerial = readSensorSerial(passes);
         if (!passes.ask(QString::asprintf("Калибровка датчика %.8X будет записана в датчик %.8X. Записать?",
                                           unsigned(image[WordSerial]), unsigned(sensorSerial))))
             cancelled(log);
+        keepAsFound(passes);
 
         // The passport restore's words, with the dump's own bits: the tables
         // point by point, then the four exposure and threshold words whole.

@@ -42,6 +42,21 @@ class ModbusMaster;
 // line (time-out, CRC, length, incomplete reply: IsRepeatableFailure) is sent
 // again after the group pause, up to that many times, each repeat announced by
 // "Повтор %d из %d: адрес 0x%.4X", unless its kind forbids it (the address word).
+//
+// What is told. With IOperationHost::recorder() the operations tell what they
+// have done, from what they read anyway: the sensor's serial number (a whole
+// image's word 1, the serial check) and firmware version (word 0x3FA of a whole
+// image), every flash word whose write has taken effect with the value it
+// replaced where the operation had read it (by a comparison, the as-found read
+// or an earlier read-back), and each file read or written.
+//
+// As found. With IOperationHost::asFoundDir() set, a restore (whole, the
+// differences, passport, calibration) reads the whole flash once its questions
+// are answered and before it writes ("Чтение исходного дампа..."), and keeps it
+// in history/ of that folder (KeepAsFoundDump), logged as "Исходный дамп
+// сохранён в файле history/<name>". The differences restore keeps the flash its
+// comparison read instead of reading it again. A flash that cannot be kept
+// fails the restore before anything is written.
 
 // The number of words a dump restore writes (every word but 0 and 6), and the
 // number a passport restore writes (the two tables and the four exposure and
@@ -75,7 +90,9 @@ FlashImage ReadFlashImage(ModbusMaster &engine, IOperationHost &opHost, qint32 t
 // kept first in history/ beside it (KeepInHistory), logged as "Прежний дамп
 // (паспорт) сохранён в файле history/<name>"; when it cannot be kept, nothing
 // replaces it and the later steps are not taken.
-DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir);
+// Each file written is told to recorder (FileUse::Written), when one is given.
+DumpFiles SaveDumpFiles(IBusHost &log, const FlashImage &image, const QString &dir,
+                        IOperationRecorder *recorder = nullptr);
 
 // ReadFlashImage, then SaveDumpFiles. A failed read writes no file at all.
 DumpFiles CreateDump(ModbusMaster &engine, IOperationHost &opHost, const QString &dir,

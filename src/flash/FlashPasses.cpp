@@ -13,6 +13,13 @@ int percent(int n, int last)
     return qRound(n * 100.0 / last);
 }
 
+// The flash word index of a register address; -1 outside the flash.
+int flashIndex(quint16 address)
+{
+    const int n = int(address) - int(FlashWordAddress(0));
+    return n >= 0 && n < FlashWords ? n : -1;
+}
+
 } // namespace
 
 QString FinishHint(WriteJob job, bool verifying)
@@ -100,12 +107,32 @@ void FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 addre
 quint32 FlashPasses::readWord(quint16 address, RequestKind kind, bool logTraffic)
 {
     request(kind, RequestReadFlashWord(address), address, m_timeouts.shortMs, logTraffic);
+    quint32 value = 0;
     try {
-        return DecodeWord(m_engine.ReplyBuf.data(), m_engine.ReplyLen);
+        value = DecodeWord(m_engine.ReplyBuf.data(), m_engine.ReplyLen);
     } catch (const ZartError &e) {
         log().Log(e.text(), LogError);
         throw EOperationFailed(e.text());
     }
+    if (const int n = flashIndex(address); n >= 0)
+        m_known[std::size_t(n)] = value;
+    return value;
+}
+
+void FlashPasses::knowFlash(const FlashImage &image)
+{
+    for (int n = 0; n < FlashWords; ++n)
+        m_known[std::size_t(n)] = image[std::size_t(n)];
+}
+
+void FlashPasses::wrote(quint16 address, quint32 value)
+{
+    const int n = flashIndex(address);
+    if (n < 0)
+        return;
+    if (IOperationRecorder *told = recorder())
+        told->wordWritten(address, value, m_known[std::size_t(n)]);
+    m_known[std::size_t(n)] = value;
 }
 
 FlashImage FlashPasses::readAll(const QString &title)
@@ -158,6 +185,7 @@ void FlashPasses::writeAndVerify(const QList<WritePass> &passes, WriteJob job)
                     current = words[w].address;
                     request(RequestKind::WordWrite, RequestWriteFlashWord(current, words[w].value),
                             current, m_timeouts.shortMs);
+                    wrote(current, words[w].value);
                     ++m_written;
                 }
                 afterPosition(pass, n, false);
@@ -205,6 +233,7 @@ void FlashPasses::correctChecksum()
         const quint32 computed = readWord(RealCrcAddress, RequestKind::Checksum, true);
         request(RequestKind::Checksum, RequestWriteFlashWord(RequiredCrcAddress, computed),
                 RequiredCrcAddress, m_timeouts.shortMs, true);
+        wrote(RequiredCrcAddress, computed);
     } catch (const EOperationFailed &) {
         log().Log(QStringLiteral("Все слова записаны и проверены, осталась коррекция CRC: "
                                  "«Корректировать CRC» (zart-cli crc-correct)"),
@@ -258,6 +287,7 @@ void FlashPasses::writeAddress(quint32 addressWord, const std::function<void(int
             || m_engine.LastFailure == TransactFailure::Exception)
             throw;
         if (probeAddress(newAddress, setAddress)) {
+            wrote(AddressWordAddress, addressWord); // the new address answers: it took the word
             log().Log(QString::asprintf("Датчик отвечает по новому адресу $%.2X", unsigned(newAddress)),
                       LogInfo);
             return;
@@ -274,6 +304,7 @@ void FlashPasses::writeAddress(quint32 addressWord, const std::function<void(int
         log().Log(text, LogError);
         throw EOperationFailed(text);
     }
+    wrote(AddressWordAddress, addressWord);
     if (setAddress)
         setAddress(newAddress);
 }

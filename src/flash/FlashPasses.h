@@ -1,13 +1,16 @@
 #pragma once
 
 #include "flash/FlashImage.h"
+#include "flash/OperationRecorder.h"
 #include "sensor/SensorCommands.h"
 #include "sensor/SensorRequests.h"
 #include "common/ZartError.h"
 
 #include <QList>
 #include <QString>
+#include <array>
 #include <functional>
+#include <optional>
 
 class IBusHost;
 class ModbusMaster;
@@ -47,6 +50,13 @@ public:
     // The question of a dump restore about the dump's bus address, asked after
     // every word is written (zart-cli answers it apart: --keep-address).
     virtual bool askNewAddress(const QString &question) { return ask(question); }
+    // Where the operation tells what it did (the service record); none: nobody
+    // is told. Telling sends nothing to the sensor.
+    virtual IOperationRecorder *recorder() { return nullptr; }
+    // The folder whose history/ receives the sensor's flash as it was found,
+    // read before a restore writes anything; empty: no such read, and the
+    // restore sends only its own requests.
+    virtual QString asFoundDir() const { return {}; }
 };
 
 // A failure of a long operation, already reported in the log.
@@ -185,7 +195,17 @@ public:
 
     int written() const { return m_written; }
 
+    // The host's recorder, or none.
+    IOperationRecorder *recorder() { return m_opHost.recorder(); }
+    // What the sensor is known to hold, word by word, besides what this
+    // operation reads itself: a comparison made before it.
+    void knowFlash(const FlashImage &image);
+
 private:
+    // A flash word's write that has taken effect: told to the recorder with
+    // the value it replaced where that is known.
+    void wrote(quint16 address, quint32 value);
+
     [[noreturn]] void endWritesEarly(quint16 address, WriteJob job, bool verifying);
     bool probeAddress(int address, const std::function<void(int)> &setAddress);
 
@@ -195,6 +215,8 @@ private:
     CommandTimeouts m_timeouts;
     int m_written = 0;
     int m_total = 0;
+    // Each flash word as last read or written by this operation; none before.
+    std::array<std::optional<quint32>, FlashWords> m_known{};
 };
 
 // The line that tells how to finish a write that ended early at the given stage.

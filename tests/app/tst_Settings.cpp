@@ -83,8 +83,8 @@ private:
 
     // The user's editing while the dialog is shown: "S+"/"S-" move the speed
     // list one entry down/up, "P+"/"P-" the power list, "T<n>" types n into
-    // "Измерений", "U<n>" into "Остальное", "G<n>" into "Пауза", "F" clicks the
-    // check box, "s<n>" makes the program select speed n.
+    // "Измерений", "U<n>" into "Остальное", "G<n>" into "Пауза", "F", "Q" and
+    // "A" click the check boxes, "s<n>" makes the program select speed n.
     void edit(const QStringList &actions)
     {
         for (const QString &a : actions) {
@@ -101,6 +101,8 @@ private:
                 type(setup()->pauseGroupSpinEdit(), arg);
             else if (a == u"F" || a == u"Q")
                 clickBox(a == u"F" ? setup()->floatPixCheckBox() : setup()->fastReplyCheckBox());
+            else if (a == u"A")
+                clickBox(setup()->asFoundCheckBox());
             else if (a.startsWith(u's'))
                 setup()->speedComboBox()->setCurrentIndex(arg.toInt());
             else
@@ -190,6 +192,8 @@ private Q_SLOTS:
             {"Retries 3", "[Main]\nRetries=3\n", {{"retries", 3}}},
             {"Retries 99", "[Main]\nRetries=99\n", {{"retries", 10}}},
             {"Retries -1", "[Main]\nRetries=-1\n", {}},
+            {"AsFound 1", "[Record]\nAsFound=1\n", {{"asFound", true}}},
+            {"AsFound in [Main]", "[Main]\nAsFound=1\n", {}},
         };
         for (const Row &r : rows)
             QTest::newRow(r.name) << (r.settings ? QByteArray(r.settings) : QByteArray())
@@ -204,7 +208,8 @@ private Q_SLOTS:
                              {"address", 1},            {"timeout", 3000},
                              {"timeoutShort", 300},     {"pause", 0},
                              {"floatPix", false},       {"fastReply", false},
-                             {"serviceMode", 0},        {"retries", 0}};
+                             {"serviceMode", 0},        {"retries", 0},
+                             {"asFound", false}};
         expected.insert(changed);
         start(settings, {3, 7});
 
@@ -222,6 +227,7 @@ private Q_SLOTS:
         QCOMPARE(logLines(form()).contains(LogLine{kFastReplyLine, Black}), expected["fastReply"].toBool());
         QCOMPARE(form()->ServiceMode, expected["serviceMode"].toInt());
         QCOMPARE(setup()->retries(), expected["retries"].toInt());
+        QCOMPARE(setup()->asFound(), expected["asFound"].toBool());
     }
 
     // The first exit writes every key but "ServiceMode", in order.
@@ -232,7 +238,7 @@ private Q_SLOTS:
         QCOMPARE(ScopedSettingsFile::lines(),
                  (QStringList{"[Setup]", "ComPort=0", "SpeedComPort=0", "PowerComPort=0", "[Main]",
                               "Addr=1", "Timeout=3000", "TimeoutShort=300", "PauseGroup=0",
-                              "FloatPix=0", "FastReply=0", "Retries=0"}));
+                              "FloatPix=0", "FastReply=0", "Retries=0", "[Record]", "AsFound=0"}));
     }
 
     void exitWritesTheControls_data()
@@ -250,6 +256,7 @@ private Q_SLOTS:
         QTest::newRow("clamped values")
             << QByteArray("[Main]\nAddr=300\nTimeout=0\nFloatPix=2\nFastReply=2\n")
             << QStringList{"Addr=247", "Timeout=1", "FloatPix=1", "FastReply=1"};
+        QTest::newRow("AsFound kept") << QByteArray("[Record]\nAsFound=1\n") << QStringList{"AsFound=1"};
         QTest::newRow("ServiceMode never written: kept") << QByteArray("[Options]\nServiceMode=5\n")
                                                          << QStringList{"ServiceMode=5"};
     }
@@ -795,12 +802,13 @@ private Q_SLOTS:
               "PauseGroup=10\n",
               {3, 7});
         const auto lines = logLines(form()).size();
-        runDialog([&] { edit({"S+", "P+", "T4500", "U900", "G70", "F", "Q"});
+        runDialog([&] { edit({"S+", "P+", "T4500", "U900", "G70", "F", "Q", "A"});
                         // the edits did reach the controls before the dialog ends
                         QCOMPARE(setup()->speedComboBox()->currentIndex(), 2);
                         QCOMPARE(setup()->timeoutMs(), 4500);
                         QCOMPARE(setup()->floatPix(), true);
                         QCOMPARE(setup()->fastReply(), true);
+                        QCOMPARE(setup()->asFound(), true);
                         QVERIFY(setup()->SpeedChanged && setup()->PortPowerChanged); },
                   how);
         QCOMPARE(setup()->speedComboBox()->currentIndex(), 1);
@@ -810,6 +818,7 @@ private Q_SLOTS:
         QCOMPARE(setup()->pauseGroupMs(), 10);
         QCOMPARE(setup()->floatPix(), false);
         QCOMPARE(setup()->fastReply(), false);
+        QCOMPARE(setup()->asFound(), false);
         QVERIFY(!form()->dataPort().FastReply);
         QVERIFY(!setup()->SpeedChanged);
         QVERIFY(!setup()->PortPowerChanged);

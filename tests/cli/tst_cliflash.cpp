@@ -348,7 +348,8 @@ private Q_SLOTS:
     }
 
     // Another sensor's dump: calibration-restore moves only its calibration;
-    // --keep-address keeps the sensor's address through a whole restore.
+    // --keep-address keeps the sensor's address through a whole restore;
+    // --as-found keeps the sensor's flash in history/ of the data folder first.
     void identityKept_data()
     {
         QTest::addColumn<QStringList>("args"); // FILE is appended
@@ -356,15 +357,19 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("serial");   // the sensor's afterwards
         QTest::addColumn<int>("address");
         QTest::addColumn<bool>("written");     // the file's calibration is in the sensor
+        QTest::addColumn<int>("asFound");      // files kept in the data folder's history/
 
         QTest::newRow("calibration-restore --yes")
-            << QStringList{"--yes", "calibration-restore"} << 0 << Serial << 1 << true;
-        QTest::newRow("calibration-restore") << QStringList{"calibration-restore"} << 1 << Serial << 1 << false;
+            << QStringList{"--yes", "calibration-restore"} << 0 << Serial << 1 << true << 0;
+        QTest::newRow("calibration-restore --as-found")
+            << QStringList{"--yes", "--as-found", "calibration-restore"} << 0 << Serial << 1 << true << 1;
+        QTest::newRow("calibration-restore") << QStringList{"calibration-restore"} << 1 << Serial << 1 << false
+                                             << 0;
         QTest::newRow("restore --keep-address")
             << QStringList{"--yes", "--other-serial", "--keep-address", "restore"} << 0 << 0x00C0FFEEu << 1
-            << true;
+            << true << 0;
         QTest::newRow("restore") << QStringList{"--yes", "--other-serial", "restore"} << 0 << 0x00C0FFEEu << 5
-                                 << true;
+                                 << true << 0;
     }
     void identityKept()
     {
@@ -373,6 +378,7 @@ private Q_SLOTS:
         QFETCH(quint32, serial);
         QFETCH(int, address);
         QFETCH(bool, written);
+        QFETCH(int, asFound);
 
         const SimSensor::Flash saved = sensor.flash();
         const auto restoreSensor = qScopeGuard([&] { sensor.setFlash(saved); });
@@ -385,8 +391,12 @@ private Q_SLOTS:
         const QString file = dir.filePath(QStringLiteral("other.dmp"));
         QVERIFY(testfiles::writeBytes(file, testfiles::dumpBytesOf(other)));
 
-        const CliRun run = runCli(onSensor(args + QStringList{file}));
+        QTemporaryDir data;
+        CliEnvironment env;
+        env.dumpDir = data.path();
+        const CliRun run = runCli(onSensor(args + QStringList{file}), env);
         QCOMPARE(run.rc, rc);
+        QCOMPARE(QDir(data.filePath("history")).entryList({"*-asfound-*.dmp"}, QDir::Files).size(), asFound);
         QCOMPARE(sensor.serial(), serial);
         QCOMPARE(int(sensor.address()), address);
         QCOMPARE(sensor.word(SimSensor::WordTableX + 5),

@@ -24,6 +24,8 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <sys/resource.h>
 
 namespace flashtest {
@@ -60,6 +62,19 @@ struct HostEvent
     bool cutShort = false; // a pause that a stop may end early
 };
 
+// What an operation told its recorder, each list in the order told.
+struct RecordingRecorder : IOperationRecorder
+{
+    struct Word { quint16 address; quint32 value; std::optional<quint32> previous; };
+    void sensorSerial(quint32 serial) override { serials << serial; }
+    void firmwareVersion(quint32 version) override { firmwares << version; }
+    void wordWritten(quint16 a, quint32 v, std::optional<quint32> p) override { words.append({a, v, p}); }
+    void fileUsed(const QString &path, FileUse use) override { files.append({path, use}); }
+    QList<quint32> serials, firmwares;
+    QList<Word> words;
+    QList<std::pair<QString, FileUse>> files;
+};
+
 class RecordingOpHost : public IOperationHost
 {
 public:
@@ -86,6 +101,8 @@ public:
         return stopAtRequest >= 0 && m_sensor && m_sensor->requestCount() >= stopAtRequest;
     }
     int retries() const override { return retryCount; }
+    IOperationRecorder *recorder() override { return &told; }
+    QString asFoundDir() const override { return asFound; }
 
     QList<int> values(HostEvent::Kind kind) const { return collect(kind, false); }
     QList<int> requestCounts(HostEvent::Kind kind) const { return collect(kind, true); }
@@ -93,6 +110,8 @@ public:
     QList<bool> answers; // in the order the questions come; No when none is left
     int stopAtRequest = -1; // never
     int retryCount = 0;
+    QString asFound; // the as-found folder; none by default
+    RecordingRecorder told;
     QStringList questions;
     QList<HostEvent> events;
 

@@ -1,10 +1,15 @@
 // Dump creation against the simulated sensor on a pseudo-terminal, and a file
-// that cannot be written stopping the later ones.
+// that cannot be written stopping the later ones; what every operation tells
+// its recorder, and the flash kept as found before a restore.
 
 #include "FlashTestUtil.h"
 
+#include "flash/DumpFile.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -43,7 +48,7 @@ QStringList lines(const QByteArray &text)
     return out;
 }
 
-enum class Operation { Dump, Restore, Passport, Compare, Calibration };
+enum class Operation { Dump, Restore, Passport, Compare, Calibration, Differences };
 
 } // namespace
 
@@ -73,8 +78,31 @@ private Q_SLOTS:
     void requestKinds();
     void history_data();
     void history();
+    void told_data();
+    void told();
 
 private:
+    // Runs the operation on the dump file at dumpPath, or its passport.
+    void run(Operation operation, RecordingOpHost &op, const QString &dumpPath, const DumpFiles &passport,
+             const QString &dumpDir, int pauseMs)
+    {
+        const CommandTimeouts timeouts{3000, kTimeoutMs};
+        const auto setAddress = [this](int a) { m_rig.host.address = a; };
+        const FlashImage file = ReadDumpFile(dumpPath);
+        switch (operation) {
+        case Operation::Dump: CreateDump(*m_rig.engine, op, dumpDir, kTimeoutMs, pauseMs); break;
+        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, timeouts, pauseMs, setAddress); break;
+        case Operation::Differences:
+            RestoreDifferences(*m_rig.engine, op, dumpPath, timeouts, pauseMs, setAddress);
+            break;
+        case Operation::Passport:
+            RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, pauseMs);
+            break;
+        case Operation::Compare: CompareFlash(*m_rig.engine, op, file, kTimeoutMs, pauseMs); break;
+        case Operation::Calibration: RestoreCalibration(*m_rig.engine, op, dumpPath, timeouts, pauseMs); break;
+        }
+    }
+
     testsim::SensorOnPty m_rig;
 };
 
@@ -594,18 +622,9 @@ void TestFlashOps::stopAfterRequest()
     RecordingOpHost op(&m_rig.sensor);
     op.answers = {true}; // the first question; a later one is answered No
     op.stopAtRequest = stopAt;
-    const CommandTimeouts timeouts{3000, kTimeoutMs};
     QString failure;
     try {
-        switch (operation) {
-        case Operation::Dump: CreateDump(*m_rig.engine, op, target.path(), kTimeoutMs, 2); break;
-        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, timeouts, 2, {}); break;
-        case Operation::Passport:
-            RestorePassport(*m_rig.engine, op, passport.passport, passport.passportIni, timeouts, 2);
-            break;
-        case Operation::Compare: CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 2); break;
-        case Operation::Calibration: RestoreCalibration(*m_rig.engine, op, dumpPath, timeouts, 2); break;
-        }
+        run(operation, op, dumpPath, passport, target.path(), 2);
         QFAIL("the operation was not stopped");
     } catch (const EOperationStopped &e) {
         failure = e.text();
@@ -697,5 +716,111 @@ void TestFlashOps::retries()
         QVERIFY(QDir(dir.path()).isEmpty());
         QCOMPARE(m_rig.sensor.requestCount(), requests);
         QCOMPARE(texts(m_rig.host, 3).count(failure), failureLines);
+    }
+}
+
+// What each operation tells, and with an as-found folder the flash kept in
+// history/ before a restore writes: one whole read more, but for the
+// differences restore, whose comparison has read it. Where history/ cannot be
+// made, the restore stops before its first write.
+void TestFlashOps::told_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<int>("asFound");  // 0 off, 1 on, 2 on where history/ cannot be made
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("told"); // serials, firmware versions, words, then file:use
+
+    const int restore = 1 + 2 * 1022 + 3 + 1;
+    const int passport = 1 + 2 * 886 + 3;
+    for (const int on : {0, 1}) {
+        const char *tag = on ? ", as found" : "";
+        const QString found = on ? " asfound:2" : "";
+        QTest::addRow("restore%s", tag) << Operation::Restore << on << restore + 1024 * on
+                                        << QString("1 %1 1024 file.dmp:0").arg(on) + found;
+        QTest::addRow("differences%s", tag) << Operation::Differences << on << 1024 + 1 + 2 * 5 + 4
+                                            << "2 1 7 file.dmp:0" + found;
+        QTest::addRow("passport%s", tag) << Operation::Passport << on << passport + 1024 * on
+                                         << QString("1 %1 887 0012AB7F.ini:0 passport.ini:0").arg(on) + found;
+        QTest::addRow("calibration%s", tag) << Operation::Calibration << on << passport + 1024 * on
+                                            << QString("1 %1 887 file.dmp:0").arg(on) + found;
+    }
+    QTest::newRow("restore, history/ not made") << Operation::Restore << 2 << 1 + 1024 << "1 1 0 file.dmp:0";
+    QTest::newRow("differences, history/ not made") << Operation::Differences << 2 << 1025 << "2 1 0 file.dmp:0";
+    QTest::newRow("dump") << Operation::Dump << 1 << 1024 << "1 1 0 0012AB7F.dmp:1 0012AB7F.ini:1 passport.ini:1";
+    QTest::newRow("compare") << Operation::Compare << 1 << 1024 << "1 1 0";
+}
+
+void TestFlashOps::told()
+{
+    QFETCH(Operation, operation);
+    QFETCH(int, asFound);
+    QFETCH(int, requests);
+    QFETCH(QString, told);
+
+    // A dump of the sensor that differs in five words a restore writes and the address.
+    const SimSensor::Flash before = SimSensor::defaultFlash();
+    SimSensor::Flash file = before;
+    file[SimSensor::WordAddress] = 5;
+    for (const int n : {2, 7, 100, SimSensor::WordTableX + 3, SimSensor::WordTableY + 7})
+        file[std::size_t(n)] ^= 0x11;
+    QTemporaryDir source, data;
+    QVERIFY(source.isValid() && data.isValid());
+    QVERIFY(writeBytes(source.filePath("file.dmp"), dumpBytesOf(file)));
+    if (asFound == 2)
+        QVERIFY(writeBytes(data.filePath("history"), "x"));
+    RecordingHost quiet;
+    const DumpFiles passport = SaveDumpFiles(quiet, imageOf(file), source.path());
+    m_rig.reset(before, 1);
+    RecordingOpHost op(&m_rig.sensor);
+    op.answers = {true, true}; // the write, the dump's address
+    op.asFound = asFound ? data.path() : QString();
+    try {
+        run(operation, op, source.filePath("file.dmp"), passport, data.path(), 0);
+        QCOMPARE_NE(asFound, 2);
+    } catch (const EOperationFailed &e) {
+        QVERIFY2(asFound == 2 && e.text().startsWith("Исходный дамп не удалось сохранить в папке history ("),
+                 qPrintable(e.text()));
+    }
+
+    const RecordingRecorder &r = op.told;
+    QStringList summary{QString::number(r.serials.size()), QString::number(r.firmwares.size()),
+                        QString::number(r.words.size())};
+    for (const auto &[path, use] : r.files) {
+        QVERIFY2(QFileInfo(path).isAbsolute() && QFileInfo(path).isFile(), qPrintable(path));
+        const QString name = QFileInfo(path).fileName();
+        summary << (name.contains("-asfound-") ? QStringLiteral("asfound") : name) + u':' + QString::number(int(use));
+    }
+    QCOMPARE(summary.join(u' '), told);
+    QCOMPARE(r.serials, QList<quint32>(r.serials.size(), before[SimSensor::WordSerial]));
+    QCOMPARE(r.firmwares, QList<quint32>(r.firmwares.size(), before[SimSensor::WordFirmware]));
+
+    // Each word told replaced the sensor's own where the operation had read it
+    // (the comparison, the as-found read), else only what it wrote itself; the
+    // sensor ends with the last value told (but 0x3FE, which it computes).
+    QMap<int, quint32> last;
+    for (const RecordingRecorder::Word &w : r.words) {
+        const int n = w.address - 0x1000;
+        const bool known = last.contains(n) || asFound || operation == Operation::Differences;
+        QCOMPARE(w.previous, known ? std::optional(last.value(n, before[std::size_t(n)])) : std::nullopt);
+        last[n] = w.value;
+    }
+    last.remove(SimSensor::WordCrcActual);
+    for (auto it = last.cbegin(); it != last.cend(); ++it)
+        QCOMPARE(m_rig.sensor.word(it.key()), it.value());
+
+    // The as-found read comes right after the serial check; the flash kept is
+    // the sensor's before the write.
+    const bool keeps = asFound && !r.words.isEmpty();
+    const bool reads = asFound && operation != Operation::Differences && operation != Operation::Dump
+        && operation != Operation::Compare;
+    const QList<Request> sent = requestsOf(m_rig.sensor);
+    QCOMPARE(sent.size(), requests);
+    for (int n = 0; reads && n < 1024; ++n)
+        QCOMPARE(sent[1 + n].address, 0x1000 + n);
+    const QStringList kept = QDir(data.filePath("history")).entryList({"0012AB7F-asfound-*Z.dmp"});
+    QCOMPARE(kept.size(), keeps ? 1 : 0);
+    if (keeps) {
+        QCOMPARE(readBytes(data.filePath("history/" + kept[0])), dumpBytesOf(before));
+        QVERIFY(m_rig.host.lines.contains(LogLine{"Исходный дамп сохранён в файле history/" + kept[0], 0}));
     }
 }
