@@ -25,7 +25,7 @@ public:
     virtual void sensorSerial(quint32 serial) = 0;
     // The firmware version word (a dump's word 0x3FA), as the operation read it.
     virtual void firmwareVersion(quint32 version) = 0;
-    // A flash word written and verified: its register address (0x1000 + n), the
+    // A flash word whose write request succeeded: its register address (0x1000 + n), the
     // value written and, where the operation had read it before, the value it
     // replaced.
     virtual void wordWritten(quint16 address, quint32 value, std::optional<quint32> previous) = 0;
