@@ -28,8 +28,8 @@ int portOf(const QString &text)
     return port;
 }
 
-const QString PasswordRefused = QStringLiteral(
-    "пароль в адресе не принимается, его берут из ~/.pgpass или PGPASSWORD");
+const QString PasswordRefused =
+    QStringLiteral("пароль в адресе не принимается, его берут из ~/.pgpass или PGPASSWORD");
 
 RecordLocation serverLocation(const QString &location, qsizetype schemeEnd)
 {

@@ -46,9 +46,12 @@ const KindNames *namesOf(RecordedKind kind)
 QString fileUseTitle(FileUse use)
 {
     switch (use) {
-    case FileUse::Read: return QStringLiteral("прочитан");
-    case FileUse::Written: return QStringLiteral("записан");
-    case FileUse::AsFound: return QStringLiteral("дамп до записи");
+    case FileUse::Read:
+        return QStringLiteral("прочитан");
+    case FileUse::Written:
+        return QStringLiteral("записан");
+    case FileUse::AsFound:
+        return QStringLiteral("дамп до записи");
     }
     return {};
 }
@@ -62,7 +65,8 @@ QString serialColumn(const OperationEntry &e)
 // break, its quotes doubled.
 QString csvField(const QString &text)
 {
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
+        !text.contains(u'\r'))
         return text;
     QString quoted = text;
     quoted.replace(u'"', QStringLiteral("\"\""));
@@ -94,9 +98,12 @@ QString KindTitle(RecordedKind kind)
 QString ResultKey(RecordedResult result)
 {
     switch (result) {
-    case RecordedResult::Success: return QStringLiteral("success");
-    case RecordedResult::Failed: return QStringLiteral("failed");
-    case RecordedResult::Stopped: return QStringLiteral("stopped");
+    case RecordedResult::Success:
+        return QStringLiteral("success");
+    case RecordedResult::Failed:
+        return QStringLiteral("failed");
+    case RecordedResult::Stopped:
+        return QStringLiteral("stopped");
     }
     return {};
 }
@@ -104,9 +111,12 @@ QString ResultKey(RecordedResult result)
 QString ResultTitle(RecordedResult result)
 {
     switch (result) {
-    case RecordedResult::Success: return QStringLiteral("успешно");
-    case RecordedResult::Failed: return QStringLiteral("ошибка");
-    case RecordedResult::Stopped: return QStringLiteral("остановлено");
+    case RecordedResult::Success:
+        return QStringLiteral("успешно");
+    case RecordedResult::Failed:
+        return QStringLiteral("ошибка");
+    case RecordedResult::Stopped:
+        return QStringLiteral("остановлено");
     }
     return {};
 }
@@ -134,7 +144,8 @@ QStringList HistoryLines(const QList<OperationEntry> &entries)
 {
     QStringList lines{QStringLiteral("Время\tДатчик\tОперация\tРезультат\tПользователь")};
     for (const OperationEntry &e : entries)
-        lines << QStringList{e.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        lines << QStringList{e.started.toLocalTime().toString(
+                                 QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                              serialColumn(e), KindTitle(e.kind), ResultTitle(e.result),
                              LogLineText(e.context.user)}
                      .join(u'\t');
@@ -143,14 +154,16 @@ QStringList HistoryLines(const QList<OperationEntry> &entries)
 
 QByteArray HistoryCsv(const QList<OperationEntry> &entries)
 {
-    QString out = QStringLiteral("Время,Окончание,Датчик,Операция,Результат,Пользователь,Компьютер,"
-                                 "Версия программы,Порт,Адрес,Прошивка,Записано слов,Сообщение,Файлы\r\n");
+    QString out =
+        QStringLiteral("Время,Окончание,Датчик,Операция,Результат,Пользователь,Компьютер,"
+                       "Версия программы,Порт,Адрес,Прошивка,Записано слов,Сообщение,Файлы\r\n");
     for (const OperationEntry &e : entries) {
         QStringList files;
         for (const RecordedFile &f : e.files)
             files << QStringLiteral("%1: %2 SHA-256 %3")
                          .arg(fileUseTitle(f.use), f.path,
-                              f.sha256.isEmpty() ? QStringLiteral("—") : QString::fromLatin1(f.sha256));
+                              f.sha256.isEmpty() ? QStringLiteral("—")
+                                                 : QString::fromLatin1(f.sha256));
         const QStringList fields{
             LogTimeText(e.started.toLocalTime()),
             LogTimeText(e.ended.toLocalTime()),
@@ -162,7 +175,8 @@ QByteArray HistoryCsv(const QList<OperationEntry> &entries)
             e.context.toolVersion,
             e.port,
             QString::number(e.busAddress),
-            e.firmware ? QStringLiteral("%1").arg(*e.firmware, 8, 16, QLatin1Char('0')).toUpper() : QString(),
+            e.firmware ? QStringLiteral("%1").arg(*e.firmware, 8, 16, QLatin1Char('0')).toUpper()
+                       : QString(),
             QString::number(e.wordsWritten),
             e.message,
             files.join(u'\n'),

@@ -5,8 +5,9 @@
 
 #include <QFileInfo>
 
-RecordedOperation::RecordedOperation(ServiceRecord *record, IBusHost &log, const RecordContext &context,
-                                     RecordedKind kind, const QString &port, int busAddress)
+RecordedOperation::RecordedOperation(ServiceRecord *record, IBusHost &log,
+                                     const RecordContext &context, RecordedKind kind,
+                                     const QString &port, int busAddress)
     : m_record(record), m_log(log)
 {
     m_entry.started = QDateTime::currentDateTimeUtc();
@@ -52,11 +53,15 @@ void RecordedOperation::finish(RecordedResult result, const QString &message)
     } catch (const ZartError &e) {
         m_log.Log(e.text(), LogError);
     } catch (const std::exception &e) {
-        m_log.Log(QStringLiteral("Журнал обслуживания не записан: ") + QString::fromLocal8Bit(e.what()), LogError);
+        m_log.Log(QStringLiteral("Журнал обслуживания не записан: ") +
+                      QString::fromLocal8Bit(e.what()),
+                  LogError);
     }
 }
 
 void RecordedOperation::finishFailed(const ZartError &e)
 {
-    finish(dynamic_cast<const EOperationStopped *>(&e) ? RecordedResult::Stopped : RecordedResult::Failed, e.text());
+    finish(dynamic_cast<const EOperationStopped *>(&e) ? RecordedResult::Stopped
+                                                       : RecordedResult::Failed,
+           e.text());
 }

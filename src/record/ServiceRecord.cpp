@@ -45,9 +45,12 @@ QString reasonOf(const QSqlError &error)
 QString fileUseKey(FileUse use)
 {
     switch (use) {
-    case FileUse::Read: return QStringLiteral("read");
-    case FileUse::Written: return QStringLiteral("written");
-    case FileUse::AsFound: return QStringLiteral("as-found");
+    case FileUse::Read:
+        return QStringLiteral("read");
+    case FileUse::Written:
+        return QStringLiteral("written");
+    case FileUse::AsFound:
+        return QStringLiteral("as-found");
     }
     return {};
 }
@@ -161,8 +164,9 @@ void ServiceRecord::Impl::refuseForeignFile() const
                               .arg(location.display, file.errorString()));
     const QByteArray header = file.read(100);
     if (!header.startsWith(QByteArray(SqliteHeader, 16)))
-        throw RecordError(QStringLiteral("Журнал обслуживания %1 не открыт: файл не является базой данных SQLite")
-                              .arg(location.display));
+        throw RecordError(
+            QStringLiteral("Журнал обслуживания %1 не открыт: файл не является базой данных SQLite")
+                .arg(location.display));
     // A file cut short (a copy that did not finish) still reads at its start:
     // the header's page count, valid while its two change counters agree,
     // tells that pages are missing before any of them is needed.
@@ -176,10 +180,11 @@ void ServiceRecord::Impl::refuseForeignFile() const
         const quint32 pageSize = be(16, 2) == 1 ? 65536 : be(16, 2);
         const quint32 pages = be(28, 4);
         if (be(24, 4) == be(92, 4) && pages > 0 && qint64(pageSize) * pages > file.size())
-            throw RecordError(QStringLiteral("Журнал обслуживания %1 не открыт: файл обрезан (%2 байт из %3)")
-                                  .arg(location.display)
-                                  .arg(file.size())
-                                  .arg(qint64(pageSize) * pages));
+            throw RecordError(
+                QStringLiteral("Журнал обслуживания %1 не открыт: файл обрезан (%2 байт из %3)")
+                    .arg(location.display)
+                    .arg(file.size())
+                    .arg(qint64(pageSize) * pages));
     }
 }
 
@@ -212,21 +217,24 @@ void ServiceRecord::Impl::createSchema(const QString &failure)
                                : QStringLiteral("BIGSERIAL PRIMARY KEY");
     const QStringList statements = {
         QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"),
-        QStringLiteral("CREATE TABLE operations ("
-                       "id %1, started BIGINT NOT NULL, ended BIGINT NOT NULL, "
-                       "user_name TEXT NOT NULL, host TEXT NOT NULL, tool_version TEXT NOT NULL, "
-                       "port TEXT NOT NULL, bus_address INTEGER NOT NULL, serial BIGINT, firmware BIGINT, "
-                       "kind TEXT NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL, "
-                       "words_written INTEGER NOT NULL)")
+        QStringLiteral(
+            "CREATE TABLE operations ("
+            "id %1, started BIGINT NOT NULL, ended BIGINT NOT NULL, "
+            "user_name TEXT NOT NULL, host TEXT NOT NULL, tool_version TEXT NOT NULL, "
+            "port TEXT NOT NULL, bus_address INTEGER NOT NULL, serial BIGINT, firmware BIGINT, "
+            "kind TEXT NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL, "
+            "words_written INTEGER NOT NULL)")
             .arg(key),
-        QStringLiteral("CREATE TABLE operation_files ("
-                       "operation_id BIGINT NOT NULL REFERENCES operations (id), seq INTEGER NOT NULL, "
-                       "path TEXT NOT NULL, file_use TEXT NOT NULL, sha256 TEXT NOT NULL, "
-                       "PRIMARY KEY (operation_id, seq))"),
-        QStringLiteral("CREATE TABLE operation_words ("
-                       "operation_id BIGINT NOT NULL REFERENCES operations (id), seq INTEGER NOT NULL, "
-                       "address INTEGER NOT NULL, value BIGINT NOT NULL, previous BIGINT, "
-                       "PRIMARY KEY (operation_id, seq))"),
+        QStringLiteral(
+            "CREATE TABLE operation_files ("
+            "operation_id BIGINT NOT NULL REFERENCES operations (id), seq INTEGER NOT NULL, "
+            "path TEXT NOT NULL, file_use TEXT NOT NULL, sha256 TEXT NOT NULL, "
+            "PRIMARY KEY (operation_id, seq))"),
+        QStringLiteral(
+            "CREATE TABLE operation_words ("
+            "operation_id BIGINT NOT NULL REFERENCES operations (id), seq INTEGER NOT NULL, "
+            "address INTEGER NOT NULL, value BIGINT NOT NULL, previous BIGINT, "
+            "PRIMARY KEY (operation_id, seq))"),
         QStringLiteral("CREATE TABLE reports (id %1, serial BIGINT NOT NULL, made BIGINT NOT NULL, "
                        "number TEXT UNIQUE)")
             .arg(key),
@@ -242,10 +250,13 @@ void ServiceRecord::Impl::createSchema(const QString &failure)
         if (storedVersion(failure))
             return;
         if (!databaseEmpty(failure))
-            throw RecordError(failure + QStringLiteral("база данных не пуста и не является журналом обслуживания"));
+            throw RecordError(
+                failure +
+                QStringLiteral("база данных не пуста и не является журналом обслуживания"));
         for (const QString &sql : statements)
             execText(sql, failure);
-        QSqlQuery q = prepared(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), failure);
+        QSqlQuery q =
+            prepared(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), failure);
         q.addBindValue(SchemaVersion);
         exec(q, failure);
     });
@@ -253,7 +264,8 @@ void ServiceRecord::Impl::createSchema(const QString &failure)
 
 void ServiceRecord::Impl::open()
 {
-    const QString failure = QStringLiteral("Журнал обслуживания %1 не открыт: ").arg(location.display);
+    const QString failure =
+        QStringLiteral("Журнал обслуживания %1 не открыт: ").arg(location.display);
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
     if (!QSqlDatabase::isDriverAvailable(driver))
         throw RecordError(failure + QStringLiteral("нет драйвера Qt SQL %1").arg(driver));
@@ -290,10 +302,12 @@ void ServiceRecord::Impl::open()
         empty = !version && databaseEmpty(failure);
     }
     if (version && *version > SchemaVersion)
-        throw RecordError(QStringLiteral("Журнал обслуживания создан более новой версией программы (схема %1)")
-                              .arg(*version));
+        throw RecordError(
+            QStringLiteral("Журнал обслуживания создан более новой версией программы (схема %1)")
+                .arg(*version));
     if (!version && !empty)
-        throw RecordError(failure + QStringLiteral("база данных не пуста и не является журналом обслуживания"));
+        throw RecordError(
+            failure + QStringLiteral("база данных не пуста и не является журналом обслуживания"));
 
     if (sqlite) {
         // Readers never wait for a writer in WAL mode; a writer waits for
@@ -306,7 +320,9 @@ void ServiceRecord::Impl::open()
             if (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !mode.next())
                 throw RecordError(failure + reasonOf(mode.lastError()));
             if (mode.value(0).toString().compare(u"wal", Qt::CaseInsensitive) != 0)
-                throw RecordError(failure + QStringLiteral("режим WAL не включён (%1)").arg(mode.value(0).toString()));
+                throw RecordError(
+                    failure +
+                    QStringLiteral("режим WAL не включён (%1)").arg(mode.value(0).toString()));
         }
     }
     if (!version)
@@ -344,38 +360,51 @@ QString ServiceRecord::displayName() const
 
 void ServiceRecord::add(OperationEntry &entry)
 {
+    QList<OperationEntry> one{entry};
+    add(one);
+    entry.id = one[0].id;
+}
+
+void ServiceRecord::add(QList<OperationEntry> &entries)
+{
     const QString failure = QStringLiteral("Журнал обслуживания не записан: ");
-    qint64 id = 0;
+    QList<qint64> ids;
     d->transaction(failure, [&] {
         QSqlQuery op = d->prepared(
-            QStringLiteral("INSERT INTO operations (started, ended, user_name, host, tool_version, port, "
-                           "bus_address, serial, firmware, kind, result, message, words_written) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+            QStringLiteral(
+                "INSERT INTO operations (started, ended, user_name, host, tool_version, port, "
+                "bus_address, serial, firmware, kind, result, message, words_written) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
             failure);
-        op.addBindValue(entry.started.toMSecsSinceEpoch());
-        op.addBindValue(entry.ended.toMSecsSinceEpoch());
-        op.addBindValue(notNull(entry.context.user));
-        op.addBindValue(notNull(entry.context.host));
-        op.addBindValue(notNull(entry.context.toolVersion));
-        op.addBindValue(notNull(entry.port));
-        op.addBindValue(entry.busAddress);
-        op.addBindValue(optionalValue(entry.serial));
-        op.addBindValue(optionalValue(entry.firmware));
-        op.addBindValue(KindKey(entry.kind));
-        op.addBindValue(ResultKey(entry.result));
-        op.addBindValue(notNull(entry.message));
-        op.addBindValue(entry.wordsWritten);
-        Impl::exec(op, failure);
-        if (!op.next())
-            throw RecordError(failure + reasonOf(op.lastError()));
-        id = op.value(0).toLongLong();
-        op.finish();
-
-        if (!entry.files.isEmpty()) {
-            QSqlQuery f = d->prepared(QStringLiteral("INSERT INTO operation_files "
-                                                     "(operation_id, seq, path, file_use, sha256) "
-                                                     "VALUES (?, ?, ?, ?, ?)"),
-                                      failure);
+        QSqlQuery f = d->prepared(
+            QStringLiteral(
+                "INSERT INTO operation_files (operation_id, seq, path, file_use, sha256) "
+                "VALUES (?, ?, ?, ?, ?)"),
+            failure);
+        QSqlQuery w = d->prepared(
+            QStringLiteral(
+                "INSERT INTO operation_words (operation_id, seq, address, value, previous) "
+                "VALUES (?, ?, ?, ?, ?)"),
+            failure);
+        for (const OperationEntry &entry : std::as_const(entries)) {
+            op.addBindValue(entry.started.toMSecsSinceEpoch());
+            op.addBindValue(entry.ended.toMSecsSinceEpoch());
+            op.addBindValue(notNull(entry.context.user));
+            op.addBindValue(notNull(entry.context.host));
+            op.addBindValue(notNull(entry.context.toolVersion));
+            op.addBindValue(notNull(entry.port));
+            op.addBindValue(entry.busAddress);
+            op.addBindValue(optionalValue(entry.serial));
+            op.addBindValue(optionalValue(entry.firmware));
+            op.addBindValue(KindKey(entry.kind));
+            op.addBindValue(ResultKey(entry.result));
+            op.addBindValue(notNull(entry.message));
+            op.addBindValue(entry.wordsWritten);
+            Impl::exec(op, failure);
+            if (!op.next())
+                throw RecordError(failure + reasonOf(op.lastError()));
+            const qint64 id = op.value(0).toLongLong();
+            op.finish();
             for (int i = 0; i < entry.files.size(); ++i) {
                 const RecordedFile &file = entry.files[i];
                 f.addBindValue(id);
@@ -385,12 +414,6 @@ void ServiceRecord::add(OperationEntry &entry)
                 f.addBindValue(notNull(QString::fromLatin1(file.sha256)));
                 Impl::exec(f, failure);
             }
-        }
-        if (!entry.words.isEmpty()) {
-            QSqlQuery w = d->prepared(QStringLiteral("INSERT INTO operation_words "
-                                                     "(operation_id, seq, address, value, previous) "
-                                                     "VALUES (?, ?, ?, ?, ?)"),
-                                      failure);
             for (int i = 0; i < entry.words.size(); ++i) {
                 const RecordedWord &word = entry.words[i];
                 w.addBindValue(id);
@@ -400,9 +423,12 @@ void ServiceRecord::add(OperationEntry &entry)
                 w.addBindValue(optionalValue(word.previous));
                 Impl::exec(w, failure);
             }
+            ids << id;
         }
     });
-    entry.id = id;
+    // The ids only once all of them are stored.
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        entries[i].id = ids[i];
 }
 
 QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool details) const
@@ -423,7 +449,9 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
         conditions << QStringLiteral("o.started <= ?");
         values << filter.until.toMSecsSinceEpoch();
     }
-    const QString where = conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    const QString where =
+        conditions.isEmpty() ? QString()
+                             : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     const auto bindAll = [&values](QSqlQuery &q) {
         for (const QVariant &v : values)
             q.addBindValue(v);
@@ -433,10 +461,11 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
     QHash<qint64, qsizetype> indexOf;
     {
         QSqlQuery q = d->prepared(
-            QStringLiteral("SELECT o.id, o.started, o.ended, o.user_name, o.host, o.tool_version, o.port, "
-                           "o.bus_address, o.serial, o.firmware, o.kind, o.result, o.message, o.words_written "
-                           "FROM operations o")
-                + where + QStringLiteral(" ORDER BY o.started, o.id"),
+            QStringLiteral(
+                "SELECT o.id, o.started, o.ended, o.user_name, o.host, o.tool_version, o.port, "
+                "o.bus_address, o.serial, o.firmware, o.kind, o.result, o.message, o.words_written "
+                "FROM operations o") +
+                where + QStringLiteral(" ORDER BY o.started, o.id"),
             failure);
         bindAll(q);
         Impl::exec(q, failure);
@@ -453,15 +482,18 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
             const auto kind = KindFromKey(q.value(10).toString());
             const QString resultKey = q.value(11).toString();
             const auto result = [&resultKey]() -> std::optional<RecordedResult> {
-                for (const RecordedResult r : {RecordedResult::Success, RecordedResult::Failed, RecordedResult::Stopped})
+                for (const RecordedResult r :
+                     {RecordedResult::Success, RecordedResult::Failed, RecordedResult::Stopped})
                     if (ResultKey(r) == resultKey)
                         return r;
                 return std::nullopt;
             }();
             if (!kind || !result)
-                throw RecordError(failure + QStringLiteral("неизвестная операция «%1» или результат «%2» (запись %3)")
-                                                .arg(q.value(10).toString(), resultKey)
-                                                .arg(e.id));
+                throw RecordError(
+                    failure +
+                    QStringLiteral("неизвестная операция «%1» или результат «%2» (запись %3)")
+                        .arg(q.value(10).toString(), resultKey)
+                        .arg(e.id));
             e.kind = *kind;
             e.result = *result;
             e.message = q.value(12).toString();
@@ -477,10 +509,11 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
         return entries;
 
     {
-        QSqlQuery q = d->prepared(QStringLiteral("SELECT f.operation_id, f.path, f.file_use, f.sha256 "
-                                                 "FROM operation_files f JOIN operations o ON o.id = f.operation_id")
-                                      + where + QStringLiteral(" ORDER BY f.operation_id, f.seq"),
-                                  failure);
+        QSqlQuery q = d->prepared(
+            QStringLiteral("SELECT f.operation_id, f.path, f.file_use, f.sha256 "
+                           "FROM operation_files f JOIN operations o ON o.id = f.operation_id") +
+                where + QStringLiteral(" ORDER BY f.operation_id, f.seq"),
+            failure);
         bindAll(q);
         Impl::exec(q, failure);
         while (q.next()) {
@@ -488,22 +521,24 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
             const auto use = fileUseFromKey(q.value(2).toString());
             if (at == indexOf.cend() || !use)
                 continue;
-            entries[*at].files.append({q.value(1).toString(), *use, q.value(3).toString().toLatin1()});
+            entries[*at].files.append(
+                {q.value(1).toString(), *use, q.value(3).toString().toLatin1()});
         }
     }
     {
-        QSqlQuery q = d->prepared(QStringLiteral("SELECT w.operation_id, w.address, w.value, w.previous "
-                                                 "FROM operation_words w JOIN operations o ON o.id = w.operation_id")
-                                      + where + QStringLiteral(" ORDER BY w.operation_id, w.seq"),
-                                  failure);
+        QSqlQuery q = d->prepared(
+            QStringLiteral("SELECT w.operation_id, w.address, w.value, w.previous "
+                           "FROM operation_words w JOIN operations o ON o.id = w.operation_id") +
+                where + QStringLiteral(" ORDER BY w.operation_id, w.seq"),
+            failure);
         bindAll(q);
         Impl::exec(q, failure);
         while (q.next()) {
             const auto at = indexOf.constFind(q.value(0).toLongLong());
             if (at == indexOf.cend())
                 continue;
-            entries[*at].words.append(
-                {quint16(q.value(1).toInt()), quint32(q.value(2).toLongLong()), optionalOf(q.value(3))});
+            entries[*at].words.append({quint16(q.value(1).toInt()),
+                                       quint32(q.value(2).toLongLong()), optionalOf(q.value(3))});
         }
     }
     return entries;
@@ -512,7 +547,8 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
 std::optional<QDateTime> ServiceRecord::lastReport(quint32 serial) const
 {
     const QString failure = QStringLiteral("Журнал обслуживания не прочитан: ");
-    QSqlQuery q = d->prepared(QStringLiteral("SELECT MAX(made) FROM reports WHERE serial = ?"), failure);
+    QSqlQuery q =
+        d->prepared(QStringLiteral("SELECT MAX(made) FROM reports WHERE serial = ?"), failure);
     q.addBindValue(qlonglong(serial));
     Impl::exec(q, failure);
     if (!q.next() || q.value(0).isNull())
@@ -525,8 +561,9 @@ QString ServiceRecord::newReportNumber(quint32 serial, const QDateTime &at)
     const QString failure = QStringLiteral("Номер отчёта не выделен: ");
     QString number;
     d->transaction(failure, [&] {
-        QSqlQuery q = d->prepared(QStringLiteral("INSERT INTO reports (serial, made) VALUES (?, ?) RETURNING id"),
-                                  failure);
+        QSqlQuery q = d->prepared(
+            QStringLiteral("INSERT INTO reports (serial, made) VALUES (?, ?) RETURNING id"),
+            failure);
         q.addBindValue(qlonglong(serial));
         q.addBindValue(at.toMSecsSinceEpoch());
         Impl::exec(q, failure);
@@ -536,8 +573,11 @@ QString ServiceRecord::newReportNumber(quint32 serial, const QDateTime &at)
         q.finish();
         // The id is the record's own and never given twice: the number is
         // unique however many tools allocate at once.
-        number = QStringLiteral("%1-%2").arg(at.date().year(), 4, 10, QLatin1Char('0')).arg(id, 6, 10, QLatin1Char('0'));
-        QSqlQuery set = d->prepared(QStringLiteral("UPDATE reports SET number = ? WHERE id = ?"), failure);
+        number = QStringLiteral("%1-%2")
+                     .arg(at.date().year(), 4, 10, QLatin1Char('0'))
+                     .arg(id, 6, 10, QLatin1Char('0'));
+        QSqlQuery set =
+            d->prepared(QStringLiteral("UPDATE reports SET number = ? WHERE id = ?"), failure);
         set.addBindValue(number);
         set.addBindValue(id);
         Impl::exec(set, failure);

@@ -117,6 +117,8 @@ public:
 
     // Stores the entry, its files and its words in one transaction; sets entry.id.
     void add(OperationEntry &entry);
+    // Stores the entries in one transaction, all or none; sets their ids.
+    void add(QList<OperationEntry> &entries);
     // Operations that match (since and until both included), oldest first;
     // with details, their files and words.
     QList<OperationEntry> history(const HistoryFilter &filter, bool details = false) const;

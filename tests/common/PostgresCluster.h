@@ -36,7 +36,8 @@ public:
     {
         const QString initdb = tool(QStringLiteral("initdb"));
         if (initdb.isEmpty()) {
-            *why = QStringLiteral("no PostgreSQL server here (initdb is neither in PATH nor in /usr/lib/postgresql/*/bin)");
+            *why = QStringLiteral("no PostgreSQL server here (initdb is neither in PATH nor in "
+                                  "/usr/lib/postgresql/*/bin)");
             return false;
         }
         // initdb in PATH may be a link to the server's own folder, which holds
@@ -49,7 +50,8 @@ public:
         if (::geteuid() == 0) {
             const passwd *pw = ::getpwnam("postgres");
             if (!pw || QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
-                *why = QStringLiteral("running as root, and there is no user postgres or no runuser to run initdb as");
+                *why = QStringLiteral("running as root, and there is no user postgres or no "
+                                      "runuser to run initdb as");
                 return false;
             }
             if (::chown(QFile::encodeName(m_dir.path()).constData(), pw->pw_uid, pw->pw_gid) != 0) {
@@ -58,15 +60,18 @@ public:
             }
             m_asPostgres = true;
         }
-        if (!run(QStringLiteral("initdb"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), QString::fromLatin1(User),
-                                             QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
-                                             QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("-N")},
+        if (!run(QStringLiteral("initdb"),
+                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), QString::fromLatin1(User),
+                  QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
+                  QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("-N")},
                  why))
             return false;
-        const QString options = QStringLiteral("-k %1 -p %2 -F -c listen_addresses=''").arg(socketDir()).arg(Port);
-        if (!run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"),
-                                             m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                                             QStringLiteral("-o"), options, QStringLiteral("start")},
+        const QString options =
+            QStringLiteral("-k %1 -p %2 -F -c listen_addresses=''").arg(socketDir()).arg(Port);
+        if (!run(QStringLiteral("pg_ctl"),
+                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"),
+                  m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
+                  QStringLiteral("-o"), options, QStringLiteral("start")},
                  why))
             return false;
         m_running = true;
@@ -76,8 +81,9 @@ public:
     // A new, empty database of the cluster.
     bool createDatabase(const QString &name, QString *why)
     {
-        return run(QStringLiteral("createdb"), {QStringLiteral("-h"), socketDir(), QStringLiteral("-p"),
-                                                 QString::number(Port), QStringLiteral("-U"), QString::fromLatin1(User), name},
+        return run(QStringLiteral("createdb"),
+                   {QStringLiteral("-h"), socketDir(), QStringLiteral("-p"), QString::number(Port),
+                    QStringLiteral("-U"), QString::fromLatin1(User), name},
                    why);
     }
 
@@ -86,8 +92,9 @@ public:
     {
         // One arg() call: the encoded folder's "%2F" must not be taken for a marker.
         return QStringLiteral("postgresql://%1@%2:%3/%4")
-            .arg(QString::fromLatin1(User), QString::fromLatin1(QUrl::toPercentEncoding(socketDir())),
-                 QString::number(Port), database);
+            .arg(QString::fromLatin1(User),
+                 QString::fromLatin1(QUrl::toPercentEncoding(socketDir())), QString::number(Port),
+                 database);
     }
     QString socketDir() const { return m_dir.path(); }
 
@@ -97,8 +104,9 @@ public:
             return;
         m_running = false;
         QString ignored;
-        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), QStringLiteral("immediate"),
-                                        QStringLiteral("-w"), QStringLiteral("stop")},
+        run(QStringLiteral("pg_ctl"),
+            {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), QStringLiteral("immediate"),
+             QStringLiteral("-w"), QStringLiteral("stop")},
             &ignored);
     }
 
@@ -109,7 +117,8 @@ private:
         if (!inPath.isEmpty())
             return inPath;
         QDir versions(QStringLiteral("/usr/lib/postgresql"));
-        const QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+        const QStringList found =
+            versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
         for (const QString &v : found) {
             const QString candidate = versions.filePath(v + QStringLiteral("/bin/") + name);
             if (QFileInfo(candidate).isExecutable())
@@ -126,14 +135,18 @@ private:
         p.setProcessChannelMode(QProcess::MergedChannels);
         const QString program = QDir(m_bin).filePath(name);
         if (m_asPostgres)
-            p.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                                           QStringLiteral("--"), program} + args);
+            p.start(QStringLiteral("runuser"),
+                    QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                                QStringLiteral("--"), program} +
+                        args);
         else
             p.start(program, args);
         // pg_ctl start -w leaves the server running with the pipe's other end:
         // wait for the program, not for the end of its output.
-        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            *why = QStringLiteral("%1 failed: %2").arg(name, QString::fromLocal8Bit(p.readAll()).trimmed());
+        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0) {
+            *why = QStringLiteral("%1 failed: %2")
+                       .arg(name, QString::fromLocal8Bit(p.readAll()).trimmed());
             if (p.state() != QProcess::NotRunning)
                 p.kill();
             return false;

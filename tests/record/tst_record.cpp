@@ -41,7 +41,8 @@ QList<OperationEntry> fixtureEntries()
     dump.busAddress = 1;
     dump.serial = 0x0000ABCD;
     dump.firmware = 0x00000102;
-    dump.files = {{QStringLiteral("/данные/дамп \"1\";,.dmp"), FileUse::Written, QByteArray(64, 'a')}};
+    dump.files = {
+        {QStringLiteral("/данные/дамп \"1\";,.dmp"), FileUse::Written, QByteArray(64, 'a')}};
 
     OperationEntry restore = dump;
     restore.started = utc("2026-02-01T09:00:00");
@@ -52,7 +53,8 @@ QList<OperationEntry> fixtureEntries()
     restore.wordsWritten = 3;
     restore.files = {{QStringLiteral("/d/as-found.dmp"), FileUse::AsFound, QByteArray(64, 'b')},
                      {QStringLiteral("/d/old.dmp"), FileUse::Read, QByteArray()}};
-    restore.words = {{0x1005, 0xFFFFFFFF, 0}, {0x1006, 7, std::nullopt}, {0x13FF, 0x80000000, 0xFFFFFFFF}};
+    restore.words = {
+        {0x1005, 0xFFFFFFFF, 0}, {0x1006, 7, std::nullopt}, {0x13FF, 0x80000000, 0xFFFFFFFF}};
 
     OperationEntry search;
     search.started = utc("2026-01-20T00:00:00");
@@ -79,15 +81,29 @@ QList<OperationEntry> fixtureEntries()
 // Every field of an entry as one text, for comparisons that show what differs.
 QString describe(const OperationEntry &e)
 {
-    QStringList parts{e.started.toUTC().toString(Qt::ISODateWithMs), e.ended.toUTC().toString(Qt::ISODateWithMs), e.context.user, e.context.host,
-                      e.context.toolVersion, e.port, QString::number(e.busAddress),
+    QStringList parts{e.started.toUTC().toString(Qt::ISODateWithMs),
+                      e.ended.toUTC().toString(Qt::ISODateWithMs),
+                      e.context.user,
+                      e.context.host,
+                      e.context.toolVersion,
+                      e.port,
+                      QString::number(e.busAddress),
                       e.serial ? QString::number(*e.serial) : QStringLiteral("-"),
-                      e.firmware ? QString::number(*e.firmware) : QStringLiteral("-"), KindKey(e.kind),
-                      ResultKey(e.result), e.message, QString::number(e.wordsWritten)};
+                      e.firmware ? QString::number(*e.firmware) : QStringLiteral("-"),
+                      KindKey(e.kind),
+                      ResultKey(e.result),
+                      e.message,
+                      QString::number(e.wordsWritten)};
     for (const RecordedFile &f : e.files)
-        parts << QStringLiteral("file %1 %2 %3").arg(f.path).arg(int(f.use)).arg(QString::fromLatin1(f.sha256));
+        parts << QStringLiteral("file %1 %2 %3")
+                     .arg(f.path)
+                     .arg(int(f.use))
+                     .arg(QString::fromLatin1(f.sha256));
     for (const RecordedWord &w : e.words)
-        parts << QStringLiteral("word %1 %2 %3").arg(w.address).arg(w.value).arg(w.previous ? QString::number(*w.previous) : QStringLiteral("-"));
+        parts << QStringLiteral("word %1 %2 %3")
+                     .arg(w.address)
+                     .arg(w.value)
+                     .arg(w.previous ? QString::number(*w.previous) : QStringLiteral("-"));
     return parts.join(u'|');
 }
 
@@ -108,7 +124,8 @@ QString failureOf(const std::function<void()> &f)
 void rawSql(const QString &file, const QStringList &statements)
 {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
         db.setDatabaseName(file);
         QVERIFY(db.open());
         QSqlQuery q(db);
@@ -139,7 +156,8 @@ class tst_record : public QObject
         // The same database, its socket folder given as a parameter.
         return QStringLiteral("postgresql:///store?host=%1&port=%2&user=%3")
             .arg(QString::fromLatin1(QUrl::toPercentEncoding(m_pg->socketDir())),
-                 QString::number(PostgresCluster::Port), QString::fromLatin1(PostgresCluster::User));
+                 QString::number(PostgresCluster::Port),
+                 QString::fromLatin1(PostgresCluster::User));
     }
     QStringList backends() const
     {
@@ -151,15 +169,16 @@ class tst_record : public QObject
     // The fixture's ids in the record of `backend`, added on first use.
     QList<qint64> filled(const QString &backend)
     {
-        const QString key = backend.startsWith(u"postgresql") ? QStringLiteral("postgresql") : backend;
+        const QString key =
+            backend.startsWith(u"postgresql") ? QStringLiteral("postgresql") : backend;
         auto it = m_filled.find(key);
         if (it == m_filled.end()) {
             ServiceRecord record(storeLocation(key));
+            QList<OperationEntry> entries = fixtureEntries();
+            record.add(entries);
             QList<qint64> ids;
-            for (OperationEntry e : fixtureEntries()) {
-                record.add(e);
+            for (const OperationEntry &e : entries)
                 ids << e.id;
-            }
             it = m_filled.emplace(key, ids).first;
         }
         return it->second;
@@ -176,10 +195,7 @@ private Q_SLOTS:
         else
             m_pgSkipped = why;
     }
-    void cleanupTestCase()
-    {
-        m_pg.reset();
-    }
+    void cleanupTestCase() { m_pg.reset(); }
     // The PostgreSQL rows of the tables below run only with a cluster.
     void postgresqlCluster()
     {
@@ -191,27 +207,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("expected"); // host|port|user|database|options, or the failure
-        const QString refusedPassword = QStringLiteral(
-            "Адрес журнала обслуживания не принят: пароль в адресе не принимается, его берут из ~/.pgpass или PGPASSWORD");
+        const QString refusedPassword =
+            QStringLiteral("Адрес журнала обслуживания не принят: пароль в адресе не принимается, "
+                           "его берут из ~/.pgpass или PGPASSWORD");
         QTest::newRow("host and port") << "postgresql://svc@db.example:6432/zart"
                                        << "db.example|6432|svc|zart|connect_timeout=5";
-        QTest::newRow("socket folder in the host") << "postgres://svc@%2Fvar%2Frun%2Fpostgresql:5433/zart"
-                                                   << "/var/run/postgresql|5433|svc|zart|connect_timeout=5";
-        QTest::newRow("IPv6, defaults") << "postgresql://[::1]" << "::1|-1|||connect_timeout=5";
-        QTest::newRow("parameters") << "postgresql:///zart?host=/tmp/pg%20x&port=5&user=%D0%B8&sslmode=require&connect_timeout=2"
+        QTest::newRow("socket folder in the host")
+            << "postgres://svc@%2Fvar%2Frun%2Fpostgresql:5433/zart"
+            << "/var/run/postgresql|5433|svc|zart|connect_timeout=5";
+        QTest::newRow("IPv6, defaults") << "postgresql://[::1]"
+                                        << "::1|-1|||connect_timeout=5";
+        QTest::newRow("parameters") << "postgresql:///zart?host=/tmp/"
+                                       "pg%20x&port=5&user=%D0%B8&sslmode=require&connect_timeout=2"
                                     << "/tmp/pg x|5|и|zart|sslmode=require;connect_timeout=2";
-        QTest::newRow("password in the user part") << "postgresql://svc:secret@db/zart" << refusedPassword;
+        QTest::newRow("password in the user part")
+            << "postgresql://svc:secret@db/zart" << refusedPassword;
         QTest::newRow("empty password") << "postgresql://svc:@db/zart" << refusedPassword;
-        QTest::newRow("password parameter") << "postgresql://svc@db/zart?password=secret" << refusedPassword;
+        QTest::newRow("password parameter")
+            << "postgresql://svc@db/zart?password=secret" << refusedPassword;
         QTest::newRow("keyword smuggled in a value")
             << "postgresql://db/zart?sslmode=disable%20password%3Dx"
             << "Адрес журнала обслуживания не принят: неверное значение sslmode=disable password=x";
-        QTest::newRow("unknown parameter") << "postgresql://db/zart?options=-c%20x"
-                                           << "Адрес журнала обслуживания не принят: неизвестный параметр «options»";
+        QTest::newRow("unknown parameter")
+            << "postgresql://db/zart?options=-c%20x"
+            << "Адрес журнала обслуживания не принят: неизвестный параметр «options»";
         QTest::newRow("bad port") << "postgresql://db:99999/zart"
                                   << "Адрес журнала обслуживания не принят: неверный порт «99999»";
         QTest::newRow("other scheme") << "mysql://db/zart"
-                                      << "Адрес журнала обслуживания не принят: неизвестная схема «mysql», ожидается файл или postgresql://";
+                                      << "Адрес журнала обслуживания не принят: неизвестная схема "
+                                         "«mysql», ожидается файл или postgresql://";
     }
     void locations()
     {
@@ -222,7 +246,9 @@ private Q_SLOTS:
             const RecordLocation loc = ParseRecordLocation(location);
             QVERIFY(loc.server);
             QCOMPARE(loc.display, location);
-            got = QStringList{loc.host, QString::number(loc.port), loc.user, loc.database, loc.options.join(u';')}.join(u'|');
+            got = QStringList{loc.host, QString::number(loc.port), loc.user, loc.database,
+                              loc.options.join(u';')}
+                      .join(u'|');
         } catch (const RecordError &e) {
             got = e.text();
             QVERIFY(!got.contains(u"secret"));
@@ -252,12 +278,17 @@ private Q_SLOTS:
             {"no such sensor", "00000001", "", "", {}},
             {"since, included", "", "2026-01-20T00:00:00", "", {2, 1, 3}},
             {"until, included", "", "", "2026-01-20T00:00:00", {0, 2}},
-            {"sensor and window", "0000ABCD", "2026-01-10T08:00:00.126", "2026-03-01T12:00:00", {1}},
+            {"sensor and window",
+             "0000ABCD",
+             "2026-01-10T08:00:00.126",
+             "2026-03-01T12:00:00",
+             {1}},
         };
         for (const QString &backend : backends())
             for (const Case &c : cases)
                 for (const bool details : {false, true})
-                    QTest::addRow("%s, %s%s", qPrintable(backend), c.name, details ? ", details" : "")
+                    QTest::addRow("%s, %s%s", qPrintable(backend), c.name,
+                                  details ? ", details" : "")
                         << backend << c.serial << c.since << c.until << c.expected << details;
     }
     void store()
@@ -311,8 +342,10 @@ private Q_SLOTS:
         const QString first = record.newReportNumber(serial, utc("2026-05-01T10:00:00"));
         const QString second = record.newReportNumber(serial, utc("2027-04-01T10:00:00"));
         const QString other = record.newReportNumber(serial + 1, utc("2027-12-01T10:00:00"));
-        QVERIFY2(QRegularExpression(QStringLiteral("^2026-\\d{6}$")).match(first).hasMatch(), qPrintable(first));
-        QVERIFY2(QRegularExpression(QStringLiteral("^2027-\\d{6}$")).match(second).hasMatch(), qPrintable(second));
+        QVERIFY2(QRegularExpression(QStringLiteral("^2026-\\d{6}$")).match(first).hasMatch(),
+                 qPrintable(first));
+        QVERIFY2(QRegularExpression(QStringLiteral("^2027-\\d{6}$")).match(second).hasMatch(),
+                 qPrintable(second));
         QCOMPARE(QSet<QString>({first.mid(5), second.mid(5), other.mid(5)}).size(), 3);
         QCOMPARE(record.lastReport(serial).value_or(QDateTime()), utc("2027-04-01T10:00:00"));
     }
@@ -322,16 +355,25 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("expected"); // the failure's text, or its start ending in "…"
-        QTest::newRow("newer schema") << "newer schema"
-                                      << "Журнал обслуживания создан более новой версией программы (схема 2)";
-        QTest::newRow("text file") << "text file" << "%1 не открыт: файл не является базой данных SQLite";
-        QTest::newRow("damaged after the header") << "damaged" << "%1 не открыт: …";
-        QTest::newRow("cut short") << "cut short" << "%1 не открыт: файл обрезан …";
+        QTest::newRow("newer schema")
+            << "newer schema"
+            << "Журнал обслуживания создан более новой версией программы (схема 2)";
+        QTest::newRow("text file") << "text file"
+                                   << "%1 не открыт: файл не является базой данных SQLite";
+        QTest::newRow("damaged after the header") << "damaged"
+                                                  << "%1 не открыт: …";
+        QTest::newRow("cut short") << "cut short"
+                                   << "%1 не открыт: файл обрезан …";
         QTest::newRow("another program's database")
-            << "foreign" << "%1 не открыт: база данных не пуста и не является журналом обслуживания";
-        QTest::newRow("folder where no file can be made") << "no folder" << "%1 не открыт: unable to open database file";
-        QTest::newRow("read-only folder") << "read-only folder" << "%1 не открыт: unable to open database file";
-        QTest::newRow("server down") << "server down" << "%1 не открыт: …";
+            << "foreign"
+            << "%1 не открыт: база данных не пуста и не является журналом обслуживания";
+        QTest::newRow("folder where no file can be made")
+            << "no folder"
+            << "%1 не открыт: unable to open database file";
+        QTest::newRow("read-only folder") << "read-only folder"
+                                          << "%1 не открыт: unable to open database file";
+        QTest::newRow("server down") << "server down"
+                                     << "%1 не открыт: …";
     }
     void refused()
     {
@@ -349,11 +391,13 @@ private Q_SLOTS:
             if (kind == u"newer schema")
                 rawSql(file, {QStringLiteral("UPDATE schema_version SET version = 2")});
             else
-                QVERIFY(testfiles::writeBytes(file, testfiles::readBytes(file).left(3 * 4096 + 100)));
+                QVERIFY(
+                    testfiles::writeBytes(file, testfiles::readBytes(file).left(3 * 4096 + 100)));
         } else if (kind == u"text file") {
             QVERIFY(testfiles::writeBytes(file, QByteArray("Время;Датчик\n").repeated(400)));
         } else if (kind == u"damaged") {
-            QVERIFY(testfiles::writeBytes(file, QByteArray("SQLite format 3\0", 16) + QByteArray(8176, '\x5A')));
+            QVERIFY(testfiles::writeBytes(file, QByteArray("SQLite format 3\0", 16) +
+                                                    QByteArray(8176, '\x5A')));
         } else if (kind == u"foreign") {
             rawSql(file, {QStringLiteral("CREATE TABLE parts (name TEXT)"),
                           QStringLiteral("INSERT INTO parts VALUES ('винт')")});
@@ -362,11 +406,13 @@ private Q_SLOTS:
             file = QStringLiteral("/proc/self/records.sqlite");
         } else if (kind == u"read-only folder") {
             if (::geteuid() == 0)
-                QSKIP("permissions do not stop root (the folder where no file can be made stands for it)");
+                QSKIP("permissions do not stop root (the folder where no file can be made stands "
+                      "for it)");
             QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
         } else if (kind == u"server down") {
             file = QStringLiteral("postgresql://zart@%1:5433/store")
-                       .arg(QString::fromLatin1(QUrl::toPercentEncoding(dir.filePath(QStringLiteral("no-server")))));
+                       .arg(QString::fromLatin1(
+                           QUrl::toPercentEncoding(dir.filePath(QStringLiteral("no-server")))));
         }
         const QByteArray before = QFile::exists(file) ? testfiles::readBytes(file) : QByteArray();
         const QStringList filesBefore = QDir(dir.path()).entryList(QDir::Files);
@@ -375,11 +421,13 @@ private Q_SLOTS:
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         const QString name = file.contains(u"://") ? file : QDir::toNativeSeparators(file);
-        QString want = expected.contains(u"%1") ? QStringLiteral("Журнал обслуживания %1").arg(name) + expected.mid(2)
-                                                : expected;
+        QString want = expected.contains(u"%1")
+                           ? QStringLiteral("Журнал обслуживания %1").arg(name) + expected.mid(2)
+                           : expected;
         if (want.endsWith(u'…')) {
             want.chop(1);
-            QVERIFY2(failure.startsWith(want) && failure.size() > want.size() + 3, qPrintable(failure));
+            QVERIFY2(failure.startsWith(want) && failure.size() > want.size() + 3,
+                     qPrintable(failure));
         } else {
             QCOMPARE(failure, want);
         }
@@ -422,8 +470,8 @@ private Q_SLOTS:
             if (full)
                 limit = std::make_unique<testfiles::FileSizeLimit>(1024);
             RecordedOperation op(stored == u"none" ? nullptr : record.get(), log,
-                                 {Odd, QStringLiteral("h"), QStringLiteral("9")}, RecordedKind::Restore,
-                                 QStringLiteral("COM1"), 5);
+                                 {Odd, QStringLiteral("h"), QStringLiteral("9")},
+                                 RecordedKind::Restore, QStringLiteral("COM1"), 5);
             thrown = failureOf([&] {
                 returned = op.run([&] {
                     op.sensorSerial(0x1234);
@@ -439,11 +487,13 @@ private Q_SLOTS:
                 });
             });
         }
-        QCOMPARE(thrown, outcome == u"success" ? QStringLiteral("<no failure>") : fixtureMessage(outcome));
+        QCOMPARE(thrown,
+                 outcome == u"success" ? QStringLiteral("<no failure>") : fixtureMessage(outcome));
         QCOMPARE(returned, outcome == u"success" ? 7 : 0);
         QCOMPARE(log.lines.size(), stored.isEmpty() ? 1 : 0);
         if (stored.isEmpty()) {
-            QVERIFY2(log.lines[0].text.startsWith(u"Журнал обслуживания не записан: "), qPrintable(log.lines[0].text));
+            QVERIFY2(log.lines[0].text.startsWith(u"Журнал обслуживания не записан: "),
+                     qPrintable(log.lines[0].text));
             QCOMPARE(log.lines[0].mark, int(LogError));
         }
         // What the record holds, read by a new connection.
@@ -468,12 +518,14 @@ private Q_SLOTS:
         QCOMPARE(e.files.size(), 1);
         QCOMPARE(e.files[0].path, used);
         // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
-        QCOMPARE(e.files[0].sha256, QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+        QCOMPARE(e.files[0].sha256,
+                 QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
         QVERIFY(e.started >= before.addMSecs(-1) && e.started <= e.ended);
         QVERIFY(e.ended <= QDateTime::currentDateTimeUtc());
     }
 
-    // A failed write leaves the record as it was, and it still takes the next.
+    // A failed write leaves the record as it was, none of a batch stored, and
+    // the record still takes the next.
     void fullDiskKeepsRecord()
     {
         const QString file = m_tmp.filePath(QStringLiteral("full.sqlite"));
@@ -484,21 +536,27 @@ private Q_SLOTS:
         {
             testfiles::FileSizeLimit limit(1024);
             QVERIFY(limit.active());
-            failure = failureOf([&] { record.add(entries[1]); });
+            QList<OperationEntry> batch = entries.mid(1, 2);
+            failure = failureOf([&] { record.add(batch); });
         }
         QVERIFY2(failure.startsWith(u"Журнал обслуживания не записан: "), qPrintable(failure));
         record.add(entries[3]);
-        QCOMPARE(describeAll(ServiceRecord(file).history({}, true)), describeAll({entries[0], entries[3]}));
+        QCOMPARE(describeAll(ServiceRecord(file).history({}, true)),
+                 describeAll({entries[0], entries[3]}));
     }
 
     void texts()
     {
         QList<OperationEntry> entries = fixtureEntries();
-        entries[0].started = QDateTime(QDate(2026, 1, 10), QTime(8, 0, 0, 125)).toUTC(); // 08:00 local
+        entries[0].started =
+            QDateTime(QDate(2026, 1, 10), QTime(8, 0, 0, 125)).toUTC(); // 08:00 local
         const QStringList lines = HistoryLines(entries.mid(0, 3));
-        QCOMPARE(lines.value(0), QStringLiteral("Время\tДатчик\tОперация\tРезультат\tПользователь"));
-        QCOMPARE(lines.value(1), QStringLiteral("2026-01-10 08:00:00\t0000ABCD\tДамп\tуспешно\t") + Odd);
-        QCOMPARE(lines.value(3).section(u'\t', 1), QStringLiteral("\tПоиск датчиков\tостановлено\t"));
+        QCOMPARE(lines.value(0),
+                 QStringLiteral("Время\tДатчик\tОперация\tРезультат\tПользователь"));
+        QCOMPARE(lines.value(1),
+                 QStringLiteral("2026-01-10 08:00:00\t0000ABCD\tДамп\tуспешно\t") + Odd);
+        QCOMPARE(lines.value(3).section(u'\t', 1),
+                 QStringLiteral("\tПоиск датчиков\tостановлено\t"));
 
         const QString csv = QString::fromUtf8(HistoryCsv(entries.mid(0, 2)));
         const QStringList rows = csv.split(QStringLiteral("\r\n"));
@@ -507,15 +565,19 @@ private Q_SLOTS:
         QCOMPARE(rows[0].count(u','), 13);
         const QString start = LogTimeText(entries[0].started.toLocalTime());
         QCOMPARE(rows[1].left(start.size() + 1), start + u',');
-        QVERIFY2(rows[1].endsWith(QStringLiteral(",0000ABCD,Дамп,успешно,\"Пётр \"\"Бригадир\"\" O'Neil; DROP TABLE "
-                                                 "operations; --\",стенд-1,1.0.0.1,\"/dev/ttyUSB0;\"\"x\"\"\",1,"
-                                                 "00000102,0,,\"записан: /данные/дамп \"\"1\"\";,.dmp SHA-256 ")
-                                  + QString(64, u'a') + u'"'),
-             qPrintable(rows[1]));
-        QVERIFY2(rows[2].endsWith(QStringLiteral(",3,\"Нет ответа от датчика; адрес \"\"1\"\"\",\"дамп до записи: "
-                                                 "/d/as-found.dmp SHA-256 ")
-                                  + QString(64, u'b') + QStringLiteral("\nпрочитан: /d/old.dmp SHA-256 —\"")),
-             qPrintable(rows[2]));
+        QVERIFY2(
+            rows[1].endsWith(
+                QStringLiteral(",0000ABCD,Дамп,успешно,\"Пётр \"\"Бригадир\"\" O'Neil; DROP TABLE "
+                               "operations; --\",стенд-1,1.0.0.1,\"/dev/ttyUSB0;\"\"x\"\"\",1,"
+                               "00000102,0,,\"записан: /данные/дамп \"\"1\"\";,.dmp SHA-256 ") +
+                QString(64, u'a') + u'"'),
+            qPrintable(rows[1]));
+        QVERIFY2(
+            rows[2].endsWith(
+                QStringLiteral(",3,\"Нет ответа от датчика; адрес \"\"1\"\"\",\"дамп до записи: "
+                               "/d/as-found.dmp SHA-256 ") +
+                QString(64, u'b') + QStringLiteral("\nпрочитан: /d/old.dmp SHA-256 —\"")),
+            qPrintable(rows[2]));
     }
 
     void kindKeys()
@@ -536,21 +598,25 @@ private Q_SLOTS:
     void twoProcesses()
     {
         const QString file = m_tmp.filePath(QStringLiteral("shared.sqlite"));
-        { ServiceRecord made(file); }
+        {
+            ServiceRecord made(file);
+        }
         const int n = 150;
         QProcess a, b;
         for (QProcess *p : {&a, &b}) {
             p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
             p->start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("--add-operations"), file, QString::number(n), p == &a ? QStringLiteral("A") : QStringLiteral("B")});
+                     {QStringLiteral("--add-operations"), file, QString::number(n),
+                      p == &a ? QStringLiteral("A") : QStringLiteral("B")});
         }
         for (QProcess *p : {&a, &b}) {
             QVERIFY(p->waitForFinished(120000));
             QCOMPARE(p->exitStatus(), QProcess::NormalExit);
             QCOMPARE(p->exitCode(), 0);
         }
-        const QStringList numbers = QString::fromLatin1(a.readAllStandardOutput() + b.readAllStandardOutput())
-                                        .split(u'\n', Qt::SkipEmptyParts);
+        const QStringList numbers =
+            QString::fromLatin1(a.readAllStandardOutput() + b.readAllStandardOutput())
+                .split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(numbers.size(), 2 * n);
         QCOMPARE(QSet<QString>(numbers.cbegin(), numbers.cend()).size(), 2 * n);
         QMap<QString, int> perTool;
@@ -564,7 +630,8 @@ private Q_SLOTS:
 private:
     static QString fixtureMessage(const QString &outcome)
     {
-        return outcome == u"stopped" ? QStringLiteral("Остановлено пользователем") : QStringLiteral("Нет ответа; «1»");
+        return outcome == u"stopped" ? QStringLiteral("Остановлено пользователем")
+                                     : QStringLiteral("Нет ответа; «1»");
     }
 };
 
