@@ -1,85 +1,74 @@
 #pragma once
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
-// A throw-away PostgreSQL cluster for tests: made with initdb in a temporary
-// folder, listening on a Unix socket in that folder only (no TCP), trusting
-// every local user, and stopped (pg_ctl stop -m immediate) when the object
-// goes, whether the test passed or not. As root, initdb refuses to run: then
-// the cluster is made and run by the user postgres (runuser), and the folder
-// is handed to that user.
+// A throw-away PostgreSQL cluster: made by initdb in a temporary folder,
+// listening on a Unix socket in that folder only (no TCP), trusting local
+// users, and stopped (pg_ctl stop -m immediate) when the object goes, whether
+// the test passed or not. initdb refuses to run as root: then the user
+// postgres makes and runs the cluster (runuser), in a folder handed to it.
 class PostgresCluster
 {
 public:
     static constexpr int Port = 5433;
     static constexpr const char *User = "zart";
 
-    PostgresCluster() = default;
-    PostgresCluster(const PostgresCluster &) = delete;
-    PostgresCluster &operator=(const PostgresCluster &) = delete;
-    ~PostgresCluster() { stop(); }
-
-    // Makes and starts the cluster; false with the reason in `why` when it
-    // cannot be had here (no server installed, root without a postgres user).
-    bool start(QString *why)
+    ~PostgresCluster()
     {
-        const QString initdb = tool(QStringLiteral("initdb"));
-        if (initdb.isEmpty()) {
-            *why = QStringLiteral("no PostgreSQL server here (initdb is neither in PATH nor in "
-                                  "/usr/lib/postgresql/*/bin)");
-            return false;
-        }
-        // initdb in PATH may be a link to the server's own folder, which holds
-        // pg_ctl and createdb too.
-        m_bin = QFileInfo(QFileInfo(initdb).canonicalFilePath()).absolutePath();
-        if (!m_dir.isValid()) {
-            *why = QStringLiteral("no temporary folder");
-            return false;
-        }
-        if (::geteuid() == 0) {
-            const passwd *pw = ::getpwnam("postgres");
-            if (!pw || QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
-                *why = QStringLiteral("running as root, and there is no user postgres or no "
-                                      "runuser to run initdb as");
-                return false;
-            }
-            if (::chown(QFile::encodeName(m_dir.path()).constData(), pw->pw_uid, pw->pw_gid) != 0) {
-                *why = QStringLiteral("cannot hand the cluster's folder to the user postgres");
-                return false;
-            }
-            m_asPostgres = true;
-        }
-        if (!run(QStringLiteral("initdb"),
-                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), QString::fromLatin1(User),
-                  QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
-                  QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("-N")},
-                 why))
-            return false;
-        const QString options =
-            QStringLiteral("-k %1 -p %2 -F -c listen_addresses=''").arg(socketDir()).arg(Port);
-        if (!run(QStringLiteral("pg_ctl"),
-                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"),
-                  m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                  QStringLiteral("-o"), options, QStringLiteral("start")},
-                 why))
-            return false;
-        m_running = true;
-        return true;
+        if (m_running)
+            run(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), data(), QStringLiteral("-m"), QStringLiteral("immediate"),
+                 QStringLiteral("-w"), QStringLiteral("stop")});
     }
 
-    // A new, empty database of the cluster.
-    bool createDatabase(const QString &name, QString *why)
+    // Makes and starts the cluster; false, with why, when it cannot be had here.
+    bool start(QString *why)
+    {
+        QString initdb = QStandardPaths::findExecutable(QStringLiteral("initdb"));
+        const QDir versions(QStringLiteral("/usr/lib/postgresql"));
+        for (const QString &v : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            if (initdb.isEmpty() &&
+                QFileInfo(versions.filePath(v + QStringLiteral("/bin/initdb"))).isExecutable())
+                initdb = versions.filePath(v + QStringLiteral("/bin/initdb"));
+        if (initdb.isEmpty() || !m_dir.isValid())
+            return fail(
+                why,
+                QStringLiteral(
+                    "no PostgreSQL server here (initdb in PATH or /usr/lib/postgresql/*/bin)"));
+        // initdb in PATH may be a link into the server's folder, beside pg_ctl and createdb.
+        m_bin = QFileInfo(QFileInfo(initdb).canonicalFilePath()).absolutePath();
+        if (::geteuid() == 0) {
+            const passwd *pw = ::getpwnam("postgres");
+            if (!pw || QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty() ||
+                ::chown(QFile::encodeName(m_dir.path()).constData(), pw->pw_uid, pw->pw_gid) != 0)
+                return fail(why, QStringLiteral(
+                                     "running as root, without a user postgres to run initdb as"));
+            m_asPostgres = true;
+        }
+        const QString options =
+            QStringLiteral("-k %1 -p %2 -F -c listen_addresses=''").arg(m_dir.path()).arg(Port);
+        m_running =
+            run(QStringLiteral("initdb"),
+                {QStringLiteral("-D"), data(), QStringLiteral("-U"), QString::fromLatin1(User),
+                 QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
+                 QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("-N")},
+                why) &&
+            run(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), data(), QStringLiteral("-l"),
+                 m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
+                 QStringLiteral("-o"), options, QStringLiteral("start")},
+                why);
+        return m_running;
+    }
+
+    bool createDatabase(const QString &name, QString *why) const
     {
         return run(QStringLiteral("createdb"),
                    {QStringLiteral("-h"), socketDir(), QStringLiteral("-p"), QString::number(Port),
@@ -87,10 +76,10 @@ public:
                    why);
     }
 
-    // postgresql://zart@<socket folder, percent-encoded>:5433/<database>
+    // postgresql://zart@<socket folder, percent-encoded>:5433/<database>; one
+    // arg() call, so that the folder's "%2F" is never taken for a marker.
     QString url(const QString &database) const
     {
-        // One arg() call: the encoded folder's "%2F" must not be taken for a marker.
         return QStringLiteral("postgresql://%1@%2:%3/%4")
             .arg(QString::fromLatin1(User),
                  QString::fromLatin1(QUrl::toPercentEncoding(socketDir())), QString::number(Port),
@@ -98,37 +87,15 @@ public:
     }
     QString socketDir() const { return m_dir.path(); }
 
-    void stop()
-    {
-        if (!m_running)
-            return;
-        m_running = false;
-        QString ignored;
-        run(QStringLiteral("pg_ctl"),
-            {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), QStringLiteral("immediate"),
-             QStringLiteral("-w"), QStringLiteral("stop")},
-            &ignored);
-    }
-
 private:
-    static QString tool(const QString &name)
+    static bool fail(QString *why, const QString &text)
     {
-        const QString inPath = QStandardPaths::findExecutable(name);
-        if (!inPath.isEmpty())
-            return inPath;
-        QDir versions(QStringLiteral("/usr/lib/postgresql"));
-        const QStringList found =
-            versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
-        for (const QString &v : found) {
-            const QString candidate = versions.filePath(v + QStringLiteral("/bin/") + name);
-            if (QFileInfo(candidate).isExecutable())
-                return candidate;
-        }
-        return {};
+        *why = text;
+        return false;
     }
-    QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
+    QString data() const { return m_dir.filePath(QStringLiteral("data")); }
 
-    bool run(const QString &name, const QStringList &args, QString *why) const
+    bool run(const QString &name, const QStringList &args, QString *why = nullptr) const
     {
         QProcess p;
         p.setWorkingDirectory(m_dir.path());
@@ -141,17 +108,13 @@ private:
                         args);
         else
             p.start(program, args);
-        // pg_ctl start -w leaves the server running with the pipe's other end:
-        // wait for the program, not for the end of its output.
-        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
-            p.exitCode() != 0) {
-            *why = QStringLiteral("%1 failed: %2")
-                       .arg(name, QString::fromLocal8Bit(p.readAll()).trimmed());
-            if (p.state() != QProcess::NotRunning)
-                p.kill();
-            return false;
-        }
-        return true;
+        if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return true;
+        p.kill();
+        p.waitForFinished(1000);
+        return why ? fail(why, name + QStringLiteral(" failed: ") +
+                                   QString::fromLocal8Bit(p.readAll()).trimmed())
+                   : false;
     }
 
     QTemporaryDir m_dir;
