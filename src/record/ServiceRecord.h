@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 class IBusHost;
 
@@ -101,9 +102,11 @@ class ServiceRecord
 public:
     static constexpr int SchemaVersion = 1;
 
-    // location: an SQLite file path, or postgresql://user@host:port/dbname.
-    // Creates the schema in a new database; refuses a newer schema, a file that
-    // is no database, and a URL that carries a password. Throws RecordError.
+    // location: an SQLite file path, or postgresql://user@host:port/dbname
+    // (record/RecordLocation.h tells the URL's forms). Creates the schema in a
+    // new database; refuses a newer schema, a file that is no database (and
+    // never writes to it), and a URL that carries a password. Throws RecordError.
+    // An SQLite file is used in WAL mode; a writer waits up to 5 s for another.
     explicit ServiceRecord(const QString &location);
     ~ServiceRecord();
     ServiceRecord(const ServiceRecord &) = delete;
@@ -114,11 +117,16 @@ public:
 
     // Stores the entry, its files and its words in one transaction; sets entry.id.
     void add(OperationEntry &entry);
-    // Operations that match, oldest first; with details, their files and words.
+    // Stores the entries in one transaction, all or none; sets their ids.
+    void add(QList<OperationEntry> &entries);
+    // Operations that match (since and until both included), oldest first;
+    // with details, their files and words.
     QList<OperationEntry> history(const HistoryFilter &filter, bool details = false) const;
     // When the last report for the sensor was made, if ever.
     std::optional<QDateTime> lastReport(quint32 serial) const;
-    // Allocates a report number that no other report of this record has.
+    // Allocates a report number that no other report of this record has,
+    // "<year of at>-<the report's id, six digits or more>", and records that
+    // the sensor's report was made at `at`.
     QString newReportNumber(quint32 serial, const QDateTime &at);
 
 private:
@@ -132,8 +140,12 @@ QByteArray FileSha256(const QString &path);
 // The history table: "Время\tДатчик\tОперация\tРезультат\tПользователь" and one
 // line per entry (local time), as zart-cli history prints it.
 QStringList HistoryLines(const QList<OperationEntry> &entries);
-// The same as CSV (RFC 4180, ';'-free comma separation, UTF-8), with the port,
-// address, words written, message and files as further columns.
+// The same as CSV (RFC 4180: comma-separated, fields with a comma, a quote or
+// a line break quoted, CRLF line ends; UTF-8 without a byte order mark): the
+// times as ISO 8601 with their offset (local time), then the sensor, the
+// operation, the result, the user, the host, the tool's version, the port, the
+// address, the firmware word, the words written, the message and the files
+// (one line each: use, path, SHA-256).
 QByteArray HistoryCsv(const QList<OperationEntry> &entries);
 
 // One operation on a sensor, recorded: collects what the operation tells
@@ -141,7 +153,8 @@ QByteArray HistoryCsv(const QList<OperationEntry> &entries);
 // success, stopped (EOperationStopped) or failed (any ZartError, with its text).
 // The exception goes on to the caller. A record that cannot be written never
 // stops the operation: one red line in the log says that it was not written
-// and why. With no record (nullptr) nothing is stored.
+// and why. With no record (nullptr) nothing is stored. run() is called once;
+// the start time is taken when the object is made.
 class RecordedOperation : public IOperationRecorder
 {
 public:
