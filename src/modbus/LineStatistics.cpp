@@ -17,7 +17,7 @@ double msOf(qint64 ns)
 
 QString msText(double ms)
 {
-    return QString::number(ms, 'f', 1);
+    return QString::number(ms, 'f', 2);
 }
 
 QString latencyLine(const QString &title, const LatencySeries &series)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/AdapterFacts.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -8,7 +10,6 @@
 #include <optional>
 #include <vector>
 
-struct AdapterFacts;
 class SerialLink;
 
 // How one exchange on the data port ended, as the line statistics count it.
