@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/SpotViewWindow.h"
+#include "app/LineStatsWindow.h"
 #include "app/DumpViewer.h"
 #include "app/TextViewer.h"
 
@@ -27,5 +28,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setSecondaryWindows(w.dumpViewer, w.textViewer, w.searchDialog, w.settingsDialog);
     w.spotViewWindow = new SpotViewWindow(main);
     main->setSpotViewWindow(w.spotViewWindow);
+    w.lineStatsWindow = new LineStatsWindow(main);
+    main->setLineStatsWindow(w.lineStatsWindow);
     return w;
 }
