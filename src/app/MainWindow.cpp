@@ -113,6 +113,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialLink> dataPort, std::unique_ptr<Ser
       m_places{settingsFilePath(), QCoreApplication::applicationDirPath()}
 {
     ui->setupUi(this);
+    m_engine.setStatistics(&m_lineStats);
     FormCreate();
     connectShellHandlers();
     connectCommandHandlers();
@@ -214,6 +215,7 @@ void MainWindow::connectShellHandlers()
     connectHandler(ui->PortComboBox, &QComboBox::activated, &MainWindow::PortComboBoxChange);
     connectHandler(ui->PortComboBox, &DropDownComboBox::dropDown, &MainWindow::PortComboBoxDropDown);
     connectHandler(ui->SetupMenu, &QAction::triggered, &MainWindow::SetupMenuClick);
+    connectHandler(ui->LineStatsMenu, &QAction::triggered, &MainWindow::LineStatsMenuClick);
     connectHandler(ui->ServiceModeMenu, &QAction::triggered, &MainWindow::ServiceModeMenuClick);
     connect(ui->CommandTabs, &QWidget::customContextMenuRequested, this,
             &MainWindow::showServicePopup);

@@ -29,6 +29,7 @@ class IOperationHost;
 class SearchDialog;
 class SettingsDialog;
 class SpotViewWindow;
+class LineStatsWindow;
 class DumpViewer;
 class DumpComparisonWindow;
 class TextViewer;
@@ -77,6 +78,11 @@ public:
     // The live spot view, a window of its own beside this one.
     void setSpotViewWindow(SpotViewWindow *spotView);
     SpotViewWindow *spotViewWindow() const { return m_spotView; }
+    // "Статистика линии", a window of its own shown from the menu.
+    void setLineStatsWindow(LineStatsWindow *lineStats);
+    LineStatsWindow *lineStatsWindow() const { return m_lineStatsWindow; }
+    // Every exchange on the data port, counted since the start or the last reset.
+    LineStatistics &lineStatistics() { return m_lineStats; }
 
     // Device paths offered in the data port list besides the ports present
     // (a pseudo-terminal, a /dev/serial/by-id link), and the one to select at
@@ -216,6 +222,7 @@ public:
     void ApplyFastReply();
     void PowerButtonClick();
     void SetupMenuClick();
+    void LineStatsMenuClick();
 
     // Command handlers, defined beside the commands they run (MainWindowCommands.cpp,
     // MainWindowFlash.cpp and the files of the commands).
@@ -310,6 +317,7 @@ private:
 
     std::unique_ptr<SerialLink> DataPort;
     std::unique_ptr<SerialLink> PowerPort;
+    LineStatistics m_lineStats;
     ModbusMaster m_engine;
 
     DumpViewer *m_viewDump = nullptr;
@@ -318,6 +326,7 @@ private:
     SearchDialog *m_find = nullptr;
     SettingsDialog *m_setup = nullptr;
     SpotViewWindow *m_spotView = nullptr;
+    LineStatsWindow *m_lineStatsWindow = nullptr;
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;

@@ -9,6 +9,7 @@
 #include "app/ModalRunner.h"
 #include "app/SearchDialog.h"
 #include "app/SettingsDialog.h"
+#include "app/LineStatsWindow.h"
 #include "app/SpotViewWindow.h"
 #include "app/TextViewer.h"
 #include "app/SpinButtons.h"
@@ -381,6 +382,22 @@ void MainWindow::setSpotViewWindow(SpotViewWindow *spotView)
     // they would share the link and the buffers with it.
     connect(spotView, &SpotViewWindow::runningChanged, this,
             [this](bool running) { setCommandsEnabled(!running); });
+}
+
+void MainWindow::setLineStatsWindow(LineStatsWindow *lineStats)
+{
+    m_lineStatsWindow = lineStats;
+    if (lineStats)
+        lineStats->setSources(&m_lineStats, DataPort.get());
+}
+
+void MainWindow::LineStatsMenuClick()
+{
+    if (!m_lineStatsWindow)
+        return;
+    m_lineStatsWindow->show();
+    m_lineStatsWindow->raise();
+    m_lineStatsWindow->activateWindow();
 }
 
 void MainWindow::SpotViewButtonClick()

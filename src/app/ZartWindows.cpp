@@ -5,6 +5,7 @@
 #include "app/SettingsDialog.h"
 #include "app/SpotViewWindow.h"
 #include "app/DumpComparisonWindow.h"
+#include "app/LineStatsWindow.h"
 #include "app/DumpViewer.h"
 #include "app/TextViewer.h"
 
@@ -30,5 +31,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setDumpComparisonWindow(w.dumpComparison);
     w.spotViewWindow = new SpotViewWindow(main);
     main->setSpotViewWindow(w.spotViewWindow);
+    w.lineStatsWindow = new LineStatsWindow(main);
+    main->setLineStatsWindow(w.lineStatsWindow);
     return w;
 }

@@ -6,6 +6,7 @@ class SearchDialog;
 class MainWindow;
 class SettingsDialog;
 class SpotViewWindow;
+class LineStatsWindow;
 class DumpViewer;
 class DumpComparisonWindow;
 class TextViewer;
@@ -24,6 +25,7 @@ struct ZartWindows
     SearchDialog *searchDialog = nullptr;
     SettingsDialog *settingsDialog = nullptr;
     SpotViewWindow *spotViewWindow = nullptr; // not modal: shown by "Наблюдение…"
+    LineStatsWindow *lineStatsWindow = nullptr; // not modal: shown by "Статистика линии"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the

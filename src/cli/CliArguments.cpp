@@ -29,6 +29,7 @@ enum class Opt {
     FloatPix,
     Fast,
     Verbose,
+    LineStats,
     Yes,
     OtherSerial,
     KeepAddress,
@@ -97,6 +98,11 @@ constexpr OptionRow Options[] = {
      .flag = &CliCommand::fastReply},
     {.opt = Opt::Verbose, .name = "verbose", .help = "log the frames sent and received as well",
      .flag = &CliCommand::verbose},
+    {.opt = Opt::LineStats, .name = "line-stats",
+     .help = "at the end, print on stderr what the data port saw: the exchanges by outcome, the "
+             "repeats, the reply latency (median, 95 %, largest, a histogram) and the USB adapter "
+             "(its latency timer, and the udev rule that sets it to 1 ms when it holds replies back)",
+     .flag = &CliCommand::lineStats},
     {.opt = Opt::Yes, .name = "yes",
      .help = "answer Yes to the questions of restore and passport-restore (without it they are refused)",
      .flag = &CliCommand::yes},

@@ -54,6 +54,7 @@ struct CliCommand
     bool floatPix = false;        // --float-pix
     bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too
+    bool lineStats = false;       // --line-stats: the line statistics on stderr at the end
     bool yes = false;             // --yes: answers the confirmation questions
     bool keepAddress = false;     // --keep-address: No to the restore's address question
     bool otherSerial = false;     // --other-serial: writes into a sensor whose serial

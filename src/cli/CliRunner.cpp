@@ -9,6 +9,7 @@
 #include "flash/DumpComparison.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
+#include "modbus/LineStatistics.h"
 #include "modbus/ModbusMaster.h"
 #include "sensor/HexField.h"
 #include "sensor/ReadingStats.h"
@@ -155,6 +156,7 @@ public:
     int run();
 
 private:
+    int runCommand();
     int runPower();
     int runView();
     int runCompare();
@@ -188,9 +190,19 @@ private:
     CliConsole &m_console;
     QTextStream &m_out;
     const CliEnvironment &m_env;
+    QStringList m_lineStatsLines; // --line-stats: what the data port saw
 };
 
 int CliSession::run()
+{
+    const int status = runCommand();
+    // After everything else the command logged, its failure included.
+    for (const QString &line : m_lineStatsLines)
+        m_console.log(line, LogInfo);
+    return status;
+}
+
+int CliSession::runCommand()
 {
     try {
         switch (m_cmd.verb) {
@@ -354,10 +366,32 @@ int CliSession::runOnDataPort()
     logStablePath(*link);
     link->SetSpeed(m_cmd.speed); // the link is closed: the rate applies when it opens
     link->FastReply = m_cmd.fastReply;
+
+    // With --line-stats the statistics are taken however the command ends,
+    // while the link still tells how its port is set up.
+    LineStatistics stats;
+    struct TakeLines
+    {
+        bool wanted;
+        QStringList &lines;
+        const LineStatistics &stats;
+        SerialLink &link;
+        ~TakeLines()
+        {
+            try {
+                if (wanted)
+                    lines = LineStatisticsLines(stats, link, /*withHistogram=*/true);
+            } catch (...) {
+                // Out of memory at the end: the command's own outcome stands.
+            }
+        }
+    } takeLines{m_cmd.lineStats, m_lineStatsLines, stats, *link};
+
     link->open(); // an open failure is reported before the first request
 
     CliBusHost host(m_console, m_cmd.address);
     ModbusMaster engine(*link, host);
+    engine.setStatistics(&stats);
     return runSensorVerb(engine, host);
 }
 

@@ -98,6 +98,7 @@ void FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 addre
         pauseBefore(kind);
         if (rule.stoppable)
             stopIfRequested();
+        m_engine.noteRepeat();
         log().Log(QString::asprintf("Повтор %d из %d: адрес 0x%.4X", attempt + 1, retries,
                                     unsigned(address)),
                   LogInfo);

@@ -33,7 +33,40 @@ bool IsRepeatableFailure(TransactFailure failure)
     return false;
 }
 
+ExchangeOutcome OutcomeOf(TransactFailure failure)
+{
+    switch (failure) {
+    case TransactFailure::None: return ExchangeOutcome::Success;
+    case TransactFailure::Timeout: return ExchangeOutcome::Timeout;
+    case TransactFailure::Incomplete: return ExchangeOutcome::Incomplete;
+    case TransactFailure::Crc: return ExchangeOutcome::Crc;
+    case TransactFailure::Length: return ExchangeOutcome::Length;
+    case TransactFailure::Exception: return ExchangeOutcome::Exception;
+    case TransactFailure::Port: return ExchangeOutcome::Port;
+    case TransactFailure::Other: break;
+    }
+    return ExchangeOutcome::Other;
+}
+
 ModbusMaster::ModbusMaster(SerialLink &port, IBusHost &host) : m_port(port), m_host(host) {}
+
+void ModbusMaster::noteRepeat()
+{
+    if (m_statistics)
+        m_statistics->recordRepeat();
+}
+
+void ModbusMaster::countExchange(TransactFailure failure) noexcept
+{
+    if (!m_statistics)
+        return;
+    try {
+        const SerialLink::ReplyTiming &timing = m_port.LastTiming;
+        m_statistics->recordExchange(OutcomeOf(failure), timing.firstByteNs, timing.frameNs);
+    } catch (...) {
+        // Out of memory for a sample: the exchange itself is what matters.
+    }
+}
 
 quint8 ModbusMaster::requestAddress() const
 {
@@ -55,6 +88,12 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
     BusyScope busy(m_host);
     // Until the exchange has got further, a failure is the link's.
     LastFailure = TransactFailure::Port;
+    // Counted with the outcome LastFailure has however the call ends.
+    struct Counted
+    {
+        ModbusMaster &engine;
+        ~Counted() { engine.countExchange(engine.LastFailure); }
+    } counted{*this};
     try {
         RequestLen = pduLen;
         keepRequest(pdu, pduLen);
@@ -120,6 +159,9 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
 
 std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
 {
+    // Counted as Transact counts, without touching LastFailure (but for the
+    // kind of a broken rule, which CheckReply records).
+    TransactFailure outcome = TransactFailure::Port;
     try {
         RequestLen = pduLen;
         keepRequest(pdu, pduLen);
@@ -127,22 +169,43 @@ std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pdu
         const QByteArray frame = BuildFrame(requestAddress(), pdu, pduLen);
         m_port.Send(frameBytes(frame), int(frame.size()));
         m_port.Receive();
-        if (m_port.LinkStatus != SerialLink::Ok) {
+        switch (m_port.LinkStatus) {
+        case SerialLink::Ok:
+            outcome = TransactFailure::Other; // until CheckReply says more
+            CheckReply();
+            outcome = TransactFailure::None;
+            break;
+        case SerialLink::TimedOut:
+            outcome = TransactFailure::Timeout;
             ReplyLen = 0;
-            return std::nullopt;
+            break;
+        case SerialLink::Incomplete:
+            outcome = TransactFailure::Incomplete;
+            ReplyLen = 0;
+            break;
+        default:
+            ReplyLen = 0;
+            break;
         }
-        CheckReply();
     } catch (const SerialLinkError &e) {
         ReplyLen = 0;
+        countExchange(TransactFailure::Port);
         // The port cannot be opened, or its device has gone: no other
         // address can answer either.
         if (!m_port.isOpen())
             return e;
-    } catch (const std::exception &) {
+        return std::nullopt;
+    } catch (const ZartError &) {
         // The search moves on to the next address; CheckReply has already
         // logged a broken rule.
         ReplyLen = 0;
+        if (outcome == TransactFailure::Other)
+            outcome = LastFailure; // the kind of the rule CheckReply found broken
+    } catch (const std::exception &) {
+        ReplyLen = 0;
+        outcome = TransactFailure::Other;
     }
+    countExchange(outcome);
     return std::nullopt;
 }
 

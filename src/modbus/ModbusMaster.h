@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modbus/LineStatistics.h"
 #include "serial/SerialLink.h"
 #include "common/ZartError.h"
 
@@ -74,6 +75,9 @@ std::optional<ReplyFailure> CheckReplyFailure(const quint8 *rx, qint32 n, int bu
 // Text of a Modbus exception code.
 QString ExceptionText(quint8 code);
 
+// The outcome the line statistics count for an exchange that ended thus.
+ExchangeOutcome OutcomeOf(TransactFailure failure);
+
 // Request/reply exchange with validation on one link.
 class ModbusMaster
 {
@@ -103,6 +107,14 @@ public:
     SerialLink &port() { return m_port; }
     IBusHost &host() { return m_host; }
 
+    // Where every exchange (Transact and Probe) is counted with its outcome and
+    // its reply latency; none (the default): nothing is counted. The statistics
+    // belong to whoever owns the engine and must outlive the setting.
+    void setStatistics(LineStatistics *statistics) { m_statistics = statistics; }
+    LineStatistics *statistics() const { return m_statistics; }
+    // A long operation sends the request that failed again: counted as a repeat.
+    void noteRepeat();
+
     std::array<quint8, BufSize> RequestBuf{};
     qint32 RequestLen = 0;
     std::array<quint8, BufSize> ReplyBuf{};
@@ -115,7 +127,9 @@ private:
     void keepRequest(const quint8 *pdu, qint32 pduLen);
     qint32 receivedCount() const;
     QString receivedHexLine() const;
+    void countExchange(TransactFailure failure) noexcept;
 
     SerialLink &m_port;
     IBusHost &m_host;
+    LineStatistics *m_statistics = nullptr;
 };

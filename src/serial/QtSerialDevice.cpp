@@ -70,14 +70,23 @@ void keepModemLinesOnClose(const QString &devicePath)
 // up to 16 ms (its latency timer) before it passes on a short reply. In
 // low-latency mode the driver passes them on at once. Drivers without the
 // mode, and ptys, refuse the request; the port then works as it is.
-// True when the mode was switched on here (it was off before).
-bool askLowLatency(int fd)
+// switchedOn: the mode was switched on here (it was off before).
+ISerialDevice::LowLatency askLowLatency(int fd, bool &switchedOn)
 {
+    switchedOn = false;
     serial_struct serial {};
-    if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
-        return false;
+    if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return ISerialDevice::LowLatency::Refused;
+    if (serial.flags & ASYNC_LOW_LATENCY)
+        return ISerialDevice::LowLatency::On;
     serial.flags |= ASYNC_LOW_LATENCY;
-    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0)
+        return ISerialDevice::LowLatency::Refused;
+    // A driver may take the call and keep the flag off.
+    switchedOn = true;
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || !(serial.flags & ASYNC_LOW_LATENCY))
+        return ISerialDevice::LowLatency::Refused;
+    return ISerialDevice::LowLatency::On;
 }
 
 // The mode is ours only while the port is: the adapter goes back to the
@@ -189,7 +198,7 @@ ISerialDevice::OpenResult QtSerialDevice::open(const QString &devicePath, qint32
         return OpenResult::StateFailed;
     }
 #ifdef Q_OS_LINUX
-    m_lowLatencySet = askLowLatency(int(m_port.handle()));
+    m_lowLatency = askLowLatency(int(m_port.handle()), m_lowLatencySet);
 #endif
     return OpenResult::Ok;
 }
@@ -203,6 +212,7 @@ void QtSerialDevice::close()
         endLowLatency(int(m_port.handle()));
 #endif
     m_lowLatencySet = false;
+    m_lowLatency = LowLatency::Unknown;
     // QSerialPort drops its pending output on close; what the driver holds is left alone.
     m_port.close();
     m_port.clearError();

@@ -33,6 +33,7 @@ public:
     bool setDtr(bool asserted) override;
     bool setRts(bool asserted) override;
     int lastError() const override { return m_lastError; }
+    LowLatency lowLatency() const override { return m_lowLatency; }
 
     // Whether a path names a pseudo-terminal slave device.
     static bool isPtyPath(const QString &devicePath);
@@ -46,5 +47,6 @@ private:
     bool m_isPty = false;
     bool m_gone = false; // a wait found the device gone; the next empty read fails
     bool m_lowLatencySet = false; // switched on at opening, to be switched off at closing
+    LowLatency m_lowLatency = LowLatency::Unknown;
     int m_lastError = -1;
 };

@@ -29,6 +29,14 @@ public:
         TimeoutsFailed, // read/write timing could not be set
     };
 
+    // Whether the driver passes received bytes on at once (Linux low-latency
+    // mode of a USB serial adapter), as found when the device was opened.
+    enum class LowLatency {
+        Unknown, // not asked: the device is closed, or the platform has no such mode
+        On,      // on: it was already, or the link switched it on
+        Refused, // the driver refused it (or cannot tell)
+    };
+
     enum class WriteResult {
         Done,       // every byte was handed to the driver within the wait
         NotStarted, // the write could not be started at all
@@ -67,4 +75,6 @@ public:
 
     // Error number of the last failed call; -1 when there is none.
     virtual int lastError() const = 0;
+
+    virtual LowLatency lowLatency() const { return LowLatency::Unknown; }
 };

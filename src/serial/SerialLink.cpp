@@ -7,11 +7,19 @@
 #include "SerialDevice.h"
 #include "codec/FrameCodec.h"
 
-#include <QElapsedTimer>
 
 #include <cerrno>
+#include <chrono>
+#include <utility>
 
 namespace {
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 struct SpeedText {
     const char *text;
@@ -200,6 +208,8 @@ void SerialLink::close()
 
 void SerialLink::Send(const quint8 *frame, int count)
 {
+    LastTiming = {};
+    m_writeEndNs = -1;
     open();
     LinkStatus = Ok;
     m_sentCount = qMax(0, count);
@@ -208,6 +218,7 @@ void SerialLink::Send(const quint8 *frame, int count)
         raise(TComExceptions::CE_PurgeFailed);
     switch (m_device->write(frame, qMax(0, count), WriteWaitMs)) {
     case ISerialDevice::WriteResult::Done:
+        m_writeEndNs = steadyNs();
         break;
     case ISerialDevice::WriteResult::NotStarted:
         LinkStatus = StartFailed;
@@ -225,6 +236,9 @@ void SerialLink::Receive()
 {
     LinkStatus = Ok;
     RxCount = 0;
+    LastTiming = {};
+    // The reply is timed from the write of this exchange only.
+    const qint64 writeEndNs = std::exchange(m_writeEndNs, -1);
     if (!m_device->isOpen()) {
         LinkStatus = StartFailed;
         return;
@@ -236,25 +250,35 @@ void SerialLink::Receive()
     constexpr qint64 NsPerMs = 1000000;
     const qint64 silenceNs = qint64(SilenceMs) * NsPerMs;
     const qint64 deadlineNs = qint64(qMax(0, ReplyTimeout)) * NsPerMs;
-    QElapsedTimer clock;
-    clock.start();
+    const qint64 startNs = steadyNs();
+    // The reply's timing, once it is known to count.
+    const auto keepTiming = [&](qint64 firstNs, qint64 frameNs) {
+        if (writeEndNs < 0)
+            return;
+        const qint64 before = startNs - writeEndNs; // from the write's end to this call
+        LastTiming = {before + firstNs, frameNs >= 0 ? before + frameNs : -1};
+    };
 
     qint32 count = 0;
+    qint64 firstByteNs = -1;
     qint64 lastByteNs = -1;
     for (;;) {
         const qint32 n = m_device->read(RxBuf.data() + count, RxBufSize - count);
         if (n < 0)
             raise(TComExceptions::CE_ReadFailed);
-        const qint64 now = clock.nsecsElapsed();
+        const qint64 now = steadyNs() - startNs;
         if (n > 0) {
             count += n;
             lastByteNs = now;
+            if (firstByteNs < 0)
+                firstByteNs = now;
             // Every read follows a wait that ended by the deadline, so a frame
             // that is whole now was whole in time. Bytes after it are left to
             // the purge before the next request.
             const qint32 frameLen = FastReply ? ReplyFrameLength(RxBuf.data(), count, m_sentCount) : 0;
             if (frameLen > 0 && count >= frameLen) {
                 RxCount = frameLen;
+                keepTiming(firstByteNs, now);
                 return;
             }
         }
@@ -268,6 +292,7 @@ void SerialLink::Receive()
                 RxCount = count;
                 if (!IsFrameComplete())
                     LinkStatus = Incomplete;
+                keepTiming(firstByteNs, LinkStatus == Ok ? lastByteNs : -1);
                 return;
             }
             break;

@@ -111,6 +111,19 @@ public:
     std::vector<quint8> RxBuf;
     qint32 RxCount = 0;
 
+    // How long the last reply took, on the steady clock, from the moment Send
+    // handed the request's last byte to the driver (so the request's own time
+    // on the line is part of it) to the first byte received, and to the last
+    // byte of the whole frame (the silence that ends a reply is not part of
+    // it). -1 where it was not measured: Send did not finish its write, nothing
+    // came in time, or the bytes are no whole frame (frameNs).
+    struct ReplyTiming
+    {
+        qint64 firstByteNs = -1;
+        qint64 frameNs = -1;
+    };
+    ReplyTiming LastTiming;
+
 private:
     void close();
     void dropIfGone();
@@ -122,5 +135,6 @@ private:
     QString m_portName = QStringLiteral("COM1");
     QString m_stablePath;
     qint32 m_sentCount = 0; // length of the last request frame: an echo is as long
+    qint64 m_writeEndNs = -1; // steady clock when Send's write finished; -1: it did not
     qint32 m_baud = 9600;
 };

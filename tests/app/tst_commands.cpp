@@ -4,6 +4,7 @@
 
 #include "AppTestUtil.h"
 
+#include "app/LineStatsWindow.h"
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
 
@@ -390,6 +391,28 @@ private Q_SLOTS:
         QCOMPARE(log.size(), 3);
         QCOMPARE(log[1], (LogLine{receivedText(withCrc("01 04 04 41 20 00 00")), Green}));
         QCOMPARE(log[2], (LogLine{QStringLiteral("Неверная длина данных"), Red}));
+    }
+
+    // "Статистика линии" opens from the menu, follows the exchanges while it
+    // is shown and starts again from nothing at "Сбросить".
+    void lineStatsWindow()
+    {
+        m_window->child<QAction>("LineStatsMenu")->trigger();
+        LineStatsWindow *stats = m_window->form()->lineStatsWindow();
+        QVERIFY(stats);
+        QTRY_VERIFY(stats->isVisible());
+        auto *label = stats->findChild<QLabel *>(QStringLiteral("StatsLabel"));
+        auto *reset = stats->findChild<QPushButton *>(QStringLiteral("ResetButton"));
+        QVERIFY(label && reset);
+        QTest::mouseClick(reset, Qt::LeftButton);
+        QCOMPARE(label->text().section(QLatin1Char('\n'), 0, 1), QStringLiteral("Обменов: 0\nУспешно: 0"));
+
+        m_window->click("ReadIDButton");
+        QCOMPARE(m_window->text("SerialEdit"), QStringLiteral("0012AB7F"));
+        QTRY_COMPARE(label->text().section(QLatin1Char('\n'), 0, 1), QStringLiteral("Обменов: 1\nУспешно: 1"));
+
+        QTest::mouseClick(reset, Qt::LeftButton);
+        QCOMPARE(label->text().section(QLatin1Char('\n'), 0, 1), QStringLiteral("Обменов: 0\nУспешно: 0"));
     }
 
     void assignAddress()

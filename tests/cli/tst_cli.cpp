@@ -491,6 +491,40 @@ private Q_SLOTS:
             QCOMPARE(sensor.requestCount(), 0);
     }
 
+    // --line-stats: stdout as without it, the statistics at the very end of
+    // stderr (after a failure too), counting what was sent, with the histogram.
+    void lineStats_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("injectFault");
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<QStringList>("outLines");
+        QTest::addColumn<QStringList>("errBefore"); // what stderr shows before the statistics
+
+        QTest::newRow("serial") << QStringList{"serial"} << false << 0 << QStringList{"0000000A"} << QStringList();
+        QTest::newRow("version fails at its second read")
+            << QStringList{"--timeout-short", "100", "version"} << true << 1 << QStringList()
+            << QStringList{"Таймаут"};
+    }
+    void lineStats()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, injectFault);
+        QFETCH(int, rc);
+        QFETCH(QStringList, outLines);
+        QFETCH(QStringList, errBefore);
+
+        if (injectFault)
+            sensor.addFault(SimFault::noReply().onAddress(0x13FB));
+        const CliRun run = runCli(onSensor(QStringList{"--line-stats"} + args));
+        QCOMPARE(run.rc, rc);
+        QCOMPARE(lines(run.out), outLines);
+        const QStringList err = lines(run.err);
+        QCOMPARE(err.mid(0, errBefore.size()), errBefore);
+        QCOMPARE(err.value(errBefore.size()), QStringLiteral("Обменов: %1").arg(sensor.requestCount()));
+        QVERIFY(err.contains(QStringLiteral("Распределение задержки ответа:")));
+    }
+
     void colourAndProgressOnlyOnTerminal_data()
     {
         QTest::addColumn<bool>("terminal");

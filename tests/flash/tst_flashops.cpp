@@ -695,8 +695,11 @@ void TestFlashOps::retries()
     QVERIFY(dir.isValid());
     RecordingOpHost op(&m_rig.sensor);
     op.retryCount = retries;
+    LineStatistics stats;
+    m_rig.engine->setStatistics(&stats);
 
     const QString outcome = failureOf([&] { CreateDump(*m_rig.engine, op, dir.path(), 100, 2); });
+    m_rig.engine->setStatistics(nullptr);
 
     QStringList repeatLines;
     for (const LogLine &l : m_rig.host.lines)
@@ -717,6 +720,12 @@ void TestFlashOps::retries()
         QCOMPARE(m_rig.sensor.requestCount(), requests);
         QCOMPARE(texts(m_rig.host, 3).count(failure), failureLines);
     }
+    // Every request is counted once; each repeat follows one failed exchange,
+    // and a failed dump ends with one more.
+    QCOMPARE(stats.exchanges(), qint64(m_rig.sensor.requestCount()));
+    QCOMPARE(stats.repeats(), qint64(repeatLines.size()));
+    QCOMPARE(stats.exchanges() - stats.count(ExchangeOutcome::Success),
+             qint64(repeatLines.size() + (failure.isEmpty() ? 0 : 1)));
 }
 
 // What each operation tells, and with an as-found folder the flash kept in

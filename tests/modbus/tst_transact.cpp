@@ -41,6 +41,7 @@ QString receivedLine(const QByteArray &frame)
 Q_DECLARE_METATYPE(SimFault)
 Q_DECLARE_METATYPE(LogLines)
 Q_DECLARE_METATYPE(ISerialDevice::WriteResult)
+Q_DECLARE_METATYPE(ExchangeOutcome)
 
 class TestTransact : public QObject
 {
@@ -134,6 +135,7 @@ void TestTransact::exchange_data()
     QTest::addColumn<QString>("failure");   // empty: the exchange succeeds
     QTest::addColumn<int>("receivedBytes"); // bytes of the sensor's reply the log shows; 0 all, -1 none
     QTest::addColumn<bool>("ruleBroken");   // logged once by CheckReply, once by Transact
+    QTest::addColumn<ExchangeOutcome>("outcome"); // as the line statistics count it
 
     const QByteArray serial = hex("04 00 05 00 02");
     const QByteArray flashWord = hex("03 10 04 00 02");
@@ -157,47 +159,50 @@ void TestTransact::exchange_data()
         QString failure;
         int receivedBytes;
         bool ruleBroken;
+        ExchangeOutcome outcome;
         QString fastFailure;
         int fastReceivedBytes;
         bool fastRuleBroken;
+        ExchangeOutcome fastOutcome;
     };
     const auto same = [](const char *name, int address, const QByteArray &pdu, const SimFault &fault,
                          int timeoutMs, bool logTraffic, const QString &failure, int receivedBytes,
-                         bool ruleBroken) {
+                         bool ruleBroken, ExchangeOutcome outcome) {
         return Row{name, address, pdu, fault, timeoutMs, logTraffic, failure, receivedBytes, ruleBroken,
-                   failure, receivedBytes, ruleBroken};
+                   outcome, failure, receivedBytes, ruleBroken, outcome};
     };
+    using O = ExchangeOutcome;
     const QList<Row> rows{
-        same("serial number at 5, logged", 5, serial, none, t, true, {}, 0, false),
-        same("serial number at 5, quiet", 5, serial, none, t, false, {}, -1, false),
-        same("echo at 247", 247, hex("08 00 00 AA 55"), none, t, true, {}, 0, false),
-        same("flash word write", 1, hex("10 10 04 00 03 06 00 00 00 2A A5 5A"), none, t, true, {}, 0, false),
-        same("device identification", 1, hex("2B 0E 01 00"), none, t, true, {}, 0, false),
-        same("silent sensor, logged", 1, serial, SimFault::noReply(), 150, true, timeout, -1, false),
-        same("silent sensor, quiet", 1, serial, SimFault::noReply(), 150, false, timeout, -1, false),
-        same("reply just after the timeout", 1, serial, SimFault::delay(170), 150, true, timeout, -1, false),
-        same("reply in two bursts 5 ms apart", 1, serial, SimFault::splitReply(3, 5), t, true, {}, 0, false),
+        same("serial number at 5, logged", 5, serial, none, t, true, {}, 0, false, O::Success),
+        same("serial number at 5, quiet", 5, serial, none, t, false, {}, -1, false, O::Success),
+        same("echo at 247", 247, hex("08 00 00 AA 55"), none, t, true, {}, 0, false, O::Success),
+        same("flash word write", 1, hex("10 10 04 00 03 06 00 00 00 2A A5 5A"), none, t, true, {}, 0, false, O::Success),
+        same("device identification", 1, hex("2B 0E 01 00"), none, t, true, {}, 0, false, O::Success),
+        same("silent sensor, logged", 1, serial, SimFault::noReply(), 150, true, timeout, -1, false, O::Timeout),
+        same("silent sensor, quiet", 1, serial, SimFault::noReply(), 150, false, timeout, -1, false, O::Timeout),
+        same("reply just after the timeout", 1, serial, SimFault::delay(170), 150, true, timeout, -1, false, O::Timeout),
+        same("reply in two bursts 5 ms apart", 1, serial, SimFault::splitReply(3, 5), t, true, {}, 0, false, O::Success),
         // A whole frame by its length only once the promised bytes are in.
         same("word read cut after 5 bytes, 30 ms", 1, flashWord, SimFault::splitReply(5, 30), t, true, {}, 0,
-             false),
+             false, O::Success),
         same("reply in two bursts 60 ms apart, logged", 1, serial, SimFault::splitReply(3, 60), t, true,
-             unrecognised, 3, false),
+             unrecognised, 3, false, O::Incomplete),
         same("reply in two bursts 60 ms apart, quiet: still shown", 1, serial, SimFault::splitReply(3, 60), t,
-             false, unrecognised, 3, false),
-        same("exception 2, logged", 1, serial, SimFault::exception(2), t, true, exception2, 0, true),
-        same("exception 2, quiet", 1, serial, SimFault::exception(2), t, false, exception2, -1, true),
+             false, unrecognised, 3, false, O::Incomplete),
+        same("exception 2, logged", 1, serial, SimFault::exception(2), t, true, exception2, 0, true, O::Exception),
+        same("exception 2, quiet", 1, serial, SimFault::exception(2), t, false, exception2, -1, true, O::Exception),
         same("reply from another address", 1, serial, SimFault::wrongAddress(2), t, true,
-             QStringLiteral("Неверный адрес устройства"), 0, true),
-        same("damaged CRC", 1, serial, SimFault::badCrc(), t, true, QStringLiteral("Ошибка CRC"), 0, true),
+             QStringLiteral("Неверный адрес устройства"), 0, true, O::Other),
+        same("damaged CRC", 1, serial, SimFault::badCrc(), t, true, QStringLiteral("Ошибка CRC"), 0, true, O::Crc),
         Row{"bytes after the reply", 1, serial, SimFault::trailingBytes(hex("00 00")).onFunction(4), t, true,
-            QStringLiteral("Неверная длина пакета"), 0, true, {}, 9, false},
+            QStringLiteral("Неверная длина пакета"), 0, true, O::Length, {}, 9, false, O::Success},
     };
     for (const bool fast : {false, true}) {
         for (const Row &r : rows) {
             QTest::addRow("%s, %s", fast ? "fast" : "40 ms", r.name)
                 << fast << r.address << r.pdu << r.fault << r.timeoutMs << r.logTraffic
                 << (fast ? r.fastFailure : r.failure) << (fast ? r.fastReceivedBytes : r.receivedBytes)
-                << (fast ? r.fastRuleBroken : r.ruleBroken);
+                << (fast ? r.fastRuleBroken : r.ruleBroken) << (fast ? r.fastOutcome : r.outcome);
         }
     }
 }
@@ -213,8 +218,25 @@ void TestTransact::exchange()
     QFETCH(QString, failure);
     QFETCH(int, receivedBytes);
     QFETCH(bool, ruleBroken);
+    QFETCH(ExchangeOutcome, outcome);
 
     m_port->FastReply = fast;
+    LineStatistics stats;
+    m_engine->setStatistics(&stats);
+    const auto countedOnce = [&] {
+        QCOMPARE(stats.exchanges(), qint64(1));
+        QCOMPARE(stats.count(outcome), qint64(1));
+        // A reply that came in time is timed; a whole frame to its last byte.
+        const bool replied = outcome != ExchangeOutcome::Timeout;
+        const bool whole = replied && outcome != ExchangeOutcome::Incomplete;
+        QCOMPARE(stats.firstByte().count(), qint64(replied));
+        QCOMPARE(stats.frame().count(), qint64(whole));
+        if (whole)
+            QVERIFY(stats.frame().summary()->maxMs >= stats.firstByte().summary()->maxMs);
+        if (replied)
+            QVERIFY(stats.firstByte().summary()->maxMs >= 0);
+        stats.reset();
+    };
     m_sensor.setAddress(quint8(address));
     m_sensor.addFault(fault);
     m_host.address = address;
@@ -225,6 +247,9 @@ void TestTransact::exchange()
     QCOMPARE(m_host.busyCalls, kBusyOnOff);
     QCOMPARE(m_engine->RequestLen, qint32(pdu.size()));
     QCOMPARE(m_port->ReplyTimeout, timeoutMs);
+    countedOnce();
+    if (QTest::currentTestFailed())
+        return;
     drainLateBytes(fault, timeoutMs);
 
     // The sensor saw exactly the frame the tool is meant to send.
@@ -259,6 +284,8 @@ void TestTransact::exchange()
     m_engine->ReplyLen = 77;
     useRequest(pdu);
     QVERIFY(!m_engine->Probe(m_engine->RequestBuf.data(), qint32(pdu.size()), timeoutMs)); // no port failure
+    countedOnce();
+    m_engine->setStatistics(nullptr);
     drainLateBytes(fault, timeoutMs);
     QVERIFY(m_sensor.waitForRequests(1, 2000));
     QCOMPARE(m_sensor.requestLog().first().request, expectedFrame);
@@ -334,6 +361,8 @@ void TestTransact::missingPort()
     SerialLink missing;
     missing.SetPortName(QStringLiteral("/nonexistent-zart-dir/ttyZART0"));
     ModbusMaster engine(missing, m_host);
+    LineStatistics stats;
+    engine.setStatistics(&stats);
     const QByteArray pdu = hex("08 00 00 AA 55");
     std::copy(pdu.cbegin(), pdu.cend(), engine.RequestBuf.begin());
 
@@ -357,6 +386,8 @@ void TestTransact::missingPort()
     }
     QCOMPARE(engine.ReplyLen, 0);
     QCOMPARE(m_host.busyCalls, kBusyOnOff);
+    QCOMPARE(stats.count(ExchangeOutcome::Port), qint64(2)); // the probe and the exchange
+    QCOMPARE(stats.exchanges(), qint64(2));
 }
 
 // CheckReply on what the link left in RxBuf/RxCount, without the wire: the
