@@ -9,7 +9,8 @@
 
 // The report for other programs. QJsonObject keeps its keys sorted, arrays
 // keep the report's order, and every value is taken from the report as it is:
-// the same report gives the same bytes on any machine (times in UTC).
+// the same report gives the same bytes on any machine (times in UTC; the
+// choice of the dumps told by their "use" and "time", not in local words).
 
 namespace {
 
@@ -172,7 +173,6 @@ QByteArray ServiceReportJson(const ServiceReport &r)
         {QStringLiteral("operations"), operations},
         {QStringLiteral("asFound"), dumpValue(r.asFound)},
         {QStringLiteral("asLeft"), dumpValue(r.asLeft)},
-        {QStringLiteral("dumpChoice"), r.dumpChoice},
         {QStringLiteral("writesAfterAsLeft"), writesAfter},
         {QStringLiteral("comparison"), comparisonValue(r.comparison)},
         {QStringLiteral("calibration"), calibrationValue(r)}};

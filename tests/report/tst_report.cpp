@@ -86,14 +86,14 @@ struct Bench
     QTemporaryDir dir;
     std::unique_ptr<ServiceRecord> record;
     QString dump;   // the as-left dump, where the as-found one was
-    QString before; // the as-found dump's copy in history/
 
     Bench()
     {
         record = std::make_unique<ServiceRecord>(dir.filePath(QStringLiteral("records.sqlite")));
         dump = dir.filePath(QStringLiteral("0012AB7F.dmp"));
     }
-    QList<OperationEntry> makeTwoDumps()
+    // leftContent: what the as-left file holds when it is recorded; null: the as-left dump.
+    QList<OperationEntry> makeTwoDumps(const QByteArray &leftContent = {})
     {
         WriteDumpFile(dump, defaultImage());
         OperationEntry found = dumpOperation("2026-03-02T08:00:00", dump);
@@ -101,8 +101,10 @@ struct Bench
         word.words = {{0x1002, 121, 120}};
         word.wordsWritten = 1;
         const FlashImage left = asLeftImage();
-        before = QDir(dir.path()).filePath(KeepInHistory(dump, DumpBytes(left)));
+        KeepInHistory(dump, DumpBytes(left));
         WriteDumpFile(dump, left);
+        if (!leftContent.isNull())
+            writeBytes(dump, leftContent);
         OperationEntry leftOp = dumpOperation("2026-03-02T09:00:00", dump);
         QList<OperationEntry> all{found, word, leftOp};
         record->add(all);
@@ -184,30 +186,27 @@ private Q_SLOTS:
     // Dumps the report cannot use are named with why, and nothing is compared.
     void unusableDump_data()
     {
-        QTest::addColumn<QByteArray>("content"); // of the as-left file after the fact; null: removed
+        QTest::addColumn<QByteArray>("recorded"); // the as-left file when recorded; null: a dump
+        QTest::addColumn<QByteArray>("after");    // and after; null: removed
         QTest::addColumn<QString>("why");
-        QTest::newRow("gone") << QByteArray() << "Файл не использован\\s+файл не найден";
-        QTest::newRow("changed") << DumpBytes(defaultImage())
+        const QByteArray noDump(100, 'x');
+        QTest::newRow("gone") << QByteArray() << QByteArray() << "Файл не использован\\s+файл не найден";
+        QTest::newRow("changed") << QByteArray() << DumpBytes(defaultImage())
                                  << "SHA-256 файла\\s+[0-9a-f\\s]+Файл не использован\\s+файл изменён после записи$";
-        QTest::newRow("no dump") << QByteArray(100, 'x')
+        QTest::newRow("no dump") << noDump << noDump
                                  << "Файл не использован\\s+файл не является дампом \\(100 байт, ожидается 4096\\)";
     }
     void unusableDump()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, recorded);
+        QFETCH(QByteArray, after);
         QFETCH(QString, why);
         Bench bench;
-        QList<OperationEntry> ops = bench.makeTwoDumps();
-        if (content.isNull())
+        bench.makeTwoDumps(recorded);
+        if (after.isNull())
             QVERIFY(QFile::remove(bench.dump));
         else
-            QVERIFY(writeBytes(bench.dump, content));
-        if (QTest::currentDataTag() == QByteArray("no dump")) {
-            // A file recorded as it is now, which is no dump.
-            ops[2].files[0].sha256 = FileSha256(bench.dump);
-            bench.record = std::make_unique<ServiceRecord>(bench.dir.filePath(QStringLiteral("other.sqlite")));
-            bench.record->add(ops);
-        }
+            QVERIFY(writeBytes(bench.dump, after));
         const QString text = reportText(*bench.record);
         QVERIFY2(matches(text, QStringLiteral("Как оставлено\\s*\\n\\s*Файл\\s+") +
                                    QRegularExpression::escape(bench.dump)),
