@@ -34,6 +34,7 @@ enum class Opt {
     OtherSerial,
     KeepAddress,
     AsFound,
+    Record,
     Help,
     FindTimeout,
     PowerPort,
@@ -42,6 +43,7 @@ enum class Opt {
     Interval,
     Count,
     Stats,
+    Since,
 };
 
 struct OptionRow
@@ -119,6 +121,10 @@ constexpr OptionRow Options[] = {
              "directory, where dump writes by default (restore --differences keeps the flash its "
              "comparison read); when it cannot be kept, nothing is written",
      .flag = &CliCommand::asFound},
+    {.opt = Opt::Record, .name = "record", .value = "PATH|URL",
+     .help = "the service record that report reads: an SQLite file, or a PostgreSQL server as "
+             "postgresql://[user@][host][:port][/dbname] (no password: libpq takes it from ~/.pgpass or "
+             "PGPASSWORD); default records.sqlite in the current directory, where dump writes by default"},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
     // Told with their commands: each belongs to the commands whose options list it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
@@ -131,6 +137,7 @@ constexpr OptionRow Options[] = {
     {.opt = Opt::Count, .name = "count", .value = "N", .number = &CliCommand::count, .min = 1,
      .max = 100000000, .withWatch = true},
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
+    {.opt = Opt::Since, .name = "since", .value = "DATE"},
 };
 
 // A short list written in place in a table row: {a, b}; at most N items.
@@ -290,6 +297,16 @@ constexpr VerbRow Verbs[] = {
      "\"номинал (X; Y) = (x; y) мм\": the nominal coordinates along the indices X and Y run along), then "
      "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
      "which index X and Y run along"},
+    {.verb = CliVerb::Report, .name = "report",
+     .args = {{.name = "SERIAL"}, {.name = "OUT"}}, .options = {{.opt = Opt::Since}}, .needsPort = false,
+     .help =
+     "makes the service report of the sensor SERIAL (hexadecimal) from the service record, without a "
+     "sensor: OUT, a .pdf file (A4, a new report number on every page) with the sensor's identity, its "
+     "operations since DATE, the flash as found and as left (the first and the last dump of the period, "
+     "their SHA-256 checked on disk), the words that differ, the grid's displacement, the calibration "
+     "checks of the as-left dump and the lines to sign; beside it the same facts as JSON (OUT with "
+     ".json). DATE: YYYY-MM-DD (from its local midnight) or an ISO 8601 date-time; default: since the "
+     "sensor's last report, else all its operations. Prints the paths of the two files"},
 };
 
 // What the parser and the help take for granted of the command table.
@@ -457,6 +474,23 @@ quint32 hexValue(const QString &text, const QString &what)
     return read.value;
 }
 
+// A date (from its local midnight) or an ISO 8601 date-time (local time
+// unless it gives its offset or Z).
+QDateTime sinceOf(const QString &text)
+{
+    QDateTime since;
+    if (text.size() == 10) {
+        const QDate date = QDate::fromString(text, Qt::ISODate);
+        if (date.isValid())
+            since = QDateTime(date, QTime(0, 0), Qt::LocalTime);
+    } else if (text.size() > 10 && text.at(10) == QLatin1Char('T')) {
+        since = QDateTime::fromString(text, Qt::ISODateWithMs);
+    }
+    if (!since.isValid())
+        usage(QStringLiteral("--since wants YYYY-MM-DD or an ISO 8601 date-time, not \"%1\"").arg(text));
+    return since;
+}
+
 // Sets what an option given with value (none for a flag) stands for.
 void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
 {
@@ -474,6 +508,12 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
         cmd.speed = value;
     } else if (row.opt == Opt::PowerPort) {
         cmd.powerPort = value;
+    } else if (row.opt == Opt::Record) {
+        if (value.isEmpty())
+            usage(QStringLiteral("--record needs a file path or a postgresql:// URL"));
+        cmd.record = value;
+    } else if (row.opt == Opt::Since) {
+        cmd.since = sinceOf(value);
     }
 }
 
@@ -535,6 +575,12 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::CalibrationRestore:
     case CliVerb::Verify:
         cmd.path = path(0);
+        break;
+    case CliVerb::Report:
+        cmd.serial = hexValue(args.at(0), what(0));
+        if (!args.at(1).endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+            usage(what(1) + QStringLiteral(" must end in .pdf, not \"%1\"").arg(args.at(1)));
+        cmd.path = args.at(1);
         break;
     case CliVerb::Compare:
         cmd.path = path(0);

@@ -2,6 +2,7 @@
 
 #include "sensor/SensorCommands.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -36,6 +37,7 @@ enum class CliVerb {
     Compare,
     Plot,
     Verify,
+    Report,
 };
 
 struct CliCommand
@@ -61,12 +63,13 @@ struct CliCommand
                                   // number is not the file's
     bool asFound = false;         // --as-found: a restore keeps the flash as found first
     bool help = false;            // --help / -h
+    QString record;               // --record PATH|URL: the service record; empty: the default
 
     CliVerb verb = CliVerb::Serial;
     QString verbName;
 
     // Verb arguments (only those of the verb given are set).
-    quint32 serial = 0;           // set-address SERIAL
+    quint32 serial = 0;           // set-address and report SERIAL
     quint8 newAddress = 0;        // set-address NEWADDR
     quint8 lightCode = 0;         // light: 0 off, 1 X, 2 Y
     quint16 wordAddress = 0;      // read-word / write-word ADDR (low 16 bits)
@@ -75,13 +78,15 @@ struct CliCommand
     bool powerOn = false;         // power on|off
     QString powerPort;            // power --power-port
     bool differences = false;     // restore --differences: only the words that differ
-    QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE
+    QString path;                 // dump DIR (empty: default), view/restore/passport-restore/plot/verify FILE,
+                                  // report OUT
     QString picturePath;          // plot and compare OUT (.png or .svg; compare: empty when not given)
     QString secondPath;           // compare B
     bool watch = false;           // coords/pixels --watch: read again and again
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until a stop signal
     bool stats = false;           // --watch --stats: a summary line per channel at the end
+    QDateTime since;              // report --since DATE; invalid: not given
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

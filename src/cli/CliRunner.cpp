@@ -3,6 +3,8 @@
 #include "cli/CliArguments.h"
 #include "cli/CliConsole.h"
 
+#include "report/ServiceReport.h"
+#include "record/RecordLocation.h"
 #include "picture/CalibrationPainter.h"
 #include "picture/ShiftPainter.h"
 #include "flash/CalibrationGrid.h"
@@ -161,6 +163,7 @@ private:
     int runView();
     int runCompare();
     int runPlot();
+    int runReport();
     int runVerify(ModbusMaster &engine);
     int runWatch(ModbusMaster &engine);
     bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
@@ -210,6 +213,7 @@ int CliSession::runCommand()
         case CliVerb::View: return runView();
         case CliVerb::Compare: return runCompare();
         case CliVerb::Plot: return runPlot();
+        case CliVerb::Report: return runReport();
         default: return runOnDataPort();
         }
     } catch (const EOperationStopped &) {
@@ -275,6 +279,27 @@ int CliSession::runPlot()
     savePicture(m_cmd.picturePath, [&] { SaveCalibrationPicture(grid, m_cmd.picturePath); });
     for (const QString &line : MarkedPointLines(grid, CheckCalibration(grid)))
         m_out << line << '\n';
+    return ExitOk;
+}
+
+int CliSession::runReport()
+{
+    // The record is read, never made here: a path that names no file is
+    // refused rather than answered from a new, empty record.
+    const QString location = m_cmd.record.isEmpty()
+                                 ? QDir(dataDir()).filePath(QStringLiteral("records.sqlite"))
+                                 : m_cmd.record;
+    const RecordLocation where = ParseRecordLocation(location);
+    if (!where.server && !QFileInfo::exists(where.path))
+        throw ZartError(QStringLiteral("Журнал обслуживания %1 не найден").arg(where.display));
+    ServiceRecord record(location);
+    QDateTime since = m_cmd.since;
+    if (!since.isValid())
+        since = record.lastReport(m_cmd.serial).value_or(QDateTime());
+    const ServiceReportFiles files =
+        MakeServiceReport(record, m_cmd.serial, since, m_cmd.path, CurrentRecordContext());
+    m_console.log(QStringLiteral("Протокол обслуживания № %1 составлен").arg(files.number), LogInfo);
+    m_out << QDir::toNativeSeparators(files.pdf) << '\n' << QDir::toNativeSeparators(files.json) << '\n';
     return ExitOk;
 }
 
@@ -522,6 +547,7 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
     case CliVerb::View:
     case CliVerb::Compare:
     case CliVerb::Plot:
+    case CliVerb::Report:
         break; // run without the data port
     }
     return ExitUsage; // not reached: the parser knows every verb
@@ -535,7 +561,8 @@ CliProcessNeeds CliNeedsOf(const QStringList &args)
         const CliCommand cmd = ParseCliArguments(args);
         if (cmd.help)
             return {};
-        return {!cmd.picturePath.isEmpty(), cmd.watch, cmd.isLongOperation()};
+        return {!cmd.picturePath.isEmpty() || cmd.verb == CliVerb::Report, cmd.watch,
+                cmd.isLongOperation()};
     } catch (const CliUsageError &) {
         return {};
     }

@@ -29,8 +29,8 @@ struct CliEnvironment
 };
 
 // What a command line needs of its process: a QGuiApplication for drawing a
-// picture (plot; fonts, on the offscreen platform), the stop signals (Ctrl+C,
-// SIGTERM, SIGHUP) caught to end a watch cleanly or to stop a long operation
+// picture or a report (fonts, on the offscreen platform), the stop signals
+// (Ctrl+C, SIGTERM, SIGHUP) caught to end a watch cleanly or to stop a long operation
 // after the request in flight (any other command is ended by them as usual).
 struct CliProcessNeeds
 {

@@ -584,3 +584,13 @@ QString ServiceRecord::newReportNumber(quint32 serial, const QDateTime &at)
     });
     return number;
 }
+
+void ServiceRecord::withdrawReport(const QString &number)
+{
+    const QString failure = QStringLiteral("Номер отчёта не отозван: ");
+    d->transaction(failure, [&] {
+        QSqlQuery q = d->prepared(QStringLiteral("DELETE FROM reports WHERE number = ?"), failure);
+        q.addBindValue(number);
+        Impl::exec(q, failure);
+    });
+}

@@ -128,6 +128,9 @@ public:
     // "<year of at>-<the report's id, six digits or more>", and records that
     // the sensor's report was made at `at`.
     QString newReportNumber(quint32 serial, const QDateTime &at);
+    // Forgets a report whose files were never written, so that lastReport()
+    // does not count it; its number is never given again.
+    void withdrawReport(const QString &number);
 
 private:
     struct Impl;

@@ -325,6 +325,10 @@ private Q_SLOTS:
                                                   << "compare: OUT must end in .png or .svg, not \"c.jpg\"";
         QTest::newRow("beyond compare's picture") << QStringList{"compare", "a", "b", "c.png", "d"}
                                                   << "compare: unexpected argument \"d\"";
+        QTest::newRow("report's format") << QStringList{"report", "12AB7F", "r.txt"}
+                                         << "report: OUT must end in .pdf, not \"r.txt\"";
+        QTest::newRow("since no date") << QStringList{"report", "--since", "2026-02-30", "1", "r.pdf"}
+                                       << "--since wants YYYY-MM-DD or an ISO 8601 date-time";
         QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
                                                   << "power wants on or off";
         QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
@@ -429,7 +433,7 @@ private Q_SLOTS:
         const QString text = run.out.simplified();
         QVERIFY(text.contains(QStringLiteral("passport.ini beside FILE")));
         // The commands run without a data port are those the parser lets run without one.
-        QVERIFY(text.contains(QStringLiteral("every command but power, view, compare and plot needs --port or --demo")));
+        QVERIFY(text.contains(QStringLiteral("every command but power, view, compare, plot and report needs --port or --demo")));
     }
 
     void failures_data()

@@ -9,6 +9,7 @@
 #include "common/TestFiles.h"
 #include "common/NumberFormat.h"
 #include "flash/DumpFile.h"
+#include "record/ServiceRecord.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -227,6 +228,45 @@ private Q_SLOTS:
                                          : lines(run.err).first() == expected,
                  qPrintable(run.err));
         QVERIFY(!QFile::exists(outPath));
+    }
+
+    // report reads the record given (or the data folder's), never a sensor:
+    // the two paths on stdout and exit 0; a record that is not there, exit 1
+    // and no new record left behind.
+    void report_data()
+    {
+        QTest::addColumn<bool>("given"); // --record; else the data folder's records.sqlite
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("--record") << true << true;
+        QTest::newRow("data folder") << false << true;
+        QTest::newRow("no record") << true << false;
+    }
+    void report()
+    {
+        QFETCH(bool, given);
+        QFETCH(bool, recorded);
+        QTemporaryDir dir;
+        const QString location = dir.filePath(QStringLiteral("records.sqlite"));
+        if (recorded) {
+            ServiceRecord record(location);
+            OperationEntry dump;
+            dump.started = dump.ended = QDateTime::currentDateTimeUtc().addSecs(-60);
+            dump.serial = 0x0012AB7F;
+            dump.files = {{m_dump, FileUse::Written, FileSha256(m_dump)}};
+            record.add(dump);
+        }
+        CliEnvironment env;
+        env.dumpDir = dir.path();
+        const QString pdf = dir.filePath(QStringLiteral("протокол.pdf"));
+        const QStringList args = given ? QStringList{"--record", location, "report", "12ab7f", pdf}
+                                       : QStringList{"report", "--since", "2020-01-01", "0012AB7F", pdf};
+        const CliRun run = runCli(args, env);
+        QCOMPARE(run.rc, recorded ? 0 : 1);
+        const QStringList paths{pdf, dir.filePath(QStringLiteral("протокол.json"))};
+        QCOMPARE(lines(run.out), recorded ? paths : QStringList());
+        QCOMPARE(QFile::exists(pdf), recorded);
+        QCOMPARE(QFile::exists(location), recorded);
+        QCOMPARE(sensor.requestCount(), 0);
     }
 
     // The sensor as the dump has it, but for the illumination word: reported,
