@@ -91,8 +91,8 @@ constexpr OptionRow Options[] = {
              "(time-out, CRC, length) up to N times, 0..10 (default 0)",
      .number = &CliCommand::retries, .min = 0, .max = MaxRetries},
     {.opt = Opt::Block, .name = "block", .value = "N",
-     .help = "read N flash words per request in dump, verify and the read-backs of restore, "
-             "passport-restore and calibration-restore, 0..62 (default 0: one word per request); a "
+     .help = "read up to N consecutive flash words per request: in dump, verify, the read of "
+             "--as-found and the read-back of restore, 0..62 (default 0: one word per request); a "
              "sensor that refuses a block is read one word per request for the rest of the command",
      .number = &CliCommand::blockWords, .min = 0, .max = MaxBlockWords},
     {.opt = Opt::FloatPix, .name = "float-pix", .help = "read the pixels as real numbers",
