@@ -186,9 +186,14 @@ void FlashPasses::wrote(quint16 address, quint32 value)
 
 bool FlashPasses::readBlock(quint16 address, int count, quint32 *values)
 {
+    // The reply is longer than a word's by 4 (count - 1) bytes: the wait for
+    // it grows by their time on the line (11-bit characters), some 280 ms for
+    // 62 words at 9600 bit/s.
+    const qint64 baud = std::max(1, m_engine.port().speed());
+    const qint64 extraMs = (4LL * (count - 1) * 11 * 1000 + baud - 1) / baud;
     QString refusal;
     if (!request(RequestKind::Read, RequestReadFlashBlock(address, count), address,
-                 m_timeouts.shortMs, false, &refusal)) {
+                 m_timeouts.shortMs + qint32(extraMs), false, &refusal)) {
         m_blockWords = 0;
         log().Log(QStringLiteral("Датчик не читает блоками (%1), чтение по одному слову").arg(refusal),
                   LogInfo);

@@ -15,6 +15,9 @@ namespace {
 
 enum class Operation { Dump, Compare, Restore };
 
+// The default timeout of a word's exchange, at the rig's 9600 bit/s.
+constexpr qint32 kTimeoutMs = 300;
+
 const QString kFallback = QStringLiteral("Датчик не читает блоками (%1), чтение по одному слову");
 
 } // namespace
@@ -67,6 +70,11 @@ void TestFlashBlocks::readPass_data()
     QTest::newRow("dump, block reply lost, repeated")
         << Operation::Dump << 62 << false << SimFault::noReply().onAddress(0x103E) << 17 + 1 << QString()
         << QStringList{"Таймаут"} << QString();
+    // The reply of 62 words takes some 300 ms at 9600 bit/s: longer than a
+    // word's timeout, within the block's.
+    QTest::newRow("dump, 62 words, a slow reply")
+        << Operation::Dump << 62 << false << SimFault::delay(350).onAddress(0x1000) << 17 << QString()
+        << QStringList() << QString();
     QTest::newRow("comparison, 62 words") << Operation::Compare << 62 << false << none << 17 << QString()
                                           << QStringList{"Отличается слов: 2"} << QString();
     // The serial number, 1022 writes, the read-back of words 1..5 and 7..1023
@@ -117,9 +125,9 @@ void TestFlashBlocks::readPass()
     FlashComparison comparison;
     const QString outcome = failureOf([&] {
         switch (operation) {
-        case Operation::Dump: CreateDump(*m_rig.engine, op, dir.path(), 1000, 2); break;
-        case Operation::Compare: comparison = CompareFlash(*m_rig.engine, op, imageOf(file), 1000, 2); break;
-        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, {3000, 1000}, 2, {}); break;
+        case Operation::Dump: CreateDump(*m_rig.engine, op, dir.path(), kTimeoutMs, 2); break;
+        case Operation::Compare: comparison = CompareFlash(*m_rig.engine, op, imageOf(file), kTimeoutMs, 2); break;
+        case Operation::Restore: RestoreDump(*m_rig.engine, op, dumpPath, {3000, kTimeoutMs}, 2, {}); break;
         }
     });
 
