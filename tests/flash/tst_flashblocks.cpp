@@ -51,44 +51,46 @@ void TestFlashBlocks::readPass_data()
     QTest::addColumn<QStringList>("red");  // the red lines
     QTest::addColumn<QString>("failure");  // empty: the operation succeeds
 
-    const SimFault none = SimFault::delay(0);
-    const QString refusedText = QStringLiteral("Ошибка - Недопустимый адрес [код ошибки 2]");
-    // 1024 words: in blocks of 7, 146 and one of 2; of 62, 16 and one of 32.
-    QTest::newRow("dump, 1 word") << Operation::Dump << 1 << false << none << 1024 << QString() << QStringList()
-                                  << QString();
-    QTest::newRow("dump, 7 words") << Operation::Dump << 7 << false << none << 147 << QString() << QStringList()
-                                   << QString();
-    QTest::newRow("dump, 62 words") << Operation::Dump << 62 << false << none << 17 << QString()
-                                    << QStringList() << QString();
-    // The refused block is read again word by word: one request more.
-    QTest::newRow("dump, blocks refused") << Operation::Dump << 62 << true << none << 1 + 1024 << refusedText
-                                          << QStringList() << QString();
-    QTest::newRow("dump, a block answered with one word")
-        << Operation::Dump << 62 << false << SimFault::shortData(4).onFunction(3) << 1 + 1024
-        << "Неверная длина данных" << QStringList() << QString();
-    // A lost reply is the line's: repeated, in blocks still.
-    QTest::newRow("dump, block reply lost, repeated")
-        << Operation::Dump << 62 << false << SimFault::noReply().onAddress(0x103E) << 17 + 1 << QString()
-        << QStringList{"Таймаут"} << QString();
-    // The reply of 62 words takes some 300 ms at 9600 bit/s: longer than a
-    // word's timeout, within the block's.
-    QTest::newRow("dump, 62 words, a slow reply")
-        << Operation::Dump << 62 << false << SimFault::delay(350).onAddress(0x1000) << 17 << QString()
-        << QStringList() << QString();
-    QTest::newRow("comparison, 62 words") << Operation::Compare << 62 << false << none << 17 << QString()
-                                          << QStringList{"Отличается слов: 2"} << QString();
-    // The serial number, 1022 writes, the read-back of words 1..5 and 7..1023
-    // (1 + 17 blocks), the checksum correction.
-    QTest::newRow("restore, 62 words") << Operation::Restore << 62 << false << none << 1 + 1022 + 18 + 3
-                                       << QString() << QStringList() << QString();
-    QTest::newRow("restore, blocks refused") << Operation::Restore << 62 << true << none
-                                             << 1 + 1022 + 1 + 1022 + 3 << refusedText << QStringList()
-                                             << QString();
-    // A word the sensor did not keep, inside the third block of the read-back.
+    struct Row
+    {
+        const char *name;
+        Operation operation = Operation::Dump;
+        int blocks = 62;
+        int requests = 17; // 1024 words: 16 blocks of 62 and one of 32
+        bool refused = false;
+        SimFault fault = SimFault::delay(0);
+        QString fallback;
+        QStringList red;
+        QString failure;
+    };
+    const QString refusal = QStringLiteral("Ошибка - Недопустимый адрес [код ошибки 2]");
     const QString differs = QStringLiteral("Данные различаются по адресу 0x1064");
-    QTest::newRow("restore, difference inside a block")
-        << Operation::Restore << 62 << false << SimFault::ignoreWrite(100) << 1 + 1022 + 3 << QString()
-        << QStringList{differs} << differs;
+    // The restore: the serial number, 1022 writes, the read-back of words 1..5
+    // and 7..1023 (1 + 17 blocks), the checksum correction.
+    const QList<Row> rows{
+        {.name = "dump, 1 word", .blocks = 1, .requests = 1024},
+        {.name = "dump, 7 words", .blocks = 7, .requests = 147}, // the last block of 2
+        {.name = "dump, 62 words"},
+        // The refused block is read again word by word: one request more.
+        {.name = "dump, blocks refused", .requests = 1 + 1024, .refused = true, .fallback = refusal},
+        {.name = "dump, a block answered with one word", .requests = 1 + 1024,
+         .fault = SimFault::shortData(4).onFunction(3), .fallback = "Неверная длина данных"},
+        // A lost reply is the line's: repeated, in blocks still.
+        {.name = "dump, block reply lost, repeated", .requests = 17 + 1, .fault = SimFault::noReply().onAddress(0x103E),
+         .red = {"Таймаут"}},
+        // 62 words take some 300 ms at 9600 bit/s: more than a word's timeout.
+        {.name = "dump, a slow block reply", .fault = SimFault::delay(350).onAddress(0x1000)},
+        {.name = "comparison, 62 words", .operation = Operation::Compare, .red = {"Отличается слов: 2"}},
+        {.name = "restore, 62 words", .operation = Operation::Restore, .requests = 1 + 1022 + 18 + 3},
+        {.name = "restore, blocks refused", .operation = Operation::Restore, .requests = 1 + 1022 + 1 + 1022 + 3, .refused = true,
+         .fallback = refusal},
+        // A word the sensor did not keep, inside the third block of the read-back.
+        {.name = "restore, difference inside a block", .operation = Operation::Restore, .requests = 1 + 1022 + 3,
+         .fault = SimFault::ignoreWrite(100), .red = {differs}, .failure = differs},
+    };
+    for (const Row &r : rows)
+        QTest::newRow(r.name) << r.operation << r.blocks << r.refused << r.fault << r.requests << r.fallback
+                              << r.red << r.failure;
 }
 
 void TestFlashBlocks::readPass()
@@ -138,13 +140,9 @@ void TestFlashBlocks::readPass()
     QCOMPARE(fallbackLines, fallback.isEmpty() ? QStringList() : QStringList{kFallback.arg(fallback)});
 
     // Every read asks for whole words within the flash, no more than a block.
-    for (const Request &r : requestsOf(m_rig.sensor)) {
-        if (r.function != 3)
-            continue;
-        const int words = (quint8(r.frame[4]) << 8 | quint8(r.frame[5])) / 2;
-        QVERIFY(words >= 1 && words <= blocks);
-        QVERIFY(r.address + words <= 0x1400);
-    }
+    for (const Request &r : requestsOf(m_rig.sensor))
+        if (const int words = quint8(r.frame[5]) / 2; r.function == 3)
+            QVERIFY(r.frame[4] == 0 && words >= 1 && words <= blocks && r.address + words <= 0x1400);
     if (operation != Operation::Restore) {
         // A pause between every two requests; the gauge rises to 100.
         QCOMPARE(op.values(HostEvent::Pause).size(), requests - 1);
