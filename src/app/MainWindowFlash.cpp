@@ -65,6 +65,7 @@ public:
     int retries() const override { return m_retries; }
 
     QString asFoundDir() const override { return m_form.asFoundDir(); }
+    int blockWords() const override { return m_form.settingsDialog()->blockRead(); }
 
 private:
     void wait(int ms, bool untilStop)

@@ -81,7 +81,8 @@ void MainWindow::LoadSettings()
                                        m_setup->timeoutShortSpinEdit()},
                              std::pair{QStringLiteral("PauseGroup"),
                                        m_setup->pauseGroupSpinEdit()},
-                             std::pair{QStringLiteral("Retries"), m_setup->retriesSpinEdit()}}) {
+                             std::pair{QStringLiteral("Retries"), m_setup->retriesSpinEdit()},
+                             std::pair{QStringLiteral("BlockRead"), m_setup->blockReadSpinEdit()}}) {
         spin->setValue(ini.readInt(SectionMain, key, spin->textValue()));
     }
 
@@ -116,6 +117,7 @@ void MainWindow::SaveSettings()
         {SectionMain, QStringLiteral("FloatPix"), flag(m_setup->floatPix())},
         {SectionMain, QStringLiteral("FastReply"), flag(m_setup->fastReply())},
         {SectionMain, QStringLiteral("Retries"), number(m_setup->retries())},
+        {SectionMain, QStringLiteral("BlockRead"), number(m_setup->blockRead())},
         {SectionRecord, QStringLiteral("AsFound"), flag(m_setup->asFound())},
     };
     IniFile(m_places.settingsFile).writeValues(keys);

@@ -26,6 +26,7 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Se
     connect(ui->PortPowerComboBox, &DropDownComboBox::dropDown, this,
             &SettingsDialog::PortPowerComboBoxDropDown);
     ui->RetriesSpinEdit->setMaximum(MaxRetries);
+    ui->BlockReadSpinEdit->setMaximum(MaxBlockWords);
 
     FormCreate();
 }
@@ -63,6 +64,11 @@ bool SettingsDialog::floatPix() const
 int SettingsDialog::retries() const
 {
     return ui->RetriesSpinEdit->textValue();
+}
+
+int SettingsDialog::blockRead() const
+{
+    return ui->BlockReadSpinEdit->textValue();
 }
 
 bool SettingsDialog::fastReply() const
@@ -110,6 +116,11 @@ SpinEdit *SettingsDialog::retriesSpinEdit() const
     return ui->RetriesSpinEdit;
 }
 
+SpinEdit *SettingsDialog::blockReadSpinEdit() const
+{
+    return ui->BlockReadSpinEdit;
+}
+
 QCheckBox *SettingsDialog::fastReplyCheckBox() const
 {
     return ui->FastReplyCheckBox;
@@ -144,6 +155,7 @@ void SettingsDialog::FormCreate()
     ui->TimeoutShortSpinEdit->setValue(CommandTimeouts{}.shortMs);
     ui->PauseGroupSpinEdit->setValue(0);
     ui->RetriesSpinEdit->setValue(0);
+    ui->BlockReadSpinEdit->setValue(0);
     ui->FloatPixCheckBox->setChecked(false);
     ui->FastReplyCheckBox->setChecked(false);
     ui->AsFoundCheckBox->setChecked(false);
@@ -161,6 +173,7 @@ void SettingsDialog::FormShow()
     SavedSetup.TimeoutShort = ui->TimeoutShortSpinEdit->value();
     SavedSetup.PauseGroup = ui->PauseGroupSpinEdit->value();
     SavedSetup.Retries = ui->RetriesSpinEdit->value();
+    SavedSetup.BlockRead = ui->BlockReadSpinEdit->value();
     SavedSetup.FloatPix = ui->FloatPixCheckBox->isChecked();
     SavedSetup.FastReply = ui->FastReplyCheckBox->isChecked();
     SavedSetup.AsFound = ui->AsFoundCheckBox->isChecked();
@@ -179,6 +192,7 @@ void SettingsDialog::FormClose()
     ui->TimeoutShortSpinEdit->setValue(SavedSetup.TimeoutShort);
     ui->PauseGroupSpinEdit->setValue(SavedSetup.PauseGroup);
     ui->RetriesSpinEdit->setValue(SavedSetup.Retries);
+    ui->BlockReadSpinEdit->setValue(SavedSetup.BlockRead);
     ui->FloatPixCheckBox->setChecked(SavedSetup.FloatPix);
     ui->FastReplyCheckBox->setChecked(SavedSetup.FastReply);
     ui->AsFoundCheckBox->setChecked(SavedSetup.AsFound);

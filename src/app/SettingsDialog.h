@@ -32,6 +32,7 @@ public:
         qint32 TimeoutShort = 0;
         qint32 PauseGroup = 0;
         qint32 Retries = 0;
+        qint32 BlockRead = 0;
         bool FloatPix = false;
         bool FastReply = false;
         bool AsFound = false;
@@ -46,6 +47,8 @@ public:
     int pauseGroupMs() const;
     // Repeats of a long operation's request that failed on the line, 0..10.
     int retries() const;
+    // Flash words per read request of the long operations, 0..62 (0: one).
+    int blockRead() const;
     bool floatPix() const;
     bool fastReply() const;
     // Whether a restore keeps the sensor's flash as found before it writes.
@@ -58,6 +61,7 @@ public:
     SpinEdit *timeoutShortSpinEdit() const;
     SpinEdit *pauseGroupSpinEdit() const;
     SpinEdit *retriesSpinEdit() const;
+    SpinEdit *blockReadSpinEdit() const;
     QCheckBox *floatPixCheckBox() const;
     QCheckBox *fastReplyCheckBox() const;
     QCheckBox *asFoundCheckBox() const;

@@ -26,6 +26,7 @@ enum class Opt {
     TimeoutShort,
     Pause,
     Retries,
+    Block,
     FloatPix,
     Fast,
     Verbose,
@@ -92,6 +93,11 @@ constexpr OptionRow Options[] = {
      .help = "repeat a request of dump, restore, passport-restore or verify that failed on the line "
              "(time-out, CRC, length) up to N times, 0..10 (default 0)",
      .number = &CliCommand::retries, .min = 0, .max = MaxRetries},
+    {.opt = Opt::Block, .name = "block", .value = "N",
+     .help = "read up to N consecutive flash words per request: in dump, verify, the read of "
+             "--as-found and the read-back of restore, 0..62 (default 0: one word per request); a "
+             "sensor that refuses a block is read one word per request for the rest of the command",
+     .number = &CliCommand::blockWords, .min = 0, .max = MaxBlockWords},
     {.opt = Opt::FloatPix, .name = "float-pix", .help = "read the pixels as real numbers",
      .flag = &CliCommand::floatPix},
     {.opt = Opt::Fast, .name = "fast",

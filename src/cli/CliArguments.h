@@ -53,6 +53,7 @@ struct CliCommand
     int timeoutShortMs = CommandTimeouts{}.shortMs; // --timeout-short: everything else
     int pauseMs = 0;              // --pause: between the requests of group operations
     int retries = 0;              // --retries: repeats of a request that failed on the line
+    int blockWords = 0;           // --block: flash words per read request, 0..62 (0: one)
     bool floatPix = false;        // --float-pix
     bool fastReply = false;       // --fast: a reply ends when its frame is whole
     bool verbose = false;         // --verbose: the traffic lines too

@@ -86,7 +86,8 @@ class CliOperationHost : public IOperationHost
 public:
     CliOperationHost(CliConsole &console, const CliCommand &cmd, const CliEnvironment &env)
         : m_console(console), m_yes(cmd.yes), m_otherSerial(cmd.otherSerial),
-          m_keepAddress(cmd.keepAddress), m_retries(cmd.retries), m_env(env)
+          m_keepAddress(cmd.keepAddress), m_retries(cmd.retries),
+          m_blockWords(cmd.blockWords), m_env(env)
     {
     }
     // The folder whose history/ keeps the flash as found (--as-found).
@@ -126,6 +127,7 @@ public:
     }
     bool stopRequested() override { return m_env.stopSignal && m_env.stopSignal() != 0; }
     int retries() const override { return m_retries; }
+    int blockWords() const override { return m_blockWords; }
     QString asFoundDir() const override { return m_asFoundDir; }
 
 private:
@@ -143,6 +145,7 @@ private:
     bool m_otherSerial;
     bool m_keepAddress;
     int m_retries;
+    int m_blockWords;
     const CliEnvironment &m_env;
     QString m_asFoundDir;
 };

@@ -20,6 +20,41 @@ int flashIndex(quint16 address)
     return n >= 0 && n < FlashWords ? n : -1;
 }
 
+// A refusal of a block read, not a failure of the line: the sensor answers,
+// but not with the block asked for.
+bool refusesBlock(TransactFailure failure)
+{
+    return failure == TransactFailure::Exception || failure == TransactFailure::Length;
+}
+
+// The engine's red lines held back for the length of one exchange.
+class HeldLines
+{
+public:
+    HeldLines(ModbusMaster &engine, QStringList *lines) : m_engine(engine)
+    {
+        m_engine.HeldFailureLines = lines;
+    }
+    ~HeldLines() { m_engine.HeldFailureLines = nullptr; }
+    HeldLines(const HeldLines &) = delete;
+    HeldLines &operator=(const HeldLines &) = delete;
+
+private:
+    ModbusMaster &m_engine;
+};
+
+// The words of the last block read, ahead of the verify pass that compares them.
+struct ReadAhead
+{
+    quint16 start = 0;
+    QList<quint32> words;
+
+    bool holds(quint16 address) const
+    {
+        return address >= start && address - start < words.size();
+    }
+};
+
 } // namespace
 
 QString FinishHint(WriteJob job, bool verifying)
@@ -41,7 +76,8 @@ QString FinishHint(WriteJob job, bool verifying)
 
 FlashPasses::FlashPasses(ModbusMaster &engine, IOperationHost &opHost, int pauseMs,
                          const CommandTimeouts &timeouts)
-    : m_engine(engine), m_opHost(opHost), m_pauseMs(pauseMs), m_timeouts(timeouts)
+    : m_engine(engine), m_opHost(opHost), m_pauseMs(pauseMs), m_timeouts(timeouts),
+      m_blockWords(std::clamp(opHost.blockWords(), 0, MaxBlockWords))
 {
 }
 
@@ -77,8 +113,8 @@ void FlashPasses::pauseBefore(RequestKind next)
         m_opHost.pause(m_pauseMs);
 }
 
-void FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 address,
-                          qint32 timeoutMs, bool logTraffic)
+bool FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 address,
+                          qint32 timeoutMs, bool logTraffic, QString *refusal)
 {
     const RequestRule rule = RuleOf(kind);
     const int retries = rule.repeatable ? std::clamp(m_opHost.retries(), 0, MaxRetries) : 0;
@@ -86,12 +122,25 @@ void FlashPasses::request(RequestKind kind, const RequestPdu &pdu, quint16 addre
         if (rule.stoppable)
             stopIfRequested();
         const qint32 len = pdu.copyTo(m_engine.RequestBuf.data());
+        // The lines of a failure that may be a refusal wait until it is known.
+        QStringList held;
+        const auto logHeld = [&] {
+            for (const QString &line : held)
+                log().Log(line, LogError);
+        };
         try {
+            const HeldLines hold(m_engine, refusal ? &held : nullptr);
             m_engine.Transact(m_engine.RequestBuf.data(), len, timeoutMs, false, logTraffic);
-            return;
+            return true;
         } catch (const SerialLinkError &e) {
+            logHeld();
             throw EOperationFailed(e.text()); // a port failure is never repeated
         } catch (const ZartError &e) {
+            if (refusal && refusesBlock(m_engine.LastFailure)) {
+                *refusal = e.text();
+                return false;
+            }
+            logHeld();
             if (attempt >= retries || !IsRepeatableFailure(m_engine.LastFailure))
                 throw EOperationFailed(e.text());
         }
@@ -136,17 +185,51 @@ void FlashPasses::wrote(quint16 address, quint32 value)
     m_known[std::size_t(n)] = value;
 }
 
+bool FlashPasses::readBlock(quint16 address, int count, quint32 *values)
+{
+    // The reply is longer than a word's by 4 (count - 1) bytes: the wait for
+    // it grows by their time on the line (11-bit characters), some 280 ms for
+    // 62 words at 9600 bit/s.
+    const qint64 baud = std::max(1, m_engine.port().speed());
+    const qint64 extraMs = (4LL * (count - 1) * 11 * 1000 + baud - 1) / baud;
+    QString refusal;
+    if (!request(RequestKind::Read, RequestReadFlashBlock(address, count), address,
+                 m_timeouts.shortMs + qint32(extraMs), false, &refusal)) {
+        m_blockWords = 0;
+        log().Log(QStringLiteral("Датчик не читает блоками (%1), чтение по одному слову").arg(refusal),
+                  LogInfo);
+        pauseBefore(RequestKind::Read);
+        return false;
+    }
+    try {
+        DecodeWords(m_engine.ReplyBuf.data(), m_engine.ReplyLen, values, count);
+    } catch (const ZartError &e) {
+        log().Log(e.text(), LogError);
+        throw EOperationFailed(e.text());
+    }
+    for (int i = 0; i < count; ++i)
+        if (const int n = flashIndex(quint16(address + i)); n >= 0)
+            m_known[std::size_t(n)] = values[i];
+    return true;
+}
+
 FlashImage FlashPasses::readAll(const QString &title)
 {
     m_opHost.progress(0);
     log().Log(title, LogInfo);
     FlashImage image{};
     constexpr int last = FlashWords - 1;
-    for (int n = 0; n <= last; ++n) {
-        image[std::size_t(n)] = readWord(FlashWordAddress(n));
-        m_opHost.progress(percent(n, last));
+    for (int n = 0; n <= last;) {
+        const int count = std::min(m_blockWords, FlashWords - n);
+        if (count > 1 && readBlock(FlashWordAddress(n), count, &image[std::size_t(n)])) {
+            n += count;
+        } else {
+            image[std::size_t(n)] = readWord(FlashWordAddress(n));
+            ++n;
+        }
+        m_opHost.progress(percent(n - 1, last));
         m_opHost.processEvents();
-        if (n != last)
+        if (n <= last)
             pauseBefore(RequestKind::Read);
     }
     return image;
@@ -164,13 +247,16 @@ void FlashPasses::writeAndVerify(const QList<WritePass> &passes, WriteJob job)
     bool verifying = false;
     // After each position, and between two words of one: the request that
     // follows the very last pause is the checksum correction's.
-    const auto afterPosition = [&](const WritePass &pass, qsizetype n, bool lastOfAll) {
+    // No pause where the next word to compare has come with a block already.
+    const auto afterPosition = [&](const WritePass &pass, qsizetype n, bool lastOfAll,
+                                   bool pause = true) {
         if (pass.gaugeLast > 0) {
             m_opHost.progress(percent(int(n) + pass.gaugeOffset, pass.gaugeLast));
             m_opHost.processEvents();
         }
-        pauseBefore(lastOfAll ? RequestKind::Checksum
-                              : (verifying ? RequestKind::Read : RequestKind::WordWrite));
+        if (pause)
+            pauseBefore(lastOfAll ? RequestKind::Checksum
+                                  : (verifying ? RequestKind::Read : RequestKind::WordWrite));
     };
     try {
         for (qsizetype p = 0; p < passes.size(); ++p) {
@@ -193,20 +279,46 @@ void FlashPasses::writeAndVerify(const QList<WritePass> &passes, WriteJob job)
             }
             verifying = true;
             log().Log(pass.verifyTitle, LogInfo);
+            // The words in the order they are compared: a run of consecutive
+            // addresses among them may be read as one block.
+            QList<quint16> order;
+            for (const QList<PassWord> &words : pass.positions)
+                for (const PassWord &word : words)
+                    order << word.address;
+            qsizetype k = 0; // the word's place in order
+            ReadAhead ahead;
+            const auto readBack = [&](quint16 address) {
+                if (ahead.holds(address))
+                    return ahead.words[address - ahead.start];
+                ahead.words.clear();
+                int count = 1;
+                while (count < m_blockWords && k + count < order.size()
+                       && order[k + count] == address + count)
+                    ++count;
+                if (count > 1) {
+                    QList<quint32> words(count);
+                    if (readBlock(address, count, words.data())) {
+                        ahead = {address, words};
+                        return words.first();
+                    }
+                }
+                return readWord(address);
+            };
             for (qsizetype n = 0; n < pass.positions.size(); ++n) {
                 const QList<PassWord> &words = pass.positions[n];
-                for (qsizetype w = 0; w < words.size(); ++w) {
-                    if (w > 0)
+                for (qsizetype w = 0; w < words.size(); ++w, ++k) {
+                    if (w > 0 && !ahead.holds(words[w].address))
                         pauseBefore(RequestKind::Read);
                     current = words[w].address;
-                    if (readWord(current) != words[w].expected) {
+                    if (readBack(current) != words[w].expected) {
                         const QString text =
                             QString::asprintf("Данные различаются по адресу 0x%.4X", unsigned(current));
                         log().Log(text, LogError);
                         throw EOperationFailed(text);
                     }
                 }
-                afterPosition(pass, n, lastPass && n + 1 == pass.positions.size());
+                afterPosition(pass, n, lastPass && n + 1 == pass.positions.size(),
+                              !ahead.holds(quint16(current + 1)));
             }
         }
     } catch (const EOperationFailed &) {

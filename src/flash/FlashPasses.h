@@ -57,6 +57,10 @@ public:
     // read before a restore writes anything; empty: no such read, and the
     // restore sends only its own requests.
     virtual QString asFoundDir() const { return {}; }
+    // Flash words read per request by the read passes (the dump, the
+    // comparison, the as-found read, a restore's read-back), 1..MaxBlockWords;
+    // 0 or 1: one word per request.
+    virtual int blockWords() const { return 0; }
 };
 
 // A failure of a long operation, already reported in the log.
@@ -154,9 +158,11 @@ public:
     // kinds), the exchange, and the repeats after the group pause, each logged as
     // "Повтор %d из %d: адрес 0x%.4X". A failed exchange (logged by the
     // transaction engine) leaves as EOperationFailed; a port failure is never
-    // repeated.
-    void request(RequestKind kind, const RequestPdu &pdu, quint16 address, qint32 timeoutMs,
-                 bool logTraffic = false);
+    // repeated. With refusal given, a refusal of the request (an exception
+    // reply, a reply of the wrong length) is neither logged nor repeated: its
+    // text goes to refusal and the call returns false.
+    bool request(RequestKind kind, const RequestPdu &pdu, quint16 address, qint32 timeoutMs,
+                 bool logTraffic = false, QString *refusal = nullptr);
     quint32 readWord(quint16 address, RequestKind kind = RequestKind::Read, bool logTraffic = false);
 
     // The pause before a request of kind next: cut short by a stop when the stop
@@ -168,8 +174,9 @@ public:
     // A question; a No that comes with a stop request stops the operation.
     bool ask(const QString &question);
 
-    // Logs title, then reads the 1024 flash words: after each the gauge at
-    // n / 1023, the pending events and (but after the last) the pause.
+    // Logs title, then reads the 1024 flash words, one or a block per request:
+    // after each request the gauge at n / 1023 of its last word n, the pending
+    // events and (but after the last) the pause.
     FlashImage readAll(const QString &title);
 
     // Writes and verifies the passes in order. A stop or a failure on the way
@@ -206,6 +213,12 @@ private:
     // the value it replaced where that is known.
     void wrote(quint16 address, quint32 value);
 
+    // Reads count words from address on in one request into values; false when
+    // the sensor refuses blocks: then "Датчик не читает блоками (...), чтение по
+    // одному слову" is logged, the pause taken, and every later read of this
+    // operation is one word.
+    bool readBlock(quint16 address, int count, quint32 *values);
+
     [[noreturn]] void endWritesEarly(quint16 address, WriteJob job, bool verifying);
     bool probeAddress(int address, const std::function<void(int)> &setAddress);
 
@@ -213,6 +226,7 @@ private:
     IOperationHost &m_opHost;
     int m_pauseMs;
     CommandTimeouts m_timeouts;
+    int m_blockWords; // words per read request; 0 or 1: one
     int m_written = 0;
     int m_total = 0;
     // Each flash word as last read or written by this operation; none before.

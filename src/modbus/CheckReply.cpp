@@ -28,6 +28,15 @@ bool inputRegisterQuantityOk(const quint8 *requestPdu)
     }
 }
 
+// The data bytes a read of holding registers asks for: twice the request's
+// quantity; 4 (one flash word) when the request is not known.
+int heldBytesAsked(const quint8 *requestPdu)
+{
+    if (requestPdu == nullptr || requestPdu[0] != 3)
+        return 4;
+    return 2 * (requestPdu[3] * 256 + requestPdu[4]);
+}
+
 } // namespace
 
 QString ExceptionText(quint8 code)
@@ -84,8 +93,9 @@ std::optional<ReplyFailure> CheckReplyFailure(const quint8 *rx, qint32 n, int bu
     case 3:
         if (n != rx[2] + 5)
             return length(u"Неверная длина пакета");
-        // Every holding-register read of the tool asks for two registers.
-        if (rx[2] != 4)
+        // A holding-register read brings two bytes per register asked for: two
+        // registers (one flash word) unless the request asked for a block.
+        if (rx[2] != heldBytesAsked(requestPdu))
             return length(u"Неверная длина данных");
         return std::nullopt;
     case 4:

@@ -142,9 +142,9 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
         }
     } catch (const ZartError &e) {
         ReplyLen = 0;
-        m_host.Log(e.text(), LogError);
+        logFailure(e.text());
         if (const QString hint = PortAccessHint(e); !hint.isEmpty())
-            m_host.Log(hint, LogError);
+            logFailure(hint);
         throw; // a port failure keeps its class (SerialLinkError) for callers that look at it
     } catch (const std::exception &e) {
         // A failure from outside the tool's own classes (out of memory, for one)
@@ -152,7 +152,7 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
         const QString failure = QString::fromLocal8Bit(e.what());
         ReplyLen = 0;
         LastFailure = TransactFailure::Other;
-        m_host.Log(failure, LogError);
+        logFailure(failure);
         throw ZartError(failure);
     }
 }
@@ -224,9 +224,17 @@ void ModbusMaster::CheckReply()
             CheckReplyFailure(rx, n, m_host.busAddress(), RequestBuf.data())) {
         ReplyLen = 0;
         LastFailure = failure->kind;
-        m_host.Log(failure->text, LogError);
+        logFailure(failure->text);
         throw ZartError(failure->text);
     }
+}
+
+void ModbusMaster::logFailure(const QString &text)
+{
+    if (HeldFailureLines)
+        HeldFailureLines->append(text);
+    else
+        m_host.Log(text, LogError);
 }
 
 qint32 ModbusMaster::receivedCount() const

@@ -5,6 +5,7 @@
 #include "common/ZartError.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <optional>
 
@@ -121,8 +122,13 @@ public:
     qint32 ReplyLen = 0;
     // The kind of the last Transact's failure; None after a good exchange.
     TransactFailure LastFailure = TransactFailure::None;
+    // While set, the red lines of a failure go here instead of the log: a
+    // caller that may handle the failure itself (a refused block read) logs
+    // them, or not, once it knows.
+    QStringList *HeldFailureLines = nullptr;
 
 private:
+    void logFailure(const QString &text);
     quint8 requestAddress() const;
     void keepRequest(const quint8 *pdu, qint32 pduLen);
     qint32 receivedCount() const;

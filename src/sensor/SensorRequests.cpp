@@ -4,6 +4,7 @@
 #include "sensor/StatusText.h"
 #include "common/ZartError.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <initializer_list>
@@ -119,6 +120,11 @@ RequestPdu RequestIllumination(quint8 code)
 RequestPdu RequestReadFlashWord(quint16 address)
 {
     return makePdu({0x03, hi(address), lo(address), 0x00, 0x02});
+}
+
+RequestPdu RequestReadFlashBlock(quint16 address, int words)
+{
+    return makePdu({0x03, hi(address), lo(address), 0x00, quint8(2 * std::clamp(words, 1, MaxBlockWords))});
 }
 
 RequestPdu RequestWriteFlashWord(quint16 address, quint32 value)
@@ -259,6 +265,13 @@ quint32 DecodeWord(const quint8 *reply, qint32 replyLen)
 {
     requireLength(replyLen, 6);
     return be32(reply + 2);
+}
+
+void DecodeWords(const quint8 *reply, qint32 replyLen, quint32 *words, int count)
+{
+    requireLength(replyLen, 2 + 4 * count);
+    for (int i = 0; i < count; ++i)
+        words[i] = be32(reply + 2 + 4 * i);
 }
 
 QString WordText(quint32 word)

@@ -58,6 +58,10 @@ RequestPdu RequestReadPixels(bool floatPix);
 RequestPdu RequestIllumination(quint8 code);
 // 03 Ah Al 00 02: one flash word at sensor address A (0x1000 + n).
 RequestPdu RequestReadFlashWord(quint16 address);
+// The most flash words one read may ask for: 124 registers, 248 data bytes.
+inline constexpr int MaxBlockWords = 62;
+// 03 Ah Al 00 2N: N flash words (1..MaxBlockWords) from sensor address A on.
+RequestPdu RequestReadFlashBlock(quint16 address, int words);
 // 10 Ah Al 00 03 06 V3 V2 V1 V0 K0 K1: one flash word, then the flash-write key.
 RequestPdu RequestWriteFlashWord(quint16 address, quint32 value);
 // 04 00 07 00 01: the sensor's checksum.
@@ -116,6 +120,9 @@ MeasurementTexts DecodePixels(const quint8 *reply, qint32 replyLen, bool floatPi
 
 // A flash word: the four data bytes, high byte first.
 quint32 DecodeWord(const quint8 *reply, qint32 replyLen);
+// A block of flash words into words[0 .. count): four data bytes each, high
+// byte first.
+void DecodeWords(const quint8 *reply, qint32 replyLen, quint32 *words, int count);
 // Eight upper-case hexadecimal digits, zero-padded.
 QString WordText(quint32 word);
 

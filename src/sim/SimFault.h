@@ -26,6 +26,8 @@ struct SimFault
         Delay,         // the reply goes out after a delay
         TrailingBytes, // extra bytes follow the reply's CRC
         IgnoreWrite,   // a flash write is acknowledged but not stored
+        ShortData,     // a register read's reply keeps only its first data bytes
+                       // (byte count and CRC made to agree)
     };
 
     static constexpr int Any = -1;
@@ -81,6 +83,15 @@ struct SimFault
         SimFault f = make(Kind::IgnoreWrite);
         f.functionCode = 16;
         f.registerAddress = 0x1000 + word;
+        return f;
+    }
+
+    // The data of a read of registers (functions 3, 4) cut to its first
+    // `bytes` bytes: a sensor that answers with fewer registers than asked.
+    static SimFault shortData(int bytes)
+    {
+        SimFault f = make(Kind::ShortData);
+        f.value = bytes;
         return f;
     }
 

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSaveFile>
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -214,6 +215,12 @@ std::optional<SimReply> SimSensor::processLocked(const QByteArray &req)
         pdu = exceptionPdu(function, quint8(ex->value));
     else
         pdu = execute(req, fired);
+    if (const SimFault *f = firedKind(SimFault::Kind::ShortData);
+        f && (function == 3 || function == 4) && pdu.size() > 2 && quint8(pdu[0]) == function) {
+        const int kept = std::clamp(f->value, 0, int(pdu.size()) - 2);
+        pdu.truncate(2 + kept);
+        pdu[1] = char(kept);
+    }
 
     // The reply carries the address the request came to, even when the request
     // has just changed it (the new address is used from the next request on).

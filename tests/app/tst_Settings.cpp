@@ -192,6 +192,7 @@ private Q_SLOTS:
             {"Retries 3", "[Main]\nRetries=3\n", {{"retries", 3}}},
             {"Retries 99", "[Main]\nRetries=99\n", {{"retries", 10}}},
             {"Retries -1", "[Main]\nRetries=-1\n", {}},
+            {"BlockRead 99", "[Main]\nBlockRead=99\n", {{"blockRead", 62}}},
             {"AsFound 1", "[Record]\nAsFound=1\n", {{"asFound", true}}},
             {"AsFound in [Main]", "[Main]\nAsFound=1\n", {}},
         };
@@ -209,7 +210,7 @@ private Q_SLOTS:
                              {"timeoutShort", 300},     {"pause", 0},
                              {"floatPix", false},       {"fastReply", false},
                              {"serviceMode", 0},        {"retries", 0},
-                             {"asFound", false}};
+                             {"asFound", false},        {"blockRead", 0}};
         expected.insert(changed);
         start(settings, {3, 7});
 
@@ -228,6 +229,7 @@ private Q_SLOTS:
         QCOMPARE(form()->ServiceMode, expected["serviceMode"].toInt());
         QCOMPARE(setup()->retries(), expected["retries"].toInt());
         QCOMPARE(setup()->asFound(), expected["asFound"].toBool());
+        QCOMPARE(setup()->blockRead(), expected["blockRead"].toInt());
     }
 
     // The first exit writes every key but "ServiceMode", in order.
@@ -238,7 +240,8 @@ private Q_SLOTS:
         QCOMPARE(ScopedSettingsFile::lines(),
                  (QStringList{"[Setup]", "ComPort=0", "SpeedComPort=0", "PowerComPort=0", "[Main]",
                               "Addr=1", "Timeout=3000", "TimeoutShort=300", "PauseGroup=0",
-                              "FloatPix=0", "FastReply=0", "Retries=0", "[Record]", "AsFound=0"}));
+                              "FloatPix=0", "FastReply=0", "Retries=0", "BlockRead=0", "[Record]",
+                              "AsFound=0"}));
     }
 
     void exitWritesTheControls_data()

@@ -300,6 +300,7 @@ private Q_SLOTS:
         QTest::newRow("timeout 0") << QStringList{"--timeout-short", "0", "serial"} << "--timeout-short wants";
         QTest::newRow("pause too long") << QStringList{"--pause", "60001", "serial"} << "--pause wants";
         QTest::newRow("too many retries") << QStringList{"--retries", "11", "dump"} << "--retries wants";
+        QTest::newRow("block of 63 words") << QStringList{"--block", "63", "dump"} << "--block wants";
         QTest::newRow("speed 4800") << QStringList{"--speed", "4800", "serial"} << "--speed wants 9600, 57600 or 115200";
         QTest::newRow("hex address with a bad digit") << QStringList{"read-word", "10G0"} << "read-word: ADDR wants";
         QTest::newRow("empty hex") << QStringList{"read-word", "0x"} << "read-word: ADDR wants";

@@ -56,6 +56,7 @@ public:
     void reset(const SimSensor::Flash &flash = SimSensor::defaultFlash(), int address = 1)
     {
         sensor.clearFaults();
+        sensor.setBlockReads(true);
         sensor.setFlash(flash);
         sensor.setAddress(quint8(address));
         sensor.clearRequestLog();

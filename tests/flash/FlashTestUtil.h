@@ -103,6 +103,7 @@ public:
     int retries() const override { return retryCount; }
     IOperationRecorder *recorder() override { return &told; }
     QString asFoundDir() const override { return asFound; }
+    int blockWords() const override { return blocks; }
 
     QList<int> values(HostEvent::Kind kind) const { return collect(kind, false); }
     QList<int> requestCounts(HostEvent::Kind kind) const { return collect(kind, true); }
@@ -111,6 +112,7 @@ public:
     int stopAtRequest = -1; // never
     int retryCount = 0;
     QString asFound; // the as-found folder; none by default
+    int blocks = 0;  // flash words per read request
     RecordingRecorder told;
     QStringList questions;
     QList<HostEvent> events;

@@ -60,6 +60,12 @@ void TestCheckReply::rules_data()
     QTest::newRow("fn3 count 8, 13 bytes") << withCrc("01 03 08 00 00 00 00 00 00 00 00") << 1 << holding
                                            << kBadDataLength;
     QTest::newRow("fn3 count 4, 10 bytes") << withCrc("01 03 04 00 00 00 00 00") << 1 << holding << kBadLength;
+    // A block of words: the byte count is twice the quantity asked for.
+    const QByteArray block = hex("03 10 07 00 06");
+    QTest::newRow("fn3 block of 3") << withCrc(hex("01 03 0C") + QByteArray(12, '\x5A')) << 1 << block << kAccepted;
+    QTest::newRow("fn3 one word to a block") << withCrc("01 03 04 11 22 33 44") << 1 << block << kBadDataLength;
+    QTest::newRow("fn3 block to one word") << withCrc(hex("01 03 0C") + QByteArray(12, '\x5A')) << 1 << holding
+                                           << kBadDataLength;
 
     // Function 4: length, then the request against the input-register blocks.
     QTest::newRow("fn4 serial number") << withCrc("01 04 04 00 12 34 56") << 1 << kSerialRequest << kAccepted;

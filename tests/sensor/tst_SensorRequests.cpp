@@ -154,6 +154,13 @@ void TestSensorRequests::wordAndCrc()
     QCOMPARE(WordText(DecodeWord(u8(word), 6)), QStringLiteral("0000000F"));
     const QByteArray big = hex("0304 DEADBEEF");
     QCOMPARE(DecodeWord(u8(big), 6), 0xDEADBEEFu);
+    // A block: N words from address A, two registers each, high word first.
+    QCOMPARE(RequestReadFlashBlock(0x1007, 7).toByteArray(), hex("031007000E"));
+    QCOMPARE(RequestReadFlashBlock(0x13C2, MaxBlockWords).toByteArray(), hex("0313C2007C"));
+    const QByteArray block = hex("0308 DEADBEEF 0000000F");
+    std::array<quint32, 2> words{};
+    DecodeWords(u8(block), 10, words.data(), 2);
+    QCOMPARE(words, (std::array<quint32, 2>{0xDEADBEEFu, 0x0000000Fu}));
     const QByteArray crc = hex("0402 120A");
     QCOMPARE(DecodeCrc(u8(crc), 4), QStringLiteral("120A"));
 }
@@ -169,6 +176,7 @@ void TestSensorRequests::shortRepliesAreRefused_data()
     QTest::newRow("integer pixels with 4 data bytes") << hex("0404 012CFFFF") << 2;
     QTest::newRow("word with 2 data bytes") << hex("0302 000F") << 3;
     QTest::newRow("crc with 1 data byte") << hex("0401 12") << 4;
+    QTest::newRow("block of 3 with 8 data bytes") << hex("0308 0000000F 00000010") << 5;
 }
 
 void TestSensorRequests::shortRepliesAreRefused()
@@ -184,6 +192,11 @@ void TestSensorRequests::shortRepliesAreRefused()
         case 1: DecodeCoordinates(u8(buf), len); break;
         case 2: DecodePixels(u8(buf), len, false); break;
         case 3: DecodeWord(u8(buf), len); break;
+        case 5: {
+            std::array<quint32, 3> words{};
+            DecodeWords(u8(buf), len, words.data(), 3);
+            break;
+        }
         default: DecodeCrc(u8(buf), len); break;
         }
         QFAIL("a short reply was decoded");
