@@ -15,8 +15,8 @@ set(ZART_LAYER_BASES_record flash)
 set(ZART_LAYER_BASES_report record picture)
 set(ZART_LAYER_BASES_sim codec)
 set(ZART_LAYER_BASES_demo sim serial)
-set(ZART_LAYER_BASES_app flash picture demo)
-set(ZART_LAYER_BASES_cli flash picture demo)
+set(ZART_LAYER_BASES_app flash picture record demo)
+set(ZART_LAYER_BASES_cli flash picture record demo)
 
 # out: the layers that layer builds on, directly or not.
 function(zart_layer_closure layer out)

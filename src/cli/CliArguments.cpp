@@ -1,6 +1,7 @@
 #include "cli/CliArguments.h"
 
 #include "picture/CalibrationPainter.h"
+#include "record/RecordKeeper.h"
 #include "flash/FlashPasses.h"
 #include "sensor/HexField.h"
 #include "sensor/RegisterMap.h"
@@ -33,6 +34,8 @@ enum class Opt {
     OtherSerial,
     KeepAddress,
     AsFound,
+    Record,
+    NoRecord,
     Help,
     FindTimeout,
     PowerPort,
@@ -41,6 +44,8 @@ enum class Opt {
     Interval,
     Count,
     Stats,
+    Since,
+    Csv,
 };
 
 struct OptionRow
@@ -113,6 +118,15 @@ constexpr OptionRow Options[] = {
              "directory, where dump writes by default (restore --differences keeps the flash its "
              "comparison read); when it cannot be kept, nothing is written",
      .flag = &CliCommand::asFound},
+    {.opt = Opt::Record, .name = "record", .value = "PATH|URL",
+     .help = "the service record, where every command that reads or changes a sensor's state (dump, "
+             "restore, passport-restore, calibration-restore, verify, write-word, crc-correct, "
+             "set-address, search) is recorded: an SQLite file or postgresql://[user@]host[:port]/dbname "
+             "(the password from ~/.pgpass or PGPASSWORD; default: records.sqlite in the current "
+             "directory, where dump writes by default). A record that cannot be written is one red "
+             "line; the command itself goes on"},
+    {.opt = Opt::NoRecord, .name = "no-record", .help = "record nothing",
+     .flag = &CliCommand::noRecord},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
     // Told with their commands: each belongs to the commands whose options list it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
@@ -125,6 +139,8 @@ constexpr OptionRow Options[] = {
     {.opt = Opt::Count, .name = "count", .value = "N", .number = &CliCommand::count, .min = 1,
      .max = 100000000, .withWatch = true},
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
+    {.opt = Opt::Since, .name = "since", .value = "DATE"},
+    {.opt = Opt::Csv, .name = "csv", .flag = &CliCommand::csv},
 };
 
 // A short list written in place in a table row: {a, b}; at most N items.
@@ -174,7 +190,7 @@ struct VerbRow
     CliVerb verb;
     const char *name;
     Few<VerbArg, 3> args{};     // positional, in their order
-    Few<VerbOption, 1> options{}; // the options of this command
+    Few<VerbOption, 2> options{}; // the options of this command
     bool needsPort = true;
     bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
     const char *help = nullptr;
@@ -284,6 +300,18 @@ constexpr VerbRow Verbs[] = {
      "\"номинал (X; Y) = (x; y) мм\": the nominal coordinates along the indices X and Y run along), then "
      "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
      "which index X and Y run along"},
+    {.verb = CliVerb::History, .name = "history",
+     .args = {{.name = "SERIAL", .optional = true}},
+     .options = {{.opt = Opt::Since}, {.opt = Opt::Csv}}, .needsPort = false,
+     .help =
+     "the operations of the service record (--record), oldest first, without a sensor: one "
+     "TAB-separated line each after a heading line (local time, sensor, operation, result, user); "
+     "only those of the sensor SERIAL (hexadecimal) when given, only those from DATE on with --since "
+     "(YYYY-MM-DD: from the start of that day, local time; or an ISO date and time, "
+     "2024-05-17T14:30, local unless it ends in Z or an offset). With --csv the whole record as CSV "
+     "(RFC 4180, UTF-8): the times with their offset, the sensor, the operation, the result, the user, "
+     "the computer, the program's version, the port, the address, the firmware word, the words "
+     "written, the message and the files"},
 };
 
 // What the parser and the help take for granted of the command table.
@@ -468,6 +496,16 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
         cmd.speed = value;
     } else if (row.opt == Opt::PowerPort) {
         cmd.powerPort = value;
+    } else if (row.opt == Opt::Record) {
+        if (value.trimmed().isEmpty())
+            usage(QStringLiteral("--record needs a file path or a postgresql:// URL"));
+        cmd.recordLocation = value;
+    } else if (row.opt == Opt::Since) {
+        const std::optional<QDateTime> since = ParseHistoryDate(value);
+        if (!since)
+            usage(QStringLiteral("--since wants YYYY-MM-DD or an ISO date and time, not \"%1\"")
+                      .arg(value));
+        cmd.since = *since;
     }
 }
 
@@ -516,6 +554,12 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::Dump:
         if (!args.isEmpty())
             cmd.path = path(0);
+        break;
+    case CliVerb::History:
+        if (!args.isEmpty()) {
+            cmd.serial = hexValue(args.at(0), what(0));
+            cmd.historySerialGiven = true;
+        }
         break;
     case CliVerb::Plot:
         if (!IsPictureFileName(args.at(1)))
@@ -697,6 +741,8 @@ CliCommand ParseCliArguments(const QStringList &args)
         usage(QStringLiteral("--demo-collide needs --demo-sensors 2 or more"));
     if (cmd.demo && !cmd.port.isEmpty())
         usage(QStringLiteral("--port and --demo exclude each other"));
+    if (cmd.noRecord && !cmd.recordLocation.isEmpty())
+        usage(QStringLiteral("--record and --no-record exclude each other"));
     if (positionals.isEmpty())
         usage(QStringLiteral("no command given"));
 
@@ -736,6 +782,8 @@ CliCommand ParseCliArguments(const QStringList &args)
     for (const auto &[opt, value] : deferred)
         apply(cmd, optionRow(opt), value);
 
+    if (cmd.verb == CliVerb::History && cmd.noRecord)
+        usage(QStringLiteral("history reads the service record: --no-record leaves nothing to read"));
     readArguments(cmd, *verb, positionals);
     for (const VerbOption &option : verb->options) {
         const auto given = deferred.find(option.opt);

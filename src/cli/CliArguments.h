@@ -2,6 +2,7 @@
 
 #include "sensor/SensorCommands.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -36,6 +37,7 @@ enum class CliVerb {
     Compare,
     Plot,
     Verify,
+    History,
 };
 
 struct CliCommand
@@ -59,6 +61,8 @@ struct CliCommand
     bool otherSerial = false;     // --other-serial: writes into a sensor whose serial
                                   // number is not the file's
     bool asFound = false;         // --as-found: a restore keeps the flash as found first
+    QString recordLocation;       // --record: the service record; empty: the default file
+    bool noRecord = false;        // --no-record: no operation is recorded
     bool help = false;            // --help / -h
 
     CliVerb verb = CliVerb::Serial;
@@ -81,6 +85,9 @@ struct CliCommand
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until a stop signal
     bool stats = false;           // --watch --stats: a summary line per channel at the end
+    bool historySerialGiven = false; // history SERIAL (in serial)
+    QDateTime since;              // history --since DATE; invalid: from the first
+    bool csv = false;             // history --csv
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

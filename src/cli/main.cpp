@@ -3,6 +3,8 @@
 #include "cli/CliRunner.h"
 #include "common/StopSignals.h"
 
+#include "ZartVersion.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -36,6 +38,8 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    // The version the service record keeps with every operation.
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZART_VERSION_TEXT));
     // Ctrl+C, SIGTERM or SIGHUP ends a watch after the reading under way
     // (its summary still comes) and stops a long operation after the request
     // in flight. Either way the port is closed on the way out, and a second
