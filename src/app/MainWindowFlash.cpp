@@ -5,6 +5,7 @@
 #include "app/SettingsDialog.h"
 #include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
+#include "app/RecordWindow.h"
 #include "app/TextViewer.h"
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
@@ -23,6 +24,8 @@ namespace {
 
 const QString PassportFilter = QStringLiteral("Паспорт (*.ini)|*.ini|Все файлы (*.*)|*.*");
 const QString PassportDefaultExt = QStringLiteral("ini");
+
+} // namespace
 
 // The window's side of a long operation: the gauge, the pending events, a
 // pause that keeps the window painted, the questions as modal message boxes,
@@ -66,6 +69,9 @@ public:
 
     QString asFoundDir() const override { return m_form.asFoundDir(); }
 
+    IOperationRecorder *recorder() override { return m_recorder; }
+    void setRecorder(IOperationRecorder *recorder) { m_recorder = recorder; }
+
 private:
     void wait(int ms, bool untilStop)
     {
@@ -84,9 +90,8 @@ private:
     MainWindow &m_form;
     QProgressBar *m_gauge;
     int m_retries;
+    IOperationRecorder *m_recorder = nullptr;
 };
-
-} // namespace
 
 QString MainWindow::filesDir() const
 {
@@ -97,6 +102,56 @@ QString MainWindow::filesDir() const
 QString MainWindow::asFoundDir() const
 {
     return m_setup->asFound() ? filesDir() : QString();
+}
+
+void MainWindow::syncRecordLocation()
+{
+    m_records.setLocation(RecordLocationOr(m_recordDatabase, m_places.dataDir));
+}
+
+RecordedOperation MainWindow::recorded(RecordedKind kind)
+{
+    if (m_recordDatabase.trimmed().isEmpty())
+        filesDir(); // the default record's folder, made when missing
+    syncRecordLocation();
+    return m_records.operation(*this, kind, *DataPort, busAddress());
+}
+
+void MainWindow::setRecordWindow(RecordWindow *window)
+{
+    m_recordWindow = window;
+    if (!window)
+        return;
+    window->setRecord(&m_records);
+    window->setDumpOpener([this](const QString &path) { runGuarded([&] { showDumpFile(path); }); });
+}
+
+void MainWindow::RecordMenuClick()
+{
+    if (!m_recordWindow)
+        return;
+    syncRecordLocation();
+    m_recordWindow->setExportDir(filesDir());
+    if (m_recordWindow->isVisible())
+        m_recordWindow->refresh();
+    m_recordWindow->show();
+    m_recordWindow->raise();
+    m_recordWindow->activateWindow();
+}
+
+void MainWindow::showDumpFile(const QString &path)
+{
+    FlashImage image;
+    try {
+        image = ReadDumpFile(path);
+    } catch (const ZartError &e) {
+        Log(e.text(), LogError);
+        return;
+    }
+    if (!m_viewDump)
+        return;
+    m_viewDump->setDump(image, path);
+    ModalRunner::exec(*m_viewDump);
 }
 
 void MainWindow::connectFlashHandlers()
@@ -110,15 +165,20 @@ void MainWindow::connectFlashHandlers()
                    &MainWindow::CompareFlashFileButtonClick);
     connectHandler(ui->CalibrationRestoreButton, &QPushButton::clicked,
                    &MainWindow::CalibrationRestoreButtonClick);
+    connectHandler(ui->RecordMenu, &QAction::triggered, &MainWindow::RecordMenuClick);
 }
 
 void MainWindow::SaveFlashFileButtonClick()
 {
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Read);
+    RecordedOperation record = recorded(RecordedKind::Dump);
+    host.setRecorder(&record);
     try {
-        CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
-                   m_setup->pauseGroupMs());
+        record.run([&] {
+            CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
+                       m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -132,9 +192,13 @@ void MainWindow::LoadFlashFileButtonClick()
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::Restore);
+    host.setRecorder(&record);
     try {
-        RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
-                    [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        record.run([&] {
+            RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
+                        [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -147,8 +211,12 @@ void MainWindow::CalibrationRestoreButtonClick()
         return;
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
+    RecordedOperation record = recorded(RecordedKind::CalibrationRestore);
+    host.setRecorder(&record);
     try {
-        RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
+        record.run([&] {
+            RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -170,12 +238,9 @@ bool MainWindow::openDumpImage(const QString &title, QString &path, FlashImage &
 
 void MainWindow::ViewFlashFileButtonClick()
 {
-    QString path;
-    FlashImage image;
-    if (!openDumpImage(QStringLiteral("Просмотр дампа флеш из файла..."), path, image))
-        return;
-    m_viewDump->setDump(image, path);
-    ModalRunner::exec(*m_viewDump);
+    const QString path = runFlashOpenDialog(QStringLiteral("Просмотр дампа флеш из файла..."));
+    if (!path.isEmpty())
+        showDumpFile(path);
 }
 
 void MainWindow::CompareDumpFileClick()
@@ -209,10 +274,14 @@ void MainWindow::LoadFromPassportFlashFileButtonClick()
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::PassportRestore);
+    host.setRecorder(&record);
     try {
-        RestorePassport(m_engine, host, path,
-                        QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
-                        timeouts, m_setup->pauseGroupMs());
+        record.run([&] {
+            RestorePassport(m_engine, host, path,
+                            QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
+                            timeouts, m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -228,12 +297,19 @@ void MainWindow::CompareFlashFileButtonClick()
     FlashComparison result;
     {
         const LongOperation operation(*this, OperationKind::Read);
+        RecordedOperation record = recorded(RecordedKind::Compare);
+        host.setRecorder(&record);
         try {
-            result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
-                                  m_setup->pauseGroupMs());
+            result = record.run([&] {
+                const FlashComparison compared = CompareFlash(
+                    m_engine, host, image, m_setup->timeoutShortMs(), m_setup->pauseGroupMs());
+                TellComparison(record, path, compared);
+                return compared;
+            });
         } catch (const EOperationFailed &) {
             return; // already in the log
         }
+        host.setRecorder(nullptr);
     }
     if (!result.differences.isEmpty() && m_viewText) {
         QStringList lines{DifferenceHeaderLine()};
@@ -241,19 +317,27 @@ void MainWindow::CompareFlashFileButtonClick()
             lines << DifferenceLine(d);
         m_viewText->showLines(lines);
     }
-    writeDifferences(host, image, result);
+    writeDifferences(host, path, image, result);
 }
 
 // The end of a comparison that found differences: the offer to write them,
 // from the comparison made (no second read).
-void MainWindow::writeDifferences(IOperationHost &host, const FlashImage &image,
-                              const FlashComparison &comparison)
+void MainWindow::writeDifferences(WindowOperationHost &host, const QString &path,
+                                  const FlashImage &image, const FlashComparison &comparison)
 {
+    // Without differences that count nothing is asked or written: nothing to record.
+    if (comparison.counted() == 0)
+        return;
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::RestoreDifferences);
+    record.fileUsed(path, FileUse::Read);
+    host.setRecorder(&record);
     try {
-        WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
-                         [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        record.run([&] {
+            WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
+                             [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }

@@ -90,6 +90,8 @@ void MainWindow::LoadSettings()
         box->setChecked(ini.readBool(SectionMain, key, box->isChecked()));
     m_setup->asFoundCheckBox()->setChecked(
         ini.readBool(SectionRecord, QStringLiteral("AsFound"), m_setup->asFound()));
+    m_recordDatabase = ini.readString(SectionRecord, QStringLiteral("Database"));
+    syncRecordLocation();
 
     ServiceMode = qBound(0, ini.readInt(SectionOptions, QStringLiteral("ServiceMode"), ServiceMode), 2);
 }
@@ -117,6 +119,7 @@ void MainWindow::SaveSettings()
         {SectionMain, QStringLiteral("FastReply"), flag(m_setup->fastReply())},
         {SectionMain, QStringLiteral("Retries"), number(m_setup->retries())},
         {SectionRecord, QStringLiteral("AsFound"), flag(m_setup->asFound())},
+        {SectionRecord, QStringLiteral("Database"), m_recordDatabase},
     };
     IniFile(m_places.settingsFile).writeValues(keys);
 }

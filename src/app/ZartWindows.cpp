@@ -6,6 +6,7 @@
 #include "app/SpotViewWindow.h"
 #include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
+#include "app/RecordWindow.h"
 #include "app/TextViewer.h"
 
 #include <QLocale>
@@ -30,5 +31,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setDumpComparisonWindow(w.dumpComparison);
     w.spotViewWindow = new SpotViewWindow(main);
     main->setSpotViewWindow(w.spotViewWindow);
+    w.recordWindow = new RecordWindow(main);
+    main->setRecordWindow(w.recordWindow);
     return w;
 }

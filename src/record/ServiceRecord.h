@@ -41,6 +41,9 @@ enum class RecordedResult : quint8 { Success, Failed, Stopped };
 QString ResultKey(RecordedResult result);                   // "success", "failed", "stopped"
 QString ResultTitle(RecordedResult result);                 // "успешно", "ошибка", "остановлено"
 
+// "прочитан", "записан", "дамп до записи".
+QString FileUseTitle(FileUse use);
+
 struct RecordedFile
 {
     QString path;       // absolute, as the operation named it
