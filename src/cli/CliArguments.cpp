@@ -308,7 +308,7 @@ constexpr VerbRow Verbs[] = {
      "TAB-separated line each after a heading line (local time, sensor, operation, result, user); "
      "only those of the sensor SERIAL (hexadecimal) when given, only those from DATE on with --since "
      "(YYYY-MM-DD: from the start of that day, local time; or an ISO date and time, "
-     "2024-05-17T14:30, local unless it ends in Z or an offset). With --csv the whole record as CSV "
+     "2024-05-17T14:30, local unless it ends in Z or an offset). With --csv the same operations as CSV "
      "(RFC 4180, UTF-8): the times with their offset, the sensor, the operation, the result, the user, "
      "the computer, the program's version, the port, the address, the firmware word, the words "
      "written, the message and the files"},
