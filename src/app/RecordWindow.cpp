@@ -29,6 +29,7 @@ RecordWindow::RecordWindow(QWidget *parent) : QDialog(parent), ui(new Ui::Record
     ui->OperationsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui->RecordSplitter->setStretchFactor(0, 3);
     ui->RecordSplitter->setStretchFactor(1, 2);
+    ui->RecordSplitter->setSizes({600, 300});
 
     connect(ui->SerialFilterEdit, &QLineEdit::textChanged, this, &RecordWindow::FilterChanged);
     connect(ui->PeriodCheckBox, &QCheckBox::toggled, this, &RecordWindow::FilterChanged);
