@@ -548,33 +548,44 @@ private Q_SLOTS:
     void recordPlace_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("fileMade");
+        QTest::addColumn<QByteArray>("before"); // records.sqlite of the data folder; empty: none
+        QTest::addColumn<bool>("rowAdded");
         QTest::addColumn<QString>("redLine"); // the start of the one line after the result; empty: none
-        QTest::newRow("default") << QStringList{} << true << QString();
-        QTest::newRow("--no-record") << QStringList{"--no-record"} << false << QString();
-        QTest::newRow("a folder") << QStringList{"--record", "DIR"} << false
-                                  << QStringLiteral("Журнал обслуживания %1 не открыт: ");
+        QTest::newRow("default") << QStringList{} << QByteArray() << true << QString();
+        QTest::newRow("--no-record") << QStringList{"--no-record"} << QByteArray() << false << QString();
+        QTest::newRow("a folder") << QStringList{"--record", "DIR"} << QByteArray() << false
+                                  << QStringLiteral("Журнал обслуживания DIR не открыт: ");
+        QTest::newRow("a file that is no record, kept")
+            << QStringList{} << QByteArray("notes\n") << false
+            << QStringLiteral("Журнал обслуживания DIR/records.sqlite не открыт: файл не является базой данных SQLite");
     }
     void recordPlace()
     {
         QFETCH(QStringList, options);
-        QFETCH(bool, fileMade);
+        QFETCH(QByteArray, before);
+        QFETCH(bool, rowAdded);
         QFETCH(QString, redLine);
         QTemporaryDir data;
+        const QString file = data.filePath(QStringLiteral("records.sqlite"));
+        if (!before.isEmpty())
+            QVERIFY(testfiles::writeBytes(file, before));
         CliEnvironment env;
         env.dumpDir = data.path();
         options.replaceInStrings(QStringLiteral("DIR"), data.path());
         const CliRun run = runCliAsIs(onSensor(options + QStringList{"write-word", "1020", "5"}), env);
         QCOMPARE(run.rc, 0);
         QCOMPARE(run.out, QStringLiteral("Записано: 1020 = 00000005\n"));
-        const QString file = data.filePath(QStringLiteral("records.sqlite"));
-        QCOMPARE(QFileInfo::exists(file), fileMade);
-        if (fileMade)
+        if (rowAdded)
             QCOMPARE(ServiceRecord(file).history({}).size(), 1);
+        else if (before.isEmpty())
+            QVERIFY(!QFileInfo::exists(file));
+        else
+            QCOMPARE(readAll(file), before);
         const QStringList err = lines(run.err);
         QCOMPARE(err.size(), redLine.isEmpty() ? 0 : 1);
         if (!redLine.isEmpty())
-            QVERIFY2(err.first().startsWith(redLine.arg(data.path())), qPrintable(err.first()));
+            QVERIFY2(err.first().startsWith(QString(redLine).replace(QStringLiteral("DIR"), data.path())),
+                     qPrintable(err.first()));
         sensor.setFlash(m_image);
     }
 
