@@ -3,6 +3,7 @@
 #include "app/ZartPlaces.h"
 #include "flash/FlashImage.h"
 #include "modbus/ModbusMaster.h"
+#include "record/RecordKeeper.h"
 #include "sensor/RegisterMap.h"
 #include "sensor/SensorCommands.h"
 #include "serial/SerialLink.h"
@@ -26,12 +27,14 @@ class QTimer;
 struct MeasurementTexts;
 struct FlashComparison;
 class IOperationHost;
+class WindowOperationHost;
 class SearchDialog;
 class SettingsDialog;
 class SpotViewWindow;
 class LineStatsWindow;
 class DumpViewer;
 class DumpComparisonWindow;
+class RecordWindow;
 class TextViewer;
 
 // The main window: the data port, the supply switch and the bus address on
@@ -83,6 +86,18 @@ public:
     LineStatsWindow *lineStatsWindow() const { return m_lineStatsWindow; }
     // Every exchange on the data port, counted since the start or the last reset.
     LineStatistics &lineStatistics() { return m_lineStats; }
+    // "Журнал обслуживания", a window of its own beside this one, on this
+    // window's record.
+    void setRecordWindow(RecordWindow *window);
+    RecordWindow *recordWindow() const { return m_recordWindow; }
+
+    // The service record every operation on a sensor goes to: the setting
+    // "Database" of [Record] (an SQLite path or a postgresql:// URL), else
+    // records.sqlite in the folder of the dumps. Opened when the first
+    // operation ends; a record that cannot be opened or written is one red
+    // line, and the operation stands.
+    RecordKeeper &records() { return m_records; }
+    const QString &recordDatabase() const { return m_recordDatabase; }
 
     // Device paths offered in the data port list besides the ports present
     // (a pseudo-terminal, a /dev/serial/by-id link), and the one to select at
@@ -100,7 +115,11 @@ public:
     // Where the settings are read and written, and the folder of the dumps
     // and passports (made when first needed). Without a call: beside the
     // executable.
-    void setPlaces(const ZartPlaces &places) { m_places = places; }
+    void setPlaces(const ZartPlaces &places)
+    {
+        m_places = places;
+        syncRecordLocation();
+    }
     const ZartPlaces &places() const { return m_places; }
 
     ModbusMaster &engine() { return m_engine; }
@@ -181,7 +200,7 @@ public:
     // The open dialog, then the dump file it names read whole; false (a
     // reading failure in the log) when there is nothing to go on with.
     bool openDumpImage(const QString &title, QString &path, FlashImage &image);
-    void writeDifferences(IOperationHost &host, const FlashImage &image,
+    void writeDifferences(WindowOperationHost &host, const QString &path, const FlashImage &image,
                           const FlashComparison &comparison);
     void setupFlashOpenDialog(QFileDialog &dialog, const QString &title) const;
     // "Text|pattern|Text|pattern" as Qt's "Text (pattern);;Text (pattern)".
@@ -223,6 +242,8 @@ public:
     void PowerButtonClick();
     void SetupMenuClick();
     void LineStatsMenuClick();
+    void RecordMenuClick();
+    void makeReport(quint32 serial);
 
     // Command handlers, defined beside the commands they run (MainWindowCommands.cpp,
     // MainWindowFlash.cpp and the files of the commands).
@@ -309,6 +330,12 @@ private:
     void showMeasurementRefreshed(bool refreshed);
     // The reply timeouts of the settings dialog, or its defaults without one.
     CommandTimeouts commandTimeouts() const;
+    // The record's location from the setting and the places.
+    void syncRecordLocation();
+    // One operation on the sensor at the bus address, recorded when it ends.
+    RecordedOperation recorded(RecordedKind kind);
+    // A dump file shown in the dump viewer; a file that cannot be read is a red line.
+    void showDumpFile(const QString &path);
 
     Ui::MainWindow *ui;
     QMenu *ServicePopupMenu = nullptr;
@@ -327,6 +354,9 @@ private:
     SettingsDialog *m_setup = nullptr;
     SpotViewWindow *m_spotView = nullptr;
     LineStatsWindow *m_lineStatsWindow = nullptr;
+    RecordWindow *m_recordWindow = nullptr;
+    RecordKeeper m_records;
+    QString m_recordDatabase; // [Record] Database; empty: records.sqlite in the dumps' folder
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;

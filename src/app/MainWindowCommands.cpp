@@ -223,13 +223,18 @@ void MainWindow::FindAddrButtonClick()
     // The dialog stays up beside the search, only its "Стоп" usable, so that the
     // search can be stopped where it was started.
     m_find->showRunning(true);
-    SearchSensor(
-        m_engine, m_find->timeoutMs(),
-        [this](int address) {
-            ui->AddrSpinEdit->setValue(address);
-            ui->AddrSpinEdit->repaint(); // the user sees the address count up
-        },
-        [] { QCoreApplication::processEvents(); }, [this] { return stopRequested(); });
+    RecordedOperation record = recorded(RecordedKind::Search);
+    record.run([&] {
+        TellSearchResult(record,
+                         SearchSensor(
+                             m_engine, m_find->timeoutMs(),
+                             [this](int address) {
+                                 ui->AddrSpinEdit->setValue(address);
+                                 ui->AddrSpinEdit->repaint(); // the user sees the address count up
+                             },
+                             [] { QCoreApplication::processEvents(); },
+                             [this] { return stopRequested(); }));
+    });
     m_find->showRunning(false);
 }
 
@@ -281,7 +286,10 @@ void MainWindow::SetAddrButtonClick()
     const quint32 serial = ReadHexField(ui->SerialSetEdit->text()).value;
     const int address = ui->NewAddrSpinEdit->textValue();
     const qint32 timeout = commandTimeouts().shortMs;
-    runCommand([&] { AssignAddress(m_engine, serial, quint8(address), timeout); });
+    RecordedOperation record = recorded(RecordedKind::SetAddress);
+    record.sensorSerial(serial);
+    record.setBusAddress(address);
+    runCommand([&] { record.run([&] { AssignAddress(m_engine, serial, quint8(address), timeout); }); });
 }
 
 bool MainWindow::SerialSetEditKeyPress(QKeyEvent *event)
@@ -467,8 +475,12 @@ void MainWindow::WriteFlashButtonClick()
     const quint16 address = FlashAddressOfField(ui->AddrFlashEdit->text());
     const quint32 value = ReadHexField(ui->DataFlashEdit->text()).value;
     const qint32 timeout = commandTimeouts().shortMs;
+    RecordedOperation record = recorded(RecordedKind::WriteWord);
     try {
-        WriteFlashWord(m_engine, address, value, timeout);
+        record.run([&] {
+            WriteFlashWord(m_engine, address, value, timeout);
+            record.wordWritten(address, value, std::nullopt);
+        });
     } catch (const EZeroAddressWrite &refusal) {
         // Nothing has been sent; the window shows the refusal as a box.
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), refusal.text(),
@@ -483,7 +495,12 @@ void MainWindow::WriteFlashButtonClick()
 void MainWindow::CRCCorrectionButtonClick()
 {
     const CommandTimeouts timeouts = commandTimeouts();
-    runCommand([&] { CorrectChecksum(m_engine, timeouts); });
+    RecordedOperation record = recorded(RecordedKind::CorrectChecksum);
+    runCommand([&] {
+        record.run([&] {
+            record.wordWritten(RequiredCrcAddress, CorrectChecksum(m_engine, timeouts), std::nullopt);
+        });
+    });
 }
 
 void MainWindow::VerButtonClick()

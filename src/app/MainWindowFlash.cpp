@@ -5,10 +5,12 @@
 #include "app/SettingsDialog.h"
 #include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
+#include "app/RecordWindow.h"
 #include "app/TextViewer.h"
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpFile.h"
 #include "flash/FlashOperations.h"
+#include "report/ServiceReport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -23,6 +25,8 @@ namespace {
 
 const QString PassportFilter = QStringLiteral("Паспорт (*.ini)|*.ini|Все файлы (*.*)|*.*");
 const QString PassportDefaultExt = QStringLiteral("ini");
+
+} // namespace
 
 // The window's side of a long operation: the gauge, the pending events, a
 // pause that keeps the window painted, the questions as modal message boxes,
@@ -67,6 +71,9 @@ public:
     QString asFoundDir() const override { return m_form.asFoundDir(); }
     int blockWords() const override { return m_form.settingsDialog()->blockRead(); }
 
+    IOperationRecorder *recorder() override { return m_recorder; }
+    void setRecorder(IOperationRecorder *recorder) { m_recorder = recorder; }
+
 private:
     void wait(int ms, bool untilStop)
     {
@@ -85,9 +92,8 @@ private:
     MainWindow &m_form;
     QProgressBar *m_gauge;
     int m_retries;
+    IOperationRecorder *m_recorder = nullptr;
 };
-
-} // namespace
 
 QString MainWindow::filesDir() const
 {
@@ -98,6 +104,91 @@ QString MainWindow::filesDir() const
 QString MainWindow::asFoundDir() const
 {
     return m_setup->asFound() ? filesDir() : QString();
+}
+
+void MainWindow::syncRecordLocation()
+{
+    m_records.setLocation(RecordLocationOr(m_recordDatabase, m_places.dataDir));
+}
+
+RecordedOperation MainWindow::recorded(RecordedKind kind)
+{
+    if (m_recordDatabase.trimmed().isEmpty())
+        filesDir(); // the default record's folder, made when missing
+    syncRecordLocation();
+    return m_records.operation(*this, kind, *DataPort, busAddress());
+}
+
+void MainWindow::setRecordWindow(RecordWindow *window)
+{
+    m_recordWindow = window;
+    if (!window)
+        return;
+    window->setRecord(&m_records);
+    window->setDumpOpener([this](const QString &path) { runGuarded([&] { showDumpFile(path); }); });
+    window->setReportMaker([this](quint32 serial) { runGuarded([&] { makeReport(serial); }); });
+}
+
+// "Протокол…" of the record window: the report of one sensor from the start of
+// today (or from its last report, when that was made later today), written
+// where the user says, with its JSON beside it.
+void MainWindow::makeReport(quint32 serial)
+{
+    syncRecordLocation();
+    ServiceRecord *record = m_records.open(*this);
+    if (!record)
+        return; // the red line says why
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime since = DefaultReportSince(record->lastReport(serial), now);
+
+    QFileDialog dialog(m_recordWindow ? static_cast<QWidget *>(m_recordWindow) : this);
+    dialog.setObjectName(QStringLiteral("ReportSaveDialog"));
+    dialog.setWindowTitle(QStringLiteral("Протокол обслуживания"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDirectory(filesDir());
+    dialog.setNameFilters({QStringLiteral("Протокол PDF (*.pdf)")});
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(QString::asprintf("%.8X-", unsigned(serial))
+                      + now.toLocalTime().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".pdf"));
+    if (ModalRunner::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    try {
+        const ServiceReportFiles files = MakeServiceReport(*record, serial, since, dialog.selectedFiles().first(),
+                                                           m_records.context(), now);
+        Log(QStringLiteral("Протокол обслуживания № %1 составлен: %2")
+                .arg(files.number, QDir::toNativeSeparators(files.pdf)),
+            LogInfo);
+    } catch (const ZartError &e) {
+        Log(e.text(), LogError);
+    }
+}
+
+void MainWindow::RecordMenuClick()
+{
+    if (!m_recordWindow)
+        return;
+    syncRecordLocation();
+    m_recordWindow->setExportDir(filesDir());
+    if (m_recordWindow->isVisible())
+        m_recordWindow->refresh();
+    m_recordWindow->show();
+    m_recordWindow->raise();
+    m_recordWindow->activateWindow();
+}
+
+void MainWindow::showDumpFile(const QString &path)
+{
+    FlashImage image;
+    try {
+        image = ReadDumpFile(path);
+    } catch (const ZartError &e) {
+        Log(e.text(), LogError);
+        return;
+    }
+    if (!m_viewDump)
+        return;
+    m_viewDump->setDump(image, path);
+    ModalRunner::exec(*m_viewDump);
 }
 
 void MainWindow::connectFlashHandlers()
@@ -111,15 +202,20 @@ void MainWindow::connectFlashHandlers()
                    &MainWindow::CompareFlashFileButtonClick);
     connectHandler(ui->CalibrationRestoreButton, &QPushButton::clicked,
                    &MainWindow::CalibrationRestoreButtonClick);
+    connectHandler(ui->RecordMenu, &QAction::triggered, &MainWindow::RecordMenuClick);
 }
 
 void MainWindow::SaveFlashFileButtonClick()
 {
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Read);
+    RecordedOperation record = recorded(RecordedKind::Dump);
+    host.setRecorder(&record);
     try {
-        CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
-                   m_setup->pauseGroupMs());
+        record.run([&] {
+            CreateDump(m_engine, host, filesDir(), m_setup->timeoutShortMs(),
+                       m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -133,9 +229,13 @@ void MainWindow::LoadFlashFileButtonClick()
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::Restore);
+    host.setRecorder(&record);
     try {
-        RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
-                    [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        record.run([&] {
+            RestoreDump(m_engine, host, path, timeouts, m_setup->pauseGroupMs(),
+                        [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -148,8 +248,12 @@ void MainWindow::CalibrationRestoreButtonClick()
         return;
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
+    RecordedOperation record = recorded(RecordedKind::CalibrationRestore);
+    host.setRecorder(&record);
     try {
-        RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
+        record.run([&] {
+            RestoreCalibration(m_engine, host, path, commandTimeouts(), m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -171,12 +275,9 @@ bool MainWindow::openDumpImage(const QString &title, QString &path, FlashImage &
 
 void MainWindow::ViewFlashFileButtonClick()
 {
-    QString path;
-    FlashImage image;
-    if (!openDumpImage(QStringLiteral("Просмотр дампа флеш из файла..."), path, image))
-        return;
-    m_viewDump->setDump(image, path);
-    ModalRunner::exec(*m_viewDump);
+    const QString path = runFlashOpenDialog(QStringLiteral("Просмотр дампа флеш из файла..."));
+    if (!path.isEmpty())
+        showDumpFile(path);
 }
 
 void MainWindow::CompareDumpFileClick()
@@ -210,10 +311,14 @@ void MainWindow::LoadFromPassportFlashFileButtonClick()
     WindowOperationHost host(*this, ui->FlashProcessGauge, m_setup->retries());
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::PassportRestore);
+    host.setRecorder(&record);
     try {
-        RestorePassport(m_engine, host, path,
-                        QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
-                        timeouts, m_setup->pauseGroupMs());
+        record.run([&] {
+            RestorePassport(m_engine, host, path,
+                            QDir(filesDir()).filePath(QString::fromUtf16(PassportIniName)),
+                            timeouts, m_setup->pauseGroupMs());
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }
@@ -229,12 +334,19 @@ void MainWindow::CompareFlashFileButtonClick()
     FlashComparison result;
     {
         const LongOperation operation(*this, OperationKind::Read);
+        RecordedOperation record = recorded(RecordedKind::Compare);
+        host.setRecorder(&record);
         try {
-            result = CompareFlash(m_engine, host, image, m_setup->timeoutShortMs(),
-                                  m_setup->pauseGroupMs());
+            result = record.run([&] {
+                const FlashComparison compared = CompareFlash(
+                    m_engine, host, image, m_setup->timeoutShortMs(), m_setup->pauseGroupMs());
+                TellComparison(record, path, compared);
+                return compared;
+            });
         } catch (const EOperationFailed &) {
             return; // already in the log
         }
+        host.setRecorder(nullptr);
     }
     if (!result.differences.isEmpty() && m_viewText) {
         QStringList lines{DifferenceHeaderLine()};
@@ -242,19 +354,27 @@ void MainWindow::CompareFlashFileButtonClick()
             lines << DifferenceLine(d);
         m_viewText->showLines(lines);
     }
-    writeDifferences(host, image, result);
+    writeDifferences(host, path, image, result);
 }
 
 // The end of a comparison that found differences: the offer to write them,
 // from the comparison made (no second read).
-void MainWindow::writeDifferences(IOperationHost &host, const FlashImage &image,
-                              const FlashComparison &comparison)
+void MainWindow::writeDifferences(WindowOperationHost &host, const QString &path,
+                                  const FlashImage &image, const FlashComparison &comparison)
 {
+    // Without differences that count nothing is asked or written: nothing to record.
+    if (comparison.counted() == 0)
+        return;
     const LongOperation operation(*this, OperationKind::Write);
     const CommandTimeouts timeouts = commandTimeouts();
+    RecordedOperation record = recorded(RecordedKind::RestoreDifferences);
+    record.fileUsed(path, FileUse::Read);
+    host.setRecorder(&record);
     try {
-        WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
-                         [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        record.run([&] {
+            WriteDifferences(m_engine, host, image, comparison, timeouts, m_setup->pauseGroupMs(),
+                             [this](int address) { ui->AddrSpinEdit->setValue(address); });
+        });
     } catch (const EOperationFailed &) {
         // Already in the log.
     }

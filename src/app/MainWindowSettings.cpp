@@ -91,6 +91,8 @@ void MainWindow::LoadSettings()
         box->setChecked(ini.readBool(SectionMain, key, box->isChecked()));
     m_setup->asFoundCheckBox()->setChecked(
         ini.readBool(SectionRecord, QStringLiteral("AsFound"), m_setup->asFound()));
+    m_recordDatabase = ini.readString(SectionRecord, QStringLiteral("Database"));
+    syncRecordLocation();
 
     ServiceMode = qBound(0, ini.readInt(SectionOptions, QStringLiteral("ServiceMode"), ServiceMode), 2);
 }
@@ -119,6 +121,7 @@ void MainWindow::SaveSettings()
         {SectionMain, QStringLiteral("Retries"), number(m_setup->retries())},
         {SectionMain, QStringLiteral("BlockRead"), number(m_setup->blockRead())},
         {SectionRecord, QStringLiteral("AsFound"), flag(m_setup->asFound())},
+        {SectionRecord, QStringLiteral("Database"), m_recordDatabase},
     };
     IniFile(m_places.settingsFile).writeValues(keys);
 }

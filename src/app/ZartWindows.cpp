@@ -7,6 +7,7 @@
 #include "app/DumpComparisonWindow.h"
 #include "app/LineStatsWindow.h"
 #include "app/DumpViewer.h"
+#include "app/RecordWindow.h"
 #include "app/TextViewer.h"
 
 #include <QLocale>
@@ -33,5 +34,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setSpotViewWindow(w.spotViewWindow);
     w.lineStatsWindow = new LineStatsWindow(main);
     main->setLineStatsWindow(w.lineStatsWindow);
+    w.recordWindow = new RecordWindow(main);
+    main->setRecordWindow(w.recordWindow);
     return w;
 }

@@ -9,12 +9,14 @@ class SpotViewWindow;
 class LineStatsWindow;
 class DumpViewer;
 class DumpComparisonWindow;
+class RecordWindow;
 class TextViewer;
 class SerialLink;
 
 // The windows of the tool, created once at start in this order: the main
 // window, the dump viewer, the text viewer, the search dialog, the settings
-// dialog, the comparison of two dumps (over the dump viewer). The secondary windows belong to the main window, stay hidden and
+// dialog, the comparison of two dumps (over the dump viewer), the spot view and
+// "Журнал обслуживания". The secondary windows belong to the main window, stay hidden and
 // are shown modally when a command needs them.
 struct ZartWindows
 {
@@ -26,6 +28,7 @@ struct ZartWindows
     SettingsDialog *settingsDialog = nullptr;
     SpotViewWindow *spotViewWindow = nullptr; // not modal: shown by "Наблюдение…"
     LineStatsWindow *lineStatsWindow = nullptr; // not modal: shown by "Статистика линии"
+    RecordWindow *recordWindow = nullptr;     // not modal: "Журнал обслуживания"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the

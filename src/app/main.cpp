@@ -3,12 +3,16 @@
 #include "app/ZartSession.h"
 #include "common/StopSignals.h"
 
+#include "ZartVersion.h"
+
 #include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
     ZartApplication app(argc, argv);
+    // The version the service record keeps with every operation.
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZART_VERSION_TEXT));
     // The desktop entry that starts this program: its name and icon on the desktop.
     QGuiApplication::setDesktopFileName(QStringLiteral("zart-configurator"));
 

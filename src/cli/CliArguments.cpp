@@ -1,6 +1,7 @@
 #include "cli/CliArguments.h"
 
 #include "picture/CalibrationPainter.h"
+#include "record/RecordKeeper.h"
 #include "flash/FlashPasses.h"
 #include "sensor/HexField.h"
 #include "sensor/RegisterMap.h"
@@ -36,6 +37,7 @@ enum class Opt {
     KeepAddress,
     AsFound,
     Record,
+    NoRecord,
     Help,
     FindTimeout,
     PowerPort,
@@ -45,6 +47,7 @@ enum class Opt {
     Count,
     Stats,
     Since,
+    Csv,
 };
 
 struct OptionRow
@@ -128,9 +131,14 @@ constexpr OptionRow Options[] = {
              "comparison read); when it cannot be kept, nothing is written",
      .flag = &CliCommand::asFound},
     {.opt = Opt::Record, .name = "record", .value = "PATH|URL",
-     .help = "the service record that report reads: an SQLite file, or a PostgreSQL server as "
-             "postgresql://[user@][host][:port][/dbname] (no password: libpq takes it from ~/.pgpass or "
-             "PGPASSWORD); default records.sqlite in the current directory, where dump writes by default"},
+     .help = "the service record, where every command that reads or changes a sensor's state (dump, "
+             "restore, passport-restore, calibration-restore, verify, write-word, crc-correct, "
+             "set-address, search) is recorded: an SQLite file or postgresql://[user@]host[:port]/dbname "
+             "(the password from ~/.pgpass or PGPASSWORD; default: records.sqlite in the current "
+             "directory, where dump writes by default). A record that cannot be written is one red "
+             "line; the command itself goes on. history and report read it"},
+    {.opt = Opt::NoRecord, .name = "no-record", .help = "record nothing",
+     .flag = &CliCommand::noRecord},
     {.opt = Opt::Help, .name = "help", .help = "print this text", .flag = &CliCommand::help},
     // Told with their commands: each belongs to the commands whose options list it.
     {.opt = Opt::FindTimeout, .name = "find-timeout", .value = "MS", .number = &CliCommand::findTimeoutMs,
@@ -144,6 +152,7 @@ constexpr OptionRow Options[] = {
      .max = 100000000, .withWatch = true},
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
     {.opt = Opt::Since, .name = "since", .value = "DATE"},
+    {.opt = Opt::Csv, .name = "csv", .flag = &CliCommand::csv},
 };
 
 // A short list written in place in a table row: {a, b}; at most N items.
@@ -193,7 +202,7 @@ struct VerbRow
     CliVerb verb;
     const char *name;
     Few<VerbArg, 3> args{};     // positional, in their order
-    Few<VerbOption, 1> options{}; // the options of this command
+    Few<VerbOption, 2> options{}; // the options of this command
     bool needsPort = true;
     bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
     const char *help = nullptr;
@@ -313,6 +322,18 @@ constexpr VerbRow Verbs[] = {
      "checks of the as-left dump and the lines to sign; beside it the same facts as JSON (OUT with "
      ".json). DATE: YYYY-MM-DD (from its local midnight) or an ISO 8601 date-time; default: since the "
      "sensor's last report, else all its operations. Prints the paths of the two files"},
+    {.verb = CliVerb::History, .name = "history",
+     .args = {{.name = "SERIAL", .optional = true}},
+     .options = {{.opt = Opt::Since}, {.opt = Opt::Csv}}, .needsPort = false,
+     .help =
+     "the operations of the service record (--record), oldest first, without a sensor: one "
+     "TAB-separated line each after a heading line (local time, sensor, operation, result, user); "
+     "only those of the sensor SERIAL (hexadecimal) when given, only those from DATE on with --since "
+     "(YYYY-MM-DD: from the start of that day, local time; or an ISO date and time, "
+     "2024-05-17T14:30, local unless it ends in Z or an offset). With --csv the same operations as CSV "
+     "(RFC 4180, UTF-8): the times with their offset, the sensor, the operation, the result, the user, "
+     "the computer, the program's version, the port, the address, the firmware word, the words "
+     "written, the message and the files"},
 };
 
 // What the parser and the help take for granted of the command table.
@@ -480,23 +501,6 @@ quint32 hexValue(const QString &text, const QString &what)
     return read.value;
 }
 
-// A date (from its local midnight) or an ISO 8601 date-time (local time
-// unless it gives its offset or Z).
-QDateTime sinceOf(const QString &text)
-{
-    QDateTime since;
-    if (text.size() == 10) {
-        const QDate date = QDate::fromString(text, Qt::ISODate);
-        if (date.isValid())
-            since = QDateTime(date, QTime(0, 0), Qt::LocalTime);
-    } else if (text.size() > 10 && text.at(10) == QLatin1Char('T')) {
-        since = QDateTime::fromString(text, Qt::ISODateWithMs);
-    }
-    if (!since.isValid())
-        usage(QStringLiteral("--since wants YYYY-MM-DD or an ISO 8601 date-time, not \"%1\"").arg(text));
-    return since;
-}
-
 // Sets what an option given with value (none for a flag) stands for.
 void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
 {
@@ -515,11 +519,15 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
     } else if (row.opt == Opt::PowerPort) {
         cmd.powerPort = value;
     } else if (row.opt == Opt::Record) {
-        if (value.isEmpty())
+        if (value.trimmed().isEmpty())
             usage(QStringLiteral("--record needs a file path or a postgresql:// URL"));
-        cmd.record = value;
+        cmd.recordLocation = value;
     } else if (row.opt == Opt::Since) {
-        cmd.since = sinceOf(value);
+        const std::optional<QDateTime> since = ParseHistoryDate(value);
+        if (!since)
+            usage(QStringLiteral("--since wants YYYY-MM-DD or an ISO date and time, not \"%1\"")
+                      .arg(value));
+        cmd.since = *since;
     }
 }
 
@@ -568,6 +576,12 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::Dump:
         if (!args.isEmpty())
             cmd.path = path(0);
+        break;
+    case CliVerb::History:
+        if (!args.isEmpty()) {
+            cmd.serial = hexValue(args.at(0), what(0));
+            cmd.historySerialGiven = true;
+        }
         break;
     case CliVerb::Plot:
         if (!IsPictureFileName(args.at(1)))
@@ -755,6 +769,8 @@ CliCommand ParseCliArguments(const QStringList &args)
         usage(QStringLiteral("--demo-collide needs --demo-sensors 2 or more"));
     if (cmd.demo && !cmd.port.isEmpty())
         usage(QStringLiteral("--port and --demo exclude each other"));
+    if (cmd.noRecord && !cmd.recordLocation.isEmpty())
+        usage(QStringLiteral("--record and --no-record exclude each other"));
     if (positionals.isEmpty())
         usage(QStringLiteral("no command given"));
 
@@ -795,6 +811,9 @@ CliCommand ParseCliArguments(const QStringList &args)
         apply(cmd, optionRow(opt), value);
 
     readArguments(cmd, *verb, positionals);
+    if ((cmd.verb == CliVerb::History || cmd.verb == CliVerb::Report) && cmd.noRecord)
+        usage(QStringLiteral("%1 reads the service record: --no-record leaves nothing to read")
+                  .arg(cmd.verb == CliVerb::History ? QStringLiteral("history") : QStringLiteral("report")));
     for (const VerbOption &option : verb->options) {
         const auto given = deferred.find(option.opt);
         if (option.required && (given == deferred.end() || given->second.isEmpty()))

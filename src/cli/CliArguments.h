@@ -38,6 +38,7 @@ enum class CliVerb {
     Plot,
     Verify,
     Report,
+    History,
 };
 
 struct CliCommand
@@ -63,8 +64,9 @@ struct CliCommand
     bool otherSerial = false;     // --other-serial: writes into a sensor whose serial
                                   // number is not the file's
     bool asFound = false;         // --as-found: a restore keeps the flash as found first
+    QString recordLocation;       // --record: the service record; empty: the default file
+    bool noRecord = false;        // --no-record: no operation is recorded
     bool help = false;            // --help / -h
-    QString record;               // --record PATH|URL: the service record; empty: the default
 
     CliVerb verb = CliVerb::Serial;
     QString verbName;
@@ -87,7 +89,9 @@ struct CliCommand
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until a stop signal
     bool stats = false;           // --watch --stats: a summary line per channel at the end
-    QDateTime since;              // report --since DATE; invalid: not given
+    QDateTime since;              // history and report --since DATE; invalid: from the first
+    bool historySerialGiven = false; // history SERIAL (in serial)
+    bool csv = false;             // history --csv
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

@@ -13,6 +13,7 @@
 #include "flash/FlashOperations.h"
 #include "modbus/LineStatistics.h"
 #include "modbus/ModbusMaster.h"
+#include "record/RecordKeeper.h"
 #include "sensor/HexField.h"
 #include "sensor/ReadingStats.h"
 #include "sensor/SensorCommands.h"
@@ -129,6 +130,8 @@ public:
     int retries() const override { return m_retries; }
     int blockWords() const override { return m_blockWords; }
     QString asFoundDir() const override { return m_asFoundDir; }
+    IOperationRecorder *recorder() override { return m_recorder; }
+    void setRecorder(IOperationRecorder *recorder) { m_recorder = recorder; }
 
 private:
     bool answer(const QString &question, bool yes, const char *option)
@@ -148,6 +151,7 @@ private:
     int m_blockWords;
     const CliEnvironment &m_env;
     QString m_asFoundDir;
+    IOperationRecorder *m_recorder = nullptr;
 };
 
 class CliSession
@@ -156,6 +160,8 @@ public:
     CliSession(const CliCommand &cmd, CliConsole &console, QTextStream &out, const CliEnvironment &env)
         : m_cmd(cmd), m_console(console), m_out(out), m_env(env)
     {
+        if (!cmd.noRecord)
+            m_records.setLocation(RecordLocationOr(cmd.recordLocation, dataDir()));
     }
 
     int run();
@@ -167,7 +173,13 @@ private:
     int runCompare();
     int runPlot();
     int runReport();
-    int runVerify(ModbusMaster &engine);
+    int runVerify(ModbusMaster &engine, CliBusHost &host);
+    int runHistory();
+    // One operation on the sensor, recorded when it ends.
+    RecordedOperation recorded(RecordedKind kind, CliBusHost &host)
+    {
+        return m_records.operation(host, kind, *m_link, host.busAddress());
+    }
     int runWatch(ModbusMaster &engine);
     bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
     // 128 plus the number of the signal that stopped a long operation.
@@ -197,6 +209,8 @@ private:
     QTextStream &m_out;
     const CliEnvironment &m_env;
     QStringList m_lineStatsLines; // --line-stats: what the data port saw
+    RecordKeeper m_records;
+    const SerialLink *m_link = nullptr; // the data port, while a verb runs on it
 };
 
 int CliSession::run()
@@ -217,6 +231,7 @@ int CliSession::runCommand()
         case CliVerb::Compare: return runCompare();
         case CliVerb::Plot: return runPlot();
         case CliVerb::Report: return runReport();
+        case CliVerb::History: return runHistory();
         default: return runOnDataPort();
         }
     } catch (const EOperationStopped &) {
@@ -289,9 +304,7 @@ int CliSession::runReport()
 {
     // The record is read, never made here: a path that names no file is
     // refused rather than answered from a new, empty record.
-    const QString location = m_cmd.record.isEmpty()
-                                 ? QDir(dataDir()).filePath(QStringLiteral("records.sqlite"))
-                                 : m_cmd.record;
+    const QString location = m_records.location();
     const RecordLocation where = ParseRecordLocation(location);
     if (!where.server && !QFileInfo::exists(where.path))
         throw ZartError(QStringLiteral("Журнал обслуживания %1 не найден").arg(where.display));
@@ -306,13 +319,40 @@ int CliSession::runReport()
     return ExitOk;
 }
 
-int CliSession::runVerify(ModbusMaster &engine)
+int CliSession::runHistory()
+{
+    HistoryFilter filter;
+    if (m_cmd.historySerialGiven)
+        filter.serial = m_cmd.serial;
+    filter.since = m_cmd.since;
+    if (m_records.fileMissing())
+        m_console.log(QStringLiteral("Журнал обслуживания %1 ещё не создан")
+                          .arg(QDir::toNativeSeparators(m_records.location())),
+                      LogInfo);
+    const QList<OperationEntry> entries = m_records.history(filter, m_cmd.csv);
+    if (m_cmd.csv) {
+        m_out << QString::fromUtf8(HistoryCsv(entries));
+    } else {
+        for (const QString &line : HistoryLines(entries))
+            m_out << line << '\n';
+    }
+    return ExitOk;
+}
+
+int CliSession::runVerify(ModbusMaster &engine, CliBusHost &host)
 {
     // A file that is not a dump fails as it does for restore; nothing has been sent.
     checkDumpFile(m_cmd.path);
     const FlashImage image = ReadDumpFile(m_cmd.path);
     CliOperationHost op(m_console, m_cmd, m_env);
-    const FlashComparison result = CompareFlash(engine, op, image, m_cmd.timeoutShortMs, m_cmd.pauseMs);
+    RecordedOperation record = recorded(RecordedKind::Compare, host);
+    op.setRecorder(&record);
+    const FlashComparison result = record.run([&] {
+        const FlashComparison compared =
+            CompareFlash(engine, op, image, m_cmd.timeoutShortMs, m_cmd.pauseMs);
+        TellComparison(record, m_cmd.path, compared);
+        return compared;
+    });
     m_console.clearProgress();
     for (const WordDifference &d : result.differences)
         m_out << DifferenceLine(d) << '\n';
@@ -420,7 +460,10 @@ int CliSession::runOnDataPort()
     CliBusHost host(m_console, m_cmd.address);
     ModbusMaster engine(*link, host);
     engine.setStatistics(&stats);
-    return runSensorVerb(engine, host);
+    m_link = link.get();
+    const int status = runSensorVerb(engine, host);
+    m_link = nullptr;
+    return status;
 }
 
 int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
@@ -445,8 +488,16 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
             m_out << line << '\n';
         return ExitOk;
     case CliVerb::SetAddress: {
-        const AddressCheck check = AssignAddressChecked(engine, c.serial, c.newAddress, c.timeoutShortMs,
-                                                        [&host](int a) { host.setBusAddress(a); });
+        RecordedOperation record = recorded(RecordedKind::SetAddress, host);
+        record.sensorSerial(c.serial);
+        record.setBusAddress(c.newAddress);
+        const AddressCheck check = record.run([&] {
+            const AddressCheck checked = AssignAddressChecked(
+                engine, c.serial, c.newAddress, c.timeoutShortMs, [&host](int a) { host.setBusAddress(a); });
+            if (!checked.confirmed())
+                record.endedAs(RecordedResult::Failed, AddressCheckText(checked));
+            return checked;
+        });
         if (!check.confirmed()) {
             m_console.log(AddressCheckText(check), LogError);
             return ExitFailed;
@@ -474,32 +525,46 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
     case CliVerb::ReadWord:
         m_out << WordText(ReadFlashWord(engine, c.wordAddress, c.timeoutShortMs)) << '\n';
         return ExitOk;
-    case CliVerb::WriteWord:
-        WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
+    case CliVerb::WriteWord: {
+        RecordedOperation record = recorded(RecordedKind::WriteWord, host);
+        record.run([&] {
+            WriteFlashWord(engine, c.wordAddress, c.wordValue, c.timeoutShortMs);
+            record.wordWritten(c.wordAddress, c.wordValue, std::nullopt);
+        });
         m_out << QStringLiteral("Записано: %1 = %2")
                      .arg(QStringLiteral("%1").arg(c.wordAddress, 4, 16, QLatin1Char('0')).toUpper(),
                           WordText(c.wordValue))
               << '\n';
         return ExitOk;
+    }
     case CliVerb::Crc:
         m_out << ReadChecksum(engine, c.timeoutMs) << '\n';
         return ExitOk;
-    case CliVerb::CrcCorrect:
-        CorrectChecksum(engine, timeouts());
+    case CliVerb::CrcCorrect: {
+        RecordedOperation record = recorded(RecordedKind::CorrectChecksum, host);
+        record.run([&] {
+            record.wordWritten(RequiredCrcAddress, CorrectChecksum(engine, timeouts()), std::nullopt);
+        });
         m_out << QStringLiteral("CRC скорректирована") << '\n';
         return ExitOk;
+    }
     case CliVerb::Version:
         for (const QString &line : ReadVersionLines(engine, c.timeoutShortMs))
             m_out << line << '\n';
         return ExitOk;
     case CliVerb::Search: {
-        const int found = SearchSensor(
-            engine, c.findTimeoutMs,
-            [this, &host](int a) {
-                host.setBusAddress(a);
-                m_console.progress(QStringLiteral("Адрес %1").arg(a));
-            },
-            {}, [this] { return m_env.stopSignal && m_env.stopSignal() != 0; });
+        RecordedOperation record = recorded(RecordedKind::Search, host);
+        const int found = record.run([&] {
+            const int result = SearchSensor(
+                engine, c.findTimeoutMs,
+                [this, &host](int a) {
+                    host.setBusAddress(a);
+                    m_console.progress(QStringLiteral("Адрес %1").arg(a));
+                },
+                {}, [this] { return m_env.stopSignal && m_env.stopSignal() != 0; });
+            TellSearchResult(record, result);
+            return result;
+        });
         m_console.clearProgress();
         if (found == SearchStopped)
             return stoppedStatus();
@@ -511,7 +576,10 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
     case CliVerb::Dump: {
         const QString dir = c.path.isEmpty() ? dataDir() : c.path;
         CliOperationHost op(m_console, c, m_env);
-        const DumpFiles files = CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs);
+        RecordedOperation record = recorded(RecordedKind::Dump, host);
+        op.setRecorder(&record);
+        const DumpFiles files =
+            record.run([&] { return CreateDump(engine, op, dir, c.timeoutShortMs, c.pauseMs); });
         m_console.clearProgress();
         m_out << QDir::toNativeSeparators(files.dump) << '\n'
               << QDir::toNativeSeparators(files.passport) << '\n'
@@ -522,10 +590,15 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
         checkDumpFile(c.path);
         CliOperationHost op(m_console, c, m_env, dataDir());
         const auto setAddress = [&host](int a) { host.setBusAddress(a); };
-        if (c.differences)
-            RestoreDifferences(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
-        else
-            RestoreDump(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
+        RecordedOperation record =
+            recorded(c.differences ? RecordedKind::RestoreDifferences : RecordedKind::Restore, host);
+        op.setRecorder(&record);
+        record.run([&] {
+            if (c.differences)
+                RestoreDifferences(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
+            else
+                RestoreDump(engine, op, c.path, timeouts(), c.pauseMs, setAddress);
+        });
         return ExitOk;
     }
     case CliVerb::PassportRestore: {
@@ -535,22 +608,27 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
         checkInputFile(c.path);
         const QString ini = QDir(dataDir()).filePath(QString::fromUtf16(PassportIniName));
         CliOperationHost op(m_console, c, m_env, dataDir());
-        RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs);
+        RecordedOperation record = recorded(RecordedKind::PassportRestore, host);
+        op.setRecorder(&record);
+        record.run([&] { RestorePassport(engine, op, c.path, ini, timeouts(), c.pauseMs); });
         return ExitOk;
     }
     case CliVerb::CalibrationRestore: {
         checkInputFile(c.path);
         CliOperationHost op(m_console, c, m_env, dataDir());
-        RestoreCalibration(engine, op, c.path, timeouts(), c.pauseMs);
+        RecordedOperation record = recorded(RecordedKind::CalibrationRestore, host);
+        op.setRecorder(&record);
+        record.run([&] { RestoreCalibration(engine, op, c.path, timeouts(), c.pauseMs); });
         return ExitOk;
     }
     case CliVerb::Verify:
-        return runVerify(engine);
+        return runVerify(engine, host);
     case CliVerb::Power:
     case CliVerb::View:
     case CliVerb::Compare:
     case CliVerb::Plot:
     case CliVerb::Report:
+    case CliVerb::History:
         break; // run without the data port
     }
     return ExitUsage; // not reached: the parser knows every verb

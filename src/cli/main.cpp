@@ -4,6 +4,8 @@
 #include "common/StopSignals.h"
 #include "ZartVersion.h"
 
+#include "ZartVersion.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -37,12 +39,8 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    // The version the service record and the report name.
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3.%4")
-                                                .arg(ZART_VERSION_MAJOR)
-                                                .arg(ZART_VERSION_MINOR)
-                                                .arg(ZART_VERSION_PATCH)
-                                                .arg(ZART_VERSION_TWEAK));
+    // The version the service record keeps with every operation.
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZART_VERSION_TEXT));
     // Ctrl+C, SIGTERM or SIGHUP ends a watch after the reading under way
     // (its summary still comes) and stops a long operation after the request
     // in flight. Either way the port is closed on the way out, and a second

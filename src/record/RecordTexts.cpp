@@ -43,19 +43,6 @@ const KindNames *namesOf(RecordedKind kind)
     return nullptr;
 }
 
-QString fileUseTitle(FileUse use)
-{
-    switch (use) {
-    case FileUse::Read:
-        return QStringLiteral("прочитан");
-    case FileUse::Written:
-        return QStringLiteral("записан");
-    case FileUse::AsFound:
-        return QStringLiteral("дамп до записи");
-    }
-    return {};
-}
-
 QString serialColumn(const OperationEntry &e)
 {
     return e.serial ? SerialText(*e.serial) : QString();
@@ -74,6 +61,19 @@ QString csvField(const QString &text)
 }
 
 } // namespace
+
+QString FileUseTitle(FileUse use)
+{
+    switch (use) {
+    case FileUse::Read:
+        return QStringLiteral("прочитан");
+    case FileUse::Written:
+        return QStringLiteral("записан");
+    case FileUse::AsFound:
+        return QStringLiteral("дамп до записи");
+    }
+    return {};
+}
 
 QString KindKey(RecordedKind kind)
 {
@@ -161,7 +161,7 @@ QByteArray HistoryCsv(const QList<OperationEntry> &entries)
         QStringList files;
         for (const RecordedFile &f : e.files)
             files << QStringLiteral("%1: %2 SHA-256 %3")
-                         .arg(fileUseTitle(f.use), f.path,
+                         .arg(FileUseTitle(f.use), f.path,
                               f.sha256.isEmpty() ? QStringLiteral("—")
                                                  : QString::fromLatin1(f.sha256));
         const QStringList fields{

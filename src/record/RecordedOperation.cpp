@@ -17,6 +17,14 @@ RecordedOperation::RecordedOperation(ServiceRecord *record, IBusHost &log,
     m_entry.busAddress = busAddress;
 }
 
+RecordedOperation::RecordedOperation(std::function<ServiceRecord *()> openRecord, IBusHost &log,
+                                     const RecordContext &context, RecordedKind kind,
+                                     const QString &port, int busAddress)
+    : RecordedOperation(nullptr, log, context, kind, port, busAddress)
+{
+    m_openRecord = std::move(openRecord);
+}
+
 void RecordedOperation::sensorSerial(quint32 serial)
 {
     m_entry.serial = serial;
@@ -44,12 +52,13 @@ void RecordedOperation::finish(RecordedResult result, const QString &message)
     m_entry.ended = QDateTime::currentDateTimeUtc();
     m_entry.result = result;
     m_entry.message = message;
-    if (!m_record)
-        return;
     // The operation's outcome stands whatever the record does: a failure to
     // store it is one red line, never an exception of the operation.
     try {
-        m_record->add(m_entry);
+        ServiceRecord *record = m_openRecord ? m_openRecord() : m_record;
+        if (!record)
+            return;
+        record->add(m_entry);
     } catch (const ZartError &e) {
         m_log.Log(e.text(), LogError);
     } catch (const std::exception &e) {

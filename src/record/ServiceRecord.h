@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -39,6 +40,9 @@ QString KindTitle(RecordedKind kind);                       // "Дамп", "Во
 enum class RecordedResult : quint8 { Success, Failed, Stopped };
 QString ResultKey(RecordedResult result);                   // "success", "failed", "stopped"
 QString ResultTitle(RecordedResult result);                 // "успешно", "ошибка", "остановлено"
+
+// "прочитан", "записан", "дамп до записи".
+QString FileUseTitle(FileUse use);
 
 struct RecordedFile
 {
@@ -163,6 +167,25 @@ class RecordedOperation : public IOperationRecorder
 public:
     RecordedOperation(ServiceRecord *record, IBusHost &log, const RecordContext &context,
                       RecordedKind kind, const QString &port, int busAddress);
+    // The record is asked for only when the operation ends: a record that is
+    // opened then (and may fail to open) never delays the operation's start.
+    // openRecord returns none when there is no record to write; it reports
+    // its own failure.
+    RecordedOperation(std::function<ServiceRecord *()> openRecord, IBusHost &log,
+                      const RecordContext &context, RecordedKind kind, const QString &port,
+                      int busAddress);
+
+    // The bus address the operation ended at, when it is not the one it
+    // started at (a search: the address found; an address assignment: the new one).
+    void setBusAddress(int address) { m_entry.busAddress = address; }
+    // An operation that returns normally but whose outcome is no success (a
+    // comparison that found differences, a search that found nothing): kept
+    // with this result and message when run() returns.
+    void endedAs(RecordedResult result, const QString &message)
+    {
+        m_outcome = result;
+        m_outcomeMessage = message;
+    }
 
     void sensorSerial(quint32 serial) override;
     void firmwareVersion(quint32 version) override;
@@ -175,10 +198,10 @@ public:
         try {
             if constexpr (std::is_void_v<decltype(operation())>) {
                 operation();
-                finish(RecordedResult::Success, {});
+                finish(m_outcome, m_outcomeMessage);
             } else {
                 decltype(auto) result = operation();
-                finish(RecordedResult::Success, {});
+                finish(m_outcome, m_outcomeMessage);
                 return result;
             }
         } catch (const ZartError &e) {
@@ -194,6 +217,9 @@ private:
     void finishFailed(const ZartError &e);
 
     ServiceRecord *m_record;
+    std::function<ServiceRecord *()> m_openRecord;
     IBusHost &m_log;
     OperationEntry m_entry;
+    RecordedResult m_outcome = RecordedResult::Success;
+    QString m_outcomeMessage;
 };

@@ -146,13 +146,14 @@ QString ReadChecksum(ModbusMaster &engine, qint32 timeoutMs)
     return decode(engine, DecodeCrc);
 }
 
-void CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts)
+quint32 CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts)
 {
     // The read makes the sensor compute its checksum into word 0x3FE; its value
     // itself is not needed.
     run(engine, RequestReadCrc(), timeouts.longMs);
     const quint32 computed = ReadFlashWord(engine, RealCrcAddress, timeouts.shortMs);
     WriteFlashWord(engine, RequiredCrcAddress, computed, timeouts.shortMs);
+    return computed;
 }
 
 QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs)

@@ -77,8 +77,9 @@ public:
 // Four hexadecimal digits of the sensor's checksum.
 QString ReadChecksum(ModbusMaster &engine, qint32 timeoutMs);
 // Checksum read, then the computed checksum (word 0x3FE) copied into the
-// expected one (word 0x3FF). Stops at the first failed request.
-void CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts);
+// expected one (word 0x3FF). Stops at the first failed request. Returns the
+// value written.
+quint32 CorrectChecksum(ModbusMaster &engine, const CommandTimeouts &timeouts);
 // Firmware version, device dimension and processor lines; all three words are
 // read before anything is returned.
 QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs);

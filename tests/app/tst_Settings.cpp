@@ -241,7 +241,7 @@ private Q_SLOTS:
                  (QStringList{"[Setup]", "ComPort=0", "SpeedComPort=0", "PowerComPort=0", "[Main]",
                               "Addr=1", "Timeout=3000", "TimeoutShort=300", "PauseGroup=0",
                               "FloatPix=0", "FastReply=0", "Retries=0", "BlockRead=0", "[Record]",
-                              "AsFound=0"}));
+                              "AsFound=0", "Database="}));
     }
 
     void exitWritesTheControls_data()
@@ -260,6 +260,8 @@ private Q_SLOTS:
             << QByteArray("[Main]\nAddr=300\nTimeout=0\nFloatPix=2\nFastReply=2\n")
             << QStringList{"Addr=247", "Timeout=1", "FloatPix=1", "FastReply=1"};
         QTest::newRow("AsFound kept") << QByteArray("[Record]\nAsFound=1\n") << QStringList{"AsFound=1"};
+        QTest::newRow("Database kept") << QByteArray("[Record]\nDatabase=postgresql://bench@db/zart\n")
+                                       << QStringList{"Database=postgresql://bench@db/zart"};
         QTest::newRow("ServiceMode never written: kept") << QByteArray("[Options]\nServiceMode=5\n")
                                                          << QStringList{"ServiceMode=5"};
     }

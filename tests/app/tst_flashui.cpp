@@ -8,10 +8,13 @@
 #include "app/SpotViewWindow.h"
 #include "app/DumpComparisonWindow.h"
 #include "app/DumpViewer.h"
+#include "app/RecordWindow.h"
 #include "app/ShiftView.h"
 #include "common/TestFiles.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QMap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -227,6 +230,39 @@ private Q_SLOTS:
                                       {"Данные паспорта сохранены в файле passport.ini...", Black}};
         QCOMPARE(m_window->log(), expected);
         QCOMPARE(m_line.sensor.requestCount(), 1024);
+
+        // The dump is a row of the record in the data folder: "Журнал
+        // обслуживания" lists it with its files, and its serial filter keeps
+        // it or not.
+        QVERIFY(QFileInfo::exists(data.filePath("records.sqlite")));
+        m_window->child<QAction>("RecordMenu")->trigger();
+        RecordWindow *records = m_window->form()->recordWindow();
+        QVERIFY(records->isVisible());
+        QTableWidget *table = records->table();
+        const auto shown = [table] {
+            QStringList rows;
+            for (int r = 0; r < table->rowCount(); ++r)
+                rows << QStringList{table->item(r, 1)->text(), table->item(r, 2)->text(),
+                                    table->item(r, 3)->text()}.join(u' ');
+            return rows;
+        };
+        QCOMPARE(shown(), QStringList{"0012AB7F Дамп успешно"});
+        table->selectRow(0);
+        QCOMPARE(records->files()->count(), 3);
+        // "Протокол…" writes the report of the selected sensor where the save
+        // dialog says, in the data folder by default.
+        m_dialogs.files = {data.filePath("r.pdf")};
+        m_window->child<QPushButton>("ReportButton")->click();
+        QCOMPARE(m_dialogs.fileDialogs.last().directory, data.absolutePath());
+        QVERIFY(m_dialogs.fileDialogs.last().save);
+        QVERIFY(readBytes(data.filePath("r.pdf")).startsWith("%PDF"));
+        QVERIFY(QFileInfo::exists(data.filePath("r.json")));
+        auto *serial = m_window->edit("SerialFilterEdit");
+        serial->setText("00ABCDEF");
+        QCOMPARE(shown(), QStringList{});
+        serial->setText("12ab7f");
+        QCOMPARE(shown(), QStringList{"0012AB7F Дамп успешно"});
+        records->close();
     }
 
     // "Перенести калибровку из дампа…" runs the calibration transfer on the

@@ -22,7 +22,9 @@ struct CliRun
     QString err;
 };
 
-inline CliRun runCli(const QStringList &args, const CliEnvironment &env = {})
+// The command line as it is: the default record (records.sqlite in the data
+// folder) is written unless the arguments say otherwise.
+inline CliRun runCliAsIs(const QStringList &args, const CliEnvironment &env = {})
 {
     CliRun run;
     QTextStream out(&run.out);
@@ -31,6 +33,16 @@ inline CliRun runCli(const QStringList &args, const CliEnvironment &env = {})
     out.flush();
     err.flush();
     return run;
+}
+
+// As runCliAsIs, but a run records nothing unless the test names a record
+// (--record or --no-record): no test leaves records in the tests' folder.
+inline CliRun runCli(const QStringList &args, const CliEnvironment &env = {})
+{
+    const bool named = args.contains(QStringLiteral("--no-record"))
+        || args.contains(QStringLiteral("--record"))
+        || !args.filter(QStringLiteral("--record=")).isEmpty();
+    return runCliAsIs(named ? args : QStringList{QStringLiteral("--no-record")} + args, env);
 }
 
 // The lines of an output, without the empty one after the last line end.

@@ -8,9 +8,12 @@
 #include "common/GoldenFile.h"
 #include "common/PtyPair.h"
 #include "common/ScriptedPeer.h"
+#include "record/ServiceRecord.h"
 #include "serial/PortAccess.h"
 #include "serial/SerialLink.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
@@ -48,6 +51,27 @@ private:
         QCOMPARE(lines(verbose.err), traffic);
     }
 
+
+    // Three operations of two sensors, at noon local time on 2024-01-10,
+    // 2024-02-20 and 2024-03-05.
+    static void writeHistory(const QString &path)
+    {
+        QList<OperationEntry> entries;
+        const auto add = [&](quint32 serial, QDate day, RecordedKind kind) {
+            OperationEntry e;
+            e.started = QDateTime(day, QTime(12, 0)).toUTC();
+            e.ended = e.started.addSecs(30);
+            e.port = QStringLiteral("/dev/ttyUSB0");
+            e.busAddress = 1;
+            e.serial = serial;
+            e.kind = kind;
+            entries << e;
+        };
+        add(0x0012AB7F, QDate(2024, 1, 10), RecordedKind::Dump);
+        add(0x00ABCDEF, QDate(2024, 2, 20), RecordedKind::Restore);
+        add(0x0012AB7F, QDate(2024, 3, 5), RecordedKind::WriteWord);
+        ServiceRecord(path).add(entries);
+    }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(start(), qPrintable(errorString())); }
@@ -329,7 +353,7 @@ private Q_SLOTS:
         QTest::newRow("report's format") << QStringList{"report", "12AB7F", "r.txt"}
                                          << "report: OUT must end in .pdf, not \"r.txt\"";
         QTest::newRow("since no date") << QStringList{"report", "--since", "2026-02-30", "1", "r.pdf"}
-                                       << "--since wants YYYY-MM-DD or an ISO 8601 date-time";
+                                       << "--since wants YYYY-MM-DD or an ISO date and time";
         QTest::newRow("power neither on nor off") << QStringList{"power", "up", "--power-port", "COM2"}
                                                   << "power wants on or off";
         QTest::newRow("port and demo") << QStringList{"--demo", "--port", "COM2", "serial"}
@@ -338,6 +362,16 @@ private Q_SLOTS:
                                                    << "--demo-sensors and --demo-collide go with --demo";
         QTest::newRow("collide with one sensor") << QStringList{"--demo", "--demo-collide", "serial"}
                                                  << "--demo-collide needs --demo-sensors 2 or more";
+        QTest::newRow("since not a date") << QStringList{"--record", "r.sqlite", "history", "--since", "2024-13-01"}
+                                          << "--since wants YYYY-MM-DD or an ISO date and time";
+        QTest::newRow("since a time without a date") << QStringList{"--record", "r.sqlite", "history", "--since", "12:00"}
+                                                     << "--since wants";
+        QTest::newRow("record and no record") << QStringList{"--record", "r.sqlite", "--no-record", "serial"}
+                                              << "--record and --no-record exclude each other";
+        QTest::newRow("history without a record") << QStringList{"--no-record", "history"}
+                                                  << "history reads the service record";
+        QTest::newRow("csv on another verb") << QStringList{"--no-record", "serial", "--csv"}
+                                             << "--csv belongs to the history command";
     }
     void usageErrors()
     {
@@ -434,7 +468,64 @@ private Q_SLOTS:
         const QString text = run.out.simplified();
         QVERIFY(text.contains(QStringLiteral("passport.ini beside FILE")));
         // The commands run without a data port are those the parser lets run without one.
-        QVERIFY(text.contains(QStringLiteral("every command but power, view, compare, plot and report needs --port or --demo")));
+        QVERIFY(text.contains(
+            QStringLiteral("every command but power, view, compare, plot, report and history needs --port or --demo")));
+    }
+
+    // history: the record's table without a port, one sensor or from a date
+    // on; the column of the sensors tells which rows were chosen.
+    void history_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("sensors");
+        const QString a = QStringLiteral("0012AB7F");
+        const QString b = QStringLiteral("00ABCDEF");
+        QTest::newRow("all") << QStringList{} << QStringList{a, b, a};
+        QTest::newRow("one sensor") << QStringList{"12ab7f"} << QStringList{a, a};
+        QTest::newRow("from a day") << QStringList{"--since", "2024-02-20"} << QStringList{b, a};
+        QTest::newRow("from a time") << QStringList{"--since", "2024-02-20T12:00:01"} << QStringList{a};
+        QTest::newRow("one sensor from a day") << QStringList{a, "--since=2024-02-01"} << QStringList{a};
+        QTest::newRow("after the last") << QStringList{"--since", "2024-03-06"} << QStringList{};
+    }
+    void history()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, sensors);
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("r.sqlite"));
+        writeHistory(record);
+
+        const CliRun run = runCli(QStringList{"--record", record, "history"} + args);
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.err, QString());
+        QStringList out = lines(run.out);
+        QCOMPARE(out.takeFirst(), QStringLiteral("Время\tДатчик\tОперация\tРезультат\tПользователь"));
+        QStringList shown;
+        for (const QString &line : out) {
+            QCOMPARE(line.split(u'\t').size(), 5);
+            shown << line.split(u'\t').at(1);
+        }
+        QCOMPARE(shown, sensors);
+        QCOMPARE(sensor.requestCount(), 0);
+    }
+
+    // --csv: the CSV of every operation, one CRLF line each after the heading;
+    // a record that does not exist yet is an empty table, and is not made.
+    void historyCsvAndMissing()
+    {
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("r.sqlite"));
+        const CliRun missing = runCli({"--record", record, "history"});
+        QCOMPARE(missing.rc, 0);
+        QCOMPARE(lines(missing.out).size(), 1);
+        QCOMPARE(lines(missing.err), QStringList{QStringLiteral("Журнал обслуживания %1 ещё не создан").arg(record)});
+        QVERIFY(!QFileInfo::exists(record));
+
+        writeHistory(record);
+        const CliRun csv = runCli({"--record", record, "history", "--csv"});
+        QCOMPARE(csv.rc, 0);
+        QVERIFY(csv.out.startsWith(QStringLiteral("Время,Окончание,Датчик,")));
+        QCOMPARE(csv.out.count(QStringLiteral("\r\n")), 4);
     }
 
     void failures_data()

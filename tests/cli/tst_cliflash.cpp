@@ -8,9 +8,11 @@
 #include "flash/DumpFile.h"
 #include "common/TestFiles.h"
 #include "flash/Passport.h"
+#include "record/ServiceRecord.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -475,6 +477,116 @@ private Q_SLOTS:
         QCOMPARE(run.out, QString());
         QCOMPARE(withoutLevels(lines(run.err)), errLines);
         QCOMPARE(sensor.requestCount(), 0);
+    }
+
+    // Every verb that reads or changes the sensor's state is one row of the
+    // record, with what the front end told it (the serial number addressed,
+    // the address found) and its outcome; the exit status stays the verb's.
+    void recordsEachVerb_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("differingWord"); // made to differ in the sensor first; -1 none
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<qint64>("serial"); // -1: none told
+        QTest::addColumn<int>("busAddress");
+        QTest::addColumn<int>("rc");
+        const QString dump = dumpPath();
+        const qint64 s = Serial;
+        QTest::newRow("dump") << QStringList{"dump", m_dir.filePath("out")} << -1 << "dump" << "success" << s << 1 << 0;
+        QTest::newRow("restore") << QStringList{"--yes", "restore", dump} << -1 << "restore" << "success" << s << 1 << 0;
+        QTest::newRow("restore refused") << QStringList{"restore", dump} << -1 << "restore" << "failed" << -1ll << 1 << 1;
+        QTest::newRow("restore --differences") << QStringList{"--yes", "restore", "--differences", dump} << 0x20
+                                               << "restore-differences" << "success" << s << 1 << 0;
+        QTest::newRow("passport-restore") << QStringList{"--yes", "passport-restore", passportPath()} << -1
+                                          << "passport-restore" << "success" << s << 1 << 0;
+        QTest::newRow("calibration-restore") << QStringList{"--yes", "calibration-restore", dump} << -1
+                                             << "calibration-restore" << "success" << s << 1 << 0;
+        QTest::newRow("verify, same") << QStringList{"verify", dump} << -1 << "compare" << "success" << s << 1 << 0;
+        QTest::newRow("verify, a difference") << QStringList{"verify", dump} << 0x20 << "compare" << "failed" << s << 1 << 1;
+        QTest::newRow("write-word") << QStringList{"write-word", "1020", "5"} << -1 << "write-word" << "success" << -1ll << 1 << 0;
+        QTest::newRow("crc-correct") << QStringList{"crc-correct"} << -1 << "correct-checksum" << "success" << -1ll << 1 << 0;
+        QTest::newRow("set-address") << QStringList{"set-address", "0012ABCD", "1"} << -1 << "set-address" << "success" << s << 1 << 0;
+        QTest::newRow("set-address, nobody answers") << QStringList{"--timeout-short", "50", "set-address", "00000001", "7"}
+                                                     << -1 << "set-address" << "failed" << 1ll << 7 << 1;
+        QTest::newRow("search") << QStringList{"--addr", "5", "search", "--find-timeout", "50"} << -1 << "search" << "success" << -1ll << 1 << 0;
+    }
+    void recordsEachVerb()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, differingWord);
+        QFETCH(QString, kind);
+        QFETCH(QString, result);
+        QFETCH(qint64, serial);
+        QFETCH(int, busAddress);
+        QFETCH(int, rc);
+        sensor.setFlash(m_image);
+        sensor.setAddress(1);
+        if (differingWord >= 0)
+            sensor.setWord(differingWord, m_image[differingWord] + 1);
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("records.sqlite"));
+        QVERIFY(QDir().mkpath(m_dir.filePath("out")));
+
+        const CliRun run = runCli(onSensor(QStringList{"--record", record} + args));
+        QCOMPARE(run.rc, rc);
+        QVERIFY2(!run.err.contains(QStringLiteral("Журнал обслуживания")), qPrintable(run.err));
+        const QList<OperationEntry> entries = ServiceRecord(record).history({});
+        QCOMPARE(entries.size(), 1);
+        const OperationEntry &e = entries.first();
+        QCOMPARE(KindKey(e.kind), kind);
+        QCOMPARE(ResultKey(e.result), result);
+        QCOMPARE(e.serial.has_value() ? qint64(*e.serial) : -1, serial);
+        QCOMPARE(e.busAddress, busAddress);
+        QCOMPARE(e.port, devicePath());
+        sensor.setFlash(m_image);
+    }
+
+    // Where the record goes: the data folder's records.sqlite by default,
+    // nowhere with --no-record; a record that cannot be opened is one red line
+    // after the verb's own, and the verb stands.
+    void recordPlace_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("before"); // records.sqlite of the data folder; empty: none
+        QTest::addColumn<bool>("rowAdded");
+        QTest::addColumn<QString>("redLine"); // the start of the one line after the result; empty: none
+        QTest::newRow("default") << QStringList{} << QByteArray() << true << QString();
+        QTest::newRow("--no-record") << QStringList{"--no-record"} << QByteArray() << false << QString();
+        QTest::newRow("a folder") << QStringList{"--record", "DIR"} << QByteArray() << false
+                                  << QStringLiteral("Журнал обслуживания DIR не открыт: ");
+        QTest::newRow("a file that is no record, kept")
+            << QStringList{} << QByteArray("notes\n") << false
+            << QStringLiteral("Журнал обслуживания DIR/records.sqlite не открыт: файл не является базой данных SQLite");
+    }
+    void recordPlace()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, before);
+        QFETCH(bool, rowAdded);
+        QFETCH(QString, redLine);
+        QTemporaryDir data;
+        const QString file = data.filePath(QStringLiteral("records.sqlite"));
+        if (!before.isEmpty())
+            QVERIFY(testfiles::writeBytes(file, before));
+        CliEnvironment env;
+        env.dumpDir = data.path();
+        options.replaceInStrings(QStringLiteral("DIR"), data.path());
+        const CliRun run = runCliAsIs(onSensor(options + QStringList{"write-word", "1020", "5"}), env);
+        QCOMPARE(run.rc, 0);
+        QCOMPARE(run.out, QStringLiteral("Записано: 1020 = 00000005\n"));
+        if (rowAdded)
+            QCOMPARE(ServiceRecord(file).history({}).size(), 1);
+        else if (before.isEmpty())
+            QVERIFY(!QFileInfo::exists(file));
+        else
+            QCOMPARE(readAll(file), before);
+        const QStringList err = lines(run.err);
+        QCOMPARE(err.size(), redLine.isEmpty() ? 0 : 1);
+        if (!redLine.isEmpty())
+            QVERIFY2(err.first().startsWith(QString(redLine).replace(QStringLiteral("DIR"), data.path())),
+                     qPrintable(err.first()));
+        sensor.setFlash(m_image);
     }
 
 private:

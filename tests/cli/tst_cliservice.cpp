@@ -535,7 +535,7 @@ private Q_SLOTS:
 
         QProcess cli;
         cli.setReadChannel(QProcess::StandardError);
-        cli.start(QStringLiteral(ZART_CLI_EXE), QStringList{"--demo"} + args);
+        cli.start(QStringLiteral(ZART_CLI_EXE), QStringList{"--demo", "--no-record"} + args);
         QVERIFY(cli.waitForStarted());
         QByteArray err;
         // The operation has begun once its first line is out.
@@ -588,8 +588,8 @@ private Q_SLOTS:
         // In the group case zart-cli runs in the foreground, as typed at a
         // terminal; otherwise in the background, so that the script knows its
         // process id (a background command has SIGINT ignored: SIGTERM then).
-        const QString run = toGroup ? QStringLiteral("\"$cli\" --port \"$port\" dump \"$dir\"")
-                                    : QStringLiteral("\"$cli\" --port \"$port\" dump \"$dir\" & "
+        const QString run = toGroup ? QStringLiteral("\"$cli\" --no-record --port \"$port\" dump \"$dir\"")
+                                    : QStringLiteral("\"$cli\" --no-record --port \"$port\" dump \"$dir\" & "
                                                      "echo $! > \"$pidfile\"; wait $!");
         const QString script = QStringLiteral("cli=$1; port=$2; dir=$3; pidfile=$4; n=0; "
                                               "for i in 1 2; do n=$((n+1)); echo \"run $n\"; rm -f \"$pidfile\"; %1; "
