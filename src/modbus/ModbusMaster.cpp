@@ -120,6 +120,8 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
 
 std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
 {
+    // Until the exchange has got further, a failure is the link's.
+    LastFailure = TransactFailure::Port;
     try {
         RequestLen = pduLen;
         keepRequest(pdu, pduLen);
@@ -127,11 +129,22 @@ std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pdu
         const QByteArray frame = BuildFrame(requestAddress(), pdu, pduLen);
         m_port.Send(frameBytes(frame), int(frame.size()));
         m_port.Receive();
-        if (m_port.LinkStatus != SerialLink::Ok) {
-            ReplyLen = 0;
+        switch (m_port.LinkStatus) {
+        case SerialLink::Ok:
+            CheckReply(); // records the kind of a broken rule
+            LastFailure = TransactFailure::None;
             return std::nullopt;
+        case SerialLink::TimedOut:
+            LastFailure = TransactFailure::Timeout;
+            break;
+        case SerialLink::Incomplete:
+            LastFailure = TransactFailure::Incomplete;
+            break;
+        default:
+            break;
         }
-        CheckReply();
+        ReplyLen = 0;
+        return std::nullopt;
     } catch (const SerialLinkError &e) {
         ReplyLen = 0;
         // The port cannot be opened, or its device has gone: no other
