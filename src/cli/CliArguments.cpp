@@ -4,6 +4,7 @@
 #include "flash/FlashPasses.h"
 #include "sensor/HexField.h"
 #include "sensor/RegisterMap.h"
+#include "bus/BusCommissioning.h"
 
 #include <initializer_list>
 #include <map>
@@ -41,6 +42,11 @@ enum class Opt {
     Interval,
     Count,
     Stats,
+    From,
+    To,
+    Csv,
+    DumpDir,
+    VerifyDir,
 };
 
 struct OptionRow
@@ -125,6 +131,13 @@ constexpr OptionRow Options[] = {
     {.opt = Opt::Count, .name = "count", .value = "N", .number = &CliCommand::count, .min = 1,
      .max = 100000000, .withWatch = true},
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
+    {.opt = Opt::From, .name = "from", .value = "N", .number = &CliCommand::scanFrom, .min = MinBusAddress,
+     .max = MaxBusAddress},
+    {.opt = Opt::To, .name = "to", .value = "M", .number = &CliCommand::scanTo, .min = MinBusAddress,
+     .max = MaxBusAddress},
+    {.opt = Opt::Csv, .name = "csv", .flag = &CliCommand::csv},
+    {.opt = Opt::DumpDir, .name = "dump", .value = "DIR"},
+    {.opt = Opt::VerifyDir, .name = "verify", .value = "DIR"},
 };
 
 // A short list written in place in a table row: {a, b}; at most N items.
@@ -174,7 +187,8 @@ struct VerbRow
     CliVerb verb;
     const char *name;
     Few<VerbArg, 3> args{};     // positional, in their order
-    Few<VerbOption, 1> options{}; // the options of this command
+    Few<VerbOption, 6> options{}; // the options of this command
+    bool repeatsLast = false;     // the last argument may be given again and again
     bool needsPort = true;
     bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
     const char *help = nullptr;
@@ -284,6 +298,30 @@ constexpr VerbRow Verbs[] = {
      "\"номинал (X; Y) = (x; y) мм\": the nominal coordinates along the indices X and Y run along), then "
      "\"Отмеченные точки: N\"; first \"Ориентация сетки не определена\" when the data do not tell "
      "which index X and Y run along"},
+    {.verb = CliVerb::Scan, .name = "scan",
+     .options = {{.opt = Opt::From}, {.opt = Opt::To}, {.opt = Opt::FindTimeout}, {.opt = Opt::Csv},
+                 {.opt = Opt::DumpDir}, {.opt = Opt::VerifyDir}},
+     .longOperation = true,
+     .help =
+     "the inventory of the line: probes the addresses N..M (default 1..247) as search does, with its "
+     "timeout MS, and reads the serial number, firmware version and device identification of each sensor "
+     "that answers; an address whose replies keep colliding, or a serial number seen at two addresses, is "
+     "marked \"возможен конфликт адресов\". Prints the table (address, serial, firmware, vendor, product, "
+     "revision, status) TAB-separated with a header, or as CSV with --csv.\n"
+     "With --dump DIR every sensor of the table is dumped into DIR, one after another; with --verify DIR "
+     "each is compared with its dump DIR/SERIAL.dmp. A line per sensor follows the table (address, "
+     "serial, outcome), the summary goes to stderr; a sensor that fails is skipped.\n"
+     "Exit 0 when sensors were found without conflict and every dump or comparison went well (no "
+     "difference); 1 otherwise"},
+    {.verb = CliVerb::Assign, .name = "assign", .args = {{.name = "SERIAL=ADDR"}},
+     .options = {{.opt = Opt::From}, {.opt = Opt::To}, {.opt = Opt::FindTimeout}},
+     .repeatsLast = true, .longOperation = true,
+     .help =
+     "commissioning: the inventory of scan, then each sensor SERIAL (hexadecimal) takes the address ADDR "
+     "by the broadcast of set-address and is checked there; SERIAL alone takes the lowest free address. "
+     "A serial number not on the line (one behind a collision counts as on the line), one address for two "
+     "sensors or an address in use refuses the whole command before anything is sent. Prints SERIAL, "
+     "ADDR and the outcome per sensor; exit 0 when every sensor took its address"},
 };
 
 // What the parser and the help take for granted of the command table.
@@ -416,6 +454,8 @@ QString synopsisText(const VerbRow &verb)
             words << optionText(option);
     for (const VerbArg &arg : verb.args)
         words << argumentText(arg);
+    if (verb.repeatsLast)
+        words << QLatin1Char('[') + argumentText(verb.args[verb.args.size - 1]) + QStringLiteral(" ...]");
     for (const VerbOption &option : verb.options)
         if (option.required)
             words << optionText(option);
@@ -468,6 +508,10 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
         cmd.speed = value;
     } else if (row.opt == Opt::PowerPort) {
         cmd.powerPort = value;
+    } else if (row.opt == Opt::DumpDir || row.opt == Opt::VerifyDir) {
+        if (value.isEmpty())
+            usage(QStringLiteral("%1 needs a folder").arg(optionName(row)));
+        (row.opt == Opt::DumpDir ? cmd.dumpDir : cmd.verifyDir) = value;
     }
 }
 
@@ -499,6 +543,14 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::SetAddress:
         cmd.serial = hexValue(args.at(0), what(0));
         cmd.newAddress = quint8(decimalIn(args.at(1), MinBusAddress, MaxBusAddress, what(1)));
+        break;
+    case CliVerb::Assign:
+        for (const QString &a : args)
+            if (!ParseAssignment(a))
+                usage(QStringLiteral("assign wants SERIAL=ADDR (hexadecimal serial number, address 1..247) "
+                                     "or SERIAL, not \"%1\"")
+                          .arg(a));
+        cmd.assignments = args;
         break;
     case CliVerb::Light:
         cmd.lightCode = quint8(choiceOf(verb, verb.args[0], args.at(0)));
@@ -708,7 +760,7 @@ CliCommand ParseCliArguments(const QStringList &args)
     int minArgs = 0;
     for (const VerbArg &arg : verb->args)
         minArgs += arg.optional ? 0 : 1;
-    const int maxArgs = verb->args.size;
+    const int maxArgs = verb->repeatsLast ? int(positionals.size()) : verb->args.size;
     if (positionals.size() < minArgs)
         usage(QStringLiteral("%1: missing argument").arg(cmd.verbName));
     if (positionals.size() > maxArgs)
@@ -737,6 +789,8 @@ CliCommand ParseCliArguments(const QStringList &args)
         apply(cmd, optionRow(opt), value);
 
     readArguments(cmd, *verb, positionals);
+    if (cmd.scanFrom > cmd.scanTo)
+        usage(QStringLiteral("--from %1 is above --to %2").arg(cmd.scanFrom).arg(cmd.scanTo));
     for (const VerbOption &option : verb->options) {
         const auto given = deferred.find(option.opt);
         if (option.required && (given == deferred.end() || given->second.isEmpty()))

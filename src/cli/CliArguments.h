@@ -36,6 +36,8 @@ enum class CliVerb {
     Compare,
     Plot,
     Verify,
+    Scan,
+    Assign,
 };
 
 struct CliCommand
@@ -81,6 +83,12 @@ struct CliCommand
     int intervalMs = 500;         // --watch --interval MS, pause between readings
     int count = 0;                // --watch --count N; 0: until a stop signal
     bool stats = false;           // --watch --stats: a summary line per channel at the end
+    int scanFrom = 1;             // scan/assign --from N: the first address probed
+    int scanTo = 247;             // scan/assign --to M: the last address probed
+    bool csv = false;             // scan --csv: the table as CSV
+    QString dumpDir;              // scan --dump DIR: every sensor found dumped into DIR
+    QString verifyDir;            // scan --verify DIR: every sensor compared with its dump in DIR
+    QStringList assignments;      // assign SERIAL=ADDR ...: checked by the parser
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;
