@@ -27,6 +27,7 @@ struct MeasurementTexts;
 struct FlashComparison;
 class IOperationHost;
 class SearchDialog;
+class BusWindow;
 class SettingsDialog;
 class SpotViewWindow;
 class DumpViewer;
@@ -76,6 +77,17 @@ public:
     DumpComparisonWindow *dumpComparisonWindow() const { return m_dumpComparison; }
     // The live spot view, a window of its own beside this one.
     void setSpotViewWindow(SpotViewWindow *spotView);
+    // "Опрос шины": every sensor on the line, a window of its own beside this one.
+    void setBusWindow(BusWindow *bus) { m_bus = bus; }
+    BusWindow *busWindow() const { return m_bus; }
+    // The bus address field, as the search and the bus window move it.
+    void setBusAddress(int address);
+    // A sensor picked in the bus window: the address field, and the serial
+    // number field of the address assignment when the serial number is known.
+    void pickSensor(int address, std::optional<quint32> serial);
+    // The reply timeouts of the settings dialog, or its defaults without one.
+    CommandTimeouts commandTimeouts() const;
+    int pauseGroupMs() const;
     SpotViewWindow *spotViewWindow() const { return m_spotView; }
 
     // Device paths offered in the data port list besides the ports present
@@ -220,6 +232,7 @@ public:
     // Command handlers, defined beside the commands they run (MainWindowCommands.cpp,
     // MainWindowFlash.cpp and the files of the commands).
     void FindAddrButtonClick();
+    void BusButtonClick();
     void ReadIDButtonClick();
     void PingButtonClick();
     void ResetButtonClick();
@@ -300,9 +313,6 @@ private:
     // The four measurement fields in their normal colours, or greyed as not
     // refreshed by the last reading (their texts are kept).
     void showMeasurementRefreshed(bool refreshed);
-    // The reply timeouts of the settings dialog, or its defaults without one.
-    CommandTimeouts commandTimeouts() const;
-
     Ui::MainWindow *ui;
     QMenu *ServicePopupMenu = nullptr;
     QTimer *ContinuousTimer = nullptr;
@@ -318,6 +328,7 @@ private:
     SearchDialog *m_find = nullptr;
     SettingsDialog *m_setup = nullptr;
     SpotViewWindow *m_spotView = nullptr;
+    BusWindow *m_bus = nullptr;
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;

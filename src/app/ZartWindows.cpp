@@ -1,6 +1,7 @@
 #include "app/ZartWindows.h"
 
 #include "app/SearchDialog.h"
+#include "app/BusWindow.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/SpotViewWindow.h"
@@ -30,5 +31,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setDumpComparisonWindow(w.dumpComparison);
     w.spotViewWindow = new SpotViewWindow(main);
     main->setSpotViewWindow(w.spotViewWindow);
+    w.busWindow = new BusWindow(*main);
+    main->setBusWindow(w.busWindow);
     return w;
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 class SearchDialog;
+class BusWindow;
 class MainWindow;
 class SettingsDialog;
 class SpotViewWindow;
@@ -24,6 +25,7 @@ struct ZartWindows
     SearchDialog *searchDialog = nullptr;
     SettingsDialog *settingsDialog = nullptr;
     SpotViewWindow *spotViewWindow = nullptr; // not modal: shown by "Наблюдение…"
+    BusWindow *busWindow = nullptr;           // not modal: shown by "Опрос шины"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the

@@ -222,6 +222,11 @@ bool RunAssignments(ModbusMaster &engine, IOperationHost &opHost, const QList<Bu
 void ApplyAssignments(QList<BusSensor> &sensors, const QList<Assignment> &plan)
 {
     for (const Assignment &a : plan) {
+        if (a.state == Assignment::State::Failed) {
+            for (BusSensor &s : sensors)
+                if (s.serial == a.serial)
+                    s.status = a.status;
+        }
         if (a.state != Assignment::State::Done)
             continue;
         auto row = std::find_if(sensors.begin(), sensors.end(),
@@ -233,6 +238,7 @@ void ApplyAssignments(QList<BusSensor> &sensors, const QList<Assignment> &plan)
             row = sensors.insert(sensors.end(), moved);
         }
         row->address = a.newAddress;
+        row->status = a.status;
     }
     std::stable_sort(sensors.begin(), sensors.end(),
                      [](const BusSensor &x, const BusSensor &y) { return x.address < y.address; });

@@ -66,8 +66,9 @@ bool RunAssignments(ModbusMaster &engine, IOperationHost &opHost, const QList<Bu
                     QList<Assignment> &plan, qint32 timeoutMs,
                     const std::function<void(int)> &setAddress, const BusRecord &record = {});
 
-// The inventory after the assignments done: each moved sensor's row at its new
-// address (a serial number typed for a collision gets a row of its own), the
+// The inventory after the assignments: each moved sensor's row at its new
+// address with the outcome as its status (a serial number typed for a
+// collision gets a row of its own), a failed one's row with its failure, the
 // rows sorted by address. A collision stays marked until the next inventory.
 void ApplyAssignments(QList<BusSensor> &sensors, const QList<Assignment> &plan);
 
