@@ -188,7 +188,7 @@ private Q_SLOTS:
             sensors.append(BusSensor{5, {}, {}, {}, {}, {}, BusSensor::Mark::Conflict, {}});
         QList<Assignment> assignments;
         for (const QString &text : plan) // ParseAssignment refuses 248 already
-            assignments << Assignment{text.left(8).toUInt(nullptr, 16), text.mid(9).toInt()};
+            assignments << Assignment{text.left(8).toUInt(nullptr, 16), text.mid(9).toInt(), {}, {}};
         members[4]->setSerial(0x00888888); // no duplicate of the sensor at 3 here
         ProposeFreeAddresses(sensors, assignments);
         const int requestsBefore = rig.sensor.requestCount();
