@@ -101,6 +101,8 @@ void BusWindow::setRunning(bool running)
 
 void BusWindow::StartButtonClick()
 {
+    if (m_main.operationRunning()) // one exchange at a time on the engine
+        return;
     const MainWindow::LongOperation operation(m_main, MainWindow::OperationKind::Read);
     setRunning(true);
     BusOperationHost host(m_main, ui->Gauge);
@@ -165,6 +167,8 @@ void BusWindow::ProposeButtonClick()
 
 void BusWindow::AssignButtonClick()
 {
+    if (m_main.operationRunning()) // one exchange at a time on the engine
+        return;
     QList<Assignment> plan = readPlan(false);
     // The typed serial numbers of the conflict rows belong to the collision there.
     QList<BusSensor> sensors = m_sensors;
@@ -190,6 +194,8 @@ void BusWindow::writeOutcomes(const BatchResult &result)
 
 void BusWindow::DumpAllButtonClick()
 {
+    if (m_main.operationRunning()) // one exchange at a time on the engine
+        return;
     const MainWindow::LongOperation operation(m_main, MainWindow::OperationKind::Read);
     setRunning(true);
     BusOperationHost host(m_main, ui->Gauge);
@@ -201,6 +207,8 @@ void BusWindow::DumpAllButtonClick()
 
 void BusWindow::CompareAllButtonClick()
 {
+    if (m_main.operationRunning()) // one exchange at a time on the engine
+        return;
     const MainWindow::LongOperation operation(m_main, MainWindow::OperationKind::Read);
     setRunning(true);
     BusOperationHost host(m_main, ui->Gauge);
