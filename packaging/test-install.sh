@@ -131,7 +131,7 @@ for verb in serial dump restore passport-restore power light search; do
 done
 [[ $(complete_words zart-cli --demo light "" | tr '\n' ' ') == "off x y " ]] || fail "completion of light"
 [[ $(complete_words zart-cli --speed "" | tr '\n' ' ') == "115200 57600 9600 " ]] || fail "completion of --speed"
-[[ $(complete_words zart-cli --ver) == --verbose ]] || fail "completion of --ver"
+[[ $(complete_words zart-cli --verb) == --verbose ]] || fail "completion of --verb"
 
 # 6. Debian's checks: errors fail, the remaining warnings are listed.
 if command -v lintian >/dev/null; then

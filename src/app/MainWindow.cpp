@@ -308,7 +308,7 @@ void MainWindow::setCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
     const QList<QWidget *> commands{
-        ui->FindAddrButton,  ui->AddrSpinEdit,        ui->PortComboBox,
+        ui->FindAddrButton,  ui->BusButton,           ui->AddrSpinEdit,        ui->PortComboBox,
         ui->SetAddrButton,   ui->ReadIDButton,        ui->ReadCRCButton,
         ui->ReadCoordButton, ui->ReadPixButton,       ui->PingButton,
         ui->ResetButton,     ui->GetDevIDButton,      ui->ReadFlashButton,

@@ -2,6 +2,7 @@
 
 #include "app/ZartPlaces.h"
 #include "flash/FlashImage.h"
+#include "bus/BusInventory.h"
 #include "modbus/ModbusMaster.h"
 #include "record/RecordKeeper.h"
 #include "sensor/RegisterMap.h"
@@ -29,6 +30,7 @@ struct FlashComparison;
 class IOperationHost;
 class WindowOperationHost;
 class SearchDialog;
+class BusWindow;
 class SettingsDialog;
 class SpotViewWindow;
 class LineStatsWindow;
@@ -80,6 +82,20 @@ public:
     DumpComparisonWindow *dumpComparisonWindow() const { return m_dumpComparison; }
     // The live spot view, a window of its own beside this one.
     void setSpotViewWindow(SpotViewWindow *spotView);
+    // "Опрос шины": every sensor on the line, a window of its own beside this one.
+    void setBusWindow(BusWindow *bus) { m_bus = bus; }
+    // The record the bus window's work goes to, opened now (none when it
+    // cannot be: one red line says why), with the data port's name.
+    BusRecord busRecord();
+    BusWindow *busWindow() const { return m_bus; }
+    // The bus address field, as the search and the bus window move it.
+    void setBusAddress(int address);
+    // A sensor picked in the bus window: the address field, and the serial
+    // number field of the address assignment when the serial number is known.
+    void pickSensor(int address, std::optional<quint32> serial);
+    // The reply timeouts of the settings dialog, or its defaults without one.
+    CommandTimeouts commandTimeouts() const;
+    int pauseGroupMs() const;
     SpotViewWindow *spotViewWindow() const { return m_spotView; }
     // "Статистика линии", a window of its own shown from the menu.
     void setLineStatsWindow(LineStatsWindow *lineStats);
@@ -248,6 +264,7 @@ public:
     // Command handlers, defined beside the commands they run (MainWindowCommands.cpp,
     // MainWindowFlash.cpp and the files of the commands).
     void FindAddrButtonClick();
+    void BusButtonClick();
     void ReadIDButtonClick();
     void PingButtonClick();
     void ResetButtonClick();
@@ -328,8 +345,6 @@ private:
     // The four measurement fields in their normal colours, or greyed as not
     // refreshed by the last reading (their texts are kept).
     void showMeasurementRefreshed(bool refreshed);
-    // The reply timeouts of the settings dialog, or its defaults without one.
-    CommandTimeouts commandTimeouts() const;
     // The record's location from the setting and the places.
     void syncRecordLocation();
     // One operation on the sensor at the bus address, recorded when it ends.
@@ -357,6 +372,7 @@ private:
     RecordWindow *m_recordWindow = nullptr;
     RecordKeeper m_records;
     QString m_recordDatabase; // [Record] Database; empty: records.sqlite in the dumps' folder
+    BusWindow *m_bus = nullptr;
 
     QStringList m_extraPortPaths;
     QString m_preferredPort;

@@ -8,6 +8,7 @@
 
 #include "app/ModalRunner.h"
 #include "app/SearchDialog.h"
+#include "app/BusWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/LineStatsWindow.h"
 #include "app/SpotViewWindow.h"
@@ -158,6 +159,7 @@ void MainWindow::connectCommandHandlers()
 {
     reserveLabelWidths(ui); // leaves the coordinate texts, as designed
     connectHandler(ui->FindAddrButton, &QToolButton::clicked, &MainWindow::FindAddrButtonClick);
+    connectHandler(ui->BusButton, &QToolButton::clicked, &MainWindow::BusButtonClick);
 
     connectHandler(ui->ReadIDButton, &QPushButton::clicked, &MainWindow::ReadIDButtonClick);
     connectHandler(ui->PingButton, &QPushButton::clicked, &MainWindow::PingButtonClick);
@@ -236,6 +238,33 @@ void MainWindow::FindAddrButtonClick()
                              [this] { return stopRequested(); }));
     });
     m_find->showRunning(false);
+}
+
+void MainWindow::BusButtonClick()
+{
+    if (!m_bus)
+        return;
+    m_bus->show();
+    m_bus->raise();
+    m_bus->activateWindow();
+}
+
+void MainWindow::setBusAddress(int address)
+{
+    ui->AddrSpinEdit->setValue(address);
+    ui->AddrSpinEdit->repaint();
+}
+
+void MainWindow::pickSensor(int address, std::optional<quint32> serial)
+{
+    ui->AddrSpinEdit->setValue(address);
+    if (serial)
+        ui->SerialSetEdit->setText(SerialText(*serial));
+}
+
+int MainWindow::pauseGroupMs() const
+{
+    return m_setup ? m_setup->pauseGroupMs() : 0;
 }
 
 CommandTimeouts MainWindow::commandTimeouts() const

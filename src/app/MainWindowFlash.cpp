@@ -111,6 +111,14 @@ void MainWindow::syncRecordLocation()
     m_records.setLocation(RecordLocationOr(m_recordDatabase, m_places.dataDir));
 }
 
+BusRecord MainWindow::busRecord()
+{
+    if (m_recordDatabase.trimmed().isEmpty())
+        filesDir(); // the default record's folder, made when missing
+    syncRecordLocation();
+    return {m_records.open(*this), m_records.context(), RecordPortName(*DataPort)};
+}
+
 RecordedOperation MainWindow::recorded(RecordedKind kind)
 {
     if (m_recordDatabase.trimmed().isEmpty())

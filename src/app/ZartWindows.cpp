@@ -1,6 +1,7 @@
 #include "app/ZartWindows.h"
 
 #include "app/SearchDialog.h"
+#include "app/BusWindow.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/SpotViewWindow.h"
@@ -36,5 +37,7 @@ ZartWindows createWindows(std::unique_ptr<SerialLink> dataPort,
     main->setLineStatsWindow(w.lineStatsWindow);
     w.recordWindow = new RecordWindow(main);
     main->setRecordWindow(w.recordWindow);
+    w.busWindow = new BusWindow(*main);
+    main->setBusWindow(w.busWindow);
     return w;
 }

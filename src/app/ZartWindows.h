@@ -3,6 +3,7 @@
 #include <memory>
 
 class SearchDialog;
+class BusWindow;
 class MainWindow;
 class SettingsDialog;
 class SpotViewWindow;
@@ -29,6 +30,7 @@ struct ZartWindows
     SpotViewWindow *spotViewWindow = nullptr; // not modal: shown by "Наблюдение…"
     LineStatsWindow *lineStatsWindow = nullptr; // not modal: shown by "Статистика линии"
     RecordWindow *recordWindow = nullptr;     // not modal: "Журнал обслуживания"
+    BusWindow *busWindow = nullptr;           // not modal: shown by "Опрос шины"
 };
 
 // Fixes the process's number locale (QLocale::c()) first. Without links the

@@ -5,6 +5,7 @@
 #include "flash/FlashPasses.h"
 #include "sensor/HexField.h"
 #include "sensor/RegisterMap.h"
+#include "bus/BusCommissioning.h"
 
 #include <initializer_list>
 #include <map>
@@ -47,7 +48,11 @@ enum class Opt {
     Count,
     Stats,
     Since,
+    From,
+    To,
     Csv,
+    DumpDir,
+    VerifyDir,
 };
 
 struct OptionRow
@@ -152,7 +157,13 @@ constexpr OptionRow Options[] = {
      .max = 100000000, .withWatch = true},
     {.opt = Opt::Stats, .name = "stats", .flag = &CliCommand::stats, .withWatch = true},
     {.opt = Opt::Since, .name = "since", .value = "DATE"},
+    {.opt = Opt::From, .name = "from", .value = "N", .number = &CliCommand::scanFrom, .min = MinBusAddress,
+     .max = MaxBusAddress},
+    {.opt = Opt::To, .name = "to", .value = "M", .number = &CliCommand::scanTo, .min = MinBusAddress,
+     .max = MaxBusAddress},
     {.opt = Opt::Csv, .name = "csv", .flag = &CliCommand::csv},
+    {.opt = Opt::DumpDir, .name = "dump", .value = "DIR"},
+    {.opt = Opt::VerifyDir, .name = "verify", .value = "DIR"},
 };
 
 // A short list written in place in a table row: {a, b}; at most N items.
@@ -202,7 +213,8 @@ struct VerbRow
     CliVerb verb;
     const char *name;
     Few<VerbArg, 3> args{};     // positional, in their order
-    Few<VerbOption, 2> options{}; // the options of this command
+    Few<VerbOption, 6> options{}; // the options of this command
+    bool repeatsLast = false;     // the last argument may be given again and again
     bool needsPort = true;
     bool longOperation = false; // stopped by SIGINT, SIGTERM or SIGHUP after the request in flight
     const char *help = nullptr;
@@ -334,6 +346,30 @@ constexpr VerbRow Verbs[] = {
      "(RFC 4180, UTF-8): the times with their offset, the sensor, the operation, the result, the user, "
      "the computer, the program's version, the port, the address, the firmware word, the words "
      "written, the message and the files"},
+    {.verb = CliVerb::Scan, .name = "scan",
+     .options = {{.opt = Opt::From}, {.opt = Opt::To}, {.opt = Opt::FindTimeout}, {.opt = Opt::Csv},
+                 {.opt = Opt::DumpDir}, {.opt = Opt::VerifyDir}},
+     .longOperation = true,
+     .help =
+     "the inventory of the line: probes the addresses N..M (default 1..247) as search does, with its "
+     "timeout MS, and reads the serial number, firmware version and device identification of each sensor "
+     "that answers; an address whose replies keep colliding, or a serial number seen at two addresses, is "
+     "marked \"возможен конфликт адресов\". Prints the table (address, serial, firmware, vendor, product, "
+     "revision, status) TAB-separated with a header, or as CSV with --csv.\n"
+     "With --dump DIR every sensor of the table is dumped into DIR, one after another; with --verify DIR "
+     "each is compared with its dump DIR/SERIAL.dmp. A line per sensor follows the table (address, "
+     "serial, outcome), the summary goes to stderr; a sensor that fails is skipped.\n"
+     "Exit 0 when sensors were found without conflict and every dump or comparison went well (no "
+     "difference); 1 otherwise"},
+    {.verb = CliVerb::Assign, .name = "assign", .args = {{.name = "SERIAL=ADDR"}},
+     .options = {{.opt = Opt::From}, {.opt = Opt::To}, {.opt = Opt::FindTimeout}},
+     .repeatsLast = true, .longOperation = true,
+     .help =
+     "commissioning: the inventory of scan, then each sensor SERIAL (hexadecimal) takes the address ADDR "
+     "by the broadcast of set-address and is checked there; SERIAL alone takes the lowest free address. "
+     "A serial number not on the line (one behind a collision counts as on the line), one address for two "
+     "sensors or an address in use refuses the whole command before anything is sent. Prints SERIAL, "
+     "ADDR and the outcome per sensor; exit 0 when every sensor took its address"},
 };
 
 // What the parser and the help take for granted of the command table.
@@ -466,6 +502,8 @@ QString synopsisText(const VerbRow &verb)
             words << optionText(option);
     for (const VerbArg &arg : verb.args)
         words << argumentText(arg);
+    if (verb.repeatsLast)
+        words << QLatin1Char('[') + argumentText(verb.args[verb.args.size - 1]) + QStringLiteral(" ...]");
     for (const VerbOption &option : verb.options)
         if (option.required)
             words << optionText(option);
@@ -528,6 +566,10 @@ void apply(CliCommand &cmd, const OptionRow &row, const QString &value)
             usage(QStringLiteral("--since wants YYYY-MM-DD or an ISO date and time, not \"%1\"")
                       .arg(value));
         cmd.since = *since;
+    } else if (row.opt == Opt::DumpDir || row.opt == Opt::VerifyDir) {
+        if (value.isEmpty())
+            usage(QStringLiteral("%1 needs a folder").arg(optionName(row)));
+        (row.opt == Opt::DumpDir ? cmd.dumpDir : cmd.verifyDir) = value;
     }
 }
 
@@ -559,6 +601,14 @@ void readArguments(CliCommand &cmd, const VerbRow &verb, const QStringList &args
     case CliVerb::SetAddress:
         cmd.serial = hexValue(args.at(0), what(0));
         cmd.newAddress = quint8(decimalIn(args.at(1), MinBusAddress, MaxBusAddress, what(1)));
+        break;
+    case CliVerb::Assign:
+        for (const QString &a : args)
+            if (!ParseAssignment(a))
+                usage(QStringLiteral("assign wants SERIAL=ADDR (hexadecimal serial number, address 1..247) "
+                                     "or SERIAL, not \"%1\"")
+                          .arg(a));
+        cmd.assignments = args;
         break;
     case CliVerb::Light:
         cmd.lightCode = quint8(choiceOf(verb, verb.args[0], args.at(0)));
@@ -782,7 +832,7 @@ CliCommand ParseCliArguments(const QStringList &args)
     int minArgs = 0;
     for (const VerbArg &arg : verb->args)
         minArgs += arg.optional ? 0 : 1;
-    const int maxArgs = verb->args.size;
+    const int maxArgs = verb->repeatsLast ? int(positionals.size()) : verb->args.size;
     if (positionals.size() < minArgs)
         usage(QStringLiteral("%1: missing argument").arg(cmd.verbName));
     if (positionals.size() > maxArgs)
@@ -814,6 +864,8 @@ CliCommand ParseCliArguments(const QStringList &args)
     if ((cmd.verb == CliVerb::History || cmd.verb == CliVerb::Report) && cmd.noRecord)
         usage(QStringLiteral("%1 reads the service record: --no-record leaves nothing to read")
                   .arg(cmd.verb == CliVerb::History ? QStringLiteral("history") : QStringLiteral("report")));
+    if (cmd.scanFrom > cmd.scanTo)
+        usage(QStringLiteral("--from %1 is above --to %2").arg(cmd.scanFrom).arg(cmd.scanTo));
     for (const VerbOption &option : verb->options) {
         const auto given = deferred.find(option.opt);
         if (option.required && (given == deferred.end() || given->second.isEmpty()))

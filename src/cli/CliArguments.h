@@ -39,6 +39,8 @@ enum class CliVerb {
     Verify,
     Report,
     History,
+    Scan,
+    Assign,
 };
 
 struct CliCommand
@@ -91,7 +93,12 @@ struct CliCommand
     bool stats = false;           // --watch --stats: a summary line per channel at the end
     QDateTime since;              // history and report --since DATE; invalid: from the first
     bool historySerialGiven = false; // history SERIAL (in serial)
-    bool csv = false;             // history --csv
+    bool csv = false;             // history --csv, scan --csv: the table as CSV
+    int scanFrom = 1;             // scan/assign --from N: the first address probed
+    int scanTo = 247;             // scan/assign --to M: the last address probed
+    QString dumpDir;              // scan --dump DIR: every sensor found dumped into DIR
+    QString verifyDir;            // scan --verify DIR: every sensor compared with its dump in DIR
+    QStringList assignments;      // assign SERIAL=ADDR ...: checked by the parser
 
     // Whether the verb talks to the sensor on the data port.
     bool usesDataPort() const;

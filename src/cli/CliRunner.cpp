@@ -7,6 +7,9 @@
 #include "record/RecordLocation.h"
 #include "picture/CalibrationPainter.h"
 #include "picture/ShiftPainter.h"
+#include "bus/BusBatch.h"
+#include "bus/BusCommissioning.h"
+#include "bus/BusInventory.h"
 #include "flash/CalibrationGrid.h"
 #include "flash/DumpComparison.h"
 #include "flash/DumpFile.h"
@@ -181,6 +184,16 @@ private:
         return m_records.operation(host, kind, *m_link, host.busAddress());
     }
     int runWatch(ModbusMaster &engine);
+    // The inventory of scan and assign; false (logged) when it was stopped.
+    InventoryResult inventory(ModbusMaster &engine, CliBusHost &host);
+    int runScan(ModbusMaster &engine, CliBusHost &host);
+    // The record of the bus work: each sensor's operation goes in as it ends
+    // (none with --no-record, or when the record cannot be opened: one red line).
+    BusRecord busRecord(CliBusHost &host)
+    {
+        return {m_records.open(host), m_records.context(), m_link ? RecordPortName(*m_link) : QString()};
+    }
+    int runAssign(ModbusMaster &engine, CliBusHost &host);
     bool interrupted() const { return m_env.interrupted && m_env.interrupted(); }
     // 128 plus the number of the signal that stopped a long operation.
     int stoppedStatus() const
@@ -412,6 +425,74 @@ int CliSession::runWatch(ModbusMaster &engine)
     return finish(c.count > 0 && anyFailed ? ExitFailed : ExitOk);
 }
 
+InventoryResult CliSession::inventory(ModbusMaster &engine, CliBusHost &host)
+{
+    CliOperationHost op(m_console, m_cmd, m_env);
+    const InventoryOptions options{m_cmd.scanFrom, m_cmd.scanTo, m_cmd.findTimeoutMs, m_cmd.timeoutShortMs};
+    InventoryResult result =
+        RunInventory(engine, op, options, [&host](int a) { host.setBusAddress(a); }, busRecord(host));
+    m_console.clearProgress();
+    if (result.stopped)
+        throw EOperationStopped(QString::fromUtf16(StoppedText));
+    if (result.portFailed)
+        throw EOperationFailed(QString());
+    return result;
+}
+
+int CliSession::runScan(ModbusMaster &engine, CliBusHost &host)
+{
+    const CliCommand &c = m_cmd;
+    const InventoryResult found = inventory(engine, host);
+    if (c.csv) {
+        m_out << QString::fromUtf8(InventoryCsv(found.sensors));
+    } else {
+        m_out << InventoryHeader().join(QLatin1Char('\t')) << '\n';
+        for (const BusSensor &s : found.sensors)
+            m_out << InventoryRow(s).join(QLatin1Char('\t')) << '\n';
+    }
+    m_out.flush();
+    bool ok = !found.sensors.isEmpty() && found.conflicts() == 0
+        && std::all_of(found.sensors.cbegin(), found.sensors.cend(), [](const BusSensor &s) { return s.usable(); });
+    const auto batch = [&](const QString &dir, bool dump) {
+        CliOperationHost op(m_console, c, m_env);
+        const BatchOptions options{dir, c.timeoutShortMs, c.pauseMs};
+        const auto setAddress = [&host](int a) { host.setBusAddress(a); };
+        const BatchResult result = dump ? DumpAll(engine, op, found.sensors, options, setAddress, busRecord(host))
+                                        : CompareAll(engine, op, found.sensors, options, setAddress, busRecord(host));
+        m_console.clearProgress();
+        for (const BatchOutcome &o : result.outcomes)
+            m_out << o.address << '\t' << SerialText(o.serial) << '\t' << o.text << '\n';
+        m_out.flush();
+        if (result.stopped)
+            throw EOperationStopped(QString::fromUtf16(StoppedText));
+        ok = ok && result.failed() == 0
+            && std::all_of(result.outcomes.cbegin(), result.outcomes.cend(),
+                           [](const BatchOutcome &o) { return o.differences == 0; });
+    };
+    if (!c.dumpDir.isEmpty())
+        batch(c.dumpDir, true);
+    if (!c.verifyDir.isEmpty())
+        batch(c.verifyDir, false);
+    return ok ? ExitOk : ExitFailed;
+}
+
+int CliSession::runAssign(ModbusMaster &engine, CliBusHost &host)
+{
+    const InventoryResult found = inventory(engine, host);
+    QList<Assignment> plan;
+    for (const QString &text : m_cmd.assignments)
+        plan << *ParseAssignment(text); // checked by the parser
+    ProposeFreeAddresses(found.sensors, plan);
+    CliOperationHost op(m_console, m_cmd, m_env);
+    const bool ok = RunAssignments(engine, op, found.sensors, plan, m_cmd.timeoutShortMs,
+                                   [&host](int a) { host.setBusAddress(a); }, busRecord(host));
+    m_console.clearProgress();
+    for (const Assignment &a : std::as_const(plan))
+        if (a.state != Assignment::State::Pending)
+            m_out << SerialText(a.serial) << '\t' << a.newAddress << '\t' << a.status << '\n';
+    return ok ? ExitOk : ExitFailed;
+}
+
 int CliSession::runOnDataPort()
 {
     // The simulated sensor outlives the link that talks to it.
@@ -623,6 +704,10 @@ int CliSession::runSensorVerb(ModbusMaster &engine, CliBusHost &host)
     }
     case CliVerb::Verify:
         return runVerify(engine, host);
+    case CliVerb::Scan:
+        return runScan(engine, host);
+    case CliVerb::Assign:
+        return runAssign(engine, host);
     case CliVerb::Power:
     case CliVerb::View:
     case CliVerb::Compare:

@@ -159,9 +159,11 @@ void ModbusMaster::Transact(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs, 
 
 std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs)
 {
-    // Counted as Transact counts, without touching LastFailure (but for the
-    // kind of a broken rule, which CheckReply records).
-    TransactFailure outcome = TransactFailure::Port;
+    // LastFailure tells the caller how the probe ended (two sensors on one
+    // address garble their replies); the statistics count it as Transact's
+    // exchanges are counted. Until the exchange has got further, a failure is
+    // the link's.
+    LastFailure = TransactFailure::Port;
     try {
         RequestLen = pduLen;
         keepRequest(pdu, pduLen);
@@ -171,16 +173,16 @@ std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pdu
         m_port.Receive();
         switch (m_port.LinkStatus) {
         case SerialLink::Ok:
-            outcome = TransactFailure::Other; // until CheckReply says more
-            CheckReply();
-            outcome = TransactFailure::None;
+            LastFailure = TransactFailure::Other; // until CheckReply says more
+            CheckReply();                         // records the kind of a broken rule
+            LastFailure = TransactFailure::None;
             break;
         case SerialLink::TimedOut:
-            outcome = TransactFailure::Timeout;
+            LastFailure = TransactFailure::Timeout;
             ReplyLen = 0;
             break;
         case SerialLink::Incomplete:
-            outcome = TransactFailure::Incomplete;
+            LastFailure = TransactFailure::Incomplete;
             ReplyLen = 0;
             break;
         default:
@@ -189,6 +191,7 @@ std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pdu
         }
     } catch (const SerialLinkError &e) {
         ReplyLen = 0;
+        LastFailure = TransactFailure::Port;
         countExchange(TransactFailure::Port);
         // The port cannot be opened, or its device has gone: no other
         // address can answer either.
@@ -197,15 +200,13 @@ std::optional<SerialLinkError> ModbusMaster::Probe(const quint8 *pdu, qint32 pdu
         return std::nullopt;
     } catch (const ZartError &) {
         // The search moves on to the next address; CheckReply has already
-        // logged a broken rule.
+        // logged a broken rule and recorded its kind.
         ReplyLen = 0;
-        if (outcome == TransactFailure::Other)
-            outcome = LastFailure; // the kind of the rule CheckReply found broken
     } catch (const std::exception &) {
         ReplyLen = 0;
-        outcome = TransactFailure::Other;
+        LastFailure = TransactFailure::Other;
     }
-    countExchange(outcome);
+    countExchange(LastFailure);
     return std::nullopt;
 }
 

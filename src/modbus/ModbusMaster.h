@@ -99,7 +99,8 @@ public:
                   bool logTraffic);
     // The quiet variant used by the bus search: never throws; ReplyLen is 0 on failure.
     // Returns a port failure that left the link closed (the port cannot be
-    // opened, or its device has gone), unlogged; nothing otherwise.
+    // opened, or its device has gone), unlogged; nothing otherwise. LastFailure
+    // tells how it went, as after Transact.
     std::optional<SerialLinkError> Probe(const quint8 *pdu, qint32 pduLen, qint32 timeoutMs);
     // Validates the link's RxBuf/RxCount, fills ReplyBuf/ReplyLen; a broken rule is
     // logged once in red and thrown.

@@ -37,9 +37,9 @@ auto decode(ModbusMaster &engine, Decoder &&decoder)
 
 } // namespace
 
-quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs)
+quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs, bool logTraffic)
 {
-    run(engine, RequestReadSerial(), timeoutMs);
+    run(engine, RequestReadSerial(), timeoutMs, false, logTraffic);
     return decode(engine, DecodeSerial);
 }
 
@@ -55,9 +55,9 @@ bool ResetSensor(ModbusMaster &engine, qint32 timeoutMs)
     return decode(engine, DecodeReset);
 }
 
-QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs)
+QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs, bool logTraffic)
 {
-    run(engine, RequestDeviceId(), timeoutMs);
+    run(engine, RequestDeviceId(), timeoutMs, false, logTraffic);
     return decode(engine, DecodeDeviceId);
 }
 
@@ -164,6 +164,19 @@ QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs)
     return VersionLines(version, dimension, cpu);
 }
 
+ProbeOutcome ProbeSensor(ModbusMaster &engine, qint32 probeTimeoutMs)
+{
+    const qint32 len = RequestPing().copyTo(engine.RequestBuf.data());
+    ProbeOutcome outcome;
+    outcome.portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs);
+    // Found when the reply has the request's length and echoes its data.
+    outcome.answered = !outcome.portFailure && engine.ReplyLen == engine.RequestLen
+        && std::equal(engine.ReplyBuf.begin() + 3, engine.ReplyBuf.begin() + engine.ReplyLen,
+                      engine.RequestBuf.begin() + 3);
+    outcome.failure = engine.LastFailure;
+    return outcome;
+}
+
 int SearchSensor(ModbusMaster &engine, qint32 probeTimeoutMs,
                  const std::function<void(int)> &setAddress,
                  const std::function<void()> &pumpEvents,
@@ -174,11 +187,11 @@ int SearchSensor(ModbusMaster &engine, qint32 probeTimeoutMs,
     host.Log(QStringLiteral("Идёт поиск датчика..."), LogInfo);
 
     const int saved = host.busAddress();
-    const qint32 len = RequestPing().copyTo(engine.RequestBuf.data());
     int found = 0;
     for (int a = MinBusAddress; a <= MaxBusAddress; ++a) {
         setAddress(a);
-        if (const std::optional<SerialLinkError> portFailure = engine.Probe(engine.RequestBuf.data(), len, probeTimeoutMs)) {
+        const ProbeOutcome probe = ProbeSensor(engine, probeTimeoutMs);
+        if (const std::optional<SerialLinkError> &portFailure = probe.portFailure) {
             // A port that cannot be opened ends the search at once: no address can answer.
             setAddress(saved);
             host.Log(portFailure->text(), LogError);
@@ -186,10 +199,7 @@ int SearchSensor(ModbusMaster &engine, qint32 probeTimeoutMs,
                 host.Log(hint, LogError);
             return 0;
         }
-        // Found when the reply has the request's length and echoes its data.
-        if (engine.ReplyLen == engine.RequestLen
-            && std::equal(engine.ReplyBuf.begin() + 3, engine.ReplyBuf.begin() + engine.ReplyLen,
-                          engine.RequestBuf.begin() + 3)) {
+        if (probe.answered) {
             found = a;
             break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modbus/ModbusMaster.h"
 #include "sensor/SensorRequests.h"
 #include "common/ZartError.h"
 
@@ -7,8 +8,6 @@
 #include <QtGlobal>
 #include <functional>
 #include <optional>
-
-class ModbusMaster;
 
 // The sensor commands, each one run on the transaction engine. The window's
 // handlers and the command-line verbs both call these, so a command's exchange
@@ -23,10 +22,13 @@ struct CommandTimeouts
     qint32 shortMs = 300;
 };
 
-quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs);
+// logTraffic off: the frames are not logged (the reads of the bus inventory);
+// a failure still is.
+quint32 ReadSerialNumber(ModbusMaster &engine, qint32 timeoutMs, bool logTraffic = true);
 bool PingSensor(ModbusMaster &engine, qint32 timeoutMs);
 bool ResetSensor(ModbusMaster &engine, qint32 timeoutMs);
-QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs);
+QStringList ReadDeviceIdentification(ModbusMaster &engine, qint32 timeoutMs,
+                                     bool logTraffic = true);
 // Broadcast: the sensor whose serial number is `serial` takes `newAddress`; no reply.
 void AssignAddress(ModbusMaster &engine, quint32 serial, quint8 newAddress, qint32 timeoutMs);
 
@@ -88,6 +90,19 @@ QStringList ReadVersionLines(ModbusMaster &engine, qint32 timeoutMs);
 inline constexpr char16_t StoppedText[] = u"Остановлено пользователем";
 // SearchSensor's result when stopRequested said so.
 inline constexpr int SearchStopped = -1;
+
+// One probe of the search at the host's bus address: the diagnostics echo,
+// quiet (ModbusMaster::Probe). answered when the reply has the request's
+// length and echoes its data; failure says how an exchange without an echo
+// went (ModbusMaster::LastFailure); portFailure is a port that cannot be
+// opened or whose device has gone, unlogged.
+struct ProbeOutcome
+{
+    bool answered = false;
+    TransactFailure failure = TransactFailure::None;
+    std::optional<SerialLinkError> portFailure;
+};
+ProbeOutcome ProbeSensor(ModbusMaster &engine, qint32 probeTimeoutMs);
 
 // The bus search: probes the addresses 1 to 247 with the diagnostics echo and
 // stops at the first that echoes it. setAddress makes the engine's host address

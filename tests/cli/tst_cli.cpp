@@ -321,6 +321,9 @@ private Q_SLOTS:
         QTest::newRow("address 0") << QStringList{"--addr", "0", "serial"} << "--addr wants a number from 1 to 247";
         QTest::newRow("address 248") << QStringList{"--addr=248", "serial"} << "--addr wants a number from 1 to 247";
         QTest::newRow("address not a number") << QStringList{"--addr", "1a", "serial"} << "--addr wants";
+        QTest::newRow("assign address 248") << QStringList{"assign", "12AB7F=248"} << "assign wants SERIAL=ADDR";
+        QTest::newRow("scan from above to") << QStringList{"scan", "--from", "9", "--to", "3"}
+                                            << "--from 9 is above --to 3";
         QTest::newRow("timeout 0") << QStringList{"--timeout-short", "0", "serial"} << "--timeout-short wants";
         QTest::newRow("pause too long") << QStringList{"--pause", "60001", "serial"} << "--pause wants";
         QTest::newRow("too many retries") << QStringList{"--retries", "11", "dump"} << "--retries wants";
@@ -337,7 +340,7 @@ private Q_SLOTS:
         QTest::newRow("find timeout too short") << QStringList{"search", "--find-timeout", "5"}
                                                 << "--find-timeout wants a number from 10 to 10000";
         QTest::newRow("find timeout on another verb") << QStringList{"serial", "--find-timeout", "70"}
-                                                      << "--find-timeout belongs to the search command";
+                                                      << "--find-timeout belongs to the search, scan and assign commands";
         QTest::newRow("differences on another verb") << QStringList{"verify", "--differences", "a.dmp"}
                                                      << "--differences belongs to the restore command";
         QTest::newRow("power without its port") << QStringList{"power", "on"} << "power needs --power-port";
@@ -371,7 +374,7 @@ private Q_SLOTS:
         QTest::newRow("history without a record") << QStringList{"--no-record", "history"}
                                                   << "history reads the service record";
         QTest::newRow("csv on another verb") << QStringList{"--no-record", "serial", "--csv"}
-                                             << "--csv belongs to the history command";
+                                             << "--csv belongs to the history and scan commands";
     }
     void usageErrors()
     {
@@ -680,6 +683,14 @@ private Q_SLOTS:
         const CliRun moved = runCli({"--demo", "--demo-sensors", "5", "--demo-collide", "--addr", "5", "serial"});
         QCOMPARE(moved.rc, 1);
         QCOMPARE(lines(moved.err), QStringList{QStringLiteral("Таймаут")});
+        // The inventory of that line as CSV: the header, the collision at 1, the others.
+        const CliRun scan = runCli({"--demo", "--demo-sensors", "5", "--demo-collide", "scan", "--to", "6", "--csv"});
+        QCOMPARE(scan.rc, 1); // a conflict
+        const QStringList rows = scan.out.split(QStringLiteral("\r\n"));
+        QCOMPARE(rows.size(), 6); // and nothing after the last line end
+        QCOMPARE(rows[0].count(QLatin1Char(',')), 6);
+        QVERIFY(rows[1].startsWith(QStringLiteral("1,,")));
+        QCOMPARE(rows[2], QStringLiteral("2,%1,14,ZART,OCS-1,2.1,в порядке").arg(hex8(factory.serial() + 1)));
     }
 
     void power_data()
