@@ -10,6 +10,11 @@
 
 #include <array>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 struct KindNames
@@ -126,6 +131,14 @@ RecordContext CurrentRecordContext()
     QString user = qEnvironmentVariable("USER");
     if (user.isEmpty())
         user = qEnvironmentVariable("USERNAME");
+#ifdef Q_OS_UNIX
+    // A service, cron or a container often starts the tool without USER: the
+    // account it runs under still names who did the work.
+    if (user.isEmpty()) {
+        if (const passwd *account = getpwuid(geteuid()))
+            user = QString::fromLocal8Bit(account->pw_name);
+    }
+#endif
     return {user, QSysInfo::machineHostName(), QCoreApplication::applicationVersion()};
 }
 

@@ -65,7 +65,8 @@ struct RecordContext
     QString host;
     QString toolVersion;
 };
-// The user (USER, else USERNAME), the machine's host name and the
+// The user (USER, else USERNAME, else the account the process runs under on
+// Unix), the machine's host name and the
 // application's version.
 RecordContext CurrentRecordContext();
 

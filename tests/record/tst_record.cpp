@@ -457,6 +457,20 @@ private Q_SLOTS:
         QVERIFY2(rows[2].endsWith(restore.arg(QString(64, u'b'))), qPrintable(rows[2]));
     }
 
+#ifdef Q_OS_UNIX
+    // Started by a service, cron or in a container, without USER and USERNAME.
+    void userWithoutEnvironment()
+    {
+        const QByteArray user = qgetenv("USER"), userName = qgetenv("USERNAME");
+        qunsetenv("USER");
+        qunsetenv("USERNAME");
+        const QString found = CurrentRecordContext().user;
+        qputenv("USER", user);
+        qputenv("USERNAME", userName);
+        QVERIFY(!found.isEmpty());
+    }
+#endif
+
     // Two tools writing to one file at once: every operation and every report
     // number of both is kept, and no number is given twice.
     void twoProcesses()
