@@ -66,8 +66,31 @@ ServiceRecord *RecordKeeper::open(IBusHost &log)
 RecordedOperation RecordKeeper::operation(IBusHost &log, RecordedKind kind,
                                           const SerialLink &link, int busAddress)
 {
-    return RecordedOperation([this, &log] { return open(log); }, log, m_context, kind,
-                             RecordPortName(link), busAddress);
+    return RecordedOperation(
+        [this, &log](OperationEntry &entry) {
+            ServiceRecord *record = open(log);
+            if (record)
+                attributeSensor(entry, *record);
+            return record;
+        },
+        log, m_context, kind, RecordPortName(link), busAddress);
+}
+
+void RecordKeeper::attributeSensor(OperationEntry &entry, ServiceRecord &record)
+{
+    // A single word write and a checksum correction read no serial number (the
+    // record adds no request): they belong to the sensor the record last met
+    // at that port and address, and the entry says so.
+    const bool writes = entry.kind == RecordedKind::WriteWord || entry.kind == RecordedKind::CorrectChecksum;
+    if (entry.serial || !writes)
+        return;
+    try {
+        entry.serial = record.lastSensorAt(entry.port, entry.busAddress);
+    } catch (const RecordError &) {
+        return; // stored without the sensor; the store itself says what is wrong
+    }
+    if (entry.serial && entry.message.isEmpty())
+        entry.message = QStringLiteral("Датчик - по предыдущей операции на этом адресе");
 }
 
 bool RecordKeeper::fileMissing() const

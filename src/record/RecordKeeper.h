@@ -60,6 +60,9 @@ public:
 
 private:
     ServiceRecord &openOrThrow();
+    // A word write or checksum correction that read no serial number gets the
+    // sensor the record last met at its port and address.
+    static void attributeSensor(OperationEntry &entry, ServiceRecord &record);
 
     RecordContext m_context;
     QString m_location;

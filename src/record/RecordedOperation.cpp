@@ -17,7 +17,7 @@ RecordedOperation::RecordedOperation(ServiceRecord *record, IBusHost &log,
     m_entry.busAddress = busAddress;
 }
 
-RecordedOperation::RecordedOperation(std::function<ServiceRecord *()> openRecord, IBusHost &log,
+RecordedOperation::RecordedOperation(std::function<ServiceRecord *(OperationEntry &)> openRecord, IBusHost &log,
                                      const RecordContext &context, RecordedKind kind,
                                      const QString &port, int busAddress)
     : RecordedOperation(nullptr, log, context, kind, port, busAddress)
@@ -55,7 +55,7 @@ void RecordedOperation::finish(RecordedResult result, const QString &message)
     // The operation's outcome stands whatever the record does: a failure to
     // store it is one red line, never an exception of the operation.
     try {
-        ServiceRecord *record = m_openRecord ? m_openRecord() : m_record;
+        ServiceRecord *record = m_openRecord ? m_openRecord(m_entry) : m_record;
         if (!record)
             return;
         record->add(m_entry);

@@ -544,6 +544,21 @@ QList<OperationEntry> ServiceRecord::history(const HistoryFilter &filter, bool d
     return entries;
 }
 
+std::optional<quint32> ServiceRecord::lastSensorAt(const QString &port, int busAddress) const
+{
+    const QString failure = QStringLiteral("Журнал обслуживания не прочитан: ");
+    QSqlQuery q = d->prepared(QStringLiteral("SELECT serial FROM operations WHERE port = ? AND "
+                                             "bus_address = ? AND serial IS NOT NULL "
+                                             "ORDER BY started DESC, id DESC LIMIT 1"),
+                              failure);
+    q.addBindValue(port);
+    q.addBindValue(busAddress);
+    Impl::exec(q, failure);
+    if (!q.next() || q.value(0).isNull())
+        return std::nullopt;
+    return quint32(q.value(0).toLongLong());
+}
+
 std::optional<QDateTime> ServiceRecord::lastReport(quint32 serial) const
 {
     const QString failure = QStringLiteral("Журнал обслуживания не прочитан: ");

@@ -127,6 +127,9 @@ public:
     // Operations that match (since and until both included), oldest first;
     // with details, their files and words.
     QList<OperationEntry> history(const HistoryFilter &filter, bool details = false) const;
+    // The serial number of the latest operation at that port and bus address
+    // that knew one, if any.
+    std::optional<quint32> lastSensorAt(const QString &port, int busAddress) const;
     // When the last report for the sensor was made, if ever.
     std::optional<QDateTime> lastReport(quint32 serial) const;
     // Allocates a report number that no other report of this record has,
@@ -172,7 +175,7 @@ public:
     // opened then (and may fail to open) never delays the operation's start.
     // openRecord returns none when there is no record to write; it reports
     // its own failure.
-    RecordedOperation(std::function<ServiceRecord *()> openRecord, IBusHost &log,
+    RecordedOperation(std::function<ServiceRecord *(OperationEntry &)> openRecord, IBusHost &log,
                       const RecordContext &context, RecordedKind kind, const QString &port,
                       int busAddress);
 
@@ -218,7 +221,7 @@ private:
     void finishFailed(const ZartError &e);
 
     ServiceRecord *m_record;
-    std::function<ServiceRecord *()> m_openRecord;
+    std::function<ServiceRecord *(OperationEntry &)> m_openRecord;
     IBusHost &m_log;
     OperationEntry m_entry;
     RecordedResult m_outcome = RecordedResult::Success;
