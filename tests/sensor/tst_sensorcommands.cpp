@@ -500,7 +500,7 @@ void TestSensorCommands::searchFinds_data()
     QTest::addColumn<QString>("foundLine");
 
     QTest::newRow("40 ms end, at 1") << false << kFindTimeoutMs << 1 << QStringLiteral("Найден по адресу 1 (0x01)");
-    // With the fast end a probe timeout far below the 40 ms silence finds it.
+    // With the fast end a probe timeout below the 40 ms silence finds it.
     QTest::newRow("fast end, at 1") << true << kFastFindTimeoutMs << 1
                                     << QStringLiteral("Найден по адресу 1 (0x01)");
     QTest::newRow("fast end, at 247") << true << kFastFindTimeoutMs << 247
