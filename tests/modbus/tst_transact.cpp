@@ -183,11 +183,15 @@ void TestTransact::exchange_data()
         same("reply just after the timeout", 1, serial, SimFault::delay(170), 150, true, timeout, -1, false, O::Timeout),
         same("reply in two bursts 5 ms apart", 1, serial, SimFault::splitReply(3, 5), t, true, {}, 0, false, O::Success),
         // A whole frame by its length only once the promised bytes are in.
-        same("word read cut after 5 bytes, 30 ms", 1, flashWord, SimFault::splitReply(5, 30), t, true, {}, 0,
+        // The pauses inside a reply stay well short of the 40 ms silence, and
+        // those that end one well beyond it, so that the simulated sensor's
+        // thread may wait for a core on a loaded machine without moving a
+        // pause across the silence.
+        same("word read cut after 5 bytes, 10 ms", 1, flashWord, SimFault::splitReply(5, 10), t, true, {}, 0,
              false, O::Success),
-        same("reply in two bursts 60 ms apart, logged", 1, serial, SimFault::splitReply(3, 60), t, true,
+        same("reply in two bursts 150 ms apart, logged", 1, serial, SimFault::splitReply(3, 150), t, true,
              unrecognised, 3, false, O::Incomplete),
-        same("reply in two bursts 60 ms apart, quiet: still shown", 1, serial, SimFault::splitReply(3, 60), t,
+        same("reply in two bursts 150 ms apart, quiet: still shown", 1, serial, SimFault::splitReply(3, 150), t,
              false, unrecognised, 3, false, O::Incomplete),
         same("exception 2, logged", 1, serial, SimFault::exception(2), t, true, exception2, 0, true, O::Exception),
         same("exception 2, quiet", 1, serial, SimFault::exception(2), t, false, exception2, -1, true, O::Exception),
