@@ -77,9 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
         if (cmd->verb == CliVerb::SetAddress)
             FUZZ_CHECK(cmd->newAddress >= 1 && cmd->newAddress <= 247, "new address %d", cmd->newAddress);
         // plot and report draw (they need a GUI application); report reads a
-        // record anywhere, a server's too.
+        // record anywhere, a server's too. A record named elsewhere, or on a
+        // server, and the folders of scan are kept to the scratch directory too.
+        const bool recordInScratch = staysInScratch(cmd->recordLocation)
+                                     && !cmd->recordLocation.contains(u':') && !cmd->recordLocation.contains(u'?');
         if (cmd->demo || cmd->verb == CliVerb::Plot || cmd->verb == CliVerb::Report
-            || !staysInScratch(cmd->path) || !staysInScratch(cmd->picturePath))
+            || !staysInScratch(cmd->path) || !staysInScratch(cmd->picturePath) || !recordInScratch
+            || !staysInScratch(cmd->dumpDir) || !staysInScratch(cmd->verifyDir))
             return 0;
     }
 
