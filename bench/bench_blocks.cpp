@@ -4,6 +4,7 @@
 // wire's time for the same exchanges and the wire's limit for the 4096 data
 // bytes alone (11-bit characters); last, whether the two images are the same.
 
+#include "BenchHosts.h"
 #include "flash/FlashOperations.h"
 #include "modbus/ModbusMaster.h"
 #include "serial/SerialLink.h"
@@ -18,31 +19,6 @@
 #include <cstdio>
 
 namespace {
-
-class QuietHost : public IBusHost
-{
-public:
-    void Log(const QString &text, quint8 kind) override
-    {
-        if (kind == LogError)
-            std::fprintf(stderr, "log: %s\n", qPrintable(text));
-    }
-    int busAddress() const override { return 1; }
-};
-
-class BlockHost : public IOperationHost
-{
-public:
-    explicit BlockHost(int words) : m_words(words) {}
-    void progress(int) override {}
-    void processEvents() override {}
-    void pause(int) override {}
-    bool ask(const QString &) override { return true; }
-    int blockWords() const override { return m_words; }
-
-private:
-    int m_words;
-};
 
 // Microseconds the exchanges of a whole read take on the wire: request frames of
 // 8 bytes, replies of 5 bytes around 4 data bytes per word.
@@ -75,7 +51,7 @@ int main(int argc, char **argv)
     SerialLink port;
     port.SetPortName(server.devicePath());
     port.FastReply = true;
-    QuietHost log;
+    QuietBusHost log;
     ModbusMaster engine(port, log);
 
     std::printf("dump read pass, fast reply end, no pause\n");
@@ -86,7 +62,8 @@ int main(int argc, char **argv)
         const double dataSeconds = double(FlashWords) * 4 * SimBus::BitsPerCharacter / baud;
         double singleSeconds = 0;
         for (const int words : {1, MaxBlockWords}) {
-            BlockHost op(words);
+            YesOperationHost op;
+            op.blocks = words;
             sensor.clearRequestLog();
             QElapsedTimer clock;
             clock.start();

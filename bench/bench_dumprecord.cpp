@@ -4,6 +4,7 @@
 // way the front ends write it: the recorded operation, its three files with
 // their SHA-256, one transaction). Prints the median of each and the share.
 
+#include "BenchHosts.h"
 #include "flash/FlashOperations.h"
 #include "modbus/ModbusMaster.h"
 #include "record/RecordKeeper.h"
@@ -21,28 +22,6 @@
 #include <vector>
 
 namespace {
-
-class QuietHost : public IBusHost
-{
-public:
-    void Log(const QString &text, quint8 kind) override
-    {
-        if (kind == LogError)
-            std::fprintf(stderr, "log: %s\n", qPrintable(text));
-    }
-    int busAddress() const override { return 1; }
-};
-
-class DumpHost : public IOperationHost
-{
-public:
-    void progress(int) override {}
-    void processEvents() override {}
-    void pause(int) override {}
-    bool ask(const QString &) override { return true; }
-    IOperationRecorder *recorder() override { return m_recorder; }
-    IOperationRecorder *m_recorder = nullptr;
-};
 
 double median(std::vector<double> v)
 {
@@ -65,7 +44,7 @@ int main(int argc, char **argv)
     SerialLink port;
     port.SetPortName(server.devicePath());
     port.FastReply = true;
-    QuietHost log;
+    QuietBusHost log;
     ModbusMaster engine(port, log);
     QTemporaryDir dir;
     RecordKeeper records;
@@ -77,13 +56,13 @@ int main(int argc, char **argv)
     std::vector<double> on;
     for (int round = 0; round < Rounds; ++round) {
         for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
-            DumpHost host;
+            YesOperationHost host;
             QElapsedTimer clock;
             clock.start();
             try {
                 if (recording) {
                     RecordedOperation op = records.operation(log, RecordedKind::Dump, port, 1);
-                    host.m_recorder = &op;
+                    host.record = &op;
                     op.run([&] { CreateDump(engine, host, dir.path(), 300, 0); });
                 } else {
                     CreateDump(engine, host, dir.path(), 300, 0);

@@ -9,6 +9,7 @@
 // taken in turns, and the statistics' own work for a dump (1024 exchanges
 // recorded and the lines made) timed alone, as a share of a dump's time.
 
+#include "BenchHosts.h"
 #include "flash/FlashOperations.h"
 #include "modbus/LineStatistics.h"
 #include "modbus/ModbusMaster.h"
@@ -29,26 +30,6 @@
 #include <functional>
 
 namespace {
-
-class QuietHost : public IBusHost
-{
-public:
-    void Log(const QString &text, quint8 kind) override
-    {
-        if (kind == LogError)
-            std::fprintf(stderr, "log: %s\n", qPrintable(text));
-    }
-    int busAddress() const override { return 1; }
-};
-
-class YesHost : public IOperationHost
-{
-public:
-    void progress(int) override {}
-    void processEvents() override {}
-    void pause(int) override {}
-    bool ask(const QString &) override { return true; }
-};
 
 struct Figure
 {
@@ -88,7 +69,7 @@ bool measureMode(SimSensor &sensor, SerialLink &port, ModbusMaster &engine, bool
                 fast ? "fast (frame length)" : "described (40 ms of silence)", timeouts.shortMs);
     std::printf("%-18s %10s %10s %14s %14s\n", "operation", "exchanges", "total s", "ms/exchange",
                 fast ? "overhead" : "above 40 ms");
-    YesHost op;
+    YesOperationHost op;
     QList<Figure> figures;
     DumpFiles files;
     bool ok = measure(sensor, "dump", floorMs, [&] {
@@ -130,7 +111,7 @@ int main(int argc, char **argv)
     }
     SerialLink port;
     port.SetPortName(server.devicePath());
-    QuietHost log;
+    QuietBusHost log;
     ModbusMaster engine(port, log);
     QTemporaryDir dir;
     // bench_flash [SHORT_TIMEOUT_MS] [--line-stats-only]
@@ -160,7 +141,7 @@ int main(int argc, char **argv)
     // The line statistics: dumps in turns without and with them, which one
     // first changing every round; the median of each.
     constexpr int Rounds = 9;
-    YesHost op;
+    YesOperationHost op;
     LineStatistics stats;
     std::vector<double> withoutTimes;
     std::vector<double> withTimes;

@@ -67,6 +67,19 @@ QString csvField(const QString &text)
 
 } // namespace
 
+QString FileUseKey(FileUse use)
+{
+    switch (use) {
+    case FileUse::Read:
+        return QStringLiteral("read");
+    case FileUse::Written:
+        return QStringLiteral("written");
+    case FileUse::AsFound:
+        return QStringLiteral("as-found");
+    }
+    return {};
+}
+
 QString FileUseTitle(FileUse use)
 {
     switch (use) {

@@ -42,23 +42,10 @@ QString reasonOf(const QSqlError &error)
     return text.simplified();
 }
 
-QString fileUseKey(FileUse use)
-{
-    switch (use) {
-    case FileUse::Read:
-        return QStringLiteral("read");
-    case FileUse::Written:
-        return QStringLiteral("written");
-    case FileUse::AsFound:
-        return QStringLiteral("as-found");
-    }
-    return {};
-}
-
 std::optional<FileUse> fileUseFromKey(const QString &key)
 {
     for (const FileUse use : {FileUse::Read, FileUse::Written, FileUse::AsFound})
-        if (fileUseKey(use) == key)
+        if (FileUseKey(use) == key)
             return use;
     return std::nullopt;
 }
@@ -410,7 +397,7 @@ void ServiceRecord::add(QList<OperationEntry> &entries)
                 f.addBindValue(id);
                 f.addBindValue(i);
                 f.addBindValue(notNull(file.path));
-                f.addBindValue(fileUseKey(file.use));
+                f.addBindValue(FileUseKey(file.use));
                 f.addBindValue(notNull(QString::fromLatin1(file.sha256)));
                 Impl::exec(f, failure);
             }

@@ -41,6 +41,8 @@ enum class RecordedResult : quint8 { Success, Failed, Stopped };
 QString ResultKey(RecordedResult result);                   // "success", "failed", "stopped"
 QString ResultTitle(RecordedResult result);                 // "успешно", "ошибка", "остановлено"
 
+// "read", "written", "as-found": what the database and the report's JSON store.
+QString FileUseKey(FileUse use);
 // "прочитан", "записан", "дамп до записи".
 QString FileUseTitle(FileUse use);
 

@@ -24,19 +24,6 @@ QJsonValue optionalNumber(const std::optional<quint32> &v)
     return v ? QJsonValue(double(*v)) : QJsonValue();
 }
 
-QString useKey(FileUse use)
-{
-    switch (use) {
-    case FileUse::Read:
-        return QStringLiteral("read");
-    case FileUse::Written:
-        return QStringLiteral("written");
-    case FileUse::AsFound:
-        return QStringLiteral("as-found");
-    }
-    return {};
-}
-
 QJsonObject contextObject(const RecordContext &c)
 {
     return {{QStringLiteral("user"), c.user}, {QStringLiteral("host"), c.host}, {QStringLiteral("toolVersion"), c.toolVersion}};
@@ -47,7 +34,7 @@ QJsonObject operationObject(const OperationEntry &e)
     QJsonArray files;
     for (const RecordedFile &f : e.files)
         files.append(QJsonObject{{QStringLiteral("path"), f.path},
-                                 {QStringLiteral("use"), useKey(f.use)},
+                                 {QStringLiteral("use"), FileUseKey(f.use)},
                                  {QStringLiteral("sha256"), QString::fromLatin1(f.sha256)}});
     QJsonArray words;
     for (const RecordedWord &w : e.words)
@@ -77,7 +64,7 @@ QJsonValue dumpValue(const std::optional<ReportDump> &d)
     return QJsonObject{{QStringLiteral("operationId"), double(d->operationId)},
                        {QStringLiteral("time"), timeValue(d->time)},
                        {QStringLiteral("kind"), KindKey(d->kind)},
-                       {QStringLiteral("use"), useKey(d->use)},
+                       {QStringLiteral("use"), FileUseKey(d->use)},
                        {QStringLiteral("path"), d->path},
                        {QStringLiteral("recordedSha256"), QString::fromLatin1(d->recordedSha256)},
                        {QStringLiteral("readFrom"), d->readFrom},

@@ -347,19 +347,6 @@ double pictureHeightMm()
     return (PageWidthMm - LeftMm - RightMm) * 900 / PictureLogicalWidth;
 }
 
-QString fileUseTitle(FileUse use)
-{
-    switch (use) {
-    case FileUse::Read:
-        return QStringLiteral("прочитан");
-    case FileUse::Written:
-        return QStringLiteral("записан");
-    case FileUse::AsFound:
-        return QStringLiteral("дамп до записи");
-    }
-    return {};
-}
-
 QStringList operationDetails(const OperationEntry &e)
 {
     QStringList lines;
@@ -367,7 +354,7 @@ QStringList operationDetails(const OperationEntry &e)
         lines << QStringLiteral("Сообщение: %1").arg(e.message);
     for (const RecordedFile &f : e.files)
         lines << QStringLiteral("Файл (%1): %2, SHA-256 %3")
-                     .arg(fileUseTitle(f.use), QDir::toNativeSeparators(f.path),
+                     .arg(FileUseTitle(f.use), QDir::toNativeSeparators(f.path),
                           f.sha256.isEmpty() ? QStringLiteral("—") : QString::fromLatin1(f.sha256));
     if (!e.words.isEmpty()) {
         QStringList words;
